@@ -1,0 +1,214 @@
+#include "engine/disk_io.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "engine/engine_state.h"
+#include "engine/ranges.h"
+#include "platform/file.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane::engine {
+namespace {
+
+// Files whose failed write has been reported and not yet followed by a good
+// one: the user hears of a failing disk once, not once per pass.
+std::mutex g_reported_mutex;
+std::set<std::intptr_t> g_reported;
+
+bool mark_reported(std::intptr_t file) {
+  std::lock_guard<std::mutex> lock(g_reported_mutex);
+  return g_reported.insert(file).second;
+}
+
+void clear_reported(std::intptr_t file) {
+  std::lock_guard<std::mutex> lock(g_reported_mutex);
+  g_reported.erase(file);
+}
+
+template <class T>
+T* zeroed_array(int n) {
+  return static_cast<T*>(std::calloc(static_cast<std::size_t>(n > 0 ? n : 1), sizeof(T)));
+}
+
+char* duplicate(const char* text) {
+  const std::size_t len = std::strlen(text);
+  char* copy = static_cast<char*>(std::malloc(len + 1));
+  if (copy != nullptr) std::memcpy(copy, text, len + 1);
+  return copy;
+}
+
+// Creates every missing folder along `path`. -1 when a component is a file.
+int create_folders(const char* path) {
+  const std::size_t len = std::strlen(path);
+  // An absolute path starts at its root; a relative one at its first name.
+  // Byte scanning is safe: no UTF-8 continuation byte equals '/'.
+  std::size_t i = (path[0] == '/') ? 1 : 0;
+  std::string prefix;
+  for (; i < len; ++i) {
+    if (path[i] != '/') continue;
+    prefix.assign(path, i);
+    switch (platform::path_kind(prefix.c_str())) {
+      case 0:
+        platform::make_folder(prefix.c_str());  // a failure shows when the file is opened
+        break;
+      case 1:
+        return -1;
+      default:
+        break;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int allocate_disk_arrays(DiskIO& disk, int n) {
+  disk.range_len = zeroed_array<std::uint32_t>(n);
+  disk.range_done = zeroed_array<std::uint32_t>(n);
+  disk.buf_ptr = zeroed_array<char*>(n);
+  disk.buf_fill = zeroed_array<std::int32_t>(n);
+  if (disk.range_len && disk.range_done && disk.buf_ptr && disk.buf_fill) return 0;
+  release_disk_arrays(disk);
+  return 1;
+}
+
+void release_disk_arrays(DiskIO& disk) {
+  std::free(disk.range_len);
+  std::free(disk.range_done);
+  std::free(disk.buf_ptr);
+  std::free(disk.buf_fill);
+  std::free(disk.buf_block);
+  store_relaxed(disk.range_len, nullptr);
+  store_relaxed(disk.range_done, nullptr);
+  store_relaxed(disk.buf_ptr, nullptr);
+  store_relaxed(disk.buf_fill, nullptr);
+  store_relaxed(disk.buf_block, nullptr);
+}
+
+int cut_buffer(ItemData& item, std::uint32_t size) {
+  DiskIO& disk = item.disk;
+  std::free(disk.buf_block);
+  disk.buf_block = nullptr;
+  if (size == 0) size = 1;
+  disk.buf_block = static_cast<char*>(std::malloc(size));
+  if (disk.buf_block == nullptr || disk.buf_ptr == nullptr) return -1;
+  const int n = item.div_count > 0 ? item.div_count : 1;
+  cut_shares(disk.buf_block, size, n, disk.buf_ptr);
+  for (int i = 1; i < n; ++i) store_relaxed(disk.buf_fill[i], 0);
+  if (n == 1) store_relaxed(disk.buf_fill[0], 0);
+  return 0;
+}
+
+int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
+  DiskIO& disk = item.disk;
+  if (disk.file == 0 || disk.buf_block == nullptr) return -1;
+  const std::int32_t fill = disk.buf_fill[i];
+  if (fill <= 0) return 0;
+  const std::uint32_t len = disk.range_len[i];
+  std::uint32_t done = disk.range_done[i];
+  std::uint32_t amount = static_cast<std::uint32_t>(fill);
+  // Bytes a server sent beyond the range belong to the next division.
+  if (len != 0) amount = (done >= len) ? 0 : std::min(amount, len - done);
+
+  std::size_t written = 0;
+  int result = 0;
+  if (amount > 0) {
+    const std::uint64_t at = division_start(disk.range_len, i) + done;
+    result = platform::file_write_at(disk.file, disk.buf_ptr[i], amount, at, &written);
+  }
+  if (result != 0) {
+    std::string text = platform::last_error_text();
+    if (mark_reported(disk.file)) notify_message(ctx, slot, text);
+  } else if (amount > 0) {
+    clear_reported(disk.file);
+  }
+  done += static_cast<std::uint32_t>(written);
+  std::int32_t left = fill - static_cast<std::int32_t>(written);
+  if (len != 0 && done >= len) left = 0;  // the surplus is dropped
+  store_relaxed(disk.range_done[i], done);
+  if (left > 0 && written > 0) std::memmove(disk.buf_ptr[i], disk.buf_ptr[i] + written, left);
+  store_relaxed(disk.buf_fill[i], left);
+  return left > 0 ? -1 : 0;
+}
+
+int open_item_file(EngineContext* ctx, int slot, ItemData& item) {
+  bool ok = notify(ctx, TVN_NOTICE_OPEN_FILE, slot, 0, nullptr) != -1;
+  if (ok && item.disk.file == 0) {
+    char name[TVN_PATH_CAPACITY];
+    ok = DiskIO_MakeFileName(item.save_path, item.url, name) == 0 && name[0] != '\0' &&
+         DiskIO_OpenFile(&item.disk, name) == 0;
+  }
+  if (ok) return 0;
+  store_release(item.state, TVN_STATE_FAILED);
+  notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
+  return -1;
+}
+
+}  // namespace torvane::engine
+
+using namespace torvane::engine;
+
+extern "C" {
+
+TORVANE_API int DiskIO_MakeFileName(const char* save_path, const char* url, char* out) {
+  if (save_path == nullptr || url == nullptr || out == nullptr) return -1;
+  std::string name = save_path;
+  if (!name.empty() && (name.back() == '/')) {
+    const std::size_t url_len = std::strlen(url);
+    if (url_len > 0 && url[url_len - 1] == '/') {
+      name += "index.html";
+    } else {
+      const char* last = std::strrchr(url, '/');
+      name += last != nullptr ? last + 1 : url;
+      const std::size_t q = name.rfind('?');
+      if (q != std::string::npos) name.resize(q);
+    }
+  }
+  // A name that does not fit the caller's buffer is refused rather than cut:
+  // a cut name would silently write a different file.
+  if (name.size() >= TVN_PATH_CAPACITY) {
+    out[0] = '\0';
+    return -1;
+  }
+  std::memcpy(out, name.c_str(), name.size() + 1);
+  return 0;
+}
+
+TORVANE_API int DiskIO_CheckFile(const char* path) {
+  return path == nullptr ? 0 : torvane::platform::path_kind(path);
+}
+
+TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
+  if (disk == nullptr || path == nullptr || *path == '\0') return -1;
+  if (create_folders(path) != 0) return -1;
+  if (disk->file != 0) DiskIO_CloseHandle(disk);
+  const torvane::platform::FileHandle handle = torvane::platform::file_open_write(path);
+  if (handle == 0) return -1;
+  char* name = duplicate(path);
+  if (name == nullptr) {
+    torvane::platform::file_close(handle);
+    return -1;
+  }
+  std::free(disk->file_name);  // a name left from a closed file
+  disk->file_name = name;
+  disk->file = handle;
+  return 0;
+}
+
+TORVANE_API int DiskIO_CloseHandle(DiskIO* disk) {
+  if (disk == nullptr || disk->file == 0) return -1;
+  const bool empty = torvane::platform::file_size(disk->file) == 0;
+  clear_reported(disk->file);
+  torvane::platform::file_close(disk->file);
+  disk->file = 0;
+  if (empty && disk->file_name != nullptr) torvane::platform::remove_file(disk->file_name);
+  std::free(disk->file_name);
+  disk->file_name = nullptr;
+  return 0;
+}
+
+}  // extern "C"

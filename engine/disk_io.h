@@ -1,0 +1,39 @@
+// The disk layer: an item's output file and its receive buffer. It names the
+// file from the save path and the URL, creates missing folders, opens without
+// truncating, writes each division's waiting bytes at the division's absolute
+// place in the file, and deletes a file that stayed empty when it is closed.
+//
+// The exported DiskIO_* functions are declared in torvane/torvane.h.
+#pragma once
+
+#include <cstdint>
+
+#include "torvane/torvane.h"
+
+namespace torvane::engine {
+
+// Allocates the four zeroed division arrays of `disk` for n divisions.
+// 0, or 1 when memory runs out (what was allocated is freed again).
+int allocate_disk_arrays(DiskIO& disk, int n);
+
+// Frees the four division arrays and the buffer block and nulls them.
+void release_disk_arrays(DiskIO& disk);
+
+// Replaces the item's buffer block by a fresh one of `size` bytes and cuts
+// it into shares (waiting data in the old block is dropped). 0 or -1.
+int cut_buffer(ItemData& item, std::uint32_t size);
+
+// Writes division i's waiting bytes at its place in the file. Never writes
+// past the division's range. 0 when nothing is left waiting; -1 when no file
+// or buffer exists or bytes are still waiting (a failed write leaves them in
+// the share for a later pass and raises notice 401 once until a write of
+// this file succeeds again).
+int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
+
+// Opens the item's output file: notice 301 first (result -1 fails; the
+// client may open the file itself meanwhile), then, unless a file is open,
+// names it from save_path and url and opens it. On failure the item gets
+// state 6 and notice 108 is raised; result -1.
+int open_item_file(EngineContext* ctx, int slot, ItemData& item);
+
+}  // namespace torvane::engine

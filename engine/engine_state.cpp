@@ -1,0 +1,87 @@
+#include "engine/engine_state.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/thread_time.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane::engine {
+
+void FreeDeleter::operator()(void* p) const { std::free(p); }
+
+void EngineState::post(const SlotRequest& request) {
+  {
+    std::lock_guard<std::mutex> lock(requests_mutex_);
+    requests_.push_back(request);
+  }
+  dl_wake.signal();
+}
+
+std::deque<SlotRequest> EngineState::take_requests() {
+  std::lock_guard<std::mutex> lock(requests_mutex_);
+  std::deque<SlotRequest> taken;
+  taken.swap(requests_);
+  return taken;
+}
+
+bool EngineState::conn_enter(int slot) {
+  conn_slot_.store(slot, std::memory_order_seq_cst);
+  if (dl_slot_.load(std::memory_order_seq_cst) == slot) {
+    conn_slot_.store(-1, std::memory_order_seq_cst);
+    return false;
+  }
+  return true;
+}
+
+void EngineState::exclude_conn(int slot) {
+  dl_slot_.store(slot, std::memory_order_seq_cst);
+  // The connection thread never waits inside a slot of state 3 or 4 (it
+  // only probes and sends), so this spin is short.
+  while (conn_slot_.load(std::memory_order_seq_cst) == slot) std::this_thread::yield();
+}
+
+bool EngineState::on_download_thread() const {
+  return dl_thread_id.load(std::memory_order_acquire) == platform::current_thread_id();
+}
+
+EngineState* state_of(const EngineContext* ctx) {
+  if (ctx == nullptr) return nullptr;
+  return static_cast<EngineState*>(load_acquire(const_cast<EngineContext*>(ctx)->dl_thread));
+}
+
+ItemData* slot_at(EngineContext* ctx, int slot) {
+  ItemData* items = load_acquire(ctx->items);
+  return items == nullptr ? nullptr : items + slot;
+}
+
+int slot_count_of(EngineContext* ctx) { return load_acquire(ctx->slot_count); }
+
+int notify(EngineContext* ctx, int code, int slot, int div, void* data) {
+  const TorvaneCallback cb = ctx->callback;
+  if (cb == nullptr) return 0;
+  return cb(ctx, code, slot, div, data);
+}
+
+void notify_text(EngineContext* ctx, int code, int slot, int div, const char* text,
+                 std::size_t len) {
+  if (ctx->callback == nullptr) return;
+  char* copy = static_cast<char*>(std::malloc(len + 1));
+  if (copy == nullptr) return;
+  std::memcpy(copy, text, len);
+  copy[len] = '\0';
+  notify(ctx, code, slot, div, copy);
+  std::free(copy);
+}
+
+void notify_message(EngineContext* ctx, int slot, const std::string& text) {
+  if (ctx == nullptr || ctx->callback == nullptr) {
+    std::fprintf(stderr, "torvane: %s\n", text.c_str());
+    return;
+  }
+  std::string copy = text;
+  notify(ctx, TVN_NOTICE_MESSAGE, slot, 0, copy.data());
+}
+
+}  // namespace torvane::engine

@@ -1,0 +1,104 @@
+// Engine-internal state of one EngineContext: the lock that serialises slot
+// hand-out and array moves, the arrays retired by resizes, the two threads
+// with their wake events, the requests that other threads post to the
+// download thread, and the exclusion that keeps the connection thread out of
+// a slot while the download thread finishes it.
+//
+// The context's two thread-handle fields point at this object; it lives from
+// torvane_init to torvane_end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/wait_set.h"
+#include "torvane/torvane.h"
+
+namespace torvane::engine {
+
+// Work that only the download thread may do to a running item, posted by
+// other threads and carried out at the top of its next cycle.
+struct SlotRequest {
+  enum Kind { kReconnect, kResumeReset } kind;
+  int slot;
+  int div;
+  int count_retry;
+};
+
+struct FreeDeleter {
+  void operator()(void* p) const;
+};
+
+class EngineState {
+ public:
+  explicit EngineState(EngineContext* ctx) : ctx(ctx) {}
+
+  EngineContext* const ctx;
+  // Serialises dl_set, dl_start, dl_resume, dl_stop, dl_reconnect and the
+  // array move of a resize. Recursive: a notice raised inside dl_start may
+  // call the exports again on the same thread.
+  std::recursive_mutex mutex;
+  // Slot arrays replaced by a resize, kept readable until torvane_end.
+  struct Retired {
+    std::unique_ptr<ItemData, FreeDeleter> items;
+    int count;
+  };
+  std::vector<Retired> retired;
+
+  platform::WakeEvent dl_wake;
+  platform::WakeEvent conn_wake;
+  std::thread dl_thread;
+  std::thread conn_thread;
+  std::atomic<std::uint32_t> dl_thread_id{0};
+
+  void post(const SlotRequest& request);
+  // Takes every posted request (download thread).
+  std::deque<SlotRequest> take_requests();
+
+  // Slot exclusion between the two threads: the connection thread announces
+  // the slot it works on, the download thread announces the slot it is about
+  // to finish or change behind the connection thread's back. Each checks the
+  // other's announcement after publishing its own (sequentially consistent),
+  // so at most one of them proceeds.
+  bool conn_enter(int slot);  // false: the slot is being finished, skip it
+  void conn_leave() { conn_slot_.store(-1, std::memory_order_seq_cst); }
+  void exclude_conn(int slot);  // download thread; waits while conn is in the slot
+  void release_conn() { dl_slot_.store(-1, std::memory_order_seq_cst); }
+
+  void wake_all() {
+    dl_wake.signal();
+    conn_wake.signal();
+  }
+
+  bool on_download_thread() const;
+
+ private:
+  std::mutex requests_mutex_;
+  std::deque<SlotRequest> requests_;
+  std::atomic<int> conn_slot_{-1};
+  std::atomic<int> dl_slot_{-1};
+};
+
+// The state behind a context, or null when torvane_init did not start one.
+EngineState* state_of(const EngineContext* ctx);
+
+// The live slot record; the array pointer is read with acquire.
+ItemData* slot_at(EngineContext* ctx, int slot);
+int slot_count_of(EngineContext* ctx);
+
+// Raises a notice. A null callback counts as result 0.
+int notify(EngineContext* ctx, int code, int slot, int div, void* data);
+// Raises 101-104 with a fresh NUL-terminated copy of `len` bytes of `text`,
+// freed when the callback returns.
+void notify_text(EngineContext* ctx, int code, int slot, int div, const char* text,
+                 std::size_t len);
+// Raises 401 with `text`, or prints it to standard error without a callback.
+void notify_message(EngineContext* ctx, int slot, const std::string& text);
+
+}  // namespace torvane::engine

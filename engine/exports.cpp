@@ -1,0 +1,335 @@
+// The exported entry points of the engine: context life, slot hand-out and
+// start, stop, resume and reconnect, record copies and the shared heap.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "engine/disk_io.h"
+#include "engine/engine_state.h"
+#include "engine/item_lifecycle.h"
+#include "engine/threads.h"
+#include "torvane/shared_access.hpp"
+#include "torvane/torvane.h"
+
+using namespace torvane;
+using namespace torvane::engine;
+
+namespace {
+
+bool valid_slot(EngineContext* ctx, int slot) { return slot >= 0 && slot < slot_count_of(ctx); }
+
+char* duplicate_text(const char* text, std::size_t minimum) {
+  if (text == nullptr) return nullptr;
+  const std::size_t len = std::strlen(text);
+  const std::size_t size = len + 1 > minimum ? len + 1 : minimum;
+  char* copy = static_cast<char*>(std::calloc(size, 1));
+  if (copy != nullptr) std::memcpy(copy, text, len);
+  return copy;
+}
+
+template <class T>
+bool duplicate_array(T*& field, int count) {
+  if (field == nullptr || count <= 0) {
+    field = nullptr;
+    return true;
+  }
+  T* copy = static_cast<T*>(std::malloc(sizeof(T) * static_cast<std::size_t>(count)));
+  if (copy == nullptr) {
+    field = nullptr;
+    return false;
+  }
+  std::memcpy(copy, field, sizeof(T) * static_cast<std::size_t>(count));
+  field = copy;
+  return true;
+}
+
+void stop_thread(EngineContext* ctx, std::uint32_t& ctl, std::thread& thread,
+                 platform::WakeEvent& wake) {
+  set_bits(ctl, TVN_CTL_END);
+  wake.signal();
+  if (!thread.joinable()) return;
+  try {
+    thread.join();
+    set_bits(ctl, TVN_CTL_END_OK);
+  } catch (const std::system_error&) {
+    set_bits(ctl, TVN_CTL_END_FAIL);
+  }
+  (void)ctx;
+}
+
+}  // namespace
+
+extern "C" {
+
+TORVANE_API int torvane_init(EngineContext* ctx, int mode) {
+  if (mode > 0) return 1;
+  if (ctx == nullptr) return 2;
+  const int count = ctx->max_items > 0 ? ctx->max_items : 0;
+  auto* items = static_cast<ItemData*>(std::calloc(count > 0 ? count : 1, sizeof(ItemData)));
+  if (items == nullptr) return 2;
+  for (int i = 0; i < count; ++i) items[i].owner = ctx;
+  auto engine = std::unique_ptr<EngineState>(new (std::nothrow) EngineState(ctx));
+  if (!engine || !engine->dl_wake.valid() || !engine->conn_wake.valid()) {
+    std::free(items);
+    return 2;
+  }
+  ctx->items = items;
+  ctx->slot_count = count;
+  ctx->resize_ctl = 0;
+  EngineState* state = engine.get();
+  store_release(ctx->dl_thread, static_cast<void*>(state));
+  store_release(ctx->conn_thread, static_cast<void*>(state));
+  store_release(ctx->dl_thread_ctl, 0u);
+  try {
+    state->dl_thread = std::thread(run_download_thread, std::ref(*state));
+  } catch (const std::system_error&) {
+    ctx->dl_thread = ctx->conn_thread = nullptr;
+    ctx->items = nullptr;
+    ctx->slot_count = 0;
+    std::free(items);
+    return 3;
+  }
+  store_release(ctx->conn_thread_ctl, 0u);
+  try {
+    state->conn_thread = std::thread(run_connection_thread, std::ref(*state));
+  } catch (const std::system_error&) {
+    stop_thread(ctx, ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
+    ctx->dl_thread = ctx->conn_thread = nullptr;
+    ctx->items = nullptr;
+    ctx->slot_count = 0;
+    std::free(items);
+    return 3;
+  }
+  engine.release();  // owned through the context until torvane_end
+  return 1;
+}
+
+TORVANE_API int torvane_end(EngineContext* ctx) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr) return 0;
+  stop_thread(ctx, ctx->conn_thread_ctl, state->conn_thread, state->conn_wake);
+  stop_thread(ctx, ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
+  std::free(ctx->items);
+  store_release(ctx->items, nullptr);
+  store_release(ctx->dl_thread, nullptr);
+  store_release(ctx->conn_thread, nullptr);
+  delete state;  // frees the retired arrays too
+  const std::uint32_t fail = TVN_CTL_END_FAIL;
+  return ((ctx->dl_thread_ctl | ctx->conn_thread_ctl) & fail) ? 0 : 1;
+}
+
+TORVANE_API int dl_set(EngineContext* ctx) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr) return -1;
+  std::lock_guard<std::recursive_mutex> lock(state->mutex);
+  const int count = slot_count_of(ctx);
+  ItemData* items = slot_at(ctx, 0);
+  int occupied = 0;
+  for (int i = 0; i < count; ++i) {
+    const int s = load_acquire(items[i].state);
+    if (s != TVN_STATE_EMPTY && s != TVN_STATE_FREE) ++occupied;
+  }
+  if (occupied >= load_acquire(ctx->max_items)) return -1;
+  for (int i = 0; i < count; ++i) {
+    const int s = load_acquire(items[i].state);
+    if (s == TVN_STATE_EMPTY || s == TVN_STATE_FREE) {
+      // A record restored from a saved copy may carry an owner from an
+      // earlier run; the slot belongs to this context now.
+      items[i].owner = ctx;
+      store_release(items[i].state, TVN_STATE_RESERVED);
+      return i;
+    }
+  }
+  return -1;
+}
+
+TORVANE_API int dl_start(EngineContext* ctx, int slot) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr) return -1;
+  std::lock_guard<std::recursive_mutex> lock(state->mutex);
+  if (!valid_slot(ctx, slot)) return -1;
+  ItemData& item = *slot_at(ctx, slot);
+  // Only a slot reserved by dl_set may start: starting a running one would
+  // hand the same record to both threads twice.
+  if (load_acquire(item.state) != TVN_STATE_RESERVED) return -1;
+  item.owner = ctx;
+  if (!(item.options & TVN_OPT_MEMORY_FETCH) && open_item_file(ctx, slot, item) != 0) return -1;
+  store_release(item.state, TVN_STATE_STARTED);
+  state->conn_wake.signal();
+  return 0;
+}
+
+TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr) return -1;
+  std::lock_guard<std::recursive_mutex> lock(state->mutex);
+  if (!valid_slot(ctx, slot)) return -1;
+  ItemData& item = *slot_at(ctx, slot);
+  const int s = load_acquire(item.state);
+  if (s == TVN_STATE_RESERVED || s == TVN_STATE_STARTED || s == TVN_STATE_PROBING) return -1;
+  if (item.div_status == nullptr) return -1;
+  if (div < -1 || div >= (item.div_count > 0 ? item.div_count : 1)) return -1;
+  item.owner = ctx;
+  if (s != TVN_STATE_DOWNLOADING) {
+    // Not running: whatever handle the record carries is from a file that
+    // was closed when the item ended, so it is not ours to use or close.
+    item.disk.file = 0;
+  }
+  if (open_item_file(ctx, slot, item) != 0) return -1;
+  if (s == TVN_STATE_DOWNLOADING) {
+    // The engine threads own a running item; its reset happens on the
+    // download thread so no division changes under a receive.
+    state->post(SlotRequest{SlotRequest::kResumeReset, slot, div, 0});
+    return 0;
+  }
+  if (prepare_item(item, false, false) != kPrepareOk) {
+    DiskIO_CloseHandle(&item.disk);
+    store_release(item.state, TVN_STATE_FAILED);
+    notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
+    return -1;
+  }
+  const int n = item.div_count;
+  for (int i = 0; i < n; ++i) {
+    if (div != -1 && i != div) continue;
+    // Nothing is under way in a record that is not running, so a "sent"
+    // division would never be answered: it is asked again as well.
+    if (item.div_status[i] != TVN_DIV_DONE) store_relaxed(item.div_status[i], TVN_DIV_IDLE);
+    store_relaxed(item.disk.buf_fill[i], 0);
+  }
+  store_release(item.state, TVN_STATE_DOWNLOADING);
+  state->wake_all();
+  return 0;
+}
+
+TORVANE_API int dl_stop(ItemData* item, int div) {
+  if (item == nullptr || item->div_stop == nullptr) return -1;
+  EngineState* state = state_of(item->owner);
+  std::unique_lock<std::recursive_mutex> lock;
+  if (state != nullptr) {
+    lock = std::unique_lock<std::recursive_mutex>(state->mutex);
+    // A pointer into an array that a resize replaced is forwarded to the
+    // live record of the same slot.
+    for (const auto& old : state->retired) {
+      ItemData* base = old.items.get();
+      if (item >= base && item < base + old.count) {
+        item = slot_at(state->ctx, static_cast<int>(item - base));
+        break;
+      }
+    }
+    if (item->div_stop == nullptr) return -1;
+  }
+  const int n = item->div_count > 0 ? item->div_count : 1;
+  if (div < -1 || div >= n) return -1;
+  auto finished = [&](int i) {
+    return item->div_status != nullptr && load_acquire(item->div_status[i]) == TVN_DIV_DONE;
+  };
+  if (div == -1) {
+    for (int i = 0; i < n; ++i)
+      if (!finished(i)) store_release(item->div_stop[i], 1);
+    store_release(item->div_stop[item->div_count], 1);
+  } else if (!finished(div)) {
+    store_release(item->div_stop[div], 1);
+  }
+  if (state != nullptr) state->wake_all();
+  return 0;
+}
+
+TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_retry) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr || !valid_slot(ctx, slot)) return -1;
+  if (state->on_download_thread()) {
+    reconnect_item(*state, slot, *slot_at(ctx, slot), div, count_retry);
+  } else {
+    // Only the download thread may touch a division that is receiving; the
+    // request is carried out at the top of its next cycle.
+    state->post(SlotRequest{SlotRequest::kReconnect, slot, div, count_retry});
+  }
+  return 0;
+}
+
+TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
+  if (src == nullptr) return nullptr;
+  const bool allocated = dst == nullptr;
+  if (allocated) {
+    dst = static_cast<ItemData*>(std::calloc(1, sizeof(ItemData)));
+    if (dst == nullptr) return nullptr;
+  } else {
+    free_itemdata(dst);
+  }
+  std::memcpy(static_cast<void*>(dst), src, sizeof(ItemData));
+  const int n = src->div_count > 0 ? src->div_count : 1;
+  // Every url buffer the engine may rewrite on a redirect holds a full URL.
+  dst->url = duplicate_text(src->url, TVN_URL_CAPACITY);
+  dst->referer = duplicate_text(src->referer, 0);
+  dst->user_agent = duplicate_text(src->user_agent, 0);
+  dst->reserved_text = duplicate_text(src->reserved_text, 0);
+  dst->save_path = duplicate_text(src->save_path, 0);
+  dst->proxy = duplicate_text(src->proxy, 0);
+  dst->disk.file_name = duplicate_text(src->disk.file_name, 0);
+  bool ok = (!src->url || dst->url) && (!src->referer || dst->referer) &&
+            (!src->user_agent || dst->user_agent) && (!src->reserved_text || dst->reserved_text) &&
+            (!src->save_path || dst->save_path) && (!src->proxy || dst->proxy) &&
+            (!src->disk.file_name || dst->disk.file_name);
+  ok = duplicate_array(dst->div_status, n) && ok;
+  ok = duplicate_array(dst->div_retries, n) && ok;
+  ok = duplicate_array(dst->div_stop, n + 1) && ok;
+  ok = duplicate_array(dst->conn.sockets, n) && ok;
+  ok = duplicate_array(dst->disk.range_len, n) && ok;
+  ok = duplicate_array(dst->disk.range_done, n) && ok;
+  ok = duplicate_array(dst->disk.buf_fill, n) && ok;
+  dst->disk.buf_ptr = src->disk.buf_ptr != nullptr
+                          ? static_cast<char**>(std::calloc(static_cast<std::size_t>(n), sizeof(char*)))
+                          : nullptr;
+  ok = ok && (src->disk.buf_ptr == nullptr || dst->disk.buf_ptr != nullptr);
+  dst->conn.host = nullptr;
+  dst->request_path = nullptr;
+  dst->conn.host_entry = nullptr;
+  dst->disk.buf_block = nullptr;
+  dst->disk.count_ref = &dst->div_count;
+  if (!ok) {
+    free_itemdata(dst);
+    if (allocated) std::free(dst);
+    return nullptr;
+  }
+  return dst;
+}
+
+TORVANE_API int free_itemdata(ItemData* item) {
+  if (item == nullptr) return -1;
+  char** strings[] = {&item->referer,   &item->user_agent, &item->reserved_text,
+                      &item->url,       &item->save_path,  &item->proxy,
+                      &item->disk.file_name, &item->conn.host, &item->request_path,
+                      &item->disk.buf_block};
+  for (char** s : strings) {
+    std::free(*s);
+    *s = nullptr;
+  }
+  void** arrays[] = {reinterpret_cast<void**>(&item->div_status),
+                     reinterpret_cast<void**>(&item->div_retries),
+                     reinterpret_cast<void**>(&item->div_stop),
+                     reinterpret_cast<void**>(&item->conn.sockets),
+                     reinterpret_cast<void**>(&item->disk.range_len),
+                     reinterpret_cast<void**>(&item->disk.range_done),
+                     reinterpret_cast<void**>(&item->disk.buf_ptr),
+                     reinterpret_cast<void**>(&item->disk.buf_fill)};
+  for (void** a : arrays) {
+    std::free(*a);
+    *a = nullptr;
+  }
+  return 0;
+}
+
+TORVANE_API void* GetMem(unsigned size) { return std::calloc(size > 0 ? size : 1, 1); }
+
+TORVANE_API void FreeMem(void* p) {
+  if (p == nullptr) return;
+  void** slot = static_cast<void**>(p);
+  std::free(*slot);
+  *slot = nullptr;
+}
+
+}  // extern "C"

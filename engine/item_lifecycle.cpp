@@ -1,0 +1,201 @@
+#include "engine/item_lifecycle.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/disk_io.h"
+#include "engine/ranges.h"
+#include "engine/url_split.h"
+#include "platform/socket.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane::engine {
+namespace {
+
+template <class T>
+T* zeroed(int n) {
+  return static_cast<T*>(std::calloc(static_cast<std::size_t>(n > 0 ? n : 1), sizeof(T)));
+}
+
+void free_division_arrays(ItemData& item) {
+  std::free(item.div_status);
+  std::free(item.div_retries);
+  std::free(item.div_stop);
+  std::free(item.conn.sockets);
+  store_relaxed(item.div_status, nullptr);
+  store_relaxed(item.div_retries, nullptr);
+  store_relaxed(item.div_stop, nullptr);
+  store_relaxed(item.conn.sockets, nullptr);
+}
+
+int allocate_division_arrays(ItemData& item) {
+  const int n = item.div_count;
+  item.conn.sockets = zeroed<std::int32_t>(n);
+  item.div_status = zeroed<std::int32_t>(n);
+  item.div_retries = zeroed<std::int32_t>(n);
+  item.div_stop = zeroed<std::int32_t>(n + 1);
+  if (item.conn.sockets && item.div_status && item.div_retries && item.div_stop &&
+      allocate_disk_arrays(item.disk, n) == 0)
+    return kPrepareOk;
+  free_division_arrays(item);
+  return kPrepareNoMemory;
+}
+
+}  // namespace
+
+int prepare_item(ItemData& item, bool allocate, bool set_state) {
+  if (item.div_count <= 0) store_relaxed(item.div_count, 1);
+  const int n = item.div_count;
+  item.disk.count_ref = &item.div_count;
+  if (allocate) {
+    // Division arrays in a slot are the engine's; whatever a reused record
+    // still points at is released before the new ones are made.
+    free_division_arrays(item);
+    release_disk_arrays(item.disk);
+    if (allocate_division_arrays(item) != kPrepareOk) return kPrepareNoMemory;
+  } else if (item.conn.sockets == nullptr || item.div_status == nullptr ||
+             item.div_retries == nullptr || item.disk.range_len == nullptr ||
+             item.disk.range_done == nullptr || item.disk.buf_fill == nullptr) {
+    return kPrepareNoMemory;
+  } else if (item.disk.buf_ptr == nullptr) {
+    item.disk.buf_ptr = zeroed<char*>(n);
+    if (item.disk.buf_ptr == nullptr) return kPrepareNoMemory;
+  }
+  for (int i = 0; i < n; ++i) {
+    item.conn.sockets[i] = -1;
+    store_relaxed(item.div_retries[i], item.retry);
+  }
+  if (resolve_item(item) != 0) return kPrepareNoHost;
+  const std::int32_t size = raised_buffer_size(item.buffer_size, n);
+  store_relaxed(item.buffer_size, size);
+  if (cut_buffer(item, static_cast<std::uint32_t>(size)) != 0) return kPrepareNoMemory;
+  fill_address(item);
+  if (set_state) {
+    if (item.options & TVN_OPT_SPEED_MODE) {
+      set_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
+      store_release(item.state, TVN_STATE_DOWNLOADING);
+    } else {
+      store_release(item.state, TVN_STATE_PROBING);
+    }
+  }
+  return kPrepareOk;
+}
+
+void release_item(ItemData& item) {
+  if (item.conn.sockets != nullptr) {
+    for (int i = 0; i < item.div_count; ++i) platform::socket_close(item.conn.sockets[i]);
+  }
+  free_division_arrays(item);
+  release_disk_arrays(item.disk);
+  std::free(item.conn.host);
+  std::free(item.request_path);
+  std::free(item.disk.file_name);
+  store_relaxed(item.conn.host, nullptr);
+  store_relaxed(item.request_path, nullptr);
+  store_relaxed(item.disk.file_name, nullptr);
+  store_relaxed(item.conn.host_entry, nullptr);
+}
+
+void zero_record(ItemData& item) {
+  // Another thread may read any of these words while the slot is zeroed, so
+  // each goes through an atomic store; the state is published last.
+  store_relaxed(item.run_flags, 0);
+  store_relaxed(item.data_type, 0);
+  store_relaxed(item.referer, nullptr);
+  store_relaxed(item.user_agent, nullptr);
+  store_relaxed(item.auto_referer, 0);
+  store_relaxed(item.reserved_text, nullptr);
+  store_relaxed(item.url, nullptr);
+  store_relaxed(item.save_path, nullptr);
+  store_relaxed(item.extra_header, nullptr);
+  store_relaxed(item.options, 0);
+  store_relaxed(item.retry, 0);
+  store_relaxed(item.div_count, 0);
+  store_relaxed(item.proxy, nullptr);
+  store_relaxed(item.buffer_size, 0);
+  store_relaxed(item.div_status, nullptr);
+  store_relaxed(item.div_retries, nullptr);
+  store_relaxed(item.div_stop, nullptr);
+  store_relaxed(item.conn.sockets, nullptr);
+  store_relaxed(item.conn.host, nullptr);
+  store_relaxed(item.conn.port, 0);
+  store_relaxed(item.conn.host_entry, nullptr);
+  std::memset(item.conn.address, 0, sizeof item.conn.address);
+  store_relaxed(item.disk.file, 0);
+  store_relaxed(item.disk.count_ref, nullptr);
+  store_relaxed(item.disk.file_size, 0u);
+  store_relaxed(item.disk.range_len, nullptr);
+  store_relaxed(item.disk.range_done, nullptr);
+  store_relaxed(item.disk.buf_ptr, nullptr);
+  store_relaxed(item.disk.buf_fill, nullptr);
+  store_relaxed(item.disk.buf_block, nullptr);
+  store_relaxed(item.disk.file_name, nullptr);
+  store_relaxed(item.request_path, nullptr);
+  store_relaxed(item.owner, nullptr);
+  store_release(item.state, TVN_STATE_EMPTY);
+}
+
+void finish_item(EngineState& engine, int slot, ItemData& item) {
+  EngineContext* ctx = engine.ctx;
+  const int remembered = item.state;
+  if (item.disk.file != 0) DiskIO_CloseHandle(&item.disk);
+  notify(ctx, TVN_NOTICE_CLOSING, slot, 0, nullptr);
+  int final_notice = 0;
+  if (item.div_stop != nullptr && load_acquire(item.div_stop[item.div_count]) == 1) {
+    final_notice = TVN_NOTICE_STOPPED;
+  } else if (remembered == TVN_STATE_PROBING || remembered == TVN_STATE_DOWNLOADING) {
+    final_notice = TVN_NOTICE_FINISHED;
+  } else if (remembered != TVN_STATE_EMPTY) {
+    final_notice = TVN_NOTICE_FAILED;
+  }
+  if (final_notice != 0) notify(ctx, final_notice, slot, 0, nullptr);
+  release_item(item);
+  zero_record(item);
+  notify(ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
+}
+
+void drop_stopped_item(EngineState& engine, int slot, ItemData& item) {
+  notify(engine.ctx, TVN_NOTICE_STOPPED, slot, 0, nullptr);
+  // The slot is zeroed without the other finishing steps; what the engine
+  // owned in it is still released so that nothing leaks.
+  if (item.disk.file != 0) DiskIO_CloseHandle(&item.disk);
+  release_item(item);
+  zero_record(item);
+  notify(engine.ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
+}
+
+bool completion_check(EngineState& engine, int slot, ItemData& item) {
+  const int state = load_acquire(item.state);
+  const int n = state == TVN_STATE_PROBING ? 1 : item.div_count;
+  bool any_failed = false;
+  for (int i = 0; i < n; ++i) {
+    const int status = load_acquire(item.div_status[i]);
+    if (status != TVN_DIV_DONE && status != TVN_DIV_FAILED) return false;
+    any_failed = any_failed || status == TVN_DIV_FAILED;
+  }
+  engine.exclude_conn(slot);
+  if (any_failed) {
+    store_release(item.state, TVN_STATE_FAILED);
+  } else if (item.options & TVN_OPT_MEMORY_FETCH) {
+    if (notify(engine.ctx, TVN_NOTICE_MEMORY_DONE, slot, 0, &item.disk) == -1)
+      store_release(item.state, TVN_STATE_FAILED);
+  }
+  finish_item(engine, slot, item);
+  engine.release_conn();
+  return true;
+}
+
+bool stop_division(EngineState& engine, int slot, ItemData& item, int j) {
+  engine.exclude_conn(slot);
+  const int status = load_acquire(item.div_status[j]);
+  if (status > 99) write_division(engine.ctx, slot, item, j);
+  platform::socket_close(item.conn.sockets[j]);
+  const std::uint32_t len = item.disk.range_len[j];
+  store_release(item.div_status[j],
+                (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);
+  const bool finished = completion_check(engine, slot, item);
+  engine.release_conn();
+  return finished;
+}
+
+}  // namespace torvane::engine

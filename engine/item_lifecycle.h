@@ -1,0 +1,51 @@
+// The life of a slot inside the engine: preparing a started item, stopping
+// one division, the completion check, and finishing an item (close, final
+// notice, release, zero, notice 112).
+//
+// Thread rules: preparation and the state-2 stop run on the connection thread
+// (or, for dl_resume, on the caller's thread while no engine thread serves
+// the slot); everything else here runs on the download thread, which is the
+// only thread that finishes an item in state 3 or 4.
+#pragma once
+
+#include "engine/engine_state.h"
+#include "torvane/torvane.h"
+
+namespace torvane::engine {
+
+// Result of preparation: 0 ok, 1 out of memory, 2 the URL cannot be split
+// or its host resolved.
+constexpr int kPrepareOk = 0;
+constexpr int kPrepareNoMemory = 1;
+constexpr int kPrepareNoHost = 2;
+
+// Preparation of a started item. With `allocate` (dl_start's path) the
+// division arrays are made anew; without it (dl_resume of a saved record)
+// the record's own arrays are used. Sets state 3, or 4 with probe_pending
+// under SpeedMode, only when `set_state` is true.
+int prepare_item(ItemData& item, bool allocate, bool set_state);
+
+// Frees everything the engine owns in the record (closing any socket left)
+// and nulls the pointers; the GUI-owned strings are left alone.
+void release_item(ItemData& item);
+
+// Zeroes the whole record field by field (another thread may be reading it)
+// and publishes state 0 last.
+void zero_record(ItemData& item);
+
+// Finishing: close the file, notice 3, the final notice, release, zero,
+// notice 112.
+void finish_item(EngineState& engine, int slot, ItemData& item);
+
+// The state-2 stop: notice 109, zero the slot, notice 112.
+void drop_stopped_item(EngineState& engine, int slot, ItemData& item);
+
+// Finishes the item when every division it is waiting for has ended.
+// Returns true when the item was finished.
+bool completion_check(EngineState& engine, int slot, ItemData& item);
+
+// Acts on div_stop[j] == 1: writes what waits, closes, status 2 when the
+// range is complete else 3, then the completion check. True when finished.
+bool stop_division(EngineState& engine, int slot, ItemData& item, int j);
+
+}  // namespace torvane::engine

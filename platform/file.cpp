@@ -1,0 +1,148 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace torvane::platform {
+namespace {
+
+// Keeps descriptors above the standard three so that a handle is never 0 even
+// when the process was started with stdin closed.
+int lift_descriptor(int fd) {
+  if (fd >= 3 || fd < 0) return fd;
+  const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return lifted;
+}
+
+}  // namespace
+
+FileHandle file_open_write(const char* path) {
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return 0;
+  }
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  fd = lift_descriptor(fd);
+  if (fd < 0) return 0;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return 0;
+  }
+  return static_cast<FileHandle>(fd);
+}
+
+int file_close(FileHandle handle) {
+  if (handle <= 0) return -1;
+  return ::close(static_cast<int>(handle)) == 0 ? 0 : -1;
+}
+
+std::int64_t file_size(FileHandle handle) {
+  struct stat st {};
+  if (handle <= 0 || fstat(static_cast<int>(handle), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+int file_write_at(FileHandle handle, const void* data, std::size_t size, std::uint64_t offset,
+                  std::size_t* written) {
+  std::size_t done = 0;
+  const char* p = static_cast<const char*>(data);
+  int result = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(static_cast<int>(handle), p + done, size - done,
+                               static_cast<off_t>(offset + done));
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;  // a zero-byte write of a non-empty buffer means no room
+    result = (errno == ENOSPC || errno == EDQUOT) ? kDiskFull : -1;
+    break;
+  }
+  if (written != nullptr) *written = done;
+  return result;
+}
+
+int path_kind(const char* path) {
+  struct stat st {};
+  if (path == nullptr || *path == '\0' || ::stat(path, &st) != 0) return 0;
+  return S_ISDIR(st.st_mode) ? 2 : 1;
+}
+
+int make_folder(const char* path) { return ::mkdir(path, 0755) == 0 ? 0 : -1; }
+
+int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+
+int move_no_replace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // File systems without RENAME_NOREPLACE: link() refuses an existing target,
+  // which gives the same guarantee for regular files.
+  if (::link(from, to) != 0) return -1;
+  if (::unlink(from) != 0) {
+    const int saved = errno;
+    ::unlink(to);
+    errno = saved;
+    return -1;
+  }
+  return 0;
+}
+
+bool read_whole_file(const char* path, std::string& out) {
+  out.clear();
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      out.append(chunk, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+int write_file_atomic(const char* path, const void* data, std::size_t size) {
+  std::string tmp = std::string(path) + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return -1;
+  // Keep the mode an ordinary file of ours would get.
+  ::fchmod(fd, 0644);
+  std::size_t written = 0;
+  const bool ok = file_write_at(fd, data, size, 0, &written) == 0 && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(tmp.c_str(), path) != 0) {
+    const int saved = errno;
+    ::unlink(tmp.c_str());
+    errno = saved;
+    return -1;
+  }
+  return 0;
+}
+
+std::string last_error_text() {
+  char buf[256];
+  // GNU strerror_r returns the text, which may or may not be buf.
+  const char* text = strerror_r(errno, buf, sizeof buf);
+  return text != nullptr ? std::string(text) : std::string("unknown error");
+}
+
+}  // namespace torvane::platform
