@@ -211,4 +211,6 @@ TORVANE_API int DiskIO_MakeFileName(const char* save_path, const char* url, char
 }
 #endif
 
+#include "torvane/tvnftp.h"
+
 #endif /* TORVANE_TORVANE_H */
