@@ -135,7 +135,7 @@ int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
   return left > 0 ? -1 : 0;
 }
 
-int open_item_file(EngineContext* ctx, int slot, ItemData& item) {
+int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure) {
   bool ok = notify(ctx, TVN_NOTICE_OPEN_FILE, slot, 0, nullptr) != -1;
   if (ok && item.disk.file == 0) {
     char name[TVN_PATH_CAPACITY];
@@ -144,7 +144,7 @@ int open_item_file(EngineContext* ctx, int slot, ItemData& item) {
   }
   if (ok) return 0;
   store_release(item.state, TVN_STATE_FAILED);
-  notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
+  if (report_failure) notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
   return -1;
 }
 

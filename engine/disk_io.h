@@ -33,7 +33,8 @@ int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
 // Opens the item's output file: notice 301 first (result -1 fails; the
 // client may open the file itself meanwhile), then, unless a file is open,
 // names it from save_path and url and opens it. On failure the item gets
-// state 6 and notice 108 is raised; result -1.
-int open_item_file(EngineContext* ctx, int slot, ItemData& item);
+// state 6 and, with `report_failure`, notice 108 is raised (a caller that
+// finishes the item itself leaves it to the finishing step); result -1.
+int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure = true);
 
 }  // namespace torvane::engine

@@ -97,6 +97,16 @@ void carry_out_requests(EngineState& engine) {
   for (const SlotRequest& request : engine.take_requests()) {
     if (request.slot < 0 || request.slot >= slot_count_of(engine.ctx)) continue;
     ItemData& item = *slot_at(engine.ctx, request.slot);
+    if (request.kind == SlotRequest::kFinish) {
+      // The connection thread failed the item while sending; finishing it
+      // is this thread's job, so nothing else can be reading its arrays.
+      if (load_acquire(item.state) == TVN_STATE_FAILED && item.div_status != nullptr) {
+        engine.exclude_conn(request.slot);
+        finish_item(engine, request.slot, item);
+        engine.release_conn();
+      }
+      continue;
+    }
     if (!running(load_acquire(item.state)) || item.div_status == nullptr) continue;
     if (request.kind == SlotRequest::kReconnect) {
       reconnect_item(engine, request.slot, item, request.div, request.count_retry);

@@ -25,7 +25,7 @@ namespace torvane::engine {
 // Work that only the download thread may do to a running item, posted by
 // other threads and carried out at the top of its next cycle.
 struct SlotRequest {
-  enum Kind { kReconnect, kResumeReset } kind;
+  enum Kind { kReconnect, kResumeReset, kFinish } kind;
   int slot;
   int div;
   int count_retry;

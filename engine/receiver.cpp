@@ -1,17 +1,204 @@
-// The receive passes over a running item (download thread).
+// The receive passes over a running item (download thread): one zero-time-out
+// probe of at most 64 sockets, then one read per ready division straight
+// into its share of the item's buffer block.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/disk_io.h"
+#include "engine/item_lifecycle.h"
+#include "engine/ranges.h"
+#include "engine/response_handler.h"
 #include "engine/threads.h"
+#include "platform/socket.h"
+#include "platform/wait_set.h"
+#include "torvane/shared_access.hpp"
 
 namespace torvane::engine {
+namespace {
+
+// A page fetched into memory grows its buffer up to this size; a larger
+// answer fails rather than being cut short.
+constexpr std::uint32_t kMemoryFetchLimit = 64u << 20;
+
+bool receiving(int status) { return status == TVN_DIV_SENT || status > 99; }
+
+bool running(const ItemData& item) {
+  const int state = load_acquire(const_cast<ItemData&>(item).state);
+  return state == TVN_STATE_PROBING || state == TVN_STATE_DOWNLOADING;
+}
+
+// Doubles the buffer of a single-division memory fetch whose share is full,
+// so that the whole page reaches the client. False when it cannot grow.
+bool grow_memory_buffer(ItemData& item) {
+  if (item.div_count != 1) return false;
+  const std::uint32_t size = static_cast<std::uint32_t>(item.buffer_size);
+  if (size >= kMemoryFetchLimit) return false;
+  const std::uint32_t grown = std::min(size * 2, kMemoryFetchLimit);
+  char* block = static_cast<char*>(std::realloc(item.disk.buf_block, grown));
+  if (block == nullptr) return false;
+  item.disk.buf_block = block;
+  item.disk.buf_ptr[0] = block;
+  store_relaxed(item.buffer_size, static_cast<std::int32_t>(grown));
+  return true;
+}
+
+// The connection of division b ended (the server closed it, or there is no
+// room left). Returns false when the item was finished.
+bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std::uint32_t capacity) {
+  const int status = load_acquire(item.div_status[b]);
+  if (status < 100) {
+    // A header cut off by the close may still be complete but for its blank
+    // line; anything less is a failed attempt, never a finished empty item.
+    const std::int32_t fill = item.disk.buf_fill[b];
+    if (fill > 0 && static_cast<std::uint32_t>(fill) + 2 <= capacity) {
+      std::memcpy(item.disk.buf_ptr[b] + fill, "\r\n", 2);
+      store_relaxed(item.disk.buf_fill[b], fill + 2);
+      if (!handle_header(engine, slot, item, b)) return false;
+    }
+    const int now = load_acquire(item.div_status[b]);
+    if (now == TVN_DIV_SENT) fail_attempt(item, b);
+    platform::socket_close(item.conn.sockets[b]);
+    if (now < 100) {
+      if (load_acquire(item.div_status[b]) == TVN_DIV_FAILED) return !completion_check(engine, slot, item);
+      return true;
+    }
+    store_relaxed(item.disk.buf_fill[b], 0);  // a header alone: no body bytes
+  } else if (!(item.options & TVN_OPT_MEMORY_FETCH)) {
+    write_division(engine.ctx, slot, item, b);
+    store_relaxed(item.disk.buf_fill[b], 0);  // what could not be written is asked for again
+  }
+  platform::socket_close(item.conn.sockets[b]);
+  store_release(item.div_status[b], TVN_DIV_DONE);
+  notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+  if (!running(item)) return false;
+  if (item.disk.range_len[b] > item.disk.range_done[b]) {
+    if (item.options & TVN_OPT_AUTO_RESUME) {
+      store_release(item.div_status[b], TVN_DIV_IDLE);
+      engine.conn_wake.signal();
+      return true;
+    }
+    store_release(item.div_status[b], TVN_DIV_FAILED);
+  }
+  return !completion_check(engine, slot, item);
+}
+
+// One read for division b. Returns false when the item was finished.
+bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
+  DiskIO& disk = item.disk;
+  const int n = item.div_count;
+  const std::uint32_t size = static_cast<std::uint32_t>(item.buffer_size);
+  std::uint32_t capacity = share_capacity(disk.buf_ptr, n, size, b);
+  int status = load_acquire(item.div_status[b]);
+  if (static_cast<std::uint32_t>(disk.buf_fill[b]) >= capacity) {
+    if (status < 100) {
+      // A header larger than the share is not an answer we can read.
+      fail_attempt(item, b);
+      return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+    }
+    if (item.options & TVN_OPT_MEMORY_FETCH) {
+      if (grow_memory_buffer(item)) {
+        capacity = static_cast<std::uint32_t>(item.buffer_size);
+      } else {
+        fail_attempt(item, b);
+        return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+      }
+    } else {
+      write_division(engine.ctx, slot, item, b);
+    }
+  }
+  std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];
+  const bool size_known = disk.file_size != 0;
+  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && size_known) {
+    const std::int64_t left = static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] -
+                              disk.buf_fill[b];
+    room = std::min(room, left);
+  }
+  if (room > 0) {
+    const long got = platform::socket_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
+                                           static_cast<std::size_t>(room));
+    if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted) return true;
+    if (got < 0) {
+      // A reset, or any other receive error: the socket is dead either way.
+      reconnect_item(engine, slot, item, b, 1);
+      return running(item);
+    }
+    if (got > 0) {
+      store_relaxed(disk.buf_fill[b], disk.buf_fill[b] + static_cast<std::int32_t>(got));
+      if (status == TVN_DIV_SENT) {
+        if (!handle_header(engine, slot, item, b)) return false;
+        if (!running(item) || b >= item.div_count) return running(item);
+        status = load_acquire(item.div_status[b]);
+      }
+      if (status > 99) {
+        notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+        if (disk.file_size != 0 && disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) >=
+                                       disk.range_len[b]) {
+          write_division(engine.ctx, slot, item, b);
+          const int last = item.div_count - 1;
+          if (item.div_count == 1 || b == last || load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
+            platform::socket_close(item.conn.sockets[b]);
+            store_release(item.div_status[b], TVN_DIV_DONE);
+            return !completion_check(engine, slot, item);
+          }
+        }
+      }
+      return true;
+    }
+  }
+  return connection_ended(engine, slot, item, b, capacity);
+}
+
+// One receive pass. Returns false when the item was finished.
+bool receive_pass(EngineState& engine, int slot, ItemData& item) {
+  std::int32_t fds[platform::kMaxProbeSockets];
+  int divisions[platform::kMaxProbeSockets];
+  bool ready[platform::kMaxProbeSockets];
+  int count = 0;
+  const int n = item.div_count;
+  for (int b = 0; b < n && count < platform::kMaxProbeSockets; ++b) {
+    if (item.conn.sockets[b] < 0 || !receiving(load_acquire(item.div_status[b]))) continue;
+    fds[count] = item.conn.sockets[b];
+    divisions[count++] = b;
+  }
+  if (count == 0) return true;
+  if (platform::sockets_readable(fds, count, ready) <= 0) return true;
+  for (int k = 0; k < count; ++k) {
+    const int b = divisions[k];
+    if (!running(item)) return false;
+    const std::uint32_t flags = load_acquire(item.run_flags);
+    if (b > 0 && (flags & TVN_RUN_PROBE_SENT) && !(flags & TVN_RUN_PROBE_DONE)) break;
+    if (!ready[k] || b >= item.div_count || item.conn.sockets[b] != fds[k]) continue;
+    if (!receiving(load_acquire(item.div_status[b]))) continue;
+    if (!read_division(engine, slot, item, b)) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 void receive_item(EngineState& engine, int slot, ItemData& item) {
-  (void)engine;
-  (void)slot;
-  (void)item;
+  if (item.div_status == nullptr || item.conn.sockets == nullptr || item.disk.buf_ptr == nullptr) return;
+  const std::uint32_t flags = load_acquire(item.run_flags);
+  const bool probing = (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
+                       (flags & TVN_RUN_PROBE_DONE) == 0;
+  int passes = 0;
+  if (!probing) {
+    for (int b = 0; b < item.div_count; ++b) passes += receiving(load_acquire(item.div_status[b])) ? 1 : 0;
+  } else if ((flags & TVN_RUN_PROBE_SENT) && receiving(load_acquire(item.div_status[0]))) {
+    passes = 1;
+  }
+  for (int p = 0; p < passes; ++p) {
+    if (!receive_pass(engine, slot, item)) return;
+  }
 }
 
 void watch_receiving(ItemData& item, platform::WaitSet& waits) {
-  (void)item;
-  (void)waits;
+  if (item.div_status == nullptr || item.conn.sockets == nullptr) return;
+  const int n = load_acquire(item.div_count);
+  for (int b = 0; b < n; ++b) {
+    if (receiving(load_acquire(item.div_status[b]))) waits.watch_readable(item.conn.sockets[b]);
+  }
 }
 
 }  // namespace torvane::engine

@@ -1,17 +1,115 @@
 // Sending the requests that are due for a running item (connection thread).
+// Nothing here waits: a connection that is not writable yet is tried again
+// on the next cycle.
+#include <string>
+
+#include "engine/http_message.h"
 #include "engine/threads.h"
+#include "engine/url_split.h"
+#include "platform/socket.h"
+#include "platform/wait_set.h"
+#include "torvane/shared_access.hpp"
 
 namespace torvane::engine {
+namespace {
+
+// Results of one send.
+constexpr int kSent = 0;
+constexpr int kNoSocket = 1;
+constexpr int kConnectFailed = 2;
+constexpr int kSendFailed = 3;
+constexpr int kNotYet = 4;
+
+// The request text buffer is reused: after the first requests no send
+// allocates.
+thread_local std::string t_request;
+
+int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head) {
+  if (!head && load_acquire(item.div_status[b]) == TVN_DIV_SENT) return kNotYet;
+  std::int32_t& fd = item.conn.sockets[b];
+  if (fd < 0) {
+    const int started = connect_division(item, b);
+    if (started != 0) return started == 1 ? kNoSocket : kConnectFailed;
+  }
+  if (platform::socket_error_condition(fd)) {
+    platform::socket_close(fd);
+    return kSendFailed;
+  }
+  if (!platform::socket_writable(fd)) return kNotYet;
+  if (head) {
+    build_head_request(item, t_request);
+  } else {
+    build_get_request(item, b, t_request);
+  }
+  const long sent = platform::socket_send(fd, t_request.data(), t_request.size());
+  if (sent != static_cast<long>(t_request.size())) {
+    platform::socket_close(fd);
+    return kSendFailed;
+  }
+  notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b,
+              t_request.data(), t_request.size());
+  // Hands the division to the download thread.
+  store_release(item.div_status[b], TVN_DIV_SENT);
+  return kSent;
+}
+
+bool due(ItemData& item, int b) {
+  return load_acquire(item.div_status[b]) < TVN_DIV_SENT && load_acquire(item.div_stop[b]) != 1;
+}
+
+// A failed GET send uses one attempt; the last one fails the whole item,
+// which the download thread then finishes. False when the item failed.
+bool use_attempt(EngineState& engine, int slot, ItemData& item, int b) {
+  const int left = load_relaxed(item.div_retries[b]);
+  if (left < 2) {
+    store_release(item.state, TVN_STATE_FAILED);
+    engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
+    return false;
+  }
+  store_relaxed(item.div_retries[b], left - 1);
+  return true;
+}
+
+}  // namespace
 
 void send_due_requests(EngineState& engine, int slot, ItemData& item) {
-  (void)engine;
-  (void)slot;
-  (void)item;
+  if (item.div_status == nullptr || item.div_stop == nullptr) return;
+  const int state = load_acquire(item.state);
+  if (state == TVN_STATE_PROBING) {
+    // A HEAD that cannot reach the server (refused, reset while connecting)
+    // uses an attempt too: otherwise a dead host is retried forever.
+    if (due(item, 0) && send_request(engine, slot, item, 0, true) == kSendFailed)
+      use_attempt(engine, slot, item, 0);
+    return;
+  }
+  const std::uint32_t flags = load_acquire(item.run_flags);
+  if (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) {
+    if ((flags & TVN_RUN_PROBE_DONE) == 0) {
+      if (due(item, 0) && send_request(engine, slot, item, 0, false) == kSendFailed &&
+          !use_attempt(engine, slot, item, 0))
+        return;
+      if (load_acquire(item.div_status[0]) == TVN_DIV_SENT && (flags & TVN_RUN_PROBE_PENDING)) {
+        clear_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
+        set_bits(item.run_flags, TVN_RUN_PROBE_SENT);
+      }
+      return;
+    }
+  }
+  const int n = load_acquire(item.div_count);
+  for (int b = 0; b < n; ++b) {
+    if (!due(item, b)) continue;
+    if (send_request(engine, slot, item, b, false) == kSendFailed &&
+        !use_attempt(engine, slot, item, b))
+      return;
+  }
 }
 
 void watch_connecting(ItemData& item, platform::WaitSet& waits) {
-  (void)item;
-  (void)waits;
+  if (item.div_status == nullptr || item.conn.sockets == nullptr) return;
+  const int n = load_acquire(item.div_count);
+  for (int b = 0; b < n; ++b) {
+    if (load_acquire(item.div_status[b]) < TVN_DIV_SENT) waits.watch_writable(item.conn.sockets[b]);
+  }
 }
 
 }  // namespace torvane::engine
