@@ -1,0 +1,51 @@
+// Ready-made answers for the scripted server: a static resource with ranges
+// (the way a file server answers HEAD and ranged GETs), plain status answers
+// and redirects, and reproducible body bytes that a test can regenerate to
+// compare a downloaded file with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/scripted_server.h"
+
+namespace torvane::test {
+
+// `size` bytes that depend on `seed` and on each byte's position, so a byte
+// written at the wrong offset shows as a mismatch.
+std::string pattern_bytes(std::size_t size, std::uint32_t seed = 1);
+
+struct ResourceOptions {
+  // Answer every GET with 200 and the whole body, as a server that does not
+  // do ranges.
+  bool ignore_ranges = false;
+  // Send no Content-Length (HEAD and GET alike).
+  bool omit_length = false;
+  // Further header lines, without their CRLF ("Set-Cookie: a=1").
+  std::vector<std::string> headers;
+};
+
+// Serves `content` like a static file. HEAD: the header alone with the
+// Content-Length. GET without Range: 200 and the whole body. GET with
+// "bytes=N-" or "bytes=N-M": 206 with Content-Range and that slice; a start
+// at or past the end: 416. Every answer says "Connection: close".
+HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::string> content,
+                         const ResourceOptions& options = {});
+
+// A handler that serves `content` for every target.
+HttpHandler serve_resource(std::shared_ptr<const std::string> content, ResourceOptions options = {});
+
+// "HTTP/1.0 <code> <reason>", the given header lines, a Content-Length and the body.
+HttpReply status_reply(int code, std::string_view reason, std::string_view body = {},
+                       const std::vector<std::string>& headers = {});
+
+// A redirect whose Location header is spelled `header_name` (a server may
+// send it as "location").
+HttpReply redirect_reply(int code, std::string_view location,
+                         std::string_view header_name = "Location");
+
+}  // namespace torvane::test

@@ -1,0 +1,41 @@
+// Files for tests: a private temporary folder removed with everything in
+// it, whole-file reads and writes, and SHA-256 digests to compare downloads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace torvane::test {
+
+// A fresh folder under $TMPDIR (or /tmp), removed recursively on
+// destruction. path() has no trailing slash.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string operator/(std::string_view name) const;
+
+ private:
+  std::string path_;
+};
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::string& path);
+// Creates or replaces the file. False on failure.
+bool write_file(const std::string& path, std::string_view content);
+bool path_exists(const std::string& path);
+bool is_folder(const std::string& path);
+
+// Lower-case hex SHA-256 of the bytes, or of a file (empty when unreadable).
+std::string sha256_hex(std::string_view data);
+std::string file_sha256_hex(const std::string& path);
+
+}  // namespace torvane::test
