@@ -54,7 +54,7 @@ char* EngineHarness::keep(const std::string& text, std::size_t capacity) {
   return strings_.back().get();
 }
 
-int EngineHarness::fill(const ItemSpec& spec) {
+int EngineHarness::fill(const ItemSpec& wanted) {
   const int slot = dl_set(&ctx_);
   if (slot < 0) return -1;
   ItemData& it = item(slot);
@@ -63,24 +63,24 @@ int EngineHarness::fill(const ItemSpec& spec) {
   };
   // A slot in state 1 is the client's to fill; no engine thread reads it.
   it.run_flags = 0;
-  it.data_type = spec.data_type;
-  it.referer = optional_text(spec.referer);
-  it.user_agent = optional_text(spec.user_agent);
-  it.auto_referer = spec.auto_referer;
+  it.data_type = wanted.data_type;
+  it.referer = optional_text(wanted.referer);
+  it.user_agent = optional_text(wanted.user_agent);
+  it.auto_referer = wanted.auto_referer;
   it.reserved_text = nullptr;
-  it.url = keep(spec.url, TVN_URL_CAPACITY);
-  it.save_path = keep(spec.save_path, TVN_PATH_CAPACITY);
-  it.extra_header = optional_text(spec.extra_header);
-  it.options = spec.options;
-  it.retry = spec.retry;
-  it.div_count = spec.div_count;
-  it.proxy = optional_text(spec.proxy);
-  it.buffer_size = spec.buffer_size;
+  it.url = keep(wanted.url, TVN_URL_CAPACITY);
+  it.save_path = keep(wanted.save_path, TVN_PATH_CAPACITY);
+  it.extra_header = optional_text(wanted.extra_header);
+  it.options = wanted.options;
+  it.retry = wanted.retry;
+  it.div_count = wanted.div_count;
+  it.proxy = optional_text(wanted.proxy);
+  it.buffer_size = wanted.buffer_size;
   return slot;
 }
 
-int EngineHarness::start(const ItemSpec& spec, int* start_result) {
-  const int slot = fill(spec);
+int EngineHarness::start(const ItemSpec& wanted, int* start_result) {
+  const int slot = fill(wanted);
   if (slot < 0) return -1;
   const int result = dl_start(&ctx_, slot);
   if (start_result != nullptr) *start_result = result;

@@ -70,11 +70,11 @@ class EngineHarness {
   // Sets the result of every later notice of `code`.
   void answer(int code, Answer answer);
 
-  // dl_set and fill the reserved slot from `spec`; the slot, or -1.
-  int fill(const ItemSpec& spec);
+  // dl_set and fill the reserved slot from `wanted`; the slot, or -1.
+  int fill(const ItemSpec& wanted);
   // fill and dl_start; the slot, or -1 when no slot was free. The result of
   // dl_start goes to `start_result` when given.
-  int start(const ItemSpec& spec, int* start_result = nullptr);
+  int start(const ItemSpec& wanted, int* start_result = nullptr);
 
   // A C string owned by the harness until it is destroyed; the buffer holds
   // at least `capacity` bytes (URLs get TVN_URL_CAPACITY: a redirect
