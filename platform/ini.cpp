@@ -162,6 +162,12 @@ bool ini_text_allowed(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
+// A ']' in a section name would end its header early and make the section
+// unreachable by its own name.
+static bool section_allowed(std::string_view section) {
+  return ini_key_allowed(section) && section.find(']') == std::string_view::npos;
+}
+
 bool ini_key_allowed(std::string_view key) {
   const std::string_view t = trim(key);
   return ini_text_allowed(key) && !t.empty() && t.find('=') == std::string_view::npos &&
@@ -266,7 +272,7 @@ std::vector<IniEntry> IniDocument::entries(std::string_view section) const {
 }
 
 bool IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-  if (!ini_key_allowed(section) || !ini_key_allowed(key) || !ini_text_allowed(value)) {
+  if (!section_allowed(section) || !ini_key_allowed(key) || !ini_text_allowed(value)) {
     return false;
   }
   SectionSpan span{};
@@ -315,7 +321,7 @@ bool IniDocument::remove_section(std::string_view section) {
 }
 
 bool IniDocument::replace_section(std::string_view section, const std::vector<std::string>& lines) {
-  if (!ini_key_allowed(section)) return false;
+  if (!section_allowed(section)) return false;
   for (const std::string& line : lines) {
     // A body line that looked like a header would start a new section.
     const std::string_view t = trim(line);

@@ -108,6 +108,7 @@ TEST(IniWrite, RefusesLineBreaksAndNulAndLeavesTheFile) {
     EXPECT_EQ(platform::ini_write_string(p.c_str(), text, "k", "v"), 0);
     EXPECT_EQ(platform::ini_write_section_lines(p.c_str(), "Setting", {"k=" + text}), 0);
   }
+  EXPECT_EQ(platform::ini_write_string(p.c_str(), "a]b", "k", "v"), 0);
   for (const char* key : {"a=b", "[x]", ";c", ""}) {
     EXPECT_EQ(platform::ini_write_string(p.c_str(), "Setting", key, "v"), 0) << key;
   }
