@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Loopback FTP server for the engine's FTP login tests.
+
+Usage: ftp_server.py LOGIN
+
+Serves one user whose name and password are both LOGIN, on 127.0.0.1 and a
+port the system picks. Prints "PORT <n>" once it is listening, then one line
+per login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Exits when
+its standard input closes (the test ended) or after a hard time limit, so it
+never outlives the test that started it.
+"""
+import logging
+import select
+import sys
+import tempfile
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+HARD_LIMIT_SECONDS = 120
+
+
+class ReportingHandler(FTPHandler):
+    # A failed login is answered at once; the default delay only slows tests.
+    auth_failed_timeout = 0
+
+    def on_login(self, username):
+        print(f"LOGIN-OK {username}", flush=True)
+
+    def on_login_failed(self, username, password):
+        print(f"LOGIN-FAILED {username}", flush=True)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print("usage: ftp_server.py LOGIN", file=sys.stderr)
+        return 2
+    login = sys.argv[1]
+    logging.basicConfig(level=logging.ERROR)
+    home = tempfile.mkdtemp(prefix="tvnftp-")
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(login, login, home, perm="elr")
+    ReportingHandler.authorizer = authorizer
+    server = FTPServer(("127.0.0.1", 0), ReportingHandler)
+    print(f"PORT {server.address[1]}", flush=True)
+
+    deadline = time.monotonic() + HARD_LIMIT_SECONDS
+    while time.monotonic() < deadline:
+        server.serve_forever(timeout=0.05, blocking=False)
+        ready, _, _ = select.select([sys.stdin], [], [], 0)
+        if ready and not sys.stdin.read(1):
+            break
+    server.close_all()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
