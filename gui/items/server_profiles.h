@@ -7,6 +7,10 @@
 // stored '\' is read as '/'. Files are read afresh on every call (nothing is
 // cached, so an edit applies to the next lookup). Any thread may look up; the
 // editing functions belong to the GUI thread.
+//
+// No listing, value or section text here has a size limit: names, rows and
+// values are read and written whole, so nothing is cut on the way through
+// the editor.
 #pragma once
 
 #include <optional>

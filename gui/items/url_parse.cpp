@@ -1,6 +1,8 @@
 // URL parsing.
 #include "gui/items/url_parse.h"
 
+#include <new>
+
 #include "gui/extras/text_util.h"
 
 namespace torvane {
@@ -41,7 +43,12 @@ std::optional<std::string> url_host(std::string_view url) {
   }
   const std::size_t slash = url.find('/', kScheme.size());
   if (slash == std::string_view::npos) return std::nullopt;
-  return std::string(url.substr(kScheme.size(), slash - kScheme.size()));
+  // Out of memory means "no host": the item then runs on the default profile.
+  try {
+    return std::string(url.substr(kScheme.size(), slash - kScheme.size()));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
 }
 
 std::optional<std::string> host_domain(std::string_view host) {
@@ -49,7 +56,11 @@ std::optional<std::string> host_domain(std::string_view host) {
   if (last == std::string_view::npos || last == 0) return std::nullopt;
   const std::size_t second = host.rfind('.', last - 1);
   if (second == std::string_view::npos) return std::nullopt;
-  return std::string(host.substr(second + 1));
+  try {
+    return std::string(host.substr(second + 1));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
 }
 
 int extract_page_link(std::string_view page, int skip, std::string_view file_name,

@@ -19,7 +19,7 @@ inline constexpr std::size_t kMaxUrlChars = 2047;
 
 // The text after "http://" (any case) up to the next '/'; it may be empty
 // and keeps a port or user part. None without the scheme or without a '/'
-// after the host.
+// after the host, and when memory runs out (as for host_domain).
 std::optional<std::string> url_host(std::string_view url);
 
 // Everything after the second-to-last '.' of `host` (a port stays); none

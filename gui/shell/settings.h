@@ -24,6 +24,10 @@ inline constexpr std::size_t kTemplateTextSize = 512;  // 511 characters and the
 inline constexpr int kShutdownStartedMark = 0x100;
 
 struct ProgramSettings {
+  // The worker pause last set in the settings dialog. It is not handed to the
+  // engine at start-up (the engine starts with its 20 ms); it reaches the
+  // engine only when the dialog changes it, so a stored value cannot slow a
+  // fresh start unexpectedly.
   int thread_wait = 0;
   int bps = 0;
   int list_busy = 0;
