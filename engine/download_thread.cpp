@@ -169,7 +169,8 @@ void run_download_thread(EngineState& engine) {
   store_release(ctx->dl_thread_id, id);
   platform::WaitSet waits;
   while ((load_acquire(ctx->dl_thread_ctl) & TVN_CTL_END) == 0) {
-    pause(engine, waits);
+    if (engine.reads_this_cycle == 0) pause(engine, waits);
+    engine.reads_this_cycle = 0;
     if (load_acquire(ctx->dl_thread_ctl) & TVN_CTL_STOP) {
       set_bits(ctx->dl_thread_ctl, TVN_CTL_STOP_OK);
       continue;

@@ -56,6 +56,10 @@ class EngineState {
   std::thread dl_thread;
   std::thread conn_thread;
   std::atomic<std::uint32_t> dl_thread_id{0};
+  // Reads that brought bytes during the download thread's current cycle
+  // (download thread only): a cycle that moved data skips its pause, since
+  // more data is almost always waiting.
+  std::uint64_t reads_this_cycle = 0;
 
   void post(const SlotRequest& request);
   // Takes every posted request (download thread).

@@ -124,6 +124,7 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
       return running(item);
     }
     if (got > 0) {
+      ++engine.reads_this_cycle;
       store_relaxed(disk.buf_fill[b], disk.buf_fill[b] + static_cast<std::int32_t>(got));
       if (status == TVN_DIV_SENT) {
         if (!handle_header(engine, slot, item, b)) return false;
@@ -162,7 +163,11 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
     divisions[count++] = b;
   }
   if (count == 0) return true;
-  if (platform::sockets_readable(fds, count, ready) <= 0) return true;
+  if (count == 1) {
+    ready[0] = true;  // the non-blocking read itself says whether bytes wait
+  } else if (platform::sockets_readable(fds, count, ready) <= 0) {
+    return true;
+  }
   for (int k = 0; k < count; ++k) {
     const int b = divisions[k];
     if (!running(item)) return false;

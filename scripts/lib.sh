@@ -9,7 +9,7 @@ NEEDED_PACKAGES=(
   g++ g++-multilib cmake ninja-build ccache libgtest-dev
   clang libclang-rt-14-dev
   nginx-light tinyproxy python3 python3-pyftpdlib
-  curl
+  curl bc
 )
 
 missing_packages() {
