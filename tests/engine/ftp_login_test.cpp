@@ -5,13 +5,9 @@
 // between its lines, a huge greeting, a close in mid-reply, and the exact
 // bytes of every command.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,10 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/real_peers.h"
+#include "tests/support/test_files.h"
 #include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
-
-extern char** environ;
 
 namespace {
 
@@ -48,78 +44,48 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds timeo
   return true;
 }
 
-// pyftpdlib in a child process: one user whose name and password are `login`.
+// pyftpdlib in a child process: one user whose name and password are
+// `login`. The launcher prints its port, then one line per login attempt.
 class FtpServerProcess {
  public:
-  explicit FtpServerProcess(const std::string& login) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      ::close(in[0]);
-      ::close(in[1]);
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::string python = TORVANE_FTP_PYTHON, script = TORVANE_FTP_SERVER_SCRIPT;
-    std::string user = login;
-    char* argv[] = {python.data(), script.data(), user.data(), nullptr};
-    if (posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdin_ = in[1];  // the server exits when this closes
-    stdout_ = out[0];
-    const std::string first = read_line(5s);
-    if (first.rfind("PORT ", 0) == 0) port_ = std::atoi(first.c_str() + 5);
-  }
-
-  ~FtpServerProcess() {
-    if (stdin_ >= 0) ::close(stdin_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (stdout_ >= 0) ::close(stdout_);
+  explicit FtpServerProcess(const std::string& login)
+      : log_(folder_ / "ftp_server.log"),
+        process_({TORVANE_FTP_PYTHON, TORVANE_FTP_SERVER_SCRIPT, login}, log_) {
+    const std::string first = line_after("PORT ", 5s);
+    if (!first.empty() && torvane::test::wait_port_open(std::atoi(first.c_str()), 5s))
+      port_ = std::atoi(first.c_str());
   }
 
   int port() const { return port_; }
 
-  // The next line the server printed, or "" at the deadline.
-  std::string read_line(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
-      const auto end = pending_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (stdout_ < 0 || left <= 0ms) return "";
-      pollfd p{stdout_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[256];
-      const ssize_t n = ::read(stdout_, chunk, sizeof chunk);
-      if (n <= 0) return "";
-      pending_.append(chunk, static_cast<std::size_t>(n));
-    }
+  // The rest of the first line after `prefix` that is new since the last
+  // call, or "" at the deadline.
+  std::string line_after(const std::string& prefix, std::chrono::milliseconds timeout) {
+    std::string found;
+    wait_for(
+        [&] {
+          const std::string log = torvane::test::read_file(log_).value_or("");
+          for (auto at = log.find(prefix, seen_); at != std::string::npos;
+               at = log.find(prefix, at + 1)) {
+            const auto end = log.find('\n', at);
+            if (end == std::string::npos) return false;
+            seen_ = end + 1;
+            found = log.substr(at + prefix.size(), end - at - prefix.size());
+            return true;
+          }
+          return false;
+        },
+        timeout);
+    return found;
   }
 
  private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
+  torvane::test::TempDir folder_;
+  std::string log_;
+  torvane::test::ChildProcess process_;
   int port_ = 0;
-  std::string pending_;
+  std::size_t seen_ = 0;
 };
-
-bool peers_required() {
-  const char* value = std::getenv("TORVANE_REQUIRE_PEERS");
-  return value != nullptr && std::string(value) == "1";
-}
 
 int listen_loopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -310,7 +276,7 @@ class FtpLogin : public ::testing::Test {
 TEST_F(FtpLogin, RealServerAcceptsTheLoginAndRefusesAWrongOne) {
   FtpServerProcess server("tester");
   if (server.port() <= 0) {
-    if (peers_required()) FAIL() << "pyftpdlib did not start";
+    if (torvane::test::peers_required()) FAIL() << "pyftpdlib did not start";
     GTEST_SKIP() << "pyftpdlib is not available to " << TORVANE_FTP_PYTHON;
   }
   start_record(0, server.port(), "tester");
@@ -323,9 +289,9 @@ TEST_F(FtpLogin, RealServerAcceptsTheLoginAndRefusesAWrongOne) {
     EXPECT_FALSE(reply_left_unread(i)) << "record " << i;
   }
   // The server's own word on both attempts, in whichever order they came.
-  std::vector<std::string> lines = {server.read_line(3s), server.read_line(3s)};
+  std::vector<std::string> lines = {server.line_after("LOGIN-", 3s), server.line_after("LOGIN-", 3s)};
   std::sort(lines.begin(), lines.end());
-  EXPECT_EQ(lines, (std::vector<std::string>{"LOGIN-FAILED intruder", "LOGIN-OK tester"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"FAILED intruder", "OK tester"}));
   end_layer();
 }
 
@@ -398,10 +364,8 @@ TEST_F(FtpLogin, PeerClosingInMidReplyFailsTheRecord) {
 }
 
 TEST_F(FtpLogin, ClosedPortIsRetriedUntilAServerAppears) {
-  const int probe = listen_loopback(0);
-  ASSERT_GE(probe, 0);
-  const int port = port_of(probe);
-  ::close(probe);  // nothing listens there now
+  const int port = torvane::test::free_loopback_port();
+  ASSERT_GT(port, 0);
 
   start_record(0, port, "tester");
   // Several refused attempts: still connecting, never failed.

@@ -13,7 +13,7 @@ if(NOT TORVANE_FTP_PYTHON)
 endif()
 
 torvane_add_test(ftp_login_test integration ftp_login_test.cpp)
-target_link_libraries(ftp_login_test PRIVATE torvane)
+target_link_libraries(ftp_login_test PRIVATE torvane torvane_test_support)
 target_compile_definitions(ftp_login_test PRIVATE
   TORVANE_FTP_PYTHON="${TORVANE_FTP_PYTHON}"
   TORVANE_FTP_SERVER_SCRIPT="${PROJECT_SOURCE_DIR}/tests/support/ftp_server.py")

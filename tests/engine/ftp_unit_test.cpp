@@ -1,5 +1,5 @@
-// The FTP layer without a network: the complete-reply test, the command
-// lines, and the thread's life (init, end, the Stop handshake, table growth
+// The FTP layer without a network: the complete-reply test and the
+// thread's life (init, end, the Stop handshake, table growth
 // with notice 201).
 #include <gtest/gtest.h>
 
@@ -54,36 +54,6 @@ TEST(FtpReply, ReadsOnlyTheFilledPart) {
   EXPECT_FALSE(torvane::engine::ftp_reply_complete(buffer.data(), 15));
   EXPECT_FALSE(torvane::engine::ftp_reply_complete(buffer.data(), 16));
   EXPECT_TRUE(torvane::engine::ftp_reply_complete(buffer.data(), 17));
-}
-
-TEST(FtpCommand, FormatsOrRejectsTheLoginText) {
-  const std::string longest(TVN_FTP_COMMAND_CAPACITY - 8, 'a');  // "USER " + text + CRLF + NUL
-  struct Case {
-    const char* login;
-    const char* expected;  // null: rejected
-  };
-  const std::string longest_line = "USER " + longest + "\r\n";
-  const std::string too_long = longest + "a";
-  const Case cases[] = {
-      {"anonymous", "USER anonymous\r\n"},
-      {"", "USER \r\n"},
-      {longest.c_str(), longest_line.c_str()},
-      {too_long.c_str(), nullptr},
-      {"bob\r\nDELE important", nullptr},
-      {"bob\nQUIT", nullptr},
-      {"bob\r", nullptr},
-      {nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    char line[TVN_FTP_COMMAND_CAPACITY];
-    const int len = torvane::engine::ftp_format_command("USER", c.login, line);
-    const std::string shown = c.login ? c.login : "(null)";
-    if (c.expected == nullptr) {
-      EXPECT_EQ(len, -1) << shown;
-    } else {
-      EXPECT_EQ(std::string(line, len > 0 ? len : 0), c.expected) << shown;
-    }
-  }
 }
 
 // A context with a recorder behind it; the callback finds the recorder

@@ -5,12 +5,12 @@ Usage: ftp_server.py LOGIN
 
 Serves one user whose name and password are both LOGIN, on 127.0.0.1 and a
 port the system picks. Prints "PORT <n>" once it is listening, then one line
-per login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Exits when
-its standard input closes (the test ended) or after a hard time limit, so it
-never outlives the test that started it.
+per login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Stops on
+SIGTERM, and by itself when the test that started it is gone or after a hard
+time limit, so it never outlives the test.
 """
 import logging
-import select
+import os
 import sys
 import tempfile
 import time
@@ -46,12 +46,10 @@ def main():
     server = FTPServer(("127.0.0.1", 0), ReportingHandler)
     print(f"PORT {server.address[1]}", flush=True)
 
+    parent = os.getppid()
     deadline = time.monotonic() + HARD_LIMIT_SECONDS
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and os.getppid() == parent:
         server.serve_forever(timeout=0.05, blocking=False)
-        ready, _, _ = select.select([sys.stdin], [], [], 0)
-        if ready and not sys.stdin.read(1):
-            break
     server.close_all()
     return 0
 
