@@ -50,7 +50,7 @@ class FtpServerProcess {
  public:
   explicit FtpServerProcess(const std::string& login)
       : log_(folder_ / "ftp_server.log"),
-        process_({TORVANE_FTP_PYTHON, TORVANE_FTP_SERVER_SCRIPT, login}, log_) {
+        process_({TORVANE_FTP_PYTHON, TORVANE_FTP_SERVER_SCRIPT, login, folder_.path()}, log_) {
     const std::string first = line_after("PORT ", 5s);
     if (!first.empty() && torvane::test::wait_port_open(std::atoi(first.c_str()), 5s))
       port_ = std::atoi(first.c_str());

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Loopback FTP server for the engine's FTP login tests.
 
-Usage: ftp_server.py LOGIN
+Usage: ftp_server.py LOGIN HOME
 
-Serves one user whose name and password are both LOGIN, on 127.0.0.1 and a
-port the system picks. Prints "PORT <n>" once it is listening, then one line
+Serves one user whose name and password are both LOGIN, with the existing
+folder HOME as its read-only root, on 127.0.0.1 and a port the system picks. Prints "PORT <n>" once it is listening, then one line
 per login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Stops on
 SIGTERM, and by itself when the test that started it is gone or after a hard
 time limit, so it never outlives the test.
@@ -12,7 +12,6 @@ time limit, so it never outlives the test.
 import logging
 import os
 import sys
-import tempfile
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -34,12 +33,11 @@ class ReportingHandler(FTPHandler):
 
 
 def main():
-    if len(sys.argv) != 2:
-        print("usage: ftp_server.py LOGIN", file=sys.stderr)
+    if len(sys.argv) != 3:
+        print("usage: ftp_server.py LOGIN HOME", file=sys.stderr)
         return 2
-    login = sys.argv[1]
+    login, home = sys.argv[1], sys.argv[2]
     logging.basicConfig(level=logging.ERROR)
-    home = tempfile.mkdtemp(prefix="tvnftp-")
     authorizer = DummyAuthorizer()
     authorizer.add_user(login, login, home, perm="elr")
     ReportingHandler.authorizer = authorizer
