@@ -92,18 +92,26 @@ std::size_t write_list(const std::vector<std::string>& items, char* buffer, std:
   return size - 2;
 }
 
-bool load(const char* path, IniDocument& doc) {
-  if (path == nullptr || *path == '\0') return false;
+enum class Load { kRead, kMissing, kFailed };
+
+// Reads the file into `doc`. A file that exists but cannot be read is a
+// failure, not an empty file: writing on would replace its contents.
+Load load_file(const char* path, IniDocument& doc) {
+  if (path == nullptr || *path == '\0') return Load::kFailed;
   std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
+  if (f == nullptr) return errno == ENOENT ? Load::kMissing : Load::kFailed;
   std::string text;
   char chunk[8192];
   std::size_t n = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  const bool failed = std::ferror(f) != 0;
   std::fclose(f);
+  if (failed) return Load::kFailed;
   doc = IniDocument(text);
-  return true;
+  return Load::kRead;
 }
+
+bool load(const char* path, IniDocument& doc) { return load_file(path, doc) == Load::kRead; }
 
 // Creates every missing folder above `path`.
 bool make_parent_folders(const std::string& path) {
@@ -151,7 +159,7 @@ template <typename Edit>
 int edit_file(const char* path, Edit edit) {
   if (path == nullptr || *path == '\0') return 0;
   IniDocument doc;
-  load(path, doc);
+  if (load_file(path, doc) == Load::kFailed) return 0;
   if (!edit(doc)) return 0;
   return save(path, doc) ? 1 : 0;
 }

@@ -19,9 +19,7 @@ TEST(Settings, DefaultsFromAMissingFile) {
   EXPECT_EQ(s.log_view, 2);
   EXPECT_EQ(s.log_height, 150);
   EXPECT_EQ(s.strict_dl_info, 1);
-  EXPECT_EQ(s.thread_wait, 0);
   EXPECT_FALSE(s.other_name.has_value());
-  EXPECT_FALSE(s.renane.has_value());
   EXPECT_EQ(read_max_dl_files(ini), 15);
   EXPECT_FALSE(tmp.exists("Torvane.ini"));
 }
