@@ -124,7 +124,6 @@ void run_ftp_thread(FtpState& ftp) {
 }  // namespace torvane::engine
 
 using torvane::clear_bits;
-using torvane::load_acquire;
 using torvane::set_bits;
 using torvane::store_release;
 using torvane::engine::FtpState;
@@ -135,8 +134,13 @@ TORVANE_API int tvnftp_init(TvnFtpContext* ctx, int mode) {
   if (mode > 0 || ctx == nullptr) return -1;
   // A second thread on the same table would corrupt it.
   if (torvane::engine::ftp_state_of(ctx) != nullptr) return -1;
-  auto ftp = std::unique_ptr<FtpState>(new (std::nothrow) FtpState(ctx));
-  if (!ftp || !ftp->wake.valid()) return -2;
+  std::unique_ptr<FtpState> ftp;
+  try {
+    ftp = std::make_unique<FtpState>(ctx);
+  } catch (const std::bad_alloc&) {
+    return -2;
+  }
+  if (!ftp->wake.valid()) return -2;
   // The table belongs to the layer; whatever the fields hold now is not one.
   ctx->records = nullptr;
   ctx->record_count = 0;
