@@ -1,6 +1,8 @@
 #include "tests/support/test_files.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -130,6 +132,14 @@ bool path_exists(const std::string& path) {
 bool is_folder(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_directory(path, ec);
+}
+
+bool redirect_descriptor(std::intptr_t handle, const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::dup3(fd, static_cast<int>(handle), O_CLOEXEC) >= 0;
+  ::close(fd);
+  return ok;
 }
 
 std::string sha256_hex(std::string_view data) {

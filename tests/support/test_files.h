@@ -34,6 +34,11 @@ bool write_file(const std::string& path, std::string_view content);
 bool path_exists(const std::string& path);
 bool is_folder(const std::string& path);
 
+// Points the open descriptor `handle` at another file (opened for writing),
+// so a test can make an owner's writes start or stop failing behind its
+// back ("/dev/full" fails every write). False on failure.
+bool redirect_descriptor(std::intptr_t handle, const std::string& path);
+
 // Lower-case hex SHA-256 of the bytes, or of a file (empty when unreadable).
 std::string sha256_hex(std::string_view data);
 std::string file_sha256_hex(const std::string& path);
