@@ -1,0 +1,262 @@
+// The course of a download: sizes known and unknown, early closes, a server
+// that ignores ranges, stops and resumes, reconnects, SpeedMode, pages
+// fetched into memory, and answers that must never yield a finished file.
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "tests/engine/download_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+TEST_F(DownloadTest, EarlyCloseWithAutoResumeContinuesFromThePosition) {
+  auto body = content(200000);
+  std::atomic<int> gets{0};
+  server_.set_handler([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET" && gets.fetch_add(1) == 0) reply.send_limit = reply.head.size() + 70000;
+    return reply;
+  });
+  ASSERT_EQ(run(spec("/f", 1, TVN_OPT_AUTO_RESUME)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].range_start(), 70000);
+}
+
+TEST_F(DownloadTest, EarlyCloseWithoutAutoResumeFailsTheItem) {
+  auto body = content(200000);
+  server_.set_handler([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET") reply.send_limit = reply.head.size() + 70000;
+    return reply;
+  });
+  EXPECT_EQ(run(spec("/f", 1)), TVN_NOTICE_FAILED);
+}
+
+TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
+  // HEAD answered by a bare close, then by half a status line.
+  std::atomic<int> seen{0};
+  server_.set_handler([&](const HttpRequest&) {
+    return seen.fetch_add(1) == 0 ? HttpReply::raw("") : HttpReply::raw("HTTP/1.0 2");
+  });
+  ItemSpec s = spec("/f", 1);
+  s.retry = 2;
+  EXPECT_EQ(run(s), TVN_NOTICE_FAILED);
+  EXPECT_EQ(engine_.count(TVN_NOTICE_FINISHED), 0);
+}
+
+TEST_F(DownloadTest, LaterDivisionWithTheWholeFileTurnsIntoOneConnection) {
+  auto body = content(300000);
+  ResourceOptions plain;
+  plain.ignore_ranges = true;
+  server_.set_handler(serve_resource(body, plain));
+  ASSERT_EQ(run(spec("/f", 4)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+}
+
+TEST_F(DownloadTest, UnknownSizeGivesOneDivisionCompletedAtClose) {
+  auto body = content(123457);
+  ResourceOptions no_length;
+  no_length.omit_length = true;
+  server_.set_handler(serve_resource(body, no_length));
+  ASSERT_EQ(run(spec("/f", 5)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+  EXPECT_EQ(server_.request_count(), 2u);  // HEAD and a single GET
+}
+
+TEST_F(DownloadTest, MoreDivisionsThanBytesAreLowered) {
+  auto body = content(3);
+  server_.set_handler(serve_resource(body));
+  ASSERT_EQ(run(spec("/f", 8)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+  EXPECT_EQ(server_.request_count(), 4u);  // HEAD and one GET per byte
+}
+
+TEST_F(DownloadTest, LengthOfFourGibibytesFailsWithOneMessage) {
+  server_.set_handler([](const HttpRequest&) {
+    return HttpReply::raw("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n");
+  });
+  EXPECT_EQ(run(spec("/f", 2)), TVN_NOTICE_FAILED);
+  EXPECT_EQ(engine_.count(TVN_NOTICE_MESSAGE), 1);
+}
+
+TEST_F(DownloadTest, StopWhileTheHeadIsPendingEndsWith109) {
+  server_.set_handler([](const HttpRequest&) { return HttpReply::silence(); });
+  int started = -1;
+  const int slot = engine_.start(spec("/f", 3), &started);
+  ASSERT_EQ(started, 0);
+  ASSERT_TRUE(server_.wait_for_requests(1, kDeadline));
+  ASSERT_EQ(dl_stop(&engine_.item(slot), -1), 0);
+  EXPECT_EQ(wait_final(slot), TVN_NOTICE_STOPPED);
+}
+
+TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
+  auto body = content(600000);
+  auto gate = std::make_shared<Gate>();
+  server_.set_handler([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET" && !gate->is_open()) {
+      reply.gate = gate;  // each division delivers 50000 bytes, then waits
+      reply.gate_at = reply.head.size() + 50000;
+    }
+    return reply;
+  });
+  ItemData* saved_copy = nullptr;
+  engine_.answer(TVN_NOTICE_STOPPED, [&](EngineContext*, int slot, int, void*) {
+    saved_copy = copy_itemdata(nullptr, &engine_.item(slot));
+    // The client clears the stop requests of the copy it keeps, as the
+    // program does, or the resumed item would stop again at once.
+    std::memset(saved_copy->div_stop, 0, sizeof(std::int32_t) * (saved_copy->div_count + 1));
+    return 0;
+  });
+  int started = -1;
+  const int slot = engine_.start(spec("/f", 3), &started);
+  ASSERT_EQ(started, 0);
+  ASSERT_TRUE(EngineHarness::wait_until(
+      [&] {
+        ItemData& it = engine_.item(slot);
+        if (torvane::load_acquire(it.state) != TVN_STATE_DOWNLOADING) return false;
+        std::uint32_t done = 0;
+        for (int i = 0; i < 3; ++i) done += torvane::load_relaxed(it.disk.range_done[i]) +
+                                            torvane::load_relaxed(it.disk.buf_fill[i]);
+        return done >= 150000;
+      },
+      kDeadline));
+  ASSERT_EQ(dl_stop(&engine_.item(slot), -1), 0);
+  ASSERT_EQ(wait_final(slot), TVN_NOTICE_STOPPED);
+  ASSERT_NE(saved_copy, nullptr);
+  gate->open();
+  server_.release_held();
+
+  const int again = dl_set(&engine_.ctx());
+  ASSERT_GE(again, 0);
+  ItemData& fresh = engine_.item(again);
+  copy_itemdata(&fresh, saved_copy);
+  fresh.state = TVN_STATE_EMPTY;
+  ASSERT_EQ(dl_resume(&engine_.ctx(), again, -1), 0);
+  ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));
+  ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_SLOT_FREE, again, kDeadline));
+  EXPECT_EQ(saved(), *body);
+  // The resumed requests start where the stopped divisions ended.
+  for (const HttpRequest& r : server_.requests())
+    if (r.method == "GET" && r.range_start() != 0 && r.range_start() != 200000 &&
+        r.range_start() != 400000)
+      EXPECT_EQ(r.range_start() % 200000, 50000);
+  free_itemdata(saved_copy);
+  FreeMem(&saved_copy);
+}
+
+TEST_F(DownloadTest, ReconnectDoesNotUseAnAttempt) {
+  auto body = content(100000);
+  auto gate = std::make_shared<Gate>();
+  server_.set_handler([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET" && !gate->is_open()) {
+      reply.gate = gate;
+      reply.gate_at = reply.head.size() + 1000;
+    }
+    return reply;
+  });
+  ItemSpec s = spec("/f", 1);
+  s.retry = 1;  // a counted attempt would fail the item at once
+  int started = -1;
+  const int slot = engine_.start(s, &started);
+  ASSERT_TRUE(server_.wait_for_requests(2, kDeadline));
+  ASSERT_TRUE(EngineHarness::wait_until(
+      [&] { return torvane::load_acquire(engine_.item(slot).disk.range_done[0]) >= 1000; }, kDeadline));
+  gate->open();
+  ASSERT_EQ(dl_reconnect(&engine_.ctx(), slot, -1, 0), 0);
+  EXPECT_EQ(wait_final(slot), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+}
+
+TEST_F(DownloadTest, AtMost64SocketsArePolledPerItem) {
+  auto body = content(70 * 9000);
+  auto gate = std::make_shared<Gate>();
+  server_.set_handler([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET") {
+      reply.gate = gate;  // hold every body until all requests are in
+      reply.gate_at = reply.head.size();
+    }
+    return reply;
+  });
+  int started = -1;
+  const int slot = engine_.start(spec("/f", 70), &started);
+  ASSERT_TRUE(server_.wait_for_requests(71, kDeadline));
+  gate->open();
+  EXPECT_EQ(wait_final(slot), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+}
+
+TEST_F(DownloadTest, HeaderNoticeCanFailOrRestartADivision) {
+  auto body = content(90000);
+  server_.set_handler(serve_resource(body));
+  std::atomic<int> calls{0};
+  engine_.answer(TVN_NOTICE_HEADER_PARSED, [&](EngineContext*, int, int div, void*) {
+    const int call = calls.fetch_add(1);
+    if (call == 0) return 1;                // restart the HEAD once
+    return (div == 1 && call < 4) ? -1 : 0;  // then fail division 1
+  });
+  EXPECT_EQ(run(spec("/f", 2)), TVN_NOTICE_FAILED);
+  const auto requests = server_.requests();
+  ASSERT_GE(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "HEAD");
+  EXPECT_EQ(requests[1].method, "HEAD");
+}
+
+TEST_F(DownloadTest, SpeedModeLearnsTheSizeFromTheFirstGet) {
+  auto body = content(500000);
+  server_.set_handler(serve_resource(body));
+  ASSERT_EQ(run(spec("/f", 4, TVN_OPT_SPEED_MODE)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(saved(), *body);
+  const auto requests = server_.requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].range_start(), 0);
+  for (const HttpRequest& r : requests) EXPECT_NE(r.method, "HEAD");
+}
+
+class MemoryFetchTest : public DownloadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MemoryFetchTest, NoticeReceivesTheWholePage) {
+  const bool with_length = GetParam();
+  auto page = content(100000);  // larger than the 32768-byte buffer of an unknown size
+  ResourceOptions options;
+  options.omit_length = !with_length;
+  server_.set_handler(serve_resource(page, options));
+  std::string received;
+  engine_.answer(TVN_NOTICE_MEMORY_DONE, [&](EngineContext*, int, int, void* data) {
+    const auto* disk = static_cast<DiskIO*>(data);
+    received.assign(disk->buf_block, static_cast<std::size_t>(disk->buf_fill[0]));
+    return 0;
+  });
+  ASSERT_EQ(run(spec("/page", 1, TVN_OPT_MEMORY_FETCH)), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(received, *page);
+  EXPECT_FALSE(path_exists(target()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Length, MemoryFetchTest, ::testing::Bool());
+
+TEST(DownloadNullCallback, RunsWithoutACallback) {
+  TempDir dir;
+  auto body = content(50000);
+  ScriptedServer server(serve_resource(body));
+  EngineHarness engine(2, 20, false);
+  ItemSpec s;
+  s.url = server.url("/f");
+  s.save_path = dir / "f.bin";
+  s.div_count = 2;
+  s.buffer_size = 80000;
+  int started = -1;
+  const int slot = engine.start(s, &started);
+  ASSERT_EQ(started, 0);
+  EXPECT_TRUE(EngineHarness::wait_until(
+      [&] { return torvane::load_acquire(engine.item(slot).state) == TVN_STATE_EMPTY; }, kDeadline));
+  EXPECT_EQ(read_file(dir / "f.bin").value_or(""), *body);
+}
+
+}  // namespace
+}  // namespace torvane::test
