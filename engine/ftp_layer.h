@@ -5,6 +5,7 @@
 // Everything here runs on the layer's own thread unless stated otherwise.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
@@ -23,6 +24,9 @@ struct FtpState {
   TvnFtpContext* const ctx;
   platform::WakeEvent wake;  // tvnftp_end signals it to cut the pause short
   std::thread thread;
+  // Kernel id of the thread, stored by the thread itself before its first
+  // cycle: `thread` is still being assigned then, so it is not asked.
+  std::atomic<std::uint32_t> thread_tid{0};
   // The resolution result the records' host_entry points at; the address is
   // filled from it straight after the lookup, so one entry serves them all.
   HostEntry host_entry{};

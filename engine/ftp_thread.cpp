@@ -102,7 +102,9 @@ FtpState* ftp_state_of(const TvnFtpContext* ctx) {
 
 void run_ftp_thread(FtpState& ftp) {
   TvnFtpContext* ctx = ftp.ctx;
-  store_release(ctx->thread_id, platform::current_thread_id());
+  const std::uint32_t tid = platform::current_thread_id();
+  ftp.thread_tid.store(tid, std::memory_order_release);
+  store_release(ctx->thread_id, tid);
   platform::WaitSet waits;
   while (!has(ctx->thread_ctl, TVN_CTL_END)) {
     pause(ftp, waits);
@@ -162,12 +164,19 @@ TORVANE_API int tvnftp_end(TvnFtpContext* ctx) {
   if (ftp == nullptr) return -1;
   set_bits(ctx->thread_ctl, TVN_CTL_END);
   ftp->wake.signal();
-  try {
-    ftp->thread.join();
-  } catch (const std::system_error&) {
-    // Joining itself (a call from inside notice 201) cannot work; the
-    // thread still ends after this cycle, and a call from another thread
-    // then joins it.
+  // The layer's own thread (a call from inside notice 201) cannot join
+  // itself; it still ends after this cycle, and a call from another thread
+  // then joins it. Asked first rather than left to join() to refuse.
+  bool joined = ftp->thread_tid.load(std::memory_order_acquire) !=
+                torvane::platform::current_thread_id();
+  if (joined) {
+    try {
+      ftp->thread.join();
+    } catch (const std::system_error&) {
+      joined = false;
+    }
+  }
+  if (!joined) {
     set_bits(ctx->thread_ctl, TVN_CTL_END_FAIL);
     return -1;
   }
