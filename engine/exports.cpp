@@ -260,7 +260,14 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   } else {
     free_itemdata(dst);
   }
-  std::memcpy(static_cast<void*>(dst), src, sizeof(ItemData));
+  // A reserved slot (state 1) stays reserved while it is filled: publishing
+  // the source's running state here would let the engine threads serve a
+  // record whose sockets and buffers are not its own yet.
+  const std::int32_t keep_state = allocated ? src->state : load_acquire(dst->state);
+  std::memcpy(reinterpret_cast<char*>(dst) + sizeof dst->state,
+              reinterpret_cast<const char*>(src) + sizeof src->state,
+              sizeof(ItemData) - sizeof dst->state);
+  store_release(dst->state, keep_state == TVN_STATE_RESERVED ? keep_state : src->state);
   const int n = src->div_count > 0 ? src->div_count : 1;
   // Every url buffer the engine may rewrite on a redirect holds a full URL.
   dst->url = duplicate_text(src->url, TVN_URL_CAPACITY);

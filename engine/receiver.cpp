@@ -56,9 +56,11 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
       store_relaxed(item.disk.buf_fill[b], fill + 2);
       if (!handle_header(engine, slot, item, b)) return false;
     }
+    // Every path that hands the division back (status 0) has closed its
+    // socket already; after that the socket variable is the connection
+    // thread's.
     const int now = load_acquire(item.div_status[b]);
     if (now == TVN_DIV_SENT) fail_attempt(item, b);
-    platform::socket_close(item.conn.sockets[b]);
     if (now < 100) {
       if (load_acquire(item.div_status[b]) == TVN_DIV_FAILED) return !completion_check(engine, slot, item);
       return true;
@@ -158,7 +160,9 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
   int count = 0;
   const int n = item.div_count;
   for (int b = 0; b < n && count < platform::kMaxProbeSockets; ++b) {
-    if (item.conn.sockets[b] < 0 || !receiving(load_acquire(item.div_status[b]))) continue;
+    // The status first: while it is below 1 the socket variable is the
+    // connection thread's.
+    if (!receiving(load_acquire(item.div_status[b])) || item.conn.sockets[b] < 0) continue;
     fds[count] = item.conn.sockets[b];
     divisions[count++] = b;
   }
@@ -173,8 +177,8 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
     if (!running(item)) return false;
     const std::uint32_t flags = load_acquire(item.run_flags);
     if (b > 0 && (flags & TVN_RUN_PROBE_SENT) && !(flags & TVN_RUN_PROBE_DONE)) break;
-    if (!ready[k] || b >= item.div_count || item.conn.sockets[b] != fds[k]) continue;
-    if (!receiving(load_acquire(item.div_status[b]))) continue;
+    if (!ready[k] || b >= item.div_count) continue;
+    if (!receiving(load_acquire(item.div_status[b])) || item.conn.sockets[b] != fds[k]) continue;
     if (!read_division(engine, slot, item, b)) return false;
   }
   return true;

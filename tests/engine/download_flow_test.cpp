@@ -134,7 +134,7 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
   ASSERT_GE(again, 0);
   ItemData& fresh = engine_.item(again);
   copy_itemdata(&fresh, saved_copy);
-  fresh.state = TVN_STATE_EMPTY;
+  torvane::store_release(fresh.state, TVN_STATE_EMPTY);
   ASSERT_EQ(dl_resume(&engine_.ctx(), again, -1), 0);
   ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));
   ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_SLOT_FREE, again, kDeadline));
