@@ -23,7 +23,7 @@ class DownloadTest : public ::testing::Test {
  protected:
   std::string target() const { return dir_ / "out.bin"; }
 
-  ItemSpec spec(const std::string& path, int divisions, std::uint32_t options = 0) const {
+  ItemSpec item_for(const std::string& path, int divisions, std::uint32_t options = 0) const {
     ItemSpec s;
     s.url = server_.url(path);
     s.save_path = target();

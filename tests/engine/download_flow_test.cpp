@@ -18,7 +18,7 @@ TEST_F(DownloadTest, EarlyCloseWithAutoResumeContinuesFromThePosition) {
     if (r.method == "GET" && gets.fetch_add(1) == 0) reply.send_limit = reply.head.size() + 70000;
     return reply;
   });
-  ASSERT_EQ(run(spec("/f", 1, TVN_OPT_AUTO_RESUME)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 1, TVN_OPT_AUTO_RESUME)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 3u);
@@ -32,7 +32,7 @@ TEST_F(DownloadTest, EarlyCloseWithoutAutoResumeFailsTheItem) {
     if (r.method == "GET") reply.send_limit = reply.head.size() + 70000;
     return reply;
   });
-  EXPECT_EQ(run(spec("/f", 1)), TVN_NOTICE_FAILED);
+  EXPECT_EQ(run(item_for("/f", 1)), TVN_NOTICE_FAILED);
 }
 
 TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
@@ -41,7 +41,7 @@ TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
   server_.set_handler([&](const HttpRequest&) {
     return seen.fetch_add(1) == 0 ? HttpReply::raw("") : HttpReply::raw("HTTP/1.0 2");
   });
-  ItemSpec s = spec("/f", 1);
+  ItemSpec s = item_for("/f", 1);
   s.retry = 2;
   EXPECT_EQ(run(s), TVN_NOTICE_FAILED);
   EXPECT_EQ(engine_.count(TVN_NOTICE_FINISHED), 0);
@@ -52,7 +52,7 @@ TEST_F(DownloadTest, LaterDivisionWithTheWholeFileTurnsIntoOneConnection) {
   ResourceOptions plain;
   plain.ignore_ranges = true;
   server_.set_handler(serve_resource(body, plain));
-  ASSERT_EQ(run(spec("/f", 4)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 4)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
 }
 
@@ -61,7 +61,7 @@ TEST_F(DownloadTest, UnknownSizeGivesOneDivisionCompletedAtClose) {
   ResourceOptions no_length;
   no_length.omit_length = true;
   server_.set_handler(serve_resource(body, no_length));
-  ASSERT_EQ(run(spec("/f", 5)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 5)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   EXPECT_EQ(server_.request_count(), 2u);  // HEAD and a single GET
 }
@@ -69,7 +69,7 @@ TEST_F(DownloadTest, UnknownSizeGivesOneDivisionCompletedAtClose) {
 TEST_F(DownloadTest, MoreDivisionsThanBytesAreLowered) {
   auto body = content(3);
   server_.set_handler(serve_resource(body));
-  ASSERT_EQ(run(spec("/f", 8)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 8)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   EXPECT_EQ(server_.request_count(), 4u);  // HEAD and one GET per byte
 }
@@ -78,14 +78,14 @@ TEST_F(DownloadTest, LengthOfFourGibibytesFailsWithOneMessage) {
   server_.set_handler([](const HttpRequest&) {
     return HttpReply::raw("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n");
   });
-  EXPECT_EQ(run(spec("/f", 2)), TVN_NOTICE_FAILED);
+  EXPECT_EQ(run(item_for("/f", 2)), TVN_NOTICE_FAILED);
   EXPECT_EQ(engine_.count(TVN_NOTICE_MESSAGE), 1);
 }
 
 TEST_F(DownloadTest, StopWhileTheHeadIsPendingEndsWith109) {
   server_.set_handler([](const HttpRequest&) { return HttpReply::silence(); });
   int started = -1;
-  const int slot = engine_.start(spec("/f", 3), &started);
+  const int slot = engine_.start(item_for("/f", 3), &started);
   ASSERT_EQ(started, 0);
   ASSERT_TRUE(server_.wait_for_requests(1, kDeadline));
   ASSERT_EQ(dl_stop(&engine_.item(slot), -1), 0);
@@ -112,7 +112,7 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
     return 0;
   });
   int started = -1;
-  const int slot = engine_.start(spec("/f", 3), &started);
+  const int slot = engine_.start(item_for("/f", 3), &started);
   ASSERT_EQ(started, 0);
   ASSERT_TRUE(EngineHarness::wait_until(
       [&] {
@@ -159,7 +159,7 @@ TEST_F(DownloadTest, ReconnectDoesNotUseAnAttempt) {
     }
     return reply;
   });
-  ItemSpec s = spec("/f", 1);
+  ItemSpec s = item_for("/f", 1);
   s.retry = 1;  // a counted attempt would fail the item at once
   int started = -1;
   const int slot = engine_.start(s, &started);
@@ -184,7 +184,7 @@ TEST_F(DownloadTest, AtMost64SocketsArePolledPerItem) {
     return reply;
   });
   int started = -1;
-  const int slot = engine_.start(spec("/f", 70), &started);
+  const int slot = engine_.start(item_for("/f", 70), &started);
   ASSERT_TRUE(server_.wait_for_requests(71, kDeadline));
   gate->open();
   EXPECT_EQ(wait_final(slot), TVN_NOTICE_FINISHED);
@@ -200,7 +200,7 @@ TEST_F(DownloadTest, HeaderNoticeCanFailOrRestartADivision) {
     if (call == 0) return 1;                // restart the HEAD once
     return (div == 1 && call < 4) ? -1 : 0;  // then fail division 1
   });
-  EXPECT_EQ(run(spec("/f", 2)), TVN_NOTICE_FAILED);
+  EXPECT_EQ(run(item_for("/f", 2)), TVN_NOTICE_FAILED);
   const auto requests = server_.requests();
   ASSERT_GE(requests.size(), 2u);
   EXPECT_EQ(requests[0].method, "HEAD");
@@ -210,7 +210,7 @@ TEST_F(DownloadTest, HeaderNoticeCanFailOrRestartADivision) {
 TEST_F(DownloadTest, SpeedModeLearnsTheSizeFromTheFirstGet) {
   auto body = content(500000);
   server_.set_handler(serve_resource(body));
-  ASSERT_EQ(run(spec("/f", 4, TVN_OPT_SPEED_MODE)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 4, TVN_OPT_SPEED_MODE)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   const auto requests = server_.requests();
   ASSERT_FALSE(requests.empty());
@@ -233,7 +233,7 @@ TEST_P(MemoryFetchTest, NoticeReceivesTheWholePage) {
     received.assign(disk->buf_block, static_cast<std::size_t>(disk->buf_fill[0]));
     return 0;
   });
-  ASSERT_EQ(run(spec("/page", 1, TVN_OPT_MEMORY_FETCH)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/page", 1, TVN_OPT_MEMORY_FETCH)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(received, *page);
   EXPECT_FALSE(path_exists(target()));
 }

@@ -10,7 +10,7 @@ namespace {
 TEST_F(DownloadTest, RangedAnswersAreAcceptedAndTheFileIsWhole) {
   auto body = content(300000);
   server_.set_handler(serve_resource(body));
-  ASSERT_EQ(run(spec("/f.bin", 3)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f.bin", 3)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   int partial = 0;
   for (const Notice& n : engine_.notices())
@@ -21,7 +21,7 @@ TEST_F(DownloadTest, RangedAnswersAreAcceptedAndTheFileIsWhole) {
 TEST_F(DownloadTest, ExactRequestTexts) {
   auto body = content(100);
   server_.set_handler(serve_resource(body));
-  ItemSpec s = spec("/dir/f.bin?x=1", 1);
+  ItemSpec s = item_for("/dir/f.bin?x=1", 1);
   s.user_agent = "Agent/2";
   s.extra_header = "Cookie: ID=7\r\n";
   ASSERT_EQ(run(s), TVN_NOTICE_FINISHED);
@@ -39,7 +39,7 @@ TEST_F(DownloadTest, LowerCaseLocationIsFollowed) {
     if (r.target == "/old") return redirect_reply(302, server_.url("/new"), "location");
     return resource_reply(r, body);
   });
-  ASSERT_EQ(run(spec("/old", 2)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/old", 2)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
 }
 
@@ -47,13 +47,13 @@ TEST_F(DownloadTest, IgnoreRedirectionSavesTheRedirectBody) {
   server_.set_handler([&](const HttpRequest&) {
     return status_reply(302, "Found", "moved away", {"location: " + server_.url("/new")});
   });
-  ASSERT_EQ(run(spec("/old", 1, TVN_OPT_IGNORE_REDIRECTION)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/old", 1, TVN_OPT_IGNORE_REDIRECTION)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), "moved away");
 }
 
 TEST_F(DownloadTest, ThirdErrorAnswerFailsTheDivision) {
   server_.set_handler([](const HttpRequest&) { return status_reply(503, "Busy", "busy"); });
-  ItemSpec s = spec("/f", 1);
+  ItemSpec s = item_for("/f", 1);
   s.retry = 3;
   ASSERT_EQ(run(s), TVN_NOTICE_FAILED);
   EXPECT_EQ(server_.request_count(), 3u);  // three HEADs, no GET
@@ -61,21 +61,21 @@ TEST_F(DownloadTest, ThirdErrorAnswerFailsTheDivision) {
 
 TEST_F(DownloadTest, IgnoredServerErrorIsSaved) {
   server_.set_handler([](const HttpRequest&) { return status_reply(500, "Oops", "error page"); });
-  ASSERT_EQ(run(spec("/f", 1, TVN_OPT_IGNORE_SERVER_ERROR)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 1, TVN_OPT_IGNORE_SERVER_ERROR)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), "error page");
 }
 
 TEST_F(DownloadTest, TooLongLocationFailsWithoutTouchingTheUrl) {
   const std::string far = server_.url("/" + std::string(2100, 'a'));
   server_.set_handler([&](const HttpRequest&) { return redirect_reply(301, far); });
-  ItemSpec s = spec("/start", 1);
+  ItemSpec s = item_for("/start", 1);
   ASSERT_EQ(run(s), TVN_NOTICE_FAILED);
   EXPECT_EQ(server_.request_count(), 1u);
 }
 
 TEST_F(DownloadTest, UnreadableStatusUsesAttempts) {
   server_.set_handler([](const HttpRequest&) { return HttpReply::raw("garbage\r\n\r\n"); });
-  ItemSpec s = spec("/f", 1);
+  ItemSpec s = item_for("/f", 1);
   s.retry = 2;
   ASSERT_EQ(run(s), TVN_NOTICE_FAILED);
   EXPECT_EQ(server_.request_count(), 2u);
@@ -92,7 +92,7 @@ TEST_F(DownloadTest, PartialAnswerAtTheWrongOffsetIsRefused) {
     }
     return resource_reply(r, body);
   });
-  ASSERT_EQ(run(spec("/f", 2)), TVN_NOTICE_FINISHED);
+  ASSERT_EQ(run(item_for("/f", 2)), TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   EXPECT_EQ(lies.load(), 2);  // the refused answer cost an attempt and was asked again
 }
