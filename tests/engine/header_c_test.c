@@ -1,55 +1,48 @@
 /* The public header as a C client sees it: it compiles as C, names the
- * records and their fields without the struct keyword, and links against
- * the engine's C names. On a 32-bit build the stored sizes and offsets are
- * checked at compile time here as well. */
+ * records and every field without the struct keyword, and the exports link
+ * under their C names. */
 #include <stddef.h>
 #include <string.h>
 
 #include "torvane/torvane.h"
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
-_Static_assert(sizeof(EngineContext) == 48, "EngineContext is 48 bytes");
-_Static_assert(sizeof(ItemData) == 148, "ItemData is 148 bytes");
-_Static_assert(sizeof(ConnInfo) == 32, "ConnInfo is 32 bytes");
-_Static_assert(sizeof(DiskIO) == 36, "DiskIO is 36 bytes");
-_Static_assert(offsetof(EngineContext, items) == 44, "items at 44");
-_Static_assert(offsetof(ItemData, conn) == 72, "conn at 72");
-_Static_assert(offsetof(ItemData, disk) == 104, "disk at 104");
-_Static_assert(offsetof(ItemData, owner) == 144, "owner at 144");
-_Static_assert(offsetof(DiskIO, file_name) == 32, "file_name at 32");
-_Static_assert(offsetof(ConnInfo, address) == 16, "address at 16");
+_Static_assert(sizeof(EngineContext) == 48 && sizeof(ItemData) == 148, "stored sizes");
+_Static_assert(sizeof(ConnInfo) == 32 && sizeof(DiskIO) == 36, "stored sizes");
 #endif
 
-/* Offsets of every field as C lays them out, in declaration order; the C++
- * side compares them with its own. Returns the number written. */
-int torvane_c_offsets(size_t* out) {
-  int n = 0;
-  const size_t offsets[] = {
-      sizeof(EngineContext), sizeof(ItemData), sizeof(ConnInfo), sizeof(DiskIO),
-      offsetof(EngineContext, max_items), offsetof(EngineContext, slot_count),
-      offsetof(EngineContext, callback), offsetof(EngineContext, wait_ms),
-      offsetof(EngineContext, dl_thread_ctl), offsetof(EngineContext, dl_thread),
-      offsetof(EngineContext, dl_thread_id), offsetof(EngineContext, conn_thread_ctl),
-      offsetof(EngineContext, conn_thread), offsetof(EngineContext, conn_thread_id),
-      offsetof(EngineContext, resize_ctl), offsetof(EngineContext, items),
-      offsetof(ItemData, state), offsetof(ItemData, run_flags), offsetof(ItemData, data_type),
-      offsetof(ItemData, referer), offsetof(ItemData, user_agent), offsetof(ItemData, auto_referer),
-      offsetof(ItemData, reserved_text), offsetof(ItemData, url), offsetof(ItemData, save_path),
-      offsetof(ItemData, extra_header), offsetof(ItemData, options), offsetof(ItemData, retry),
-      offsetof(ItemData, div_count), offsetof(ItemData, proxy), offsetof(ItemData, buffer_size),
-      offsetof(ItemData, div_status), offsetof(ItemData, div_retries), offsetof(ItemData, div_stop),
-      offsetof(ItemData, conn), offsetof(ItemData, disk), offsetof(ItemData, request_path),
-      offsetof(ItemData, owner),
-      offsetof(ConnInfo, sockets), offsetof(ConnInfo, host), offsetof(ConnInfo, port),
-      offsetof(ConnInfo, host_entry), offsetof(ConnInfo, address),
-      offsetof(DiskIO, file), offsetof(DiskIO, count_ref), offsetof(DiskIO, file_size),
-      offsetof(DiskIO, range_len), offsetof(DiskIO, range_done), offsetof(DiskIO, buf_ptr),
-      offsetof(DiskIO, buf_fill), offsetof(DiskIO, buf_block), offsetof(DiskIO, file_name)};
-  for (n = 0; n < (int)(sizeof offsets / sizeof offsets[0]); ++n) out[n] = offsets[n];
-  return n;
+/* Touches every field by name; returns the number of bytes the client sees
+ * in one slot, for the C++ side to compare with its own view. */
+size_t torvane_c_touch_fields(EngineContext* ctx, ItemData* item) {
+  ctx->max_items = ctx->slot_count = ctx->wait_ms = 0;
+  ctx->callback = NULL;
+  ctx->dl_thread_ctl = ctx->conn_thread_ctl = ctx->resize_ctl = 0;
+  ctx->dl_thread = ctx->conn_thread = NULL;
+  ctx->dl_thread_id = ctx->conn_thread_id = 0;
+  ctx->items = item;
+  item->state = item->data_type = item->auto_referer = item->retry = item->div_count = 0;
+  item->run_flags = item->options = 0;
+  item->buffer_size = 0;
+  item->referer = item->user_agent = item->reserved_text = item->url = item->save_path = NULL;
+  item->extra_header = item->proxy = item->request_path = NULL;
+  item->div_status = item->div_retries = item->div_stop = NULL;
+  item->owner = ctx;
+  item->conn.sockets = NULL;
+  item->conn.host = NULL;
+  item->conn.port = 0;
+  item->conn.host_entry = NULL;
+  memset(item->conn.address, 0, sizeof item->conn.address);
+  item->disk.file = 0;
+  item->disk.count_ref = &item->div_count;
+  item->disk.file_size = 0;
+  item->disk.range_len = item->disk.range_done = NULL;
+  item->disk.buf_ptr = NULL;
+  item->disk.buf_fill = NULL;
+  item->disk.buf_block = item->disk.file_name = NULL;
+  return sizeof *item;
 }
 
-/* Mode 1 asks for nothing: the call must link from C and start no thread. */
+/* Mode 1 asks for nothing: it must start no thread and allocate nothing. */
 int torvane_c_init_mode_one(void) {
   EngineContext ctx;
   memset(&ctx, 0, sizeof ctx);

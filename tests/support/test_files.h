@@ -1,5 +1,5 @@
 // Files for tests: a private temporary folder removed with everything in
-// it, whole-file reads and writes, and SHA-256 digests to compare downloads.
+// it, whole-file reads and writes, and a way to make writes fail on demand.
 #pragma once
 
 #include <cstddef>
@@ -38,9 +38,5 @@ bool is_folder(const std::string& path);
 // so a test can make an owner's writes start or stop failing behind its
 // back ("/dev/full" fails every write). False on failure.
 bool redirect_descriptor(std::intptr_t handle, const std::string& path);
-
-// Lower-case hex SHA-256 of the bytes, or of a file (empty when unreadable).
-std::string sha256_hex(std::string_view data);
-std::string file_sha256_hex(const std::string& path);
 
 }  // namespace torvane::test
