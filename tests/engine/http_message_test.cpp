@@ -1,14 +1,14 @@
 // Request texts and response-header reading, compared byte for byte: a
 // server sees exactly these bytes, and a header read one byte too short or
 // too long shifts every body byte written after it.
+#include "engine/http_message.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "engine/http_message.h"
 
 namespace torvane::engine {
 namespace {
@@ -43,17 +43,20 @@ struct RequestItem {
 };
 
 TEST(HttpRequest, HeadCarriesTargetAndHostOnly) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string path, host;
     const char* expected;
   } cases[] = {
-      {"direct", "/files/a.bin?x=1&y=2", "127.0.0.1", "HEAD /files/a.bin?x=1&y=2 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"},
+      {"direct", "/files/a.bin?x=1&y=2", "127.0.0.1",
+       "HEAD /files/a.bin?x=1&y=2 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"},
       {"root", "/", "localhost", "HEAD / HTTP/1.0\r\nHost: localhost\r\n\r\n"},
       // Through a proxy the target is the whole URL and the host keeps its port.
       {"proxy", "http://127.0.0.1:8080/d/f.iso", "127.0.0.1:8080",
        "HEAD http://127.0.0.1:8080/d/f.iso HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n\r\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RequestItem r;
@@ -72,6 +75,7 @@ TEST(HttpRequest, HeadCarriesTargetAndHostOnly) {
 }
 
 TEST(HttpRequest, GetTextsByteForByte) {
+  // clang-format off
   struct Case {
     const char* name;
     std::vector<std::uint32_t> range_len, range_done;
@@ -83,10 +87,12 @@ TEST(HttpRequest, GetTextsByteForByte) {
     std::string path, host;
     std::string expected;
   } cases[] = {
-      {"single open range, defaults", {0}, {0}, 0, nullptr, nullptr, 0, nullptr, "/files/a.bin", "127.0.0.1",
+      {"single open range, defaults", {0}, {0}, 0, nullptr, nullptr, 0, nullptr, "/files/a.bin",
+       "127.0.0.1",
        "GET /files/a.bin HTTP/1.0\r\nRange: bytes=0-\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
        "User-Agent: TVN\r\nConnection: close\r\n\r\n"},
-      {"division 0 continued", {334, 333, 333}, {100, 0, 0}, 0, nullptr, nullptr, 0, nullptr, "/a", "h",
+      {"division 0 continued", {334, 333, 333}, {100, 0, 0}, 0, nullptr, nullptr, 0, nullptr, "/a",
+       "h",
        "GET /a HTTP/1.0\r\nRange: bytes=100-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Connection: close\r\n\r\n"},
       {"division 1 fresh", {334, 333, 333}, {0, 0, 0}, 1, nullptr, nullptr, 0, nullptr, "/a", "h",
@@ -94,41 +100,47 @@ TEST(HttpRequest, GetTextsByteForByte) {
        "Connection: close\r\n\r\n"},
       // The start counts the ranges before b and b's own progress, never the
       // progress of the divisions before it.
-      {"division 2 continued", {334, 333, 333}, {334, 50, 7}, 2, nullptr, nullptr, 0, nullptr, "/a", "h",
+      {"division 2 continued", {334, 333, 333}, {334, 50, 7}, 2, nullptr, nullptr, 0, nullptr, "/a",
+       "h",
        "GET /a HTTP/1.0\r\nRange: bytes=674-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Connection: close\r\n\r\n"},
       // Past 4 GiB the start is still written whole.
-      {"start past 4 GiB", {0xFFFFFFFFu, 0xFFFFFFFFu, 10}, {0, 0, 3}, 2, nullptr, nullptr, 0, nullptr, "/a", "h",
-       "GET /a HTTP/1.0\r\nRange: bytes=8589934593-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
-       "Connection: close\r\n\r\n"},
+      {"start past 4 GiB", {0xFFFFFFFFu, 0xFFFFFFFFu, 10}, {0, 0, 3}, 2, nullptr, nullptr, 0,
+       nullptr, "/a", "h",
+       "GET /a HTTP/1.0\r\nRange: bytes=8589934593-\r\nHost: h\r\nAccept: */*\r\n"
+       "User-Agent: TVN\r\nConnection: close\r\n\r\n"},
       {"user agent given", {0}, {0}, 0, "Agent/2.0 (x)", nullptr, 0, nullptr, "/a", "h",
-       "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: Agent/2.0 (x)\r\n"
-       "Connection: close\r\n\r\n"},
+       "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\n"
+       "User-Agent: Agent/2.0 (x)\r\nConnection: close\r\n\r\n"},
       {"referer given", {0}, {0}, 0, nullptr, "http://127.0.0.1/page.html", 0, nullptr, "/a", "h",
        "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Referer: http://127.0.0.1/page.html\r\nConnection: close\r\n\r\n"},
-      {"referer given wins over auto referer", {0}, {0}, 0, nullptr, "http://127.0.0.1/page.html", 1, nullptr,
-       "/a", "h",
+      {"referer given wins over auto referer", {0}, {0}, 0, nullptr, "http://127.0.0.1/page.html",
+       1, nullptr, "/a", "h",
        "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Referer: http://127.0.0.1/page.html\r\nConnection: close\r\n\r\n"},
-      {"auto referer is the item url", {0}, {0}, 0, nullptr, nullptr, 1, nullptr, "/files/a.bin", "127.0.0.1",
-       "GET /files/a.bin HTTP/1.0\r\nRange: bytes=0-\r\nHost: 127.0.0.1\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
-       "Referer: http://127.0.0.1/files/a.bin\r\nConnection: close\r\n\r\n"},
-      {"auto referer other than 1 adds nothing", {0}, {0}, 0, nullptr, nullptr, 2, nullptr, "/a", "h",
+      {"auto referer is the item url", {0}, {0}, 0, nullptr, nullptr, 1, nullptr, "/files/a.bin",
+       "127.0.0.1",
+       "GET /files/a.bin HTTP/1.0\r\nRange: bytes=0-\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
+       "User-Agent: TVN\r\nReferer: http://127.0.0.1/files/a.bin\r\nConnection: close\r\n\r\n"},
+      {"auto referer other than 1 adds nothing", {0}, {0}, 0, nullptr, nullptr, 2, nullptr, "/a",
+       "h",
        "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Connection: close\r\n\r\n"},
-      {"extra header verbatim", {0}, {0}, 0, nullptr, nullptr, 0, "Cookie: a=1; b=2\r\nX-Two: 2\r\n", "/a", "h",
+      {"extra header verbatim", {0}, {0}, 0, nullptr, nullptr, 0,
+       "Cookie: a=1; b=2\r\nX-Two: 2\r\n", "/a", "h",
        "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Cookie: a=1; b=2\r\nX-Two: 2\r\nConnection: close\r\n\r\n"},
       {"everything, in order", {10, 10}, {10, 4}, 1, "UA", "R", 1, "X: y\r\n", "/p?q=1", "h",
-       "GET /p?q=1 HTTP/1.0\r\nRange: bytes=14-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: UA\r\nReferer: R\r\n"
-       "X: y\r\nConnection: close\r\n\r\n"},
+       "GET /p?q=1 HTTP/1.0\r\nRange: bytes=14-\r\nHost: h\r\nAccept: */*\r\n"
+       "User-Agent: UA\r\nReferer: R\r\nX: y\r\nConnection: close\r\n\r\n"},
       // Through a proxy: whole URL as the target, the host with its port.
       {"proxy form", {500, 500}, {0, 20}, 1, nullptr, nullptr, 0, nullptr,
        "http://127.0.0.1:8080/d/f.iso?v=3", "127.0.0.1:8080",
-       "GET http://127.0.0.1:8080/d/f.iso?v=3 HTTP/1.0\r\nRange: bytes=520-\r\nHost: 127.0.0.1:8080\r\n"
-       "Accept: */*\r\nUser-Agent: TVN\r\nConnection: close\r\n\r\n"},
+       "GET http://127.0.0.1:8080/d/f.iso?v=3 HTTP/1.0\r\nRange: bytes=520-\r\n"
+       "Host: 127.0.0.1:8080\r\nAccept: */*\r\nUser-Agent: TVN\r\nConnection: close\r\n\r\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RequestItem r;
@@ -155,6 +167,7 @@ struct HeaderSample {
   std::size_t header_len;
 };
 
+// clang-format off
 std::vector<HeaderSample> header_samples() {
   return {
       {"CRLF CRLF", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody", 38},
@@ -174,6 +187,7 @@ std::vector<HeaderSample> header_samples() {
       {"leading LF LF", "\n\nHTTP/1.0 200 OK\r\n\r\n", 2},
   };
 }
+// clang-format on
 
 TEST(HeaderEnd, EveryPrefixGivesZeroUntilTheTerminatorIsComplete) {
   for (const HeaderSample& s : header_samples()) {
@@ -183,14 +197,17 @@ TEST(HeaderEnd, EveryPrefixGivesZeroUntilTheTerminatorIsComplete) {
     // Bytes arrive in any split: every prefix is what a receive may leave.
     for (std::size_t k = 0; k <= s.bytes.size(); ++k) {
       // A copy of exactly k bytes, so reading past the prefix shows under ASan.
-      const std::vector<char> prefix(s.bytes.begin(), s.bytes.begin() + static_cast<std::ptrdiff_t>(k));
+      const std::vector<char> prefix(s.bytes.begin(),
+                                     s.bytes.begin() + static_cast<std::ptrdiff_t>(k));
       const std::size_t expected = k < s.header_len ? 0 : s.header_len;
-      EXPECT_EQ(find_header_end(prefix.data(), prefix.size()), expected) << "prefix of " << k << " bytes";
+      EXPECT_EQ(find_header_end(prefix.data(), prefix.size()), expected)
+          << "prefix of " << k << " bytes";
     }
   }
 }
 
 TEST(HeaderEnd, LineEndsThatAreNotTerminators) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string bytes;
@@ -202,6 +219,7 @@ TEST(HeaderEnd, LineEndsThatAreNotTerminators) {
       {"empty", ""},
       {"single LF", "\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(find_header_end(c.bytes.data(), c.bytes.size()), 0u);
@@ -209,6 +227,7 @@ TEST(HeaderEnd, LineEndsThatAreNotTerminators) {
 }
 
 TEST(StatusCode, ThreeCharactersBehindTheFirstSpace) {
+  // clang-format off
   struct Case {
     std::string header;
     int expected;
@@ -232,6 +251,7 @@ TEST(StatusCode, ThreeCharactersBehindTheFirstSpace) {
       {"HTTP/1.0 20", kNotANumber},          // the text ends inside the code
       {"HTTP/1.0 ", kNotANumber},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.header << '"');
     EXPECT_EQ(read_status_code(c.header), c.expected);
@@ -239,6 +259,7 @@ TEST(StatusCode, ThreeCharactersBehindTheFirstSpace) {
 }
 
 TEST(HeaderValue, NameAtLineStartWithoutRegardToCase) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string header;
@@ -252,17 +273,24 @@ TEST(HeaderValue, NameAtLineStartWithoutRegardToCase) {
       {"upper case", "HTTP/1.0 302 Found\r\nLOCATION: /b\r\n\r\n", "Location", true, "/b"},
       {"bare LF lines", "HTTP/1.0 302 Found\nX: 1\nLocation: /b\n\n", "Location", true, "/b"},
       {"bare CR lines", "HTTP/1.0 302 Found\rLocation: /b\r\r", "Location", true, "/b"},
-      {"value ends at LF", "HTTP/1.0 302 Found\r\nLocation: /b\nX: 1\r\n\r\n", "Location", true, "/b"},
-      {"value to the end of the text", "HTTP/1.0 302 Found\r\nLocation: /b", "Location", true, "/b"},
+      {"value ends at LF", "HTTP/1.0 302 Found\r\nLocation: /b\nX: 1\r\n\r\n", "Location", true,
+       "/b"},
+      {"value to the end of the text", "HTTP/1.0 302 Found\r\nLocation: /b", "Location", true,
+       "/b"},
       {"empty value", "HTTP/1.0 302 Found\r\nLocation: \r\n\r\n", "Location", true, ""},
-      {"value keeps inner blanks", "HTTP/1.0 200 OK\r\nServer: a b  c \r\n\r\n", "Server", true, "a b  c "},
-      {"first of two lines", "HTTP/1.0 302 Found\r\nLocation: /1\r\nLocation: /2\r\n\r\n", "Location", true, "/1"},
+      {"value keeps inner blanks", "HTTP/1.0 200 OK\r\nServer: a b  c \r\n\r\n", "Server", true,
+       "a b  c "},
+      {"first of two lines", "HTTP/1.0 302 Found\r\nLocation: /1\r\nLocation: /2\r\n\r\n",
+       "Location", true, "/1"},
       // A longer name that ends in the wanted one is another header.
-      {"Content-Location is not Location", "HTTP/1.0 302 Found\r\nContent-Location: /c\r\n\r\n", "Location",
+      {"Content-Location is not Location", "HTTP/1.0 302 Found\r\nContent-Location: /c\r\n\r\n",
+       "Location",
        false, ""},
       {"Content-Location then Location",
-       "HTTP/1.0 302 Found\r\nContent-Location: /c\r\nLocation: /l\r\n\r\n", "Location", true, "/l"},
-      {"name inside a value", "HTTP/1.0 302 Found\r\nX-Note: Location: /x\r\n\r\n", "Location", false, ""},
+       "HTTP/1.0 302 Found\r\nContent-Location: /c\r\nLocation: /l\r\n\r\n", "Location", true,
+       "/l"},
+      {"name inside a value", "HTTP/1.0 302 Found\r\nX-Note: Location: /x\r\n\r\n", "Location",
+       false, ""},
       // A prefix of the wanted name, or the name without ": ", does not count.
       {"shorter name", "HTTP/1.0 302 Found\r\nLocat: /x\r\n\r\n", "Location", false, ""},
       {"longer name", "HTTP/1.0 302 Found\r\nLocations: /x\r\n\r\n", "Location", false, ""},
@@ -272,6 +300,7 @@ TEST(HeaderValue, NameAtLineStartWithoutRegardToCase) {
       {"missing", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n", "Location", false, ""},
       {"empty header", "", "Location", false, ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string_view value = "untouched";
@@ -283,6 +312,7 @@ TEST(HeaderValue, NameAtLineStartWithoutRegardToCase) {
 }
 
 TEST(ContentLength, MissingOkOrInvalid) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string header;
@@ -290,26 +320,34 @@ TEST(ContentLength, MissingOkOrInvalid) {
     std::uint32_t value;
   } cases[] = {
       {"missing", "HTTP/1.0 200 OK\r\nServer: x\r\n\r\n", LengthResult::kMissing, 0},
-      {"only Content-Length-ish name", "HTTP/1.0 200 OK\r\nX-Content-Length: 5\r\n\r\n", LengthResult::kMissing, 0},
+      {"only Content-Length-ish name", "HTTP/1.0 200 OK\r\nX-Content-Length: 5\r\n\r\n",
+       LengthResult::kMissing, 0},
       {"zero", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", LengthResult::kOk, 0},
       {"plain", "HTTP/1.0 200 OK\r\nContent-Length: 1048577\r\n\r\n", LengthResult::kOk, 1048577},
-      {"lower case name", "HTTP/1.0 200 OK\r\ncontent-length: 8191\r\n\r\n", LengthResult::kOk, 8191},
+      {"lower case name", "HTTP/1.0 200 OK\r\ncontent-length: 8191\r\n\r\n", LengthResult::kOk,
+       8191},
       {"bare LF", "HTTP/1.0 200 OK\nContent-Length: 12\n\n", LengthResult::kOk, 12},
-      {"largest 32-bit size", "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n", LengthResult::kOk,
+      {"largest 32-bit size", "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n",
+       LengthResult::kOk,
        4294967295u},
-      {"leading zeros", "HTTP/1.0 200 OK\r\nContent-Length: 000000000000000000000042\r\n\r\n", LengthResult::kOk,
+      {"leading zeros", "HTTP/1.0 200 OK\r\nContent-Length: 000000000000000000000042\r\n\r\n",
+       LengthResult::kOk,
        42},
       {"4 GiB", "HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n", LengthResult::kInvalid, 0},
-      {"10 GB", "HTTP/1.0 200 OK\r\nContent-Length: 10000000000\r\n\r\n", LengthResult::kInvalid, 0},
+      {"10 GB", "HTTP/1.0 200 OK\r\nContent-Length: 10000000000\r\n\r\n", LengthResult::kInvalid,
+       0},
       // Wraps a 64-bit accumulator to 1 if it is not checked digit by digit.
-      {"2^64 + 1", "HTTP/1.0 200 OK\r\nContent-Length: 18446744073709551617\r\n\r\n", LengthResult::kInvalid, 0},
-      {"trailing letter", "HTTP/1.0 200 OK\r\nContent-Length: 12a\r\n\r\n", LengthResult::kInvalid, 0},
+      {"2^64 + 1", "HTTP/1.0 200 OK\r\nContent-Length: 18446744073709551617\r\n\r\n",
+       LengthResult::kInvalid, 0},
+      {"trailing letter", "HTTP/1.0 200 OK\r\nContent-Length: 12a\r\n\r\n", LengthResult::kInvalid,
+       0},
       {"letters", "HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n", LengthResult::kInvalid, 0},
       {"negative", "HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", LengthResult::kInvalid, 0},
       {"plus sign", "HTTP/1.0 200 OK\r\nContent-Length: +5\r\n\r\n", LengthResult::kInvalid, 0},
       {"empty", "HTTP/1.0 200 OK\r\nContent-Length: \r\n\r\n", LengthResult::kInvalid, 0},
       {"inner blank", "HTTP/1.0 200 OK\r\nContent-Length: 1 2\r\n\r\n", LengthResult::kInvalid, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::uint32_t value = 77;
@@ -321,25 +359,34 @@ TEST(ContentLength, MissingOkOrInvalid) {
 }
 
 TEST(ContentRange, FirstBytePosition) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string header;
     bool ok;
     std::uint64_t start;
   } cases[] = {
-      {"usual", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 9000-9999/10000\r\n\r\n", true, 9000},
+      {"usual", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 9000-9999/10000\r\n\r\n",
+       true, 9000},
       {"from zero", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/1\r\n\r\n", true, 0},
-      {"lower case", "HTTP/1.1 206 Partial Content\r\ncontent-range: bytes 5-9/10\r\n\r\n", true, 5},
-      {"unknown total", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 7-9/*\r\n\r\n", true, 7},
-      {"past 4 GiB", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4294967296-4294967299/5000000000\r\n\r\n",
+      {"lower case", "HTTP/1.1 206 Partial Content\r\ncontent-range: bytes 5-9/10\r\n\r\n", true,
+       5},
+      {"unknown total", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 7-9/*\r\n\r\n", true,
+       7},
+      {"past 4 GiB",
+       "HTTP/1.1 206 Partial Content\r\n"
+        "Content-Range: bytes 4294967296-4294967299/5000000000\r\n\r\n",
        true, 4294967296ull},
       {"missing", "HTTP/1.1 206 Partial Content\r\nContent-Length: 3\r\n\r\n", false, 0},
-      {"unsatisfied form", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10000\r\n\r\n", false, 0},
-      {"other unit", "HTTP/1.1 206 Partial Content\r\nContent-Range: items 1-2/3\r\n\r\n", false, 0},
+      {"unsatisfied form",
+       "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10000\r\n\r\n", false, 0},
+      {"other unit", "HTTP/1.1 206 Partial Content\r\nContent-Range: items 1-2/3\r\n\r\n", false,
+       0},
       {"no dash", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 12\r\n\r\n", false, 0},
       {"no number", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes -5/10\r\n\r\n", false, 0},
       {"no unit", "HTTP/1.1 206 Partial Content\r\nContent-Range: 5-9/10\r\n\r\n", false, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::uint64_t start = 12345;

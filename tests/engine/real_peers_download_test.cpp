@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,18 +53,22 @@ testing::AssertionResult file_equals(const std::string& path, const std::string&
     in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
     const std::size_t got = static_cast<std::size_t>(in.gcount());
     if (got == 0) break;
-    const std::size_t common = offset < expected.size() ? std::min(got, expected.size() - offset) : 0;
-    const auto diff = std::mismatch(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(common),
-                                    expected.begin() + static_cast<std::ptrdiff_t>(offset));
+    const std::size_t common =
+        offset < expected.size() ? std::min(got, expected.size() - offset) : 0;
+    const auto diff =
+        std::mismatch(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(common),
+                      expected.begin() + static_cast<std::ptrdiff_t>(offset));
     if (diff.first != piece.begin() + static_cast<std::ptrdiff_t>(common))
-      return testing::AssertionFailure() << path << " differs first at byte "
-                                         << offset + static_cast<std::size_t>(diff.first - piece.begin())
-                                         << " of " << expected.size();
+      return testing::AssertionFailure()
+             << path << " differs first at byte "
+             << offset + static_cast<std::size_t>(diff.first - piece.begin()) << " of "
+             << expected.size();
     offset += got;
   }
   if (in.bad()) return testing::AssertionFailure() << path << " could not be read to its end";
   if (offset != expected.size())
-    return testing::AssertionFailure() << path << " has " << offset << " bytes, expected " << expected.size();
+    return testing::AssertionFailure()
+           << path << " has " << offset << " bytes, expected " << expected.size();
   return testing::AssertionSuccess();
 }
 
@@ -120,8 +126,8 @@ class RealPeersDownload : public testing::Test {
   // same bytes; the output file is removed afterwards (the large one is big).
   void download_and_compare(const std::string& name, const std::string& content, int divisions,
                             std::chrono::milliseconds timeout) {
-    SCOPED_TRACE(testing::Message() << name << " (" << content.size() << " bytes) over " << divisions
-                                    << " divisions");
+    SCOPED_TRACE(testing::Message()
+                 << name << " (" << content.size() << " bytes) over " << divisions << " divisions");
     EngineHarness h;
     ASSERT_EQ(h.init_result(), 1);
     ItemSpec spec;
@@ -135,7 +141,8 @@ class RealPeersDownload : public testing::Test {
     ASSERT_GE(slot, 0);
     ASSERT_EQ(started, 0);
     const int final_code = wait_final(h, slot, timeout);
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     ASSERT_EQ(final_code, TVN_NOTICE_FINISHED) << "after " << seconds << " s";
     EXPECT_EQ(h.count(TVN_NOTICE_FAILED), 0);
     EXPECT_EQ(h.count(TVN_NOTICE_MESSAGE), 0);
@@ -143,12 +150,20 @@ class RealPeersDownload : public testing::Test {
     // One HEAD, then one GET per division: a file smaller than the division
     // count gets one division per byte; nothing is asked twice.
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
-    const int used = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(divisions), content.size()));
+    const int used = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(divisions), content.size()));
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), used);
     std::remove(spec.save_path.c_str());
   }
 
-  void every_division_count(const std::string& name, std::size_t size, std::chrono::milliseconds timeout);
+  void every_division_count(const std::string& name, std::size_t size,
+                            std::chrono::milliseconds timeout);
+
+  static bool make_folder(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path, ignored);
+    return is_folder(path);
+  }
 
   static std::unique_ptr<TempDir> served_;
   static std::unique_ptr<NginxServer> nginx_;
@@ -169,13 +184,21 @@ void RealPeersDownload::every_division_count(const std::string& name, std::size_
   for (int divisions : kDivisionCounts) download_and_compare(name, content, divisions, timeout);
 }
 
-TEST_F(RealPeersDownload, OneByte) { every_division_count("one_byte.bin", 1, 20s); }
+TEST_F(RealPeersDownload, OneByte) {
+  every_division_count("one_byte.bin", 1, 20s);
+}
 
-TEST_F(RealPeersDownload, PageLessOneByte) { every_division_count("page_less_one.bin", 8191, 20s); }
+TEST_F(RealPeersDownload, PageLessOneByte) {
+  every_division_count("page_less_one.bin", 8191, 20s);
+}
 
-TEST_F(RealPeersDownload, MebibytePlusOne) { every_division_count("mib_plus_one.bin", kMiB + 1, 30s); }
+TEST_F(RealPeersDownload, MebibytePlusOne) {
+  every_division_count("mib_plus_one.bin", kMiB + 1, 30s);
+}
 
-TEST_F(RealPeersDownload, LargeFile) { every_division_count("large.bin", kLargeSize, 120s); }
+TEST_F(RealPeersDownload, LargeFile) {
+  every_division_count("large.bin", kLargeSize, 120s);
+}
 
 TEST_F(RealPeersDownload, EmptyFileFinishesAndLeavesNoFile) {
   serve("empty.bin", "");
@@ -258,6 +281,67 @@ TEST_F(RealPeersDownload, SeveralItemsAtOnce) {
     EXPECT_TRUE(file_equals(job.save_path, job.content));
   }
   EXPECT_EQ(h.count(TVN_NOTICE_FAILED), 0);
+}
+
+// nginx answers a folder asked for without its slash with a 301 whose
+// Location is the whole URL with the port; the engine follows it in place
+// and saves the folder's index page under the name made from the first URL.
+TEST_F(RealPeersDownload, FolderRedirectIsFollowed) {
+  const std::string page = pattern_bytes(20000, 9);
+  ASSERT_TRUE(make_folder(*served_ / "site"));
+  serve("site/index.html", page);
+  EngineHarness h;
+  ASSERT_EQ(h.init_result(), 1);
+  ItemSpec spec;
+  spec.url = nginx_->url("/site");
+  spec.save_path = out_ / "site.html";
+  spec.div_count = 3;
+  spec.buffer_size = kBufferPerDivision * 3;
+  const int slot = h.start(spec);
+  ASSERT_GE(slot, 0);
+  ASSERT_EQ(wait_final(h, slot, 20s), TVN_NOTICE_FINISHED);
+  EXPECT_TRUE(file_equals(spec.save_path, page));
+  const std::vector<std::string> heads = texts_of(h, TVN_NOTICE_HEAD_SENT);
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_EQ(heads[0], "HEAD /site HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(heads[1], "HEAD /site/ HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  for (const std::string& get : texts_of(h, TVN_NOTICE_GET_SENT))
+    EXPECT_EQ(get.rfind("GET /site/ HTTP/1.0\r\n", 0), 0u) << get;
+}
+
+// A page fetched into memory: no file, and notice 106 hands over a buffer
+// whose divisions hold the whole page in order.
+TEST_F(RealPeersDownload, MemoryFetchHandsOverTheWholePage) {
+  const std::string page = pattern_bytes(50001, 13);
+  serve("page.html", page);
+  for (int divisions : {1, 3}) {
+    SCOPED_TRACE(testing::Message() << divisions << " divisions");
+    EngineHarness h;
+    ASSERT_EQ(h.init_result(), 1);
+    std::mutex mutex;
+    std::string fetched;
+    h.answer(TVN_NOTICE_MEMORY_DONE, [&](EngineContext*, int, int, void* data) {
+      const auto* disk = static_cast<const DiskIO*>(data);
+      std::lock_guard<std::mutex> lock(mutex);
+      for (int i = 0; i < *disk->count_ref; ++i)
+        fetched.append(disk->buf_ptr[i], static_cast<std::size_t>(disk->buf_fill[i]));
+      return 0;
+    });
+    ItemSpec spec;
+    spec.url = nginx_->url("/page.html");
+    spec.save_path = out_ / ("page." + std::to_string(divisions));
+    spec.div_count = divisions;
+    spec.buffer_size = kBufferPerDivision * divisions;
+    spec.options = TVN_OPT_MEMORY_FETCH;
+    const int slot = h.start(spec);
+    ASSERT_GE(slot, 0);
+    ASSERT_EQ(wait_final(h, slot, 20s), TVN_NOTICE_FINISHED);
+    EXPECT_EQ(h.count(TVN_NOTICE_MEMORY_DONE), 1);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(fetched.size(), page.size());
+    EXPECT_TRUE(fetched == page);
+    EXPECT_FALSE(path_exists(spec.save_path));
+  }
 }
 
 TEST_F(RealPeersDownload, ThroughTinyproxyTheTargetIsTheWholeUrl) {
