@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,15 +78,24 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) pid_ = pid;
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on. A test process that dies
+    // without running destructors (a sanitizer abort, a crash) takes its
+    // peer with it instead of leaving it on its port.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0) ::_exit(127);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(out, STDERR_FILENO);
+    ::execve(args[0], args.data(), environ);
+    ::_exit(127);
+  }
+  if (pid > 0) pid_ = pid;
 }
 
 bool ChildProcess::running() const {
