@@ -3,7 +3,9 @@
 // static files (ranges, HEAD, sendfile) and tinyproxy as the HTTP proxy.
 //
 // Contract: a peer is up once ok() is true and stops (SIGTERM, then SIGKILL
-// after a deadline) when it is destroyed. A test skips when the program is
+// after a deadline) when it is destroyed, or with the test process if that
+// dies first. Start peers from the test's main thread: the parent-death
+// signal follows the thread that started the child. A test skips when the program is
 // not installed, unless peers_required() says the run must have them (the
 // test script sets TORVANE_REQUIRE_PEERS=1 after installing them), in which
 // case a missing program is a failure.
