@@ -1,6 +1,8 @@
 // The connection thread: prepares started items and sends the requests that
 // are due. It never waits on the network; its pause ends early when a socket
 // it is connecting becomes writable or an export wakes it.
+#include <mutex>
+
 #include "engine/item_lifecycle.h"
 #include "engine/threads.h"
 #include "platform/thread_time.h"
@@ -23,11 +25,19 @@ void pause(EngineState& engine, platform::WaitSet& waits) {
       if (state == TVN_STATE_STARTED) return;  // work waits: no pause
       if (state != TVN_STATE_PROBING && state != TVN_STATE_DOWNLOADING) continue;
       if (!engine.conn_enter(slot)) continue;
-      if (load_acquire(item.state) == state) watch_connecting(item, waits);
+      const bool due_now = load_acquire(item.state) == state && watch_connecting(item, waits);
       engine.conn_leave();
+      if (due_now) return;  // a connect is due: no pause
     }
   }
   waits.wait(engine.conn_wake, wait_ms);
+}
+
+// dl_stop reads and writes div_stop under the engine lock; the arrays are
+// replaced under it too, so a stop never meets a half-made or freed array.
+int prepare_locked(EngineState& engine, ItemData& item) {
+  std::lock_guard<std::recursive_mutex> lock(engine.mutex);
+  return prepare_item(item, true, true);
 }
 
 void serve_slot(EngineState& engine, int slot) {
@@ -36,7 +46,7 @@ void serve_slot(EngineState& engine, int slot) {
   if (state == TVN_STATE_STARTED) {
     if (item.div_stop != nullptr && load_acquire(item.div_stop[item.div_count]) == 1) {
       drop_stopped_item(engine, slot, item);
-    } else if (prepare_item(item, true, true) != kPrepareOk) {
+    } else if (prepare_locked(engine, item) != kPrepareOk) {
       finish_item(engine, slot, item);  // still state 2: the final notice is 108
     }
     return;

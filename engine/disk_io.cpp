@@ -163,9 +163,12 @@ TORVANE_API int DiskIO_MakeFileName(const char* save_path, const char* url, char
       name += "index.html";
     } else {
       const char* last = std::strrchr(url, '/');
-      name += last != nullptr ? last + 1 : url;
-      const std::size_t q = name.rfind('?');
-      if (q != std::string::npos) name.resize(q);
+      std::string part = last != nullptr ? last + 1 : url;
+      // Only the part from the URL loses its query: a '?' in a folder name
+      // belongs to the folder.
+      const std::size_t q = part.rfind('?');
+      if (q != std::string::npos) part.resize(q);
+      name += part;
     }
   }
   // A name that does not fit the caller's buffer is refused rather than cut:
@@ -201,7 +204,9 @@ TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
 
 TORVANE_API int DiskIO_CloseHandle(DiskIO* disk) {
   if (disk == nullptr || disk->file == 0) return -1;
-  const bool empty = torvane::platform::file_size(disk->file) == 0;
+  // Only an empty regular file is ours to delete; a device or pipe given as
+  // the save path always reads as 0 bytes.
+  const bool empty = torvane::platform::file_is_empty_regular(disk->file);
   clear_reported(disk->file);
   torvane::platform::file_close(disk->file);
   disk->file = 0;

@@ -206,7 +206,7 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
 }
 
 TORVANE_API int dl_stop(ItemData* item, int div) {
-  if (item == nullptr || item->div_stop == nullptr) return -1;
+  if (item == nullptr) return -1;
   EngineState* state = state_of(item->owner);
   std::unique_lock<std::recursive_mutex> lock;
   if (state != nullptr) {
@@ -220,8 +220,10 @@ TORVANE_API int dl_stop(ItemData* item, int div) {
         break;
       }
     }
-    if (item->div_stop == nullptr) return -1;
   }
+  // Checked on the live record: a copy left in a retired table may predate
+  // the arrays.
+  if (item->div_stop == nullptr) return -1;
   const int n = item->div_count > 0 ? item->div_count : 1;
   if (div < -1 || div >= n) return -1;
   auto finished = [&](int i) {

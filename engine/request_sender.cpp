@@ -104,12 +104,24 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item) {
   }
 }
 
-void watch_connecting(ItemData& item, platform::WaitSet& waits) {
-  if (item.div_status == nullptr || item.conn.sockets == nullptr) return;
-  const int n = load_acquire(item.div_count);
+bool watch_connecting(ItemData& item, platform::WaitSet& waits) {
+  if (item.div_status == nullptr || item.conn.sockets == nullptr || item.div_stop == nullptr)
+    return false;
+  const int state = load_acquire(item.state);
+  const std::uint32_t flags = load_acquire(item.run_flags);
+  const bool probe = (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
+                     (flags & TVN_RUN_PROBE_DONE) == 0;
+  const int n = (state == TVN_STATE_PROBING || probe) ? 1 : load_acquire(item.div_count);
+  bool due_now = false;
   for (int b = 0; b < n; ++b) {
-    if (load_acquire(item.div_status[b]) < TVN_DIV_SENT) waits.watch_writable(item.conn.sockets[b]);
+    if (!due(item, b)) continue;
+    if (item.conn.sockets[b] < 0) {
+      due_now = true;
+    } else {
+      waits.watch_writable(item.conn.sockets[b]);
+    }
   }
+  return due_now;
 }
 
 }  // namespace torvane::engine

@@ -27,8 +27,10 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item);
 // Download thread, item in state 3 or 4: the receive passes of one cycle.
 void receive_item(EngineState& engine, int slot, ItemData& item);
 
-// Sockets each thread waits on during its pause.
-void watch_connecting(ItemData& item, platform::WaitSet& waits);
+// Sockets each thread waits on during its pause. watch_connecting returns
+// true when a division is due but has no socket yet: then there is work now
+// and no reason to pause.
+bool watch_connecting(ItemData& item, platform::WaitSet& waits);
 void watch_receiving(ItemData& item, platform::WaitSet& waits);
 
 }  // namespace torvane::engine

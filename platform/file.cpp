@@ -47,6 +47,12 @@ int file_close(FileHandle handle) {
   return ::close(static_cast<int>(handle)) == 0 ? 0 : -1;
 }
 
+bool file_is_empty_regular(FileHandle handle) {
+  struct stat st {};
+  return handle > 0 && fstat(static_cast<int>(handle), &st) == 0 && S_ISREG(st.st_mode) &&
+         st.st_size == 0;
+}
+
 std::int64_t file_size(FileHandle handle) {
   struct stat st {};
   if (handle <= 0 || fstat(static_cast<int>(handle), &st) != 0) return -1;

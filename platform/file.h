@@ -21,6 +21,9 @@ FileHandle file_open_write(const char* path);
 // Closes a handle from file_open_write. Returns 0, or -1 when close failed.
 int file_close(FileHandle handle);
 
+// True when the open file is a regular file of 0 bytes.
+bool file_is_empty_regular(FileHandle handle);
+
 // Size of the open file in bytes, or -1.
 std::int64_t file_size(FileHandle handle);
 

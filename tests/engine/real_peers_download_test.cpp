@@ -130,14 +130,14 @@ class RealPeersDownload : public testing::Test {
                  << name << " (" << content.size() << " bytes) over " << divisions << " divisions");
     EngineHarness h;
     ASSERT_EQ(h.init_result(), 1);
-    ItemSpec spec;
-    spec.url = nginx_->url("/" + name);
-    spec.save_path = out_ / (name + "." + std::to_string(divisions));
-    spec.div_count = divisions;
-    spec.buffer_size = kBufferPerDivision * divisions;
+    ItemSpec wanted;
+    wanted.url = nginx_->url("/" + name);
+    wanted.save_path = out_ / (name + "." + std::to_string(divisions));
+    wanted.div_count = divisions;
+    wanted.buffer_size = kBufferPerDivision * divisions;
     int started = -1;
     const auto begin = std::chrono::steady_clock::now();
-    const int slot = h.start(spec, &started);
+    const int slot = h.start(wanted, &started);
     ASSERT_GE(slot, 0);
     ASSERT_EQ(started, 0);
     const int final_code = wait_final(h, slot, timeout);
@@ -146,14 +146,14 @@ class RealPeersDownload : public testing::Test {
     ASSERT_EQ(final_code, TVN_NOTICE_FINISHED) << "after " << seconds << " s";
     EXPECT_EQ(h.count(TVN_NOTICE_FAILED), 0);
     EXPECT_EQ(h.count(TVN_NOTICE_MESSAGE), 0);
-    EXPECT_TRUE(file_equals(spec.save_path, content));
+    EXPECT_TRUE(file_equals(wanted.save_path, content));
     // One HEAD, then one GET per division: a file smaller than the division
     // count gets one division per byte; nothing is asked twice.
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
     const int used = static_cast<int>(
         std::min<std::size_t>(static_cast<std::size_t>(divisions), content.size()));
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), used);
-    std::remove(spec.save_path.c_str());
+    std::remove(wanted.save_path.c_str());
   }
 
   void every_division_count(const std::string& name, std::size_t size,
@@ -206,15 +206,15 @@ TEST_F(RealPeersDownload, EmptyFileFinishesAndLeavesNoFile) {
     SCOPED_TRACE(testing::Message() << divisions << " divisions");
     EngineHarness h;
     ASSERT_EQ(h.init_result(), 1);
-    ItemSpec spec;
-    spec.url = nginx_->url("/empty.bin");
-    spec.save_path = out_ / ("empty." + std::to_string(divisions));
-    spec.div_count = divisions;
-    spec.buffer_size = kBufferPerDivision * divisions;
-    const int slot = h.start(spec);
+    ItemSpec wanted;
+    wanted.url = nginx_->url("/empty.bin");
+    wanted.save_path = out_ / ("empty." + std::to_string(divisions));
+    wanted.div_count = divisions;
+    wanted.buffer_size = kBufferPerDivision * divisions;
+    const int slot = h.start(wanted);
     ASSERT_GE(slot, 0);
     EXPECT_EQ(wait_final(h, slot, 20s), TVN_NOTICE_FINISHED);
-    EXPECT_FALSE(path_exists(spec.save_path));
+    EXPECT_FALSE(path_exists(wanted.save_path));
   }
 }
 
@@ -228,16 +228,16 @@ TEST_F(RealPeersDownload, SpeedModeProbesWithTheFirstGet) {
     SCOPED_TRACE(testing::Message() << divisions << " divisions");
     EngineHarness h;
     ASSERT_EQ(h.init_result(), 1);
-    ItemSpec spec;
-    spec.url = nginx_->url("/speed.bin");
-    spec.save_path = out_ / ("speed." + std::to_string(divisions));
-    spec.div_count = divisions;
-    spec.buffer_size = kBufferPerDivision * divisions;
-    spec.options = TVN_OPT_SPEED_MODE;
-    const int slot = h.start(spec);
+    ItemSpec wanted;
+    wanted.url = nginx_->url("/speed.bin");
+    wanted.save_path = out_ / ("speed." + std::to_string(divisions));
+    wanted.div_count = divisions;
+    wanted.buffer_size = kBufferPerDivision * divisions;
+    wanted.options = TVN_OPT_SPEED_MODE;
+    const int slot = h.start(wanted);
     ASSERT_GE(slot, 0);
     ASSERT_EQ(wait_final(h, slot, 30s), TVN_NOTICE_FINISHED);
-    EXPECT_TRUE(file_equals(spec.save_path, content));
+    EXPECT_TRUE(file_equals(wanted.save_path, content));
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 0);
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), divisions);
   }
@@ -266,12 +266,12 @@ TEST_F(RealPeersDownload, SeveralItemsAtOnce) {
   for (Job& job : jobs) {
     job.content = pattern_bytes(job.size, static_cast<std::uint32_t>(job.size) + 3);
     serve(job.name, job.content);
-    ItemSpec spec;
-    spec.url = nginx_->url("/" + job.name);
-    spec.save_path = job.save_path = out_ / job.name;
-    spec.div_count = job.divisions;
-    spec.buffer_size = kBufferPerDivision * job.divisions;
-    job.slot = h.fill(spec);
+    ItemSpec wanted;
+    wanted.url = nginx_->url("/" + job.name);
+    wanted.save_path = job.save_path = out_ / job.name;
+    wanted.div_count = job.divisions;
+    wanted.buffer_size = kBufferPerDivision * job.divisions;
+    job.slot = h.fill(wanted);
     ASSERT_GE(job.slot, 0) << job.name;
   }
   for (const Job& job : jobs) ASSERT_EQ(dl_start(&h.ctx(), job.slot), 0) << job.name;
@@ -292,15 +292,15 @@ TEST_F(RealPeersDownload, FolderRedirectIsFollowed) {
   serve("site/index.html", page);
   EngineHarness h;
   ASSERT_EQ(h.init_result(), 1);
-  ItemSpec spec;
-  spec.url = nginx_->url("/site");
-  spec.save_path = out_ / "site.html";
-  spec.div_count = 3;
-  spec.buffer_size = kBufferPerDivision * 3;
-  const int slot = h.start(spec);
+  ItemSpec wanted;
+  wanted.url = nginx_->url("/site");
+  wanted.save_path = out_ / "site.html";
+  wanted.div_count = 3;
+  wanted.buffer_size = kBufferPerDivision * 3;
+  const int slot = h.start(wanted);
   ASSERT_GE(slot, 0);
   ASSERT_EQ(wait_final(h, slot, 20s), TVN_NOTICE_FINISHED);
-  EXPECT_TRUE(file_equals(spec.save_path, page));
+  EXPECT_TRUE(file_equals(wanted.save_path, page));
   const std::vector<std::string> heads = texts_of(h, TVN_NOTICE_HEAD_SENT);
   ASSERT_EQ(heads.size(), 2u);
   EXPECT_EQ(heads[0], "HEAD /site HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
@@ -327,20 +327,20 @@ TEST_F(RealPeersDownload, MemoryFetchHandsOverTheWholePage) {
         fetched.append(disk->buf_ptr[i], static_cast<std::size_t>(disk->buf_fill[i]));
       return 0;
     });
-    ItemSpec spec;
-    spec.url = nginx_->url("/page.html");
-    spec.save_path = out_ / ("page." + std::to_string(divisions));
-    spec.div_count = divisions;
-    spec.buffer_size = kBufferPerDivision * divisions;
-    spec.options = TVN_OPT_MEMORY_FETCH;
-    const int slot = h.start(spec);
+    ItemSpec wanted;
+    wanted.url = nginx_->url("/page.html");
+    wanted.save_path = out_ / ("page." + std::to_string(divisions));
+    wanted.div_count = divisions;
+    wanted.buffer_size = kBufferPerDivision * divisions;
+    wanted.options = TVN_OPT_MEMORY_FETCH;
+    const int slot = h.start(wanted);
     ASSERT_GE(slot, 0);
     ASSERT_EQ(wait_final(h, slot, 20s), TVN_NOTICE_FINISHED);
     EXPECT_EQ(h.count(TVN_NOTICE_MEMORY_DONE), 1);
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(fetched.size(), page.size());
     EXPECT_TRUE(fetched == page);
-    EXPECT_FALSE(path_exists(spec.save_path));
+    EXPECT_FALSE(path_exists(wanted.save_path));
   }
 }
 
@@ -358,17 +358,17 @@ TEST_F(RealPeersDownload, ThroughTinyproxyTheTargetIsTheWholeUrl) {
     SCOPED_TRACE(testing::Message() << divisions << " divisions");
     EngineHarness h;
     ASSERT_EQ(h.init_result(), 1);
-    ItemSpec spec;
-    spec.url = url;
-    spec.save_path = out_ / ("proxied." + std::to_string(divisions));
-    spec.div_count = divisions;
-    spec.buffer_size = kBufferPerDivision * divisions;
-    spec.options = TVN_OPT_USE_PROXY;
-    spec.proxy = proxy.address();
-    const int slot = h.start(spec);
+    ItemSpec wanted;
+    wanted.url = url;
+    wanted.save_path = out_ / ("proxied." + std::to_string(divisions));
+    wanted.div_count = divisions;
+    wanted.buffer_size = kBufferPerDivision * divisions;
+    wanted.options = TVN_OPT_USE_PROXY;
+    wanted.proxy = proxy.address();
+    const int slot = h.start(wanted);
     ASSERT_GE(slot, 0);
     ASSERT_EQ(wait_final(h, slot, 30s), TVN_NOTICE_FINISHED);
-    EXPECT_TRUE(file_equals(spec.save_path, content));
+    EXPECT_TRUE(file_equals(wanted.save_path, content));
 
     // What the engine handed to the proxy: the whole URL, the host with its port.
     const std::vector<std::string> heads = texts_of(h, TVN_NOTICE_HEAD_SENT);
