@@ -33,6 +33,7 @@ TEST(DiskFileName, FolderOrFullPathWithTheUrlsLastPart) {
       {"/d/", "http://h/a/f.bin?x=1?y", "/d/f.bin?x=1"},   // cut at the last question mark
       {"/d/", "http://h/?q=1", "/d/"},                       // only a query: the folder itself
       {"/d/f.out", "http://h/whatever.bin?x", "/d/f.out"},  // a full path is used as it is
+      {"/what?/", "http://h/file.bin", "/what?/file.bin"},  // a '?' in the folder stays
       {"/d/", "http://h/\xe6\x97\xa5\xe6\x9c\xac.txt", "/d/\xe6\x97\xa5\xe6\x9c\xac.txt"},
   };
   for (const Case& c : cases) {
@@ -92,6 +93,13 @@ TEST(DiskFiles, OpenMakesMissingFoldersAndKeepsExistingBytes) {
   EXPECT_EQ(DiskIO_OpenFile(&disk, nullptr), -1);
   EXPECT_EQ(DiskIO_OpenFile(&disk, dir.path().c_str()), -1) << "a folder is not a file";
   EXPECT_EQ(disk.file, 0);
+}
+
+TEST(DiskFiles, ClosingADeviceNeverDeletesIt) {
+  DiskIO disk{};
+  ASSERT_EQ(DiskIO_OpenFile(&disk, "/dev/null"), 0);
+  ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
+  EXPECT_EQ(DiskIO_CheckFile("/dev/null"), 1);
 }
 
 TEST(DiskFiles, AFileWhereAFolderShouldBeFailsAndCreatesNothing) {
