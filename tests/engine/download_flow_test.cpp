@@ -134,6 +134,13 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
   ASSERT_GE(again, 0);
   ItemData& fresh = engine_.item(again);
   copy_itemdata(&fresh, saved_copy);
+  // In a live slot the client owns url and save_path: the copies the engine
+  // made go back to it and the client's own buffers take their place.
+  for (char** text : {&fresh.url, &fresh.save_path}) {
+    char* copy = *text;
+    *text = engine_.keep(copy, TVN_URL_CAPACITY);
+    FreeMem(&copy);
+  }
   torvane::store_release(fresh.state, TVN_STATE_EMPTY);
   ASSERT_EQ(dl_resume(&engine_.ctx(), again, -1), 0);
   ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));

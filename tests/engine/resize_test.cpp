@@ -50,8 +50,10 @@ class Resize : public testing::Test {
 
   TempDir dir_;
   ScriptedServer server_{[](const HttpRequest&) { return HttpReply::silence(); }};
+  // Declared before the harness so that it outlives the engine threads that
+  // write it (inside notice 201).
+  std::vector<Seen> seen_;
   EngineHarness h_{2};
-  std::vector<Seen> seen_;  // written on the download thread inside notice 201
 };
 
 TEST_F(Resize, GrowingMovesTheTableAndOldPointersStayUsable) {
