@@ -3,14 +3,10 @@
 #include <cstring>
 
 #include "engine/ranges.h"
+#include "platform/ascii.h"
 
 namespace torvane::engine {
 namespace {
-
-bool equal_ci(char a, char b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return lower(a) == lower(b);
-}
 
 void append_line(std::string& out, const char* name, const char* value) {
   out += name;

@@ -12,20 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
+
 namespace torvane::platform {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ci(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/ascii.h"
 #include "platform/file.h"
 
 namespace torvane {
@@ -10,15 +11,6 @@ namespace {
 
 bool is_separator(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ci(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-  }
-  return true;
-}
 
 int column_of(std::string_view key) {
   static constexpr std::string_view kKeys[kHistoryColumnCount] = {

@@ -1,12 +1,13 @@
 // Shared text scanning.
 #include "gui/extras/text_util.h"
 
+#include "platform/ascii.h"
+
 namespace torvane {
 namespace {
 
 constexpr std::string_view kBr = "<br>";
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 template <typename Equal>
 std::size_t find_bounded(std::string_view data, std::string_view pattern, long count,
@@ -52,7 +53,7 @@ std::size_t find_text(std::string_view data, std::string_view pattern, long coun
 
 std::size_t find_text_ci(std::string_view data, std::string_view pattern, long count) {
   return find_bounded(data, pattern, count,
-                      [](char a, char b) { return lower_ascii(a) == lower_ascii(b); });
+                      [](char a, char b) { return equal_ci(a, b); });
 }
 
 std::size_t find_nth_char(std::string_view text, char c, int n) {

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "platform/ascii.h"
 #include "platform/ini.h"
 
 namespace torvane {
@@ -30,15 +31,6 @@ bool scan_int(std::string_view text, std::size_t& pos, int& value) {
   return true;
 }
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_key(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -91,7 +83,7 @@ int write_size_table(const IniAccess& ini, const std::vector<SizeRow>& rows) {
     if (!platform::ini_key_allowed(row.range)) return 0;
     bool found = false;
     for (SizeRow& m : merged) {
-      if (same_key(m.range, row.range)) {
+      if (equal_ci(m.range, row.range)) {
         m.count = row.count;
         found = true;
         break;
