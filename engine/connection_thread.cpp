@@ -51,12 +51,11 @@ void serve_slot(EngineState& engine, int slot) {
     }
     return;
   }
-  if (state != TVN_STATE_PROBING && state != TVN_STATE_DOWNLOADING) return;
-  if (!engine.conn_enter(slot)) return;
+  if (!is_running(state) || !engine.conn_enter(slot)) return;
   // Re-read after announcing ourselves: the download thread may have
   // finished the item in between.
   const int now = load_acquire(item.state);
-  if (now == TVN_STATE_PROBING || now == TVN_STATE_DOWNLOADING) send_due_requests(engine, slot, item);
+  if (is_running(now)) send_due_requests(engine, slot, item);
   engine.conn_leave();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/engine_state.h"
+#include "engine/heap.h"
 #include "engine/ranges.h"
 #include "platform/file.h"
 #include "torvane/shared_access.hpp"
@@ -27,18 +28,6 @@ bool mark_reported(std::intptr_t file) {
 void clear_reported(std::intptr_t file) {
   std::lock_guard<std::mutex> lock(g_reported_mutex);
   g_reported.erase(file);
-}
-
-template <class T>
-T* zeroed_array(int n) {
-  return static_cast<T*>(std::calloc(static_cast<std::size_t>(n > 0 ? n : 1), sizeof(T)));
-}
-
-char* duplicate(const char* text) {
-  const std::size_t len = std::strlen(text);
-  char* copy = static_cast<char*>(std::malloc(len + 1));
-  if (copy != nullptr) std::memcpy(copy, text, len + 1);
-  return copy;
 }
 
 // Creates every missing folder along `path`. -1 when a component is a file.
@@ -98,8 +87,8 @@ int cut_buffer(ItemData& item, std::uint32_t size) {
   if (disk.buf_block == nullptr || disk.buf_ptr == nullptr) return -1;
   const int n = item.div_count > 0 ? item.div_count : 1;
   cut_shares(disk.buf_block, size, n, disk.buf_ptr);
-  for (int i = 1; i < n; ++i) store_relaxed(disk.buf_fill[i], 0);
-  if (n == 1) store_relaxed(disk.buf_fill[0], 0);
+  // A new block holds nothing: no share has bytes waiting.
+  for (int i = 0; i < n; ++i) store_relaxed(disk.buf_fill[i], 0);
   return 0;
 }
 
@@ -191,7 +180,7 @@ TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
   if (disk->file != 0) DiskIO_CloseHandle(disk);
   const torvane::platform::FileHandle handle = torvane::platform::file_open_write(path);
   if (handle == 0) return -1;
-  char* name = duplicate(path);
+  char* name = duplicate_text(path);
   if (name == nullptr) {
     torvane::platform::file_close(handle);
     return -1;

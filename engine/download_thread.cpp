@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/disk_io.h"
+#include "engine/heap.h"
 #include "engine/item_lifecycle.h"
 #include "engine/threads.h"
 #include "platform/socket.h"
@@ -16,8 +17,6 @@
 namespace torvane::engine {
 namespace {
 
-bool running(int state) { return state == TVN_STATE_PROBING || state == TVN_STATE_DOWNLOADING; }
-
 void pause(EngineState& engine, platform::WaitSet& waits) {
   EngineContext* ctx = engine.ctx;
   const int wait_ms = load_relaxed(ctx->wait_ms);
@@ -26,7 +25,7 @@ void pause(EngineState& engine, platform::WaitSet& waits) {
   const int count = slot_count_of(ctx);
   for (int slot = 0; slot < count; ++slot) {
     ItemData& item = *slot_at(ctx, slot);
-    if (running(load_acquire(item.state))) watch_receiving(item, waits);
+    if (is_running(item)) watch_receiving(item, waits);
   }
   waits.wait(engine.dl_wake, wait_ms);
 }
@@ -42,7 +41,7 @@ bool grow_slots(EngineState& engine, int wanted) {
   EngineContext* ctx = engine.ctx;
   const int old_count = ctx->slot_count;
   const int new_count = wanted + 10;
-  auto* fresh = static_cast<ItemData*>(std::calloc(static_cast<std::size_t>(new_count), sizeof(ItemData)));
+  ItemData* fresh = zeroed_array<ItemData>(new_count);
   if (fresh == nullptr) return false;
   ItemData* old = ctx->items;
   if (old_count > 0) std::memcpy(static_cast<void*>(fresh), old, sizeof(ItemData) * old_count);
@@ -107,7 +106,7 @@ void carry_out_requests(EngineState& engine) {
       }
       continue;
     }
-    if (!running(load_acquire(item.state)) || item.div_status == nullptr) continue;
+    if (!is_running(item) || item.div_status == nullptr) continue;
     if (request.kind == SlotRequest::kReconnect) {
       reconnect_item(engine, request.slot, item, request.div, request.count_retry);
     } else {
@@ -118,9 +117,9 @@ void carry_out_requests(EngineState& engine) {
 
 void serve_slot(EngineState& engine, int slot) {
   ItemData& item = *slot_at(engine.ctx, slot);
-  if (!running(load_acquire(item.state))) return;
+  if (!is_running(item)) return;
   receive_item(engine, slot, item);
-  if (!running(load_acquire(item.state)) || item.div_stop == nullptr) return;
+  if (!is_running(item) || item.div_stop == nullptr) return;
   for (int j = 0; j < item.div_count; ++j) {
     if (load_acquire(item.div_stop[j]) == 1 && stop_division(engine, slot, item, j)) return;
   }

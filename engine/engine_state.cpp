@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/heap.h"
 #include "platform/thread_time.h"
 #include "torvane/shared_access.hpp"
 
@@ -67,10 +68,8 @@ int notify(EngineContext* ctx, int code, int slot, int div, void* data) {
 void notify_text(EngineContext* ctx, int code, int slot, int div, const char* text,
                  std::size_t len) {
   if (ctx->callback == nullptr) return;
-  char* copy = static_cast<char*>(std::malloc(len + 1));
+  char* copy = copy_text(text, len);
   if (copy == nullptr) return;
-  std::memcpy(copy, text, len);
-  copy[len] = '\0';
   notify(ctx, code, slot, div, copy);
   std::free(copy);
 }

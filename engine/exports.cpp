@@ -10,6 +10,7 @@
 
 #include "engine/disk_io.h"
 #include "engine/engine_state.h"
+#include "engine/heap.h"
 #include "engine/item_lifecycle.h"
 #include "engine/threads.h"
 #include "torvane/shared_access.hpp"
@@ -21,15 +22,6 @@ using namespace torvane::engine;
 namespace {
 
 bool valid_slot(EngineContext* ctx, int slot) { return slot >= 0 && slot < slot_count_of(ctx); }
-
-char* duplicate_text(const char* text, std::size_t minimum) {
-  if (text == nullptr) return nullptr;
-  const std::size_t len = std::strlen(text);
-  const std::size_t size = len + 1 > minimum ? len + 1 : minimum;
-  char* copy = static_cast<char*>(std::calloc(size, 1));
-  if (copy != nullptr) std::memcpy(copy, text, len);
-  return copy;
-}
 
 template <class T>
 bool duplicate_array(T*& field, int count) {
@@ -47,8 +39,7 @@ bool duplicate_array(T*& field, int count) {
   return true;
 }
 
-void stop_thread(EngineContext* ctx, std::uint32_t& ctl, std::thread& thread,
-                 platform::WakeEvent& wake) {
+void stop_thread(std::uint32_t& ctl, std::thread& thread, platform::WakeEvent& wake) {
   set_bits(ctl, TVN_CTL_END);
   wake.signal();
   if (!thread.joinable()) return;
@@ -58,7 +49,6 @@ void stop_thread(EngineContext* ctx, std::uint32_t& ctl, std::thread& thread,
   } catch (const std::system_error&) {
     set_bits(ctl, TVN_CTL_END_FAIL);
   }
-  (void)ctx;
 }
 
 }  // namespace
@@ -69,7 +59,7 @@ TORVANE_API int torvane_init(EngineContext* ctx, int mode) {
   if (mode > 0) return 1;
   if (ctx == nullptr) return 2;
   const int count = ctx->max_items > 0 ? ctx->max_items : 0;
-  auto* items = static_cast<ItemData*>(std::calloc(count > 0 ? count : 1, sizeof(ItemData)));
+  ItemData* items = zeroed_array<ItemData>(count);
   if (items == nullptr) return 2;
   for (int i = 0; i < count; ++i) items[i].owner = ctx;
   auto engine = std::unique_ptr<EngineState>(new (std::nothrow) EngineState(ctx));
@@ -97,7 +87,7 @@ TORVANE_API int torvane_init(EngineContext* ctx, int mode) {
   try {
     state->conn_thread = std::thread(run_connection_thread, std::ref(*state));
   } catch (const std::system_error&) {
-    stop_thread(ctx, ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
+    stop_thread(ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
     ctx->dl_thread = ctx->conn_thread = nullptr;
     ctx->items = nullptr;
     ctx->slot_count = 0;
@@ -111,8 +101,8 @@ TORVANE_API int torvane_init(EngineContext* ctx, int mode) {
 TORVANE_API int torvane_end(EngineContext* ctx) {
   EngineState* state = state_of(ctx);
   if (state == nullptr) return 0;
-  stop_thread(ctx, ctx->conn_thread_ctl, state->conn_thread, state->conn_wake);
-  stop_thread(ctx, ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
+  stop_thread(ctx->conn_thread_ctl, state->conn_thread, state->conn_wake);
+  stop_thread(ctx->dl_thread_ctl, state->dl_thread, state->dl_wake);
   std::free(ctx->items);
   store_release(ctx->items, nullptr);
   store_release(ctx->dl_thread, nullptr);
@@ -257,7 +247,7 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   if (src == nullptr) return nullptr;
   const bool allocated = dst == nullptr;
   if (allocated) {
-    dst = static_cast<ItemData*>(std::calloc(1, sizeof(ItemData)));
+    dst = zeroed_array<ItemData>(1);
     if (dst == nullptr) return nullptr;
   } else {
     free_itemdata(dst);
@@ -273,12 +263,12 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   const int n = src->div_count > 0 ? src->div_count : 1;
   // Every url buffer the engine may rewrite on a redirect holds a full URL.
   dst->url = duplicate_text(src->url, TVN_URL_CAPACITY);
-  dst->referer = duplicate_text(src->referer, 0);
-  dst->user_agent = duplicate_text(src->user_agent, 0);
-  dst->reserved_text = duplicate_text(src->reserved_text, 0);
-  dst->save_path = duplicate_text(src->save_path, 0);
-  dst->proxy = duplicate_text(src->proxy, 0);
-  dst->disk.file_name = duplicate_text(src->disk.file_name, 0);
+  dst->referer = duplicate_text(src->referer);
+  dst->user_agent = duplicate_text(src->user_agent);
+  dst->reserved_text = duplicate_text(src->reserved_text);
+  dst->save_path = duplicate_text(src->save_path);
+  dst->proxy = duplicate_text(src->proxy);
+  dst->disk.file_name = duplicate_text(src->disk.file_name);
   bool ok = (!src->url || dst->url) && (!src->referer || dst->referer) &&
             (!src->user_agent || dst->user_agent) && (!src->reserved_text || dst->reserved_text) &&
             (!src->save_path || dst->save_path) && (!src->proxy || dst->proxy) &&
@@ -291,7 +281,7 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   ok = duplicate_array(dst->disk.range_done, n) && ok;
   ok = duplicate_array(dst->disk.buf_fill, n) && ok;
   dst->disk.buf_ptr = src->disk.buf_ptr != nullptr
-                          ? static_cast<char**>(std::calloc(static_cast<std::size_t>(n), sizeof(char*)))
+                          ? zeroed_array<char*>(n)
                           : nullptr;
   ok = ok && (src->disk.buf_ptr == nullptr || dst->disk.buf_ptr != nullptr);
   dst->conn.host = nullptr;

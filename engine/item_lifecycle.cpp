@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/disk_io.h"
+#include "engine/heap.h"
 #include "engine/ranges.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -11,11 +12,6 @@
 
 namespace torvane::engine {
 namespace {
-
-template <class T>
-T* zeroed(int n) {
-  return static_cast<T*>(std::calloc(static_cast<std::size_t>(n > 0 ? n : 1), sizeof(T)));
-}
 
 void free_division_arrays(ItemData& item) {
   std::free(item.div_status);
@@ -30,10 +26,10 @@ void free_division_arrays(ItemData& item) {
 
 int allocate_division_arrays(ItemData& item) {
   const int n = item.div_count;
-  item.conn.sockets = zeroed<std::int32_t>(n);
-  item.div_status = zeroed<std::int32_t>(n);
-  item.div_retries = zeroed<std::int32_t>(n);
-  item.div_stop = zeroed<std::int32_t>(n + 1);
+  item.conn.sockets = zeroed_array<std::int32_t>(n);
+  item.div_status = zeroed_array<std::int32_t>(n);
+  item.div_retries = zeroed_array<std::int32_t>(n);
+  item.div_stop = zeroed_array<std::int32_t>(n + 1);
   if (item.conn.sockets && item.div_status && item.div_retries && item.div_stop &&
       allocate_disk_arrays(item.disk, n) == 0)
     return kPrepareOk;
@@ -58,7 +54,7 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
              item.disk.range_done == nullptr || item.disk.buf_fill == nullptr) {
     return kPrepareNoMemory;
   } else if (item.disk.buf_ptr == nullptr) {
-    item.disk.buf_ptr = zeroed<char*>(n);
+    item.disk.buf_ptr = zeroed_array<char*>(n);
     if (item.disk.buf_ptr == nullptr) return kPrepareNoMemory;
   }
   for (int i = 0; i < n; ++i) {

@@ -8,10 +8,25 @@
 // only thread that finishes an item in state 3 or 4.
 #pragma once
 
+#include <cstdint>
+
 #include "engine/engine_state.h"
+#include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
 
 namespace torvane::engine {
+
+// States in which the engine threads serve an item.
+inline bool is_running(int state) {
+  return state == TVN_STATE_PROBING || state == TVN_STATE_DOWNLOADING;
+}
+inline bool is_running(ItemData& item) { return is_running(load_acquire(item.state)); }
+
+// SpeedMode's size probe is under way: only division 0 is requested and read.
+inline bool size_probe_running(std::uint32_t run_flags) {
+  return (run_flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
+         (run_flags & TVN_RUN_PROBE_DONE) == 0;
+}
 
 // Result of preparation: 0 ok, 1 out of memory, 2 the URL cannot be split
 // or its host resolved.

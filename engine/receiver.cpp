@@ -23,11 +23,6 @@ constexpr std::uint32_t kMemoryFetchLimit = 64u << 20;
 
 bool receiving(int status) { return status == TVN_DIV_SENT || status > 99; }
 
-bool running(const ItemData& item) {
-  const int state = load_acquire(const_cast<ItemData&>(item).state);
-  return state == TVN_STATE_PROBING || state == TVN_STATE_DOWNLOADING;
-}
-
 // Doubles the buffer of a single-division memory fetch whose share is full,
 // so that the whole page reaches the client. False when it cannot grow.
 bool grow_memory_buffer(ItemData& item) {
@@ -73,7 +68,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
   platform::socket_close(item.conn.sockets[b]);
   store_release(item.div_status[b], TVN_DIV_DONE);
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
-  if (!running(item)) return false;
+  if (!is_running(item)) return false;
   if (item.disk.range_len[b] > item.disk.range_done[b]) {
     if (item.options & TVN_OPT_AUTO_RESUME) {
       store_release(item.div_status[b], TVN_DIV_IDLE);
@@ -123,14 +118,14 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
     if (got < 0) {
       // A reset, or any other receive error: the socket is dead either way.
       reconnect_item(engine, slot, item, b, 1);
-      return running(item);
+      return is_running(item);
     }
     if (got > 0) {
       ++engine.reads_this_cycle;
       store_relaxed(disk.buf_fill[b], disk.buf_fill[b] + static_cast<std::int32_t>(got));
       if (status == TVN_DIV_SENT) {
         if (!handle_header(engine, slot, item, b)) return false;
-        if (!running(item) || b >= item.div_count) return running(item);
+        if (!is_running(item) || b >= item.div_count) return is_running(item);
         status = load_acquire(item.div_status[b]);
       }
       if (status > 99) {
@@ -174,7 +169,7 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
   }
   for (int k = 0; k < count; ++k) {
     const int b = divisions[k];
-    if (!running(item)) return false;
+    if (!is_running(item)) return false;
     const std::uint32_t flags = load_acquire(item.run_flags);
     if (b > 0 && (flags & TVN_RUN_PROBE_SENT) && !(flags & TVN_RUN_PROBE_DONE)) break;
     if (!ready[k] || b >= item.div_count) continue;
@@ -189,10 +184,8 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
 void receive_item(EngineState& engine, int slot, ItemData& item) {
   if (item.div_status == nullptr || item.conn.sockets == nullptr || item.disk.buf_ptr == nullptr) return;
   const std::uint32_t flags = load_acquire(item.run_flags);
-  const bool probing = (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
-                       (flags & TVN_RUN_PROBE_DONE) == 0;
   int passes = 0;
-  if (!probing) {
+  if (!size_probe_running(flags)) {
     for (int b = 0; b < item.div_count; ++b) passes += receiving(load_acquire(item.div_status[b])) ? 1 : 0;
   } else if ((flags & TVN_RUN_PROBE_SENT) && receiving(load_acquire(item.div_status[0]))) {
     passes = 1;

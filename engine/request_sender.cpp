@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/http_message.h"
+#include "engine/item_lifecycle.h"
 #include "engine/threads.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -83,17 +84,15 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item) {
     return;
   }
   const std::uint32_t flags = load_acquire(item.run_flags);
-  if (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) {
-    if ((flags & TVN_RUN_PROBE_DONE) == 0) {
-      if (due(item, 0) && send_request(engine, slot, item, 0, false) == kSendFailed &&
-          !use_attempt(engine, slot, item, 0))
-        return;
-      if (load_acquire(item.div_status[0]) == TVN_DIV_SENT && (flags & TVN_RUN_PROBE_PENDING)) {
-        clear_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
-        set_bits(item.run_flags, TVN_RUN_PROBE_SENT);
-      }
+  if (size_probe_running(flags)) {
+    if (due(item, 0) && send_request(engine, slot, item, 0, false) == kSendFailed &&
+        !use_attempt(engine, slot, item, 0))
       return;
+    if (load_acquire(item.div_status[0]) == TVN_DIV_SENT && (flags & TVN_RUN_PROBE_PENDING)) {
+      clear_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
+      set_bits(item.run_flags, TVN_RUN_PROBE_SENT);
     }
+    return;
   }
   const int n = load_acquire(item.div_count);
   for (int b = 0; b < n; ++b) {
@@ -108,10 +107,8 @@ bool watch_connecting(ItemData& item, platform::WaitSet& waits) {
   if (item.div_status == nullptr || item.conn.sockets == nullptr || item.div_stop == nullptr)
     return false;
   const int state = load_acquire(item.state);
-  const std::uint32_t flags = load_acquire(item.run_flags);
-  const bool probe = (flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
-                     (flags & TVN_RUN_PROBE_DONE) == 0;
-  const int n = (state == TVN_STATE_PROBING || probe) ? 1 : load_acquire(item.div_count);
+  const bool one = state == TVN_STATE_PROBING || size_probe_running(load_acquire(item.run_flags));
+  const int n = one ? 1 : load_acquire(item.div_count);
   bool due_now = false;
   for (int b = 0; b < n; ++b) {
     if (!due(item, b)) continue;

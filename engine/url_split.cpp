@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/heap.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
 
@@ -13,14 +14,6 @@ namespace torvane::engine {
 namespace {
 
 thread_local HostEntry t_host_entry;
-
-char* copy_text(const char* begin, std::size_t len) {
-  char* out = static_cast<char*>(std::malloc(len + 1));
-  if (out == nullptr) return nullptr;
-  std::memcpy(out, begin, len);
-  out[len] = '\0';
-  return out;
-}
 
 bool proxy_in_use(const ItemData& item) {
   return (item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr;
