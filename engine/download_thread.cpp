@@ -100,9 +100,7 @@ void carry_out_requests(EngineState& engine) {
       // The connection thread failed the item while sending; finishing it
       // is this thread's job, so nothing else can be reading its arrays.
       if (load_acquire(item.state) == TVN_STATE_FAILED && item.div_status != nullptr) {
-        engine.exclude_conn(request.slot);
-        finish_item(engine, request.slot, item);
-        engine.release_conn();
+        finish_running_item(engine, request.slot, item);
       }
       continue;
     }

@@ -36,11 +36,9 @@ bool EngineState::conn_enter(int slot) {
   return true;
 }
 
-void EngineState::exclude_conn(int slot) {
-  dl_slot_.store(slot, std::memory_order_seq_cst);
-  // The connection thread never waits inside a slot of state 3 or 4 (it
-  // only probes and sends), so this spin is short.
-  while (conn_slot_.load(std::memory_order_seq_cst) == slot) std::this_thread::yield();
+ConnExclusion::ConnExclusion(EngineState& engine, int slot)
+    : engine_(engine), previous_(engine.dl_slot_.exchange(slot, std::memory_order_seq_cst)) {
+  while (engine.conn_slot_.load(std::memory_order_seq_cst) == slot) std::this_thread::yield();
 }
 
 bool EngineState::on_download_thread() const {

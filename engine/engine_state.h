@@ -70,10 +70,9 @@ class EngineState {
   // to finish or change behind the connection thread's back. Each checks the
   // other's announcement after publishing its own (sequentially consistent),
   // so at most one of them proceeds.
+  // The download thread's side is ConnExclusion below.
   bool conn_enter(int slot);  // false: the slot is being finished, skip it
   void conn_leave() { conn_slot_.store(-1, std::memory_order_seq_cst); }
-  void exclude_conn(int slot);  // download thread; waits while conn is in the slot
-  void release_conn() { dl_slot_.store(-1, std::memory_order_seq_cst); }
 
   void wake_all() {
     dl_wake.signal();
@@ -83,10 +82,26 @@ class EngineState {
   bool on_download_thread() const;
 
  private:
+  friend class ConnExclusion;
   std::mutex requests_mutex_;
   std::deque<SlotRequest> requests_;
   std::atomic<int> conn_slot_{-1};
   std::atomic<int> dl_slot_{-1};
+};
+
+// Keeps the connection thread out of `slot` for the guard's lifetime
+// (download thread only). Waits while the connection thread is inside the
+// slot, which is short: there it only probes and sends. Guards nest.
+class ConnExclusion {
+ public:
+  ConnExclusion(EngineState& engine, int slot);
+  ~ConnExclusion() { engine_.dl_slot_.store(previous_, std::memory_order_seq_cst); }
+  ConnExclusion(const ConnExclusion&) = delete;
+  ConnExclusion& operator=(const ConnExclusion&) = delete;
+
+ private:
+  EngineState& engine_;
+  int previous_;
 };
 
 // The state behind a context, or null when torvane_init did not start one.

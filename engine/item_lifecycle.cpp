@@ -150,6 +150,11 @@ void finish_item(EngineState& engine, int slot, ItemData& item) {
   notify(ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
 
+void finish_running_item(EngineState& engine, int slot, ItemData& item) {
+  const ConnExclusion keep_out(engine, slot);
+  finish_item(engine, slot, item);
+}
+
 void drop_stopped_item(EngineState& engine, int slot, ItemData& item) {
   notify(engine.ctx, TVN_NOTICE_STOPPED, slot, 0, nullptr);
   // The slot is zeroed without the other finishing steps; what the engine
@@ -169,7 +174,7 @@ bool completion_check(EngineState& engine, int slot, ItemData& item) {
     if (status != TVN_DIV_DONE && status != TVN_DIV_FAILED) return false;
     any_failed = any_failed || status == TVN_DIV_FAILED;
   }
-  engine.exclude_conn(slot);
+  const ConnExclusion keep_out(engine, slot);
   if (any_failed) {
     store_release(item.state, TVN_STATE_FAILED);
   } else if (item.options & TVN_OPT_MEMORY_FETCH) {
@@ -177,21 +182,18 @@ bool completion_check(EngineState& engine, int slot, ItemData& item) {
       store_release(item.state, TVN_STATE_FAILED);
   }
   finish_item(engine, slot, item);
-  engine.release_conn();
   return true;
 }
 
 bool stop_division(EngineState& engine, int slot, ItemData& item, int j) {
-  engine.exclude_conn(slot);
+  const ConnExclusion keep_out(engine, slot);
   const int status = load_acquire(item.div_status[j]);
   if (status > 99) write_division(engine.ctx, slot, item, j);
   platform::socket_close(item.conn.sockets[j]);
   const std::uint32_t len = item.disk.range_len[j];
   store_release(item.div_status[j],
                 (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);
-  const bool finished = completion_check(engine, slot, item);
-  engine.release_conn();
-  return finished;
+  return completion_check(engine, slot, item);
 }
 
 }  // namespace torvane::engine

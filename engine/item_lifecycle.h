@@ -52,6 +52,10 @@ void zero_record(ItemData& item);
 // notice 112.
 void finish_item(EngineState& engine, int slot, ItemData& item);
 
+// finish_item for an item in state 3 to 6, with the connection thread kept
+// out of the slot meanwhile (download thread).
+void finish_running_item(EngineState& engine, int slot, ItemData& item);
+
 // The state-2 stop: notice 109, zero the slot, notice 112.
 void drop_stopped_item(EngineState& engine, int slot, ItemData& item);
 

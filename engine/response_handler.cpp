@@ -23,10 +23,12 @@ void set_status(ItemData& item, int b, int status) { store_release(item.div_stat
 bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
   platform::socket_close(item.conn.sockets[b]);
   store_relaxed(item.disk.buf_fill[b], 0);
-  engine.exclude_conn(slot);
-  const bool ok = resolve_item(item) == 0;
-  if (ok) fill_address(item);
-  engine.release_conn();
+  bool ok;
+  {
+    const ConnExclusion keep_out(engine, slot);
+    ok = resolve_item(item) == 0;
+    if (ok) fill_address(item);
+  }
   set_status(item, b, ok ? TVN_DIV_IDLE : TVN_DIV_FAILED);
   return ok;
 }
@@ -40,10 +42,11 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b, std::s
     set_status(item, b, TVN_DIV_FAILED);
     return kHandled;
   }
-  engine.exclude_conn(slot);
-  std::memcpy(item.url, location.data(), location.size());
-  item.url[location.size()] = '\0';
-  engine.release_conn();
+  {
+    const ConnExclusion keep_out(engine, slot);
+    std::memcpy(item.url, location.data(), location.size());
+    item.url[location.size()] = '\0';
+  }
   return restart_connection(engine, slot, item, b) ? kRedirected : kHandled;
 }
 
@@ -59,7 +62,7 @@ void report_once(EngineState& engine, int slot, ItemData& item, const char* text
 // The server sent the whole file to a later division: division 0 takes over
 // the whole file alone and the other divisions end.
 void become_single_connection(EngineState& engine, ItemData& item, int slot) {
-  engine.exclude_conn(slot);
+  const ConnExclusion keep_out(engine, slot);
   const int n = item.div_count;
   for (int i = 1; i < n; ++i) {
     platform::socket_close(item.conn.sockets[i]);
@@ -76,16 +79,14 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
     platform::socket_close(item.conn.sockets[0]);
     set_status(item, 0, TVN_DIV_IDLE);
   }
-  engine.release_conn();
 }
 
 void fail_all_divisions(EngineState& engine, ItemData& item, int slot) {
-  engine.exclude_conn(slot);
+  const ConnExclusion keep_out(engine, slot);
   for (int i = 0; i < item.div_count; ++i) {
     platform::socket_close(item.conn.sockets[i]);
     set_status(item, i, TVN_DIV_FAILED);
   }
-  engine.release_conn();
 }
 
 int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, std::string_view header,
@@ -161,9 +162,7 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
 
 bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int result) {
   if (result == kRedirected && open_item_file(engine.ctx, slot, item, false) != 0) {
-    engine.exclude_conn(slot);
-    finish_item(engine, slot, item);
-    engine.release_conn();
+    finish_running_item(engine, slot, item);
     return false;
   }
   const int status = load_acquire(item.div_status[b]);
@@ -176,9 +175,7 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
       store_relaxed(item.buffer_size, static_cast<std::int32_t>(size));
       if (cut_buffer(item, size) != 0) {
         store_release(item.state, TVN_STATE_FAILED);
-        engine.exclude_conn(slot);
-        finish_item(engine, slot, item);
-        engine.release_conn();
+        finish_running_item(engine, slot, item);
         return false;
       }
     }
@@ -242,9 +239,11 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   if (load_acquire(item.div_status[b]) > 99) {
     // The client may change url, extra_header, options, file_size and
     // div_count during this notice; the connection thread reads them.
-    engine.exclude_conn(slot);
-    const int answer = notify(engine.ctx, TVN_NOTICE_HEADER_PARSED, slot, b, &item);
-    engine.release_conn();
+    int answer;
+    {
+      const ConnExclusion keep_out(engine, slot);
+      answer = notify(engine.ctx, TVN_NOTICE_HEADER_PARSED, slot, b, &item);
+    }
     if (answer == -1) {
       platform::socket_close(item.conn.sockets[b]);
       set_status(item, b, TVN_DIV_FAILED);
