@@ -130,11 +130,13 @@ int write_file_atomic(const char* path, const void* data, std::size_t size) {
   std::string tmp = std::string(path) + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return -1;
-  // Keep the mode an ordinary file of ours would get.
-  ::fchmod(fd, 0644);
+  // The new file keeps the old one's permissions (0644 for a new file).
+  struct stat old {};
+  const mode_t mode = ::stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644;
   std::size_t written = 0;
-  const bool ok = file_write_at(fd, data, size, 0, &written) == 0 && ::fsync(fd) == 0;
-  ::close(fd);
+  bool ok = ::fchmod(fd, mode) == 0 && file_write_at(fd, data, size, 0, &written) == 0 &&
+            ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(tmp.c_str(), path) != 0) {
     const int saved = errno;
     ::unlink(tmp.c_str());

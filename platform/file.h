@@ -52,7 +52,7 @@ bool read_whole_file(const char* path, std::string& out);
 
 // Replaces `path` with `data` through a temporary file in the same folder that
 // is renamed over it, so a crash leaves either the old or the new file whole.
-// 0 or -1.
+// The file keeps its permissions. 0 or -1.
 int write_file_atomic(const char* path, const void* data, std::size_t size);
 
 // The system's text for the last failed call on this thread (errno).

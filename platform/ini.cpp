@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/ascii.h"
+#include "platform/file.h"
 
 namespace torvane::platform {
 namespace {
@@ -91,15 +92,8 @@ enum class Load { kRead, kMissing, kFailed };
 // failure, not an empty file: writing on would replace its contents.
 Load load_file(const char* path, IniDocument& doc) {
   if (path == nullptr || *path == '\0') return Load::kFailed;
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return errno == ENOENT ? Load::kMissing : Load::kFailed;
   std::string text;
-  char chunk[8192];
-  std::size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return Load::kFailed;
+  if (!read_whole_file(path, text)) return errno == ENOENT ? Load::kMissing : Load::kFailed;
   doc = IniDocument(text);
   return Load::kRead;
 }
@@ -116,35 +110,11 @@ bool make_parent_folders(const std::string& path) {
   return true;
 }
 
-bool write_all(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Replaces the file through a temporary file and a rename, so that readers and
-// a crash only ever see a whole file.
+// Replaces the file whole (readers and a crash only ever see a whole file).
 bool save(const char* path, const IniDocument& doc) {
-  const std::string target(path);
-  if (!make_parent_folders(target)) return false;
-  struct stat old_stat {};
-  const bool existed = ::stat(path, &old_stat) == 0;
-  std::string tmp = target + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  const mode_t mode = existed ? (old_stat.st_mode & 07777) : 0644;
-  bool ok = write_all(fd, doc.text()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  if (!make_parent_folders(path)) return false;
+  const std::string& text = doc.text();
+  return write_file_atomic(path, text.data(), text.size()) == 0;
 }
 
 // Loads (a missing file is an empty document), edits and saves; 1 or 0.
