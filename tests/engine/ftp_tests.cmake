@@ -1,7 +1,7 @@
-# Tests of the FTP control-connection layer. The unit tests reach the
-# layer's pure pieces through the internal static library; the login tests
-# go through the exports of libtorvane.so against a scripted peer and a real
-# pyftpdlib server started by the test itself.
+# Tests of the FTP control-connection layer. The unit test reaches the
+# complete-reply test through the internal static library; the login test
+# goes through the exports of libtorvane.so: the thread's life, and logins
+# against the test itself as a server and a pyftpdlib server it starts.
 torvane_add_test(ftp_unit_test unit ftp_unit_test.cpp)
 target_link_libraries(ftp_unit_test PRIVATE torvane_engine_internal)
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Loopback FTP server for the engine's FTP login tests.
 
-Usage: ftp_server.py LOGIN HOME
+Usage: ftp_server.py LOGIN HOME PORT
 
 Serves one user whose name and password are both LOGIN, with the existing
-folder HOME as its read-only root, on 127.0.0.1 and a port the system picks. Prints "PORT <n>" once it is listening, then one line
-per login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Stops on
+folder HOME as its read-only root, on 127.0.0.1:PORT. Prints one line per
+login attempt: "LOGIN-OK <user>" or "LOGIN-FAILED <user>". Stops on
 SIGTERM, and by itself when the test that started it is gone or after a hard
 time limit, so it never outlives the test.
 """
@@ -33,16 +33,15 @@ class ReportingHandler(FTPHandler):
 
 
 def main():
-    if len(sys.argv) != 3:
-        print("usage: ftp_server.py LOGIN HOME", file=sys.stderr)
+    if len(sys.argv) != 4:
+        print("usage: ftp_server.py LOGIN HOME PORT", file=sys.stderr)
         return 2
-    login, home = sys.argv[1], sys.argv[2]
+    login, home, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
     logging.basicConfig(level=logging.ERROR)
     authorizer = DummyAuthorizer()
     authorizer.add_user(login, login, home, perm="elr")
     ReportingHandler.authorizer = authorizer
-    server = FTPServer(("127.0.0.1", 0), ReportingHandler)
-    print(f"PORT {server.address[1]}", flush=True)
+    server = FTPServer(("127.0.0.1", port), ReportingHandler)
 
     parent = os.getppid()
     deadline = time.monotonic() + HARD_LIMIT_SECONDS
