@@ -1,20 +1,24 @@
 // The life of a slot seen through the exports, the way the client drives
-// it: engine start and end, slot hand-out, starting with the output file
-// opened first, failures at preparation, stop requests, and the pause that
-// an export cuts short. Real engine threads, loopback servers only.
+// it: engine start and end, slot hand-out, start, stop, resume, and the
+// slot-table resize with the client working on slots at the same time.
+// Real engine threads, loopback servers only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/engine_harness.h"
-#include "tests/support/http_replies.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_files.h"
 #include "torvane/shared_access.hpp"
+
+extern "C" std::size_t torvane_c_record_sizes(void);
+extern "C" int torvane_c_init_mode_one(void);
 
 namespace torvane::test {
 namespace {
@@ -22,15 +26,12 @@ namespace {
 using namespace std::chrono_literals;
 
 EngineContext* const kStaleOwner = reinterpret_cast<EngineContext*>(alignof(EngineContext) * 3);
-
-std::vector<int> codes_for(const EngineHarness& h, int slot) {
-  std::vector<int> codes;
-  for (const Notice& n : h.notices())
-    if (n.slot == slot && n.code != TVN_NOTICE_DATA) codes.push_back(n.code);
-  return codes;
-}
+constexpr std::uint32_t kResizeBits = TVN_RESIZE_REQUEST | TVN_RESIZE_DONE;
 
 TEST(EngineLife, InitAndEndAsTheClientSeesThem) {
+  EXPECT_EQ(torvane_c_record_sizes(),
+            sizeof(EngineContext) + sizeof(ItemData) + sizeof(ConnInfo) + sizeof(DiskIO));
+  EXPECT_EQ(torvane_c_init_mode_one(), 1);
   EXPECT_EQ(torvane_init(nullptr, 0), 2);
   EngineContext never{};
   EXPECT_EQ(torvane_end(&never), 0) << "nothing was started";
@@ -38,39 +39,24 @@ TEST(EngineLife, InitAndEndAsTheClientSeesThem) {
   EngineHarness h(3);
   ASSERT_EQ(h.init_result(), 1);
   EngineContext& ctx = h.ctx();
-  EXPECT_EQ(load_acquire(ctx.slot_count), 3);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(h.state(i), TVN_STATE_EMPTY);
-    EXPECT_EQ(load_acquire(h.item(i).owner), &ctx);
-  }
-  ASSERT_TRUE(EngineHarness::wait_until([&] { return load_acquire(ctx.dl_thread_id) != 0; }, 2s));
-  ASSERT_TRUE(EngineHarness::wait_until([&] { return load_acquire(ctx.conn_thread_id) != 0; }, 2s));
-  EXPECT_NE(ctx.dl_thread_id, ctx.conn_thread_id);
-
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(load_acquire(h.item(i).owner), &ctx);
   EXPECT_EQ(h.end(), 1);
   EXPECT_EQ(ctx.items, nullptr);
-  for (std::uint32_t ctl : {ctx.dl_thread_ctl, ctx.conn_thread_ctl}) {
-    EXPECT_TRUE(ctl & TVN_CTL_END);
-    EXPECT_TRUE(ctl & TVN_CTL_END_OK);
-    EXPECT_FALSE(ctl & TVN_CTL_END_FAIL);
-  }
+  for (std::uint32_t ctl : {ctx.dl_thread_ctl, ctx.conn_thread_ctl})
+    EXPECT_EQ(ctl & (TVN_CTL_END | TVN_CTL_END_OK | TVN_CTL_END_FAIL),
+              std::uint32_t{TVN_CTL_END | TVN_CTL_END_OK});
 }
 
 TEST(SlotHandOut, CountsOccupiedSlotsAgainstMaxItems) {
   EngineHarness h(3);
-  ASSERT_EQ(h.init_result(), 1);
-  h.item(0).retry = 7;  // what a slot holds is left alone by dl_set
   store_release(h.item(0).owner, kStaleOwner);
   EXPECT_EQ(dl_set(&h.ctx()), 0);
-  EXPECT_EQ(h.item(0).retry, 7);
-  EXPECT_EQ(load_acquire(h.item(0).owner), &h.ctx()) << "a slot taken into use belongs to this engine";
+  EXPECT_EQ(load_acquire(h.item(0).owner), &h.ctx()) << "a slot in use belongs to this engine";
   EXPECT_EQ(dl_set(&h.ctx()), 1);
   EXPECT_EQ(dl_set(&h.ctx()), 2);
   EXPECT_EQ(dl_set(&h.ctx()), -1);
-
   store_release(h.item(1).state, TVN_STATE_FREE);
   EXPECT_EQ(dl_set(&h.ctx()), 1) << "state 5 is free as well";
-
   // Fewer allowed than the table holds: the count decides, not the room.
   store_release(h.ctx().max_items, 2);
   store_release(h.item(0).state, TVN_STATE_EMPTY);
@@ -82,240 +68,203 @@ TEST(SlotHandOut, CountsOccupiedSlotsAgainstMaxItems) {
   for (int i = 0; i < 3; ++i) store_release(h.item(i).state, TVN_STATE_EMPTY);
 }
 
-TEST(SlotHandOut, NoSlotsWithoutAnEngine) {
-  EngineContext ctx{};
-  ctx.max_items = 2;
-  EXPECT_EQ(dl_set(&ctx), -1);
-  EXPECT_EQ(dl_start(&ctx, 0), -1);
-  EXPECT_EQ(dl_resume(&ctx, 0, -1), -1);
-  EXPECT_EQ(dl_reconnect(&ctx, 0, -1, 0), -1);
-  EngineHarness none(0);
-  ASSERT_EQ(none.init_result(), 1);
-  EXPECT_EQ(dl_set(&none.ctx()), -1) << "a limit of 0 hands out nothing";
-}
-
 TEST(StopRequests, MarkUnfinishedDivisionsAndTheWholeItem) {
   struct Case {
-    const char* name;
     std::vector<std::int32_t> status;
-    int div;
-    int result;
+    int div, result;
     std::vector<std::int32_t> stop;  // div_count + 1 elements after the call
   } cases[] = {
-      {"all finished", {2, 2, 2}, -1, 0, {0, 0, 0, 1}},
-      {"mixed", {2, 3, 150}, -1, 0, {0, 1, 1, 1}},
-      {"one finished division", {2, 150, 0}, 0, 0, {0, 0, 0, 0}},
-      {"one receiving division", {2, 150, 0}, 1, 0, {0, 1, 0, 0}},
-      {"past the last division", {0, 0, 0}, 3, -1, {0, 0, 0, 0}},
-      {"below -1", {0, 0, 0}, -2, -1, {0, 0, 0, 0}},
+      {{2, 2, 2}, -1, 0, {0, 0, 0, 1}},  {{2, 3, 150}, -1, 0, {0, 1, 1, 1}},
+      {{2, 150, 0}, 0, 0, {0, 0, 0, 0}}, {{2, 150, 0}, 1, 0, {0, 1, 0, 0}},
+      {{0, 0, 0}, 3, -1, {0, 0, 0, 0}},  {{0, 0, 0}, -2, -1, {0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     std::vector<std::int32_t> status = c.status, stop(c.status.size() + 1, 0);
     ItemData item{};
-    item.state = TVN_STATE_DOWNLOADING;
     item.div_count = static_cast<std::int32_t>(status.size());
     item.div_status = status.data();
     item.div_stop = stop.data();
     EXPECT_EQ(dl_stop(&item, c.div), c.result);
     EXPECT_EQ(stop, c.stop);
-    EXPECT_EQ(status, c.status);
   }
   ItemData bare{};
-  bare.state = TVN_STATE_DOWNLOADING;
   bare.div_count = 2;
-  EXPECT_EQ(dl_stop(&bare, -1), -1);
-  EXPECT_EQ(bare.state, TVN_STATE_DOWNLOADING);
-  EXPECT_EQ(dl_stop(nullptr, -1), -1);
+  EXPECT_EQ(dl_stop(&bare, -1), -1) << "a record without arrays";
 }
 
-class SlotStart : public testing::Test {
+// An engine with three slots and a server that never answers.
+template <int WaitMs>
+class EngineTest : public testing::Test {
  protected:
-  ItemSpec item_to(const std::string& name) {
+  ItemSpec wanted(const std::string& name, int divisions = 1) {
     ItemSpec s;
     s.url = server_.url("/" + name);
-    s.save_path = dir_.path() + "/";
+    s.save_path = dir_ / name;
+    s.div_count = divisions;
     return s;
+  }
+  int start(const std::string& name, int divisions = 1, int* result = nullptr) {
+    return h_.start(wanted(name, divisions), result);
   }
 
   TempDir dir_;
   ScriptedServer server_{[](const HttpRequest&) { return HttpReply::silence(); }};
-  EngineHarness h_{2};
+  std::vector<std::uint32_t> bits_;  // outlives the engine threads that write it
+  EngineHarness h_{3, WaitMs};
 };
 
-TEST_F(SlotStart, OpensTheOutputFileBeforeHandingTheItemOver) {
-  const int slot = h_.fill(item_to("a.bin"));
-  ASSERT_GE(slot, 0);
+// A pause of 5 s, longer than any wait below: those waits end in time only
+// because each export wakes the engine threads.
+using Slots = EngineTest<5000>;
+
+TEST_F(Slots, StartOpensTheOutputFileBeforeHandingTheItemOver) {
+  const int slot = h_.fill(wanted("a.bin"));
   store_release(h_.item(slot).owner, kStaleOwner);  // as a restored record would carry
   ASSERT_EQ(dl_start(&h_.ctx(), slot), 0);
   EXPECT_EQ(load_acquire(h_.item(slot).owner), &h_.ctx());
   EXPECT_TRUE(path_exists(dir_ / "a.bin")) << "opened (and created) on the caller's thread";
-  EXPECT_EQ(codes_for(h_, slot).at(0), TVN_NOTICE_OPEN_FILE);
-  // The item is prepared and probed: the HEAD reaches the server, which holds it.
-  EXPECT_TRUE(server_.wait_for_requests(1, 3s));
-  EXPECT_EQ(server_.requests().at(0).method, "HEAD");
-  EXPECT_EQ(h_.state(slot), TVN_STATE_PROBING);
+  EXPECT_EQ(h_.notices().at(0).code, TVN_NOTICE_OPEN_FILE);
   EXPECT_EQ(dl_start(&h_.ctx(), slot), -1) << "only a reserved slot starts";
-  EXPECT_EQ(dl_start(&h_.ctx(), 2), -1);
-  EXPECT_EQ(dl_start(&h_.ctx(), -1), -1);
+  EXPECT_EQ(dl_start(&h_.ctx(), 3), -1);
 }
 
-TEST_F(SlotStart, AFileThatCannotBeOpenedLeavesTheSlotFailedAndOccupied) {
-  struct Case {
-    const char* name;
-    bool refuse_in_301;
-    std::string url_path;
-  } cases[] = {
-      {"client refuses in 301", true, "/b.bin"},
-      {"url ends in a bare query: the name is the folder", false, "/?q=1"},
-  };
-  store_release(h_.ctx().max_items, 1);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    h_.answer(TVN_NOTICE_OPEN_FILE,
-              [refuse = c.refuse_in_301](EngineContext*, int, int, void*) { return refuse ? -1 : 0; });
-    ItemSpec s = item_to("");
-    s.url = server_.url(c.url_path);
-    const int failed_before = h_.count(TVN_NOTICE_FAILED);
-    int result = 0;
-    const int slot = h_.start(s, &result);
-    ASSERT_GE(slot, 0);
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(h_.state(slot), TVN_STATE_FAILED);
-    EXPECT_EQ(h_.count(TVN_NOTICE_FAILED), failed_before + 1) << "raised on the caller's thread";
-    EXPECT_EQ(dl_set(&h_.ctx()), -1) << "the failed slot still counts until the client frees it";
-    store_release(h_.item(slot).state, TVN_STATE_EMPTY);
-    h_.item(slot).disk.file = 0;
+// dl_resume is refused while reserved (1) or probing (3) and on a slot
+// without arrays. On a record the client restored with copy_itemdata (state
+// 0, an owner from an earlier run, ranges of 1000 bytes) the finished
+// division stays; failed, sent but never answered, and receiving ones are
+// asked again from their current position.
+TEST_F(Slots, ResumeRefusalsAndResets) {
+  const int reserved = dl_set(&h_.ctx());
+  EXPECT_EQ(dl_resume(&h_.ctx(), reserved, -1), -1);
+  EXPECT_EQ(dl_resume(&h_.ctx(), reserved + 1, -1), -1) << "an empty slot without arrays";
+  const int probing = start("p.bin");
+  ASSERT_TRUE(
+      EngineHarness::wait_until([&] { return h_.state(probing) == TVN_STATE_PROBING; }, 3s));
+  EXPECT_EQ(dl_resume(&h_.ctx(), probing, -1), -1);
+  EXPECT_EQ(dl_resume(&h_.ctx(), 3, -1), -1);
+
+  std::vector<std::int32_t> status{2, 3, 1, 150}, retries(4, 1), stop(5, 0), sockets(4, -1),
+      fill(4);
+  std::vector<std::uint32_t> len(4, 1000), done{1000, 200, 0, 500};
+  ItemData saved{};
+  saved.data_type = TVN_DATA_HTTP;
+  saved.div_count = 4;
+  saved.buffer_size = 160000;
+  saved.div_status = status.data();
+  saved.div_retries = retries.data();
+  saved.div_stop = stop.data();
+  saved.conn.sockets = sockets.data();
+  saved.disk = {0, nullptr, 4000, len.data(), done.data(), nullptr, fill.data(), nullptr, nullptr};
+  saved.owner = kStaleOwner;
+  ItemData& it = *copy_itemdata(&h_.item(reserved), &saved);
+  it.url = h_.keep(server_.url("/f.bin"), TVN_URL_CAPACITY);  // the client's own buffers
+  it.save_path = h_.keep(dir_ / "f.bin");
+  store_release(it.state, TVN_STATE_EMPTY);
+  ASSERT_EQ(dl_resume(&h_.ctx(), reserved, -1), 0);
+  EXPECT_EQ(load_acquire(it.owner), &h_.ctx());
+  EXPECT_EQ(h_.count(TVN_NOTICE_OPEN_FILE, reserved), 1);
+  EXPECT_EQ(dl_resume(&h_.ctx(), reserved, 4), -1) << "no division 4";
+  ASSERT_TRUE(server_.wait_for_requests(4, 3s));
+  std::this_thread::sleep_for(150ms);  // time enough for a wrong further request
+  std::vector<std::int64_t> starts;    // -1: no range (a HEAD too)
+  for (const HttpRequest& r : server_.requests())
+    if (r.target == "/f.bin") starts.push_back(r.range_start());
+  std::sort(starts.begin(), starts.end());
+  EXPECT_EQ(starts, (std::vector<std::int64_t>{1200, 2000, 3500}));
+}
+
+// The resize: the client sets the limit, then bit 2; the engine answers
+// with notice 201 (both bits set during it) and clears the handshake.
+class Resize : public EngineTest<20> {
+ protected:
+  void SetUp() override {
+    h_.answer(TVN_NOTICE_RESIZED, [this](EngineContext* ctx, int, int, void*) {
+      bits_.push_back(load_acquire(ctx->resize_ctl) & kResizeBits);
+      return 0;
+    });
   }
-  EXPECT_FALSE(path_exists(dir_ / "b.bin"));
-  EXPECT_EQ(server_.request_count(), 0u);
-}
-
-TEST_F(SlotStart, TheClientMayOpenTheFileItselfDuring301) {
-  const std::string own = dir_ / "chosen/own-name.bin";
-  h_.answer(TVN_NOTICE_OPEN_FILE, [&](EngineContext* ctx, int slot, int, void*) {
-    return DiskIO_OpenFile(&load_acquire(ctx->items)[slot].disk, own.c_str());
-  });
-  int result = -1;
-  const int slot = h_.start(item_to("default.bin"), &result);
-  ASSERT_EQ(result, 0);
-  EXPECT_STREQ(h_.item(slot).disk.file_name, own.c_str());
-  EXPECT_TRUE(path_exists(own));
-  EXPECT_FALSE(path_exists(dir_ / "default.bin"));
-}
-
-TEST_F(SlotStart, AMemoryFetchOpensNoFile) {
-  ItemSpec s = item_to("page.html");
-  s.options = TVN_OPT_MEMORY_FETCH;
-  int result = -1;
-  const int slot = h_.start(s, &result);
-  ASSERT_EQ(result, 0);
-  EXPECT_EQ(h_.item(slot).disk.file, 0);
-  EXPECT_EQ(h_.count(TVN_NOTICE_OPEN_FILE), 0);
-  EXPECT_FALSE(path_exists(dir_ / "page.html"));
-}
-
-// Anything that cannot become a safe request fails the item at preparation:
-// nothing reaches the network, the empty file is removed and the slot freed.
-TEST_F(SlotStart, ItemsThatCannotBePreparedFailWith108) {
-  struct Case {
-    const char* name;
-    std::string url_suffix;  // appended to the server's URL
-    std::optional<std::string> referer, agent;
-    const char* bad_url;     // replaces the URL when set
-  } cases[] = {
-      {"CR LF in the url", "/a\r\nX-Injected: 1", {}, {}, nullptr},
-      {"tab in the url", "/a\tb", {}, {}, nullptr},
-      {"LF in the referer", "/a", "http://r/\nX: 1", {}, nullptr},
-      {"0x1f in the user agent", "/a", {}, "agent\x1f", nullptr},
-      {"another scheme", "", {}, {}, "https://127.0.0.1/a"},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ItemSpec s = item_to("");
-    s.url = c.bad_url ? c.bad_url : server_.url(c.url_suffix);
-    s.save_path = dir_ / ("prep-" + std::to_string(n++) + ".bin");
-    s.referer = c.referer;
-    s.user_agent = c.agent;
-    const int freed_before = h_.count(TVN_NOTICE_SLOT_FREE);
-    int result = -1;
-    const int slot = h_.start(s, &result);
-    ASSERT_GE(slot, 0);
-    EXPECT_EQ(result, 0) << "the file opens; preparation fails later";
-    ASSERT_TRUE(h_.wait_count(TVN_NOTICE_SLOT_FREE, -1, freed_before + 1, 3s));
-    const std::vector<int> tail = codes_for(h_, slot);
-    ASSERT_GE(tail.size(), 3u);
-    EXPECT_EQ(std::vector<int>(tail.end() - 3, tail.end()),
-              (std::vector<int>{TVN_NOTICE_CLOSING, TVN_NOTICE_FAILED, TVN_NOTICE_SLOT_FREE}));
-    EXPECT_EQ(h_.state(slot), TVN_STATE_EMPTY);
-    EXPECT_FALSE(path_exists(s.save_path)) << "the empty file is deleted";
+  bool resize(int max_items) {
+    const int before = h_.count(TVN_NOTICE_RESIZED);
+    store_release(h_.ctx().max_items, max_items);
+    set_bits(h_.ctx().resize_ctl, TVN_RESIZE_REQUEST);
+    const auto cleared = [&] { return (load_acquire(h_.ctx().resize_ctl) & kResizeBits) == 0; };
+    return h_.wait_count(TVN_NOTICE_RESIZED, 0, before + 1, 3s) &&
+           EngineHarness::wait_until(cleared, 2s);
   }
-  EXPECT_EQ(server_.request_count(), 0u);
-}
+};
 
-TEST_F(SlotStart, StopWhileTheHeadIsPendingEndsWith109) {
-  const int slot = h_.start(item_to("held.bin"));
-  ASSERT_GE(slot, 0);
+// One item probing and one held in state 2 (the connection thread stopped),
+// whose record in the old table predates its arrays: a stop through a
+// pointer taken before the move reaches the live record either way.
+TEST_F(Resize, GrowingMovesTheTableShrinkingOnlyChangesTheLimit) {
+  const int probing = start("probing.bin", 2);
   ASSERT_TRUE(server_.wait_for_requests(1, 3s));
-  ASSERT_EQ(dl_stop(&h_.item(slot), -1), 0);
-  ASSERT_TRUE(h_.wait_notice(TVN_NOTICE_SLOT_FREE, slot, 3s));
-  const std::vector<int> codes = codes_for(h_, slot);
-  EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()),
-            (std::vector<int>{TVN_NOTICE_CLOSING, TVN_NOTICE_STOPPED, TVN_NOTICE_SLOT_FREE}));
-  EXPECT_EQ(h_.state(slot), TVN_STATE_EMPTY);
-  EXPECT_TRUE(EngineHarness::wait_until([&] { return server_.client_closes() == 1; }, 2s))
-      << "the held connection is closed";
+  set_bits(h_.ctx().conn_thread_ctl, TVN_CTL_STOP);
+  ASSERT_TRUE(EngineHarness::wait_until(
+      [&] { return (load_acquire(h_.ctx().conn_thread_ctl) & TVN_CTL_STOP_OK) != 0; }, 3s));
+  const int early = start("early.bin");
+  ASSERT_EQ(h_.state(early), TVN_STATE_STARTED);
+  EXPECT_EQ(dl_resume(&h_.ctx(), early, -1), -1) << "no resume in state 2";
+  ItemData* old_items = load_acquire(h_.ctx().items);
+
+  ASSERT_TRUE(resize(5));  // the move also releases the connection thread
+  EXPECT_EQ(h_.slot_count(), 15) << "grown to the new limit plus 10";
+  ItemData* items = load_acquire(h_.ctx().items);
+  EXPECT_NE(items, old_items);
+  EXPECT_EQ(h_.state(probing), TVN_STATE_PROBING) << "the running item moved with the table";
+  EXPECT_EQ(items[probing].disk.count_ref, &items[probing].div_count) << "re-pointed";
+  ASSERT_TRUE(server_.wait_for_requests(2, 3s)) << "the early item prepared in the new table";
+  for (int slot : {probing, early}) {
+    EXPECT_EQ(dl_stop(&old_items[slot], -1), 0);
+    EXPECT_TRUE(h_.wait_notice(TVN_NOTICE_SLOT_FREE, slot, 3s));
+  }
+
+  ASSERT_TRUE(resize(1));
+  EXPECT_EQ(bits_, std::vector<std::uint32_t>(2, kResizeBits));
+  EXPECT_EQ(h_.slot_count(), 15);
+  EXPECT_EQ(load_acquire(h_.ctx().items), items);
+  EXPECT_EQ(dl_set(&h_.ctx()), 0);
+  EXPECT_EQ(dl_set(&h_.ctx()), -1);
+  store_release(h_.item(0).state, TVN_STATE_EMPTY);
 }
 
-// The pause at the top of a cycle is long here; an export must still get
-// its work done at once.
-TEST(EnginePause, ExportsWakeTheThreads) {
-  TempDir dir;
-  ScriptedServer server([](const HttpRequest&) { return HttpReply::silence(); });
-  EngineHarness h(2, /*wait_ms=*/3000);
-  ASSERT_EQ(h.init_result(), 1);
-  std::this_thread::sleep_for(50ms);  // both threads are in their pause now
-  const auto quick = 1500ms;
-
-  ItemSpec bad;
-  bad.url = "https://127.0.0.1/a";
-  bad.save_path = dir / "bad.bin";
-  const int failed = h.start(bad);
-  EXPECT_TRUE(h.wait_notice(TVN_NOTICE_SLOT_FREE, failed, quick)) << "dl_start woke the connection thread";
-
-  ItemSpec good;
-  good.url = server.url("/held.bin");
-  good.save_path = dir / "held.bin";
-  const int slot = h.start(good);
-  ASSERT_TRUE(EngineHarness::wait_until([&] { return h.state(slot) == TVN_STATE_PROBING; }, quick))
-      << "dl_start woke the connection thread";
-  dl_stop(&h.item(slot), -1);
-  EXPECT_TRUE(h.wait_notice(TVN_NOTICE_STOPPED, slot, quick)) << "dl_stop woke the download thread";
-
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(h.end(), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, quick) << "torvane_end woke both threads";
-}
-
-// Without a callback every notice counts as result 0: the file opens and the
-// download runs to its end.
-TEST(EngineWithoutCallback, DownloadsAllTheSame) {
-  TempDir dir;
-  auto content = std::make_shared<const std::string>(pattern_bytes(50000, 3));
-  ScriptedServer server(serve_resource(content));
-  EngineHarness h(1, 20, /*with_callback=*/false);
-  ASSERT_EQ(h.init_result(), 1);
-  ItemSpec s;
-  s.url = server.url("/f.bin");
-  s.save_path = dir.path() + "/";
-  s.div_count = 2;
-  int result = -1;
-  const int slot = h.start(s, &result);
-  ASSERT_EQ(result, 0);
-  EXPECT_TRUE(path_exists(dir / "f.bin"));
-  ASSERT_TRUE(EngineHarness::wait_until([&] { return h.state(slot) == TVN_STATE_EMPTY; }, 5s));
-  EXPECT_EQ(read_file(dir / "f.bin"), *content);
+// Many rounds of growth while another thread reserves, fills, starts and
+// stops items, keeping pointers across moves on purpose: every write lands
+// in the live table and nothing reads freed memory (ASan and TSan watch).
+TEST_F(Resize, ConcurrentClientWorkSurvivesRepeatedGrowth) {
+  std::atomic<bool> done{false};
+  std::atomic<int> started{0};
+  std::thread client([&] {
+    std::vector<std::pair<ItemData*, int>> taken;
+    for (int n = 0; !done.load(); ++n, std::this_thread::yield()) {
+      int result = 0;
+      if (taken.size() >= 6) {
+        // Refused only while not prepared yet (asked again) or once ended.
+        const auto [record, slot] = taken.front();
+        const int live_state = h_.state(slot);
+        if (dl_stop(record, -1) == 0 || live_state == TVN_STATE_EMPTY) taken.erase(taken.begin());
+      } else if (const int slot = start("item-" + std::to_string(n), 1 + n % 3, &result);
+                 slot >= 0) {  // -1 while stopped items still count
+        if (result == 0) taken.emplace_back(&h_.item(slot), slot), started.fetch_add(1);
+      }
+    }
+  });
+  int rounds = 0;
+  bool ok = true;
+  for (const auto end = std::chrono::steady_clock::now() + 1500ms;
+       ok && std::chrono::steady_clock::now() < end;) {
+    ok = resize(3 + 11 * ++rounds);     // past the table's size: every round moves it
+    std::this_thread::sleep_for(20ms);  // let items be prepared (and so become stoppable)
+  }
+  done.store(true);
+  client.join();
+  ASSERT_TRUE(ok) << "round " << rounds;
+  EXPECT_EQ(h_.slot_count(), 3 + 11 * rounds + 10);
+  EXPECT_GT(started.load(), rounds) << "the client kept working between the moves";
+  ASSERT_TRUE(h_.stop_all());
+  EXPECT_EQ(h_.count(TVN_NOTICE_SLOT_FREE), started.load()) << "every started item ended once";
+  EXPECT_EQ(h_.count(TVN_NOTICE_FAILED), 0) << "a start failed";
 }
 
 }  // namespace
