@@ -9,7 +9,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -21,31 +20,24 @@
 #include <string>
 #include <vector>
 
+#include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
 
 namespace torvane::test {
 
 struct Notice {
-  int code = 0;
-  int slot = 0;
-  int div = 0;
+  int code = 0, slot = 0;
   std::string text;  // 101-104 and 401: the text the engine passed
 };
 
 // What a client writes into a reserved slot before starting it.
 struct ItemSpec {
-  std::string url;
-  std::string save_path;
+  std::string url, save_path;
   int div_count = 1;
   int retry = 3;
   int buffer_size = 40000;
   std::uint32_t options = 0;
-  int data_type = TVN_DATA_HTTP;
-  int auto_referer = 0;
-  std::optional<std::string> referer;
-  std::optional<std::string> user_agent;
-  std::optional<std::string> extra_header;
-  std::optional<std::string> proxy;
+  std::optional<std::string> user_agent, extra_header, proxy;
 };
 
 class EngineHarness {
@@ -56,16 +48,14 @@ class EngineHarness {
   // Starts the engine (torvane_init, mode 0). `with_callback` false leaves
   // the context's callback null.
   explicit EngineHarness(int max_items = 4, int wait_ms = 20, bool with_callback = true);
-  ~EngineHarness();
-  EngineHarness(const EngineHarness&) = delete;
-  EngineHarness& operator=(const EngineHarness&) = delete;
+  ~EngineHarness() { end(); }
 
   int init_result() const { return init_result_; }
   EngineContext& ctx() { return ctx_; }
   // The live record of a slot (the array pointer read with acquire).
-  ItemData& item(int slot);
-  int state(int slot);
-  int slot_count();
+  ItemData& item(int slot) { return load_acquire(ctx_.items)[slot]; }
+  int state(int slot) { return load_acquire(item(slot).state); }
+  int slot_count() { return load_acquire(ctx_.slot_count); }
 
   // Sets the result of every later notice of `code`.
   void answer(int code, Answer answer);
@@ -85,7 +75,9 @@ class EngineHarness {
   // Notices of `code`, for one slot or (slot -1) for all.
   int count(int code, int slot = -1) const;
   // Waits until `count(code, slot)` reaches n; false at the deadline.
-  bool wait_count(int code, int slot, int n, std::chrono::milliseconds timeout);
+  bool wait_count(int code, int slot, int n, std::chrono::milliseconds timeout) {
+    return wait_until([&] { return count(code, slot) >= n; }, timeout);
+  }
   bool wait_notice(int code, int slot, std::chrono::milliseconds timeout) {
     return wait_count(code, slot, 1, timeout);
   }
@@ -100,14 +92,18 @@ class EngineHarness {
 
  private:
   static int on_notice(EngineContext* ctx, int code, int slot, int div, void* data);
-  int record(int code, int slot, int div, void* data);
 
-  EngineContext ctx_{};
+  // The context comes first in a standard-layout pair, so the callback,
+  // which receives only the context, finds its harness.
+  struct Box {
+    EngineContext ctx;
+    EngineHarness* owner;
+  } box_{{}, this};
+  EngineContext& ctx_ = box_.ctx;
   int init_result_ = 0;
   std::optional<int> end_result_;
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<Notice> notices_;
   std::map<int, Answer> answers_;
   std::deque<std::unique_ptr<char[]>> strings_;

@@ -25,19 +25,18 @@ struct ResourceOptions {
   bool ignore_ranges = false;
   // Send no Content-Length (HEAD and GET alike).
   bool omit_length = false;
-  // Further header lines, without their CRLF ("Set-Cookie: a=1").
-  std::vector<std::string> headers;
 };
 
 // Serves `content` like a static file. HEAD: the header alone with the
 // Content-Length. GET without Range: 200 and the whole body. GET with
-// "bytes=N-" or "bytes=N-M": 206 with Content-Range and that slice; a start
-// at or past the end: 416. Every answer says "Connection: close".
+// "bytes=N-": 206 with Content-Range and the rest from N; a start at or past
+// the end: 416.
 HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::string> content,
                          const ResourceOptions& options = {});
 
 // A handler that serves `content` for every target.
-HttpHandler serve_resource(std::shared_ptr<const std::string> content, ResourceOptions options = {});
+HttpHandler serve_resource(std::shared_ptr<const std::string> content,
+                           ResourceOptions options = {});
 
 // "HTTP/1.0 <code> <reason>", the given header lines, a Content-Length and the body.
 HttpReply status_reply(int code, std::string_view reason, std::string_view body = {},

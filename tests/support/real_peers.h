@@ -1,14 +1,15 @@
 // Real peers for the integration tests, each a child process on a free
 // loopback port with a configuration written here: nginx serving a folder of
-// static files (ranges, HEAD, sendfile) and tinyproxy as the HTTP proxy.
+// static files (ranges, HEAD, sendfile) and tinyproxy as the HTTP proxy; and
+// the child processes and port helpers other peers' tests use.
 //
-// Contract: a peer is up once ok() is true and stops (SIGTERM, then SIGKILL
-// after a deadline) when it is destroyed, or with the test process if that
-// dies first. Start peers from the test's main thread: the parent-death
-// signal follows the thread that started the child. A test skips when the program is
-// not installed, unless peers_required() says the run must have them (the
-// test script sets TORVANE_REQUIRE_PEERS=1 after installing them), in which
-// case a missing program is a failure.
+// Contract: a peer is up once ok() is true and is killed when it is
+// destroyed, or with the test process if that dies first. Start peers from
+// the test's main thread: the parent-death signal follows the thread that
+// started the child. A test skips when the program is not installed, unless
+// peers_required() says the run must have them (the test script sets
+// TORVANE_REQUIRE_PEERS=1 after installing them), in which case a missing
+// program is a failure.
 #pragma once
 
 #include <sys/types.h>
@@ -16,7 +17,6 @@
 #include <chrono>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace torvane::test {
@@ -32,59 +32,39 @@ bool wait_port_open(int port, std::chrono::milliseconds timeout);
 class ChildProcess {
  public:
   ChildProcess() = default;
-  ChildProcess(const std::vector<std::string>& argv, const std::string& log_path);
-  ~ChildProcess() { stop(); }
-  ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
-  ChildProcess& operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-      stop();
-      pid_ = std::exchange(other.pid_, -1);
-    }
-    return *this;
+  ChildProcess(const std::vector<std::string>& argv, const std::string& log_path) {
+    start(argv, log_path);
   }
+  ~ChildProcess() { stop(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool running() const;
-  // SIGTERM, a short wait, then SIGKILL; reaps the child.
+  void start(const std::vector<std::string>& argv, const std::string& log_path);
+  bool running();
+  // SIGKILL (the peers keep nothing worth a clean exit); reaps the child.
   void stop();
 
  private:
   pid_t pid_ = -1;
 };
 
-class NginxServer {
+// A peer on a free loopback port: "nginx" serving the files in `dir`, or
+// "tinyproxy" as a proxy for loopback clients. Its configuration, log and
+// other files go into `dir` too.
+class RealPeer {
  public:
-  // The nginx program, or "" when it is not installed.
-  static std::string program();
-
-  // Serves the files under `root` (read-only) on a free port; its
-  // configuration, logs and temporary files go under `work_dir`.
-  NginxServer(const std::string& root, const std::string& work_dir);
+  // The program's path, or "" when it is not installed.
+  static std::string program(const std::string& name);
+  RealPeer(const std::string& name, const std::string& dir);
 
   bool ok() const { return ok_; }
   int port() const { return port_; }
-  std::string url(std::string_view path) const;
-  // Why it did not come up: the tail of its log.
+  // Why it did not come up: its log.
   const std::string& error() const { return error_; }
-
- private:
-  ChildProcess process_;
-  int port_ = 0;
-  bool ok_ = false;
-  std::string error_;
-};
-
-class TinyProxy {
- public:
-  static std::string program();
-
-  // A proxy for loopback clients on a free port; files under `work_dir`.
-  explicit TinyProxy(const std::string& work_dir);
-
-  bool ok() const { return ok_; }
-  int port() const { return port_; }
-  // "127.0.0.1:PORT", the form the item's proxy field takes.
-  std::string address() const;
-  const std::string& error() const { return error_; }
+  // "http://127.0.0.1:PORT" followed by `path`.
+  std::string url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+  }
 
  private:
   ChildProcess process_;

@@ -2,7 +2,6 @@
 // it, whole-file reads and writes, and a way to make writes fail on demand.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,7 +20,7 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   // path() + "/" + name
-  std::string operator/(std::string_view name) const;
+  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
 
  private:
   std::string path_;
