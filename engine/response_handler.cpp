@@ -72,11 +72,15 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   store_relaxed(item.disk.range_len[0], item.disk.file_size);
   set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
   // Division 0 may already have ended at its old range's end: it must go on
-  // to the end of the file, or the item would finish with a short file.
+  // to the end of the file, or the item would finish with a short file. A
+  // server that ignores ranges can only send from the start, so it starts
+  // over (asking it to continue would read as an ignored range and fail).
   const int first = load_acquire(item.div_status[0]);
   if ((first == TVN_DIV_DONE || first == TVN_DIV_FAILED) &&
       item.disk.range_done[0] < item.disk.file_size) {
     platform::socket_close(item.conn.sockets[0]);
+    store_relaxed(item.disk.buf_fill[0], 0);
+    store_relaxed(item.disk.range_done[0], 0u);
     set_status(item, 0, TVN_DIV_IDLE);
   }
 }
