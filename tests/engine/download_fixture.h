@@ -23,8 +23,8 @@ class DownloadTest : public ::testing::Test {
  protected:
   std::string target() const { return dir_ / "out.bin"; }
 
-  ItemSpec item_for(const std::string& path, int divisions, std::uint32_t options = 0) const {
-    ItemSpec s;
+  ItemSetup item_for(const std::string& path, int divisions, std::uint32_t options = 0) const {
+    ItemSetup s;
     s.url = server_.url(path);
     s.save_path = target();
     s.div_count = divisions;
@@ -35,7 +35,7 @@ class DownloadTest : public ::testing::Test {
 
   // Starts an item and waits for its final notice; returns that code (0 when
   // none came before the deadline).
-  int run(const ItemSpec& s) {
+  int run(const ItemSetup& s) {
     int started = -1;
     slot_ = engine_.start(s, &started);
     if (slot_ < 0 || started != 0) return -1;

@@ -10,7 +10,12 @@
 namespace torvane::test {
 namespace {
 
-TEST_F(DownloadTest, EarlyCloseWithAutoResumeContinuesFromThePosition) {
+class EarlyCloseTest : public DownloadTest, public ::testing::WithParamInterface<bool> {};
+
+// The first GET ends after 70000 bytes: with AutoResume the division asks
+// again from there, without it the item fails.
+TEST_P(EarlyCloseTest, ResumesFromThePositionOnlyWithAutoResume) {
+  const bool auto_resume = GetParam();
   auto body = content(200000);
   std::atomic<int> gets{0};
   server_.set_handler([&](const HttpRequest& r) {
@@ -18,22 +23,19 @@ TEST_F(DownloadTest, EarlyCloseWithAutoResumeContinuesFromThePosition) {
     if (r.method == "GET" && gets.fetch_add(1) == 0) reply.send_limit = reply.head.size() + 70000;
     return reply;
   });
-  ASSERT_EQ(run(item_for("/f", 1, TVN_OPT_AUTO_RESUME)), TVN_NOTICE_FINISHED);
+  const int final = run(item_for("/f", 1, auto_resume ? static_cast<std::uint32_t>(TVN_OPT_AUTO_RESUME) : 0u));
+  if (!auto_resume) {
+    EXPECT_EQ(final, TVN_NOTICE_FAILED);
+    return;
+  }
+  ASSERT_EQ(final, TVN_NOTICE_FINISHED);
   EXPECT_EQ(saved(), *body);
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[2].range_start(), 70000);
 }
 
-TEST_F(DownloadTest, EarlyCloseWithoutAutoResumeFailsTheItem) {
-  auto body = content(200000);
-  server_.set_handler([&](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    if (r.method == "GET") reply.send_limit = reply.head.size() + 70000;
-    return reply;
-  });
-  EXPECT_EQ(run(item_for("/f", 1)), TVN_NOTICE_FAILED);
-}
+INSTANTIATE_TEST_SUITE_P(AutoResume, EarlyCloseTest, ::testing::Bool());
 
 TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
   // HEAD answered by a bare close, then by half a status line.
@@ -41,7 +43,7 @@ TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
   server_.set_handler([&](const HttpRequest&) {
     return seen.fetch_add(1) == 0 ? HttpReply::raw("") : HttpReply::raw("HTTP/1.0 2");
   });
-  ItemSpec s = item_for("/f", 1);
+  ItemSetup s = item_for("/f", 1);
   s.retry = 2;
   EXPECT_EQ(run(s), TVN_NOTICE_FAILED);
   EXPECT_EQ(engine_.count(TVN_NOTICE_FINISHED), 0);
@@ -119,8 +121,9 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
         ItemData& it = engine_.item(slot);
         if (torvane::load_acquire(it.state) != TVN_STATE_DOWNLOADING) return false;
         std::uint32_t done = 0;
-        for (int i = 0; i < 3; ++i) done += torvane::load_relaxed(it.disk.range_done[i]) +
-                                            torvane::load_relaxed(it.disk.buf_fill[i]);
+        for (int i = 0; i < 3; ++i)
+          done += torvane::load_relaxed(it.disk.range_done[i]) +
+                  torvane::load_relaxed(it.disk.buf_fill[i]);
         return done >= 150000;
       },
       kDeadline));
@@ -168,13 +171,14 @@ TEST_F(DownloadTest, ReconnectDoesNotUseAnAttempt) {
     }
     return reply;
   });
-  ItemSpec s = item_for("/f", 1);
+  ItemSetup s = item_for("/f", 1);
   s.retry = 1;  // a counted attempt would fail the item at once
   int started = -1;
   const int slot = engine_.start(s, &started);
   ASSERT_TRUE(server_.wait_for_requests(2, kDeadline));
   ASSERT_TRUE(EngineHarness::wait_until(
-      [&] { return torvane::load_acquire(engine_.item(slot).disk.range_done[0]) >= 1000; }, kDeadline));
+      [&] { return torvane::load_acquire(engine_.item(slot).disk.range_done[0]) >= 1000; },
+      kDeadline));
   gate->open();
   ASSERT_EQ(dl_reconnect(&engine_.ctx(), slot, -1, 0), 0);
   EXPECT_EQ(wait_final(slot), TVN_NOTICE_FINISHED);
@@ -206,7 +210,7 @@ TEST_F(DownloadTest, HeaderNoticeCanFailOrRestartADivision) {
   std::atomic<int> calls{0};
   engine_.answer(TVN_NOTICE_HEADER_PARSED, [&](EngineContext*, int, int div, void*) {
     const int call = calls.fetch_add(1);
-    if (call == 0) return 1;                // restart the HEAD once
+    if (call == 0) return 1;                 // restart the HEAD once
     return (div == 1 && call < 4) ? -1 : 0;  // then fail division 1
   });
   EXPECT_EQ(run(item_for("/f", 2)), TVN_NOTICE_FAILED);
@@ -248,24 +252,6 @@ TEST_P(MemoryFetchTest, NoticeReceivesTheWholePage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Length, MemoryFetchTest, ::testing::Bool());
-
-TEST(DownloadNullCallback, RunsWithoutACallback) {
-  TempDir dir;
-  auto body = content(50000);
-  ScriptedServer server(serve_resource(body));
-  EngineHarness engine(2, 20, false);
-  ItemSpec s;
-  s.url = server.url("/f");
-  s.save_path = dir / "f.bin";
-  s.div_count = 2;
-  s.buffer_size = 80000;
-  int started = -1;
-  const int slot = engine.start(s, &started);
-  ASSERT_EQ(started, 0);
-  EXPECT_TRUE(EngineHarness::wait_until(
-      [&] { return torvane::load_acquire(engine.item(slot).state) == TVN_STATE_EMPTY; }, kDeadline));
-  EXPECT_EQ(read_file(dir / "f.bin").value_or(""), *body);
-}
 
 }  // namespace
 }  // namespace torvane::test

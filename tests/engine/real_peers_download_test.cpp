@@ -49,7 +49,7 @@ class RealPeers : public testing::Test {
   // bytes each); the final notice (107, 108, 109), or 0 when none came.
   int download(EngineHarness& h, const std::string& url, const std::string& save, int divisions,
                std::optional<std::string> proxy = {}) {
-    ItemSpec wanted;
+    ItemSetup wanted;
     wanted.url = url;
     wanted.save_path = save;
     wanted.div_count = divisions;

@@ -97,8 +97,8 @@ TEST(StopRequests, MarkUnfinishedDivisionsAndTheWholeItem) {
 template <int WaitMs>
 class EngineTest : public testing::Test {
  protected:
-  ItemSpec wanted(const std::string& name, int divisions = 1) {
-    ItemSpec s;
+  ItemSetup wanted(const std::string& name, int divisions = 1) {
+    ItemSetup s;
     s.url = server_.url("/" + name);
     s.save_path = dir_ / name;
     s.div_count = divisions;

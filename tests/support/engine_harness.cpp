@@ -24,7 +24,7 @@ char* EngineHarness::keep(const std::string& text, std::size_t capacity) {
   return strings_.emplace_back(std::move(buffer)).get();
 }
 
-int EngineHarness::fill(const ItemSpec& wanted) {
+int EngineHarness::fill(const ItemSetup& wanted) {
   const int slot = dl_set(&ctx_);
   if (slot < 0) return -1;
   const auto text = [&](const std::optional<std::string>& t) { return t ? keep(*t) : nullptr; };
@@ -47,7 +47,7 @@ int EngineHarness::fill(const ItemSpec& wanted) {
   return slot;
 }
 
-int EngineHarness::start(const ItemSpec& wanted, int* start_result) {
+int EngineHarness::start(const ItemSetup& wanted, int* start_result) {
   const int slot = fill(wanted);
   const int result = slot < 0 ? -1 : dl_start(&ctx_, slot);
   if (start_result != nullptr) *start_result = result;

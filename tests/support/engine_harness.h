@@ -31,7 +31,7 @@ struct Notice {
 };
 
 // What a client writes into a reserved slot before starting it.
-struct ItemSpec {
+struct ItemSetup {
   std::string url, save_path;
   int div_count = 1;
   int retry = 3;
@@ -61,10 +61,10 @@ class EngineHarness {
   void answer(int code, Answer answer);
 
   // dl_set and fill the reserved slot from `wanted`; the slot, or -1.
-  int fill(const ItemSpec& wanted);
+  int fill(const ItemSetup& wanted);
   // fill and dl_start; the slot, or -1 when no slot was free. The result of
   // dl_start goes to `start_result` when given.
-  int start(const ItemSpec& wanted, int* start_result = nullptr);
+  int start(const ItemSetup& wanted, int* start_result = nullptr);
 
   // A C string owned by the harness until it is destroyed; the buffer holds
   // at least `capacity` bytes (URLs get TVN_URL_CAPACITY: a redirect
