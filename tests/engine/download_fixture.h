@@ -41,22 +41,20 @@ class DownloadTest : public ::testing::Test {
     if (slot_ < 0 || started != 0) return -1;
     return wait_final(slot_);
   }
+  int wait_final(int slot) { return engine_.wait_final(slot, kDeadline); }
 
-  int wait_final(int slot) {
-    const bool ended = EngineHarness::wait_until(
-        [&] {
-          return engine_.count(TVN_NOTICE_FINISHED, slot) + engine_.count(TVN_NOTICE_FAILED, slot) +
-                     engine_.count(TVN_NOTICE_STOPPED, slot) >
-                 0;
-        },
-        kDeadline);
-    if (!ended) return 0;
-    engine_.wait_notice(TVN_NOTICE_SLOT_FREE, slot, kDeadline);
-    for (const Notice& n : engine_.notices())
-      if (n.slot == slot && (n.code == TVN_NOTICE_FINISHED || n.code == TVN_NOTICE_FAILED ||
-                             n.code == TVN_NOTICE_STOPPED))
-        return n.code;
-    return 0;
+  // Serves `body`; a GET answered while `gate` is shut stops after `at` body
+  // bytes until it opens.
+  void serve_gated(std::shared_ptr<const std::string> body, std::shared_ptr<Gate> gate,
+                   std::size_t at) {
+    server_.set_handler([=](const HttpRequest& r) {
+      HttpReply reply = resource_reply(r, body);
+      if (r.method == "GET" && !gate->is_open()) {
+        reply.gate = gate;
+        reply.gate_at = reply.head.size() + at;
+      }
+      return reply;
+    });
   }
 
   std::string saved() const { return read_file(target()).value_or("<no file>"); }

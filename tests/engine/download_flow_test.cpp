@@ -68,14 +68,6 @@ TEST_F(DownloadTest, UnknownSizeGivesOneDivisionCompletedAtClose) {
   EXPECT_EQ(server_.request_count(), 2u);  // HEAD and a single GET
 }
 
-TEST_F(DownloadTest, MoreDivisionsThanBytesAreLowered) {
-  auto body = content(3);
-  server_.set_handler(serve_resource(body));
-  ASSERT_EQ(run(item_for("/f", 8)), TVN_NOTICE_FINISHED);
-  EXPECT_EQ(saved(), *body);
-  EXPECT_EQ(server_.request_count(), 4u);  // HEAD and one GET per byte
-}
-
 TEST_F(DownloadTest, LengthOfFourGibibytesFailsWithOneMessage) {
   server_.set_handler([](const HttpRequest&) {
     return HttpReply::raw("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n");
@@ -97,14 +89,7 @@ TEST_F(DownloadTest, StopWhileTheHeadIsPendingEndsWith109) {
 TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
   auto body = content(600000);
   auto gate = std::make_shared<Gate>();
-  server_.set_handler([&](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    if (r.method == "GET" && !gate->is_open()) {
-      reply.gate = gate;  // each division delivers 50000 bytes, then waits
-      reply.gate_at = reply.head.size() + 50000;
-    }
-    return reply;
-  });
+  serve_gated(body, gate, 50000);  // each division delivers 50000 bytes, then waits
   ItemData* saved_copy = nullptr;
   engine_.answer(TVN_NOTICE_STOPPED, [&](EngineContext*, int slot, int, void*) {
     saved_copy = copy_itemdata(nullptr, &engine_.item(slot));
@@ -146,8 +131,9 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
   }
   torvane::store_release(fresh.state, TVN_STATE_EMPTY);
   ASSERT_EQ(dl_resume(&engine_.ctx(), again, -1), 0);
+  // The slot may be the stopped item's own, whose 109 is on record already.
   ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));
-  ASSERT_TRUE(engine_.wait_notice(TVN_NOTICE_SLOT_FREE, again, kDeadline));
+  ASSERT_TRUE(engine_.wait_count(TVN_NOTICE_SLOT_FREE, again, again == slot ? 2 : 1, kDeadline));
   EXPECT_EQ(saved(), *body);
   // The resumed requests start where the stopped divisions ended.
   for (const HttpRequest& r : server_.requests()) {
@@ -163,14 +149,7 @@ TEST_F(DownloadTest, StoppedItemResumesInAFreshSlotByteIdentical) {
 TEST_F(DownloadTest, ReconnectDoesNotUseAnAttempt) {
   auto body = content(100000);
   auto gate = std::make_shared<Gate>();
-  server_.set_handler([&](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    if (r.method == "GET" && !gate->is_open()) {
-      reply.gate = gate;
-      reply.gate_at = reply.head.size() + 1000;
-    }
-    return reply;
-  });
+  serve_gated(body, gate, 1000);
   ItemSetup s = item_for("/f", 1);
   s.retry = 1;  // a counted attempt would fail the item at once
   int started = -1;
@@ -188,14 +167,7 @@ TEST_F(DownloadTest, ReconnectDoesNotUseAnAttempt) {
 TEST_F(DownloadTest, AtMost64SocketsArePolledPerItem) {
   auto body = content(70 * 9000);
   auto gate = std::make_shared<Gate>();
-  server_.set_handler([&](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    if (r.method == "GET") {
-      reply.gate = gate;  // hold every body until all requests are in
-      reply.gate_at = reply.head.size();
-    }
-    return reply;
-  });
+  serve_gated(body, gate, 0);  // every body waits until all 70 requests are in
   int started = -1;
   const int slot = engine_.start(item_for("/f", 70), &started);
   ASSERT_TRUE(server_.wait_for_requests(71, kDeadline));

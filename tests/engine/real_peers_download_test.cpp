@@ -59,12 +59,7 @@ class RealPeers : public testing::Test {
     int started = -1;
     const int slot = h.start(wanted, &started);
     if (slot < 0 || started != 0) return -1;
-    // Polled: a large download raises thousands of data notices.
-    EngineHarness::wait_until([&] { return h.count(TVN_NOTICE_SLOT_FREE, slot) > 0; },
-                              std::chrono::seconds(120));
-    for (int code : {TVN_NOTICE_FINISHED, TVN_NOTICE_FAILED, TVN_NOTICE_STOPPED})
-      if (h.count(code, slot) > 0) return code;
-    return 0;
+    return h.wait_final(slot, std::chrono::seconds(120));
   }
 
   TempDir dir_;

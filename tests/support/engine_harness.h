@@ -81,6 +81,14 @@ class EngineHarness {
   bool wait_notice(int code, int slot, std::chrono::milliseconds timeout) {
     return wait_count(code, slot, 1, timeout);
   }
+  // Waits until the slot is free again and returns the final notice it
+  // had (107, 108 or 109), or 0 at the deadline. For a slot's first item.
+  int wait_final(int slot, std::chrono::milliseconds timeout) {
+    wait_notice(TVN_NOTICE_SLOT_FREE, slot, timeout);
+    for (int code : {TVN_NOTICE_FINISHED, TVN_NOTICE_FAILED, TVN_NOTICE_STOPPED})
+      if (count(code, slot) > 0) return code;
+    return 0;
+  }
   // Polls `done` every few milliseconds; false at the deadline.
   static bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
