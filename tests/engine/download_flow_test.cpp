@@ -37,18 +37,6 @@ TEST_P(EarlyCloseTest, ResumesFromThePositionOnlyWithAutoResume) {
 
 INSTANTIATE_TEST_SUITE_P(AutoResume, EarlyCloseTest, ::testing::Bool());
 
-TEST_F(DownloadTest, ConnectionEndingBeforeTheHeaderIsAFailureNotAnEmptyFile) {
-  // HEAD answered by a bare close, then by half a status line.
-  std::atomic<int> seen{0};
-  server_.set_handler([&](const HttpRequest&) {
-    return seen.fetch_add(1) == 0 ? HttpReply::raw("") : HttpReply::raw("HTTP/1.0 2");
-  });
-  ItemSetup s = item_for("/f", 1);
-  s.retry = 2;
-  EXPECT_EQ(run(s), TVN_NOTICE_FAILED);
-  EXPECT_EQ(engine_.count(TVN_NOTICE_FINISHED), 0);
-}
-
 TEST_F(DownloadTest, LaterDivisionWithTheWholeFileTurnsIntoOneConnection) {
   auto body = content(300000);
   ResourceOptions plain;
