@@ -38,6 +38,12 @@ bool grow_memory_buffer(ItemData& item) {
   return true;
 }
 
+// A failed attempt of division b. Returns false when it ended the item.
+bool attempt_failed(EngineState& engine, int slot, ItemData& item, int b) {
+  fail_attempt(item, b);
+  return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+}
+
 // The connection of division b ended (the server closed it, or there is no
 // room left). Returns false when the item was finished.
 bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std::uint32_t capacity) {
@@ -55,11 +61,8 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
     // socket already; after that the socket variable is the connection
     // thread's.
     const int now = load_acquire(item.div_status[b]);
-    if (now == TVN_DIV_SENT) fail_attempt(item, b);
-    if (now < 100) {
-      if (load_acquire(item.div_status[b]) == TVN_DIV_FAILED) return !completion_check(engine, slot, item);
-      return true;
-    }
+    if (now == TVN_DIV_SENT) return attempt_failed(engine, slot, item, b);
+    if (now < 100) return true;
     store_relaxed(item.disk.buf_fill[b], 0);  // a header alone: no body bytes
   } else if (!(item.options & TVN_OPT_MEMORY_FETCH)) {
     write_division(engine.ctx, slot, item, b);
@@ -90,15 +93,13 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   if (static_cast<std::uint32_t>(disk.buf_fill[b]) >= capacity) {
     if (status < 100) {
       // A header larger than the share is not an answer we can read.
-      fail_attempt(item, b);
-      return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+      return attempt_failed(engine, slot, item, b);
     }
     if (item.options & TVN_OPT_MEMORY_FETCH) {
       if (grow_memory_buffer(item)) {
         capacity = static_cast<std::uint32_t>(item.buffer_size);
       } else {
-        fail_attempt(item, b);
-        return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+        return attempt_failed(engine, slot, item, b);
       }
     } else {
       write_division(engine.ctx, slot, item, b);
