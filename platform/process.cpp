@@ -62,4 +62,8 @@ int interrupt_signal() { return g_signal.load(); }
 
 const char* environment(const char* name) { return std::getenv(name); }
 
+bool folder_writable(const char* path) {
+  return path != nullptr && *path != '\0' && access(path, W_OK | X_OK) == 0;
+}
+
 }  // namespace torvane::platform

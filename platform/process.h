@@ -37,4 +37,7 @@ int interrupt_signal();
 // The environment value of `name`, or nullptr.
 const char* environment(const char* name);
 
+// True when `path` is a folder the program may create files in.
+bool folder_writable(const char* path);
+
 }  // namespace torvane::platform

@@ -98,6 +98,26 @@ void ChildProcess::stop() {
   pid_ = -1;
 }
 
+void ChildProcess::send_signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int ChildProcess::wait_exit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (pid_ > 0) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_ || done < 0) {
+      pid_ = -1;
+      if (done < 0) return -1;
+      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
 std::string RealPeer::program(const std::string& name) {
   for (const std::string folder : {"/usr/sbin/", "/usr/bin/"})
     if (::access((folder + name).c_str(), X_OK) == 0) return folder + name;

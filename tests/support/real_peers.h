@@ -43,6 +43,11 @@ class ChildProcess {
   bool running();
   // SIGKILL (the peers keep nothing worth a clean exit); reaps the child.
   void stop();
+  void send_signal(int sig);
+  // Waits for the child to end and reaps it: its exit status, 128 + the
+  // signal number when a signal ended it, or -1 when it still runs at the
+  // time-out (or was never started).
+  int wait_exit(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;
