@@ -1,5 +1,6 @@
 #include "engine/response_handler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -175,7 +176,14 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
     platform::socket_close(item.conn.sockets[b]);
     compute_item_ranges(item);
     if (item.options & TVN_OPT_MEMORY_FETCH) {
-      const std::uint32_t size = item.disk.file_size != 0 ? item.disk.file_size : 32768u;
+      // The answer's header arrives in the same share as the page, so the
+      // share has room for it besides the reported size; a buffer cut to
+      // the size alone failed every attempt on a page smaller than its header.
+      constexpr std::uint64_t kHeaderRoom = 16384;
+      constexpr std::uint64_t kLargestFirstCut = 64u << 20;
+      const std::uint64_t wanted = std::uint64_t{item.disk.file_size} + kHeaderRoom;
+      const auto size = static_cast<std::uint32_t>(
+          std::clamp<std::uint64_t>(wanted, 32768u, kLargestFirstCut));
       store_relaxed(item.buffer_size, static_cast<std::int32_t>(size));
       if (cut_buffer(item, size) != 0) {
         store_release(item.state, TVN_STATE_FAILED);

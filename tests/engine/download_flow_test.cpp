@@ -192,11 +192,14 @@ TEST_F(DownloadTest, SpeedModeLearnsTheSizeFromTheFirstGet) {
   for (const HttpRequest& r : requests) EXPECT_NE(r.method, "HEAD");
 }
 
-class MemoryFetchTest : public DownloadTest, public ::testing::WithParamInterface<bool> {};
+class MemoryFetchTest : public DownloadTest,
+                        public ::testing::WithParamInterface<std::tuple<bool, std::size_t>> {};
 
+// A page larger than the 32768-byte buffer of an unknown size, and one
+// smaller than the header of its answer.
 TEST_P(MemoryFetchTest, NoticeReceivesTheWholePage) {
-  const bool with_length = GetParam();
-  auto page = content(100000);  // larger than the 32768-byte buffer of an unknown size
+  const auto [with_length, size] = GetParam();
+  auto page = content(size);
   ResourceOptions options;
   options.omit_length = !with_length;
   server_.set_handler(serve_resource(page, options));
@@ -211,7 +214,9 @@ TEST_P(MemoryFetchTest, NoticeReceivesTheWholePage) {
   EXPECT_FALSE(path_exists(target()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Length, MemoryFetchTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Length, MemoryFetchTest,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(std::size_t{100000}, std::size_t{60})));
 
 }  // namespace
 }  // namespace torvane::test
