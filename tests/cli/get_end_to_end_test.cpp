@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "tests/support/http_replies.h"
@@ -106,6 +107,26 @@ TEST_F(GetTest, MissingFilesFailWithExitOne) {
   EXPECT_NE(log().find("0 finished, 2 failed"), std::string::npos) << log();
 }
 
+TEST_F(GetTest, JobsOptionLimitsTheDownloadsAtOnce) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(50'000, 3));
+  const auto gate = std::make_shared<Gate>();
+  ScriptedServer server([=](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    reply.gate = gate;  // every answer waits after its header
+    reply.gate_at = reply.head.size();
+    return reply;
+  });
+  start({"-j", "2", "-o", "out", server.url("/a"), server.url("/b"), server.url("/c")});
+  ASSERT_TRUE(server.wait_for_requests(2, std::chrono::seconds(20))) << log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::set<std::string> targets;
+  for (const HttpRequest& r : server.requests()) targets.insert(r.target);
+  EXPECT_EQ(targets, (std::set<std::string>{"/a", "/b"}));
+  gate->open();
+  EXPECT_EQ(process_.wait_exit(kRunLimit), 0) << log();
+  EXPECT_EQ(read_file(work_ + "/out/c"), *body);
+}
+
 TEST_F(GetTest, InterruptedRunResumesWhereItStopped) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(2'000'000, 9));
   const auto gate = std::make_shared<Gate>();
@@ -120,11 +141,22 @@ TEST_F(GetTest, InterruptedRunResumesWhereItStopped) {
   });
   const std::vector<std::string> command = {"-d", "2", "-o", "out", server.url("/big.bin")};
   start(command);
-  // HEAD and one GET per division; then the held bytes need a moment to land.
-  ASSERT_TRUE(server.wait_for_requests(3, std::chrono::seconds(20))) << log();
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  // Interrupted once both divisions have bytes in the file (division 1
+  // starts half-way), so each has something to resume from.
+  const auto landed = [&](std::size_t at) {
+    const std::optional<std::string> part = read_file(work_ + "/out/big.bin");
+    return part && part->size() >= at + 1000 && part->compare(at, 1000, *body, at, 1000) == 0;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!(landed(0) && landed(1'000'000)) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(landed(0) && landed(1'000'000)) << log();
+  const auto interrupted_at = std::chrono::steady_clock::now();
   process_.send_signal(SIGINT);
   EXPECT_EQ(process_.wait_exit(std::chrono::seconds(20)), 130) << log();
+  // Ctrl-C is acted on at once, not after the held connections time out.
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted_at, std::chrono::seconds(3));
   EXPECT_TRUE(path_exists(work_ + "/test.tvn"));
 
   gate->open();
