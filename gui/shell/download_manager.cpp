@@ -1,0 +1,386 @@
+// The manager's life and its list commands: start-up and ending, registering,
+// scheduling, starting, stopping and removing items, the limit change and
+// the list file. The notices are in manager_notices.cpp, the tick and the
+// progress texts in manager_tick.cpp.
+#include "gui/shell/download_manager.h"
+
+#include <cstring>
+
+
+#include "gui/extras/target_file.h"
+#include "gui/shell/item_list_file.h"
+#include "platform/thread_time.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane {
+
+namespace {
+
+constexpr std::string_view kBindFailedText = "Torvane.DLLの初期化失敗";
+constexpr std::string_view kBindFailedCaption = "error";
+constexpr std::string_view kShutdownFailedText = "シャットダウンに失敗しました。";
+constexpr std::string_view kShutdownFailedCaption = "エラー";
+
+bool is_active_state(int state) { return state != kWaiting && state != kFinished && state != kFailed; }
+
+bool slot_is_busy(int state) {
+  return state != TVN_STATE_EMPTY && state != TVN_STATE_FREE && state != TVN_STATE_FAILED;
+}
+
+}  // namespace
+
+DownloadManager::DownloadManager(ManagerConfig config, View& view, const Clock& clock)
+    : config_(std::move(config)),
+      view_(view),
+      clock_(clock),
+      ini_(config_.folder.path("Torvane.ini")) {
+  binding_.set_client(this);
+}
+
+DownloadManager::~DownloadManager() {
+  if (binding_.bound() && !ended_) end();
+}
+
+int DownloadManager::start_up() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  settings_ = ProgramSettings{};
+  int limit = read_max_dl_files(ini_);
+  if (config_.limit_override > 0) limit = config_.limit_override;
+  const std::vector<std::string> candidates = config_.library_candidates.empty()
+                                                  ? engine_library_candidates(config_.folder.dir())
+                                                  : config_.library_candidates;
+  if (binding_.bind(candidates, &DownloadManager::notice_entry, limit, config_.wait_ms) != 0) {
+    view_.show_message(kBindFailedText, kBindFailedCaption);
+    return -1;
+  }
+  slot_map_.grow(limit);
+  slot_strings_.clear();
+  for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
+  prepared_divisions_.assign(slot_map_.capacity(), 0);
+  stop_pending_.assign(slot_map_.capacity(), 0);
+  read_settings(ini_, settings_);
+  settings_.max_dl_files = limit;
+  return 0;
+}
+
+bool DownloadManager::started() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return binding_.bound();
+}
+
+ItemSettingsEnv DownloadManager::settings_env() {
+  return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_};
+}
+
+int DownloadManager::slot_item(int slot) const { return slot_map_.item_of(slot, items_.size()); }
+
+int DownloadManager::load_list() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!binding_.bound()) return -1;
+  const int result = read_item_list(config_.list_file, items_, binding_.api());
+  view_.set_item_count(items_.size());
+  return result;
+}
+
+int DownloadManager::save_list() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  list_dirty_ = false;
+  return write_item_list(config_.list_file, items_, /*running_as_waiting=*/true);
+}
+
+void DownloadManager::save_if_dirty(std::uint32_t now_ms) {
+  // At most once a second, and only after a change, so a killed program
+  // comes back with its queue and without the items it had finished.
+  if (!list_dirty_ || closing_) return;
+  if (saved_before_ && now_ms - last_save_tick_ < 1000) return;
+  list_dirty_ = false;
+  saved_before_ = true;
+  last_save_tick_ = now_ms;
+  write_item_list(config_.list_file, items_, /*running_as_waiting=*/true);
+}
+
+int DownloadManager::end(std::uint32_t settle_timeout_ms) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!binding_.bound() || ended_) return -1;
+    closing_ = true;
+    settings_.list_busy = 1;
+    const int count = load_acquire(binding_.context().slot_count);
+    for (int slot = 0; slot < count; ++slot) {
+      ItemData* record = binding_.slot(slot);
+      if (record != nullptr && slot_is_busy(load_acquire(record->state))) request_stop(slot);
+    }
+  }
+  // Settle without the lock: the stop notices need it to rest the items.
+  const std::uint32_t began = platform::tick_ms();
+  int result = 0;
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(mutex_);
+      bool settled = true;
+      const int count = load_acquire(binding_.context().slot_count);
+      for (int slot = 0; slot < count && settled; ++slot) {
+        ItemData* record = binding_.slot(slot);
+        settled = record == nullptr || !slot_is_busy(load_acquire(record->state));
+        if (!settled) retry_pending_stop(slot);
+      }
+      for (std::size_t i = 0; i < items_.size() && settled; ++i) {
+        const int state = items_.at(static_cast<std::int64_t>(i))->state;
+        settled = state == kWaiting || state == kFinished || state == kFailed || state == kResting;
+      }
+      if (settled) break;
+    }
+    if (settle_timeout_ms != 0 && platform::tick_ms() - began >= settle_timeout_ms) {
+      result = -1;
+      break;
+    }
+    platform::sleep_ms(1);
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    write_item_list(config_.list_file, items_, /*running_as_waiting=*/result != 0);
+    list_dirty_ = false;
+    items_.clear();
+    ended_ = true;
+  }
+  binding_.end();  // joins the engine threads: never under the lock
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (SlotStrings& strings : slot_strings_) strings.forget_all();
+  return result;
+}
+
+int DownloadManager::register_item(std::string_view division_text, std::string_view save_folder,
+                                   std::string_view url) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (closing_) return -1;
+  std::string folder(save_folder);
+  if (settings_.save_to_dir == 1 && (folder.empty() || folder.back() != '/')) folder += '/';
+  const std::size_t k = items_.append(ItemList::Growth::kByTen);
+  ListItem& item = *items_.at(static_cast<std::int64_t>(k));
+  item.state = kWaiting;
+  set_field(item.file_name, file_name_of_url(url));
+  set_field(item.division_text, division_text);
+  set_field(item.progress, kUnknownProgress);
+  set_field(item.speed, kUnknownSpeed);
+  set_field(item.save_folder, folder);
+  set_field(item.url, url);
+  view_.set_item_count(items_.size());
+  mark_dirty();
+  start_item(static_cast<int>(k));
+  return static_cast<int>(k);
+}
+
+void DownloadManager::scheduler_pass(int index, bool requeue) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  int active = 0;
+  const std::size_t first = index < 0 ? 0 : static_cast<std::size_t>(index);
+  const std::size_t last = index < 0 ? items_.size() : first + 1;
+  for (std::size_t i = first; i < last && i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (requeue) {
+      if (item->state == kFailed) {
+        item->state = kWaiting;
+        item->slot_link = kNoSlot;
+        mark_dirty();
+      } else if (item->state == kResting) {
+        item->state = kWaiting;
+        item->slot_link = item->saved ? kResumePending : kNoSlot;
+        mark_dirty();
+      } else if (item->state == kWaiting) {
+        item->slot_link = kNoSlot;
+      }
+    }
+    if (item->state == kWaiting && item->slot_link < 0 && active < settings_.max_dl_files &&
+        !closing_) {
+      start_item(static_cast<int>(i));
+    }
+    if (is_active_state(item->state)) ++active;
+  }
+}
+
+int DownloadManager::start_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr || !binding_.bound()) return -2;
+  const int slot = binding_.set();
+  if (slot < 0) return -2;
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) {
+    give_back_slot(slot, false);
+    return -2;
+  }
+  const int old_link = item->slot_link;
+  const bool had_saved = static_cast<bool>(item->saved);
+  const int mode = apply_item_settings(record, *item, slot_strings_[slot], settings_env());
+  prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
+  // Linked only once the engine took the item: a failure notice raised
+  // inside the start finds no item, and the refusal is handled here alone.
+  const int result = mode == 1 ? binding_.resume(slot, -1) : binding_.start(slot);
+  if (had_saved) mark_dirty();  // the saved record has moved into the slot
+  if (result == -1) {
+    item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
+    fail(k);
+    give_back_slot(slot, mode == 1);
+    view_.redraw_rows(k, k);
+    return -1;
+  }
+  item->state = old_link == kResumePending ? kDownloading : kInitialising;
+  ItemData* live = binding_.slot(slot);
+  const char* name = live != nullptr ? live->disk.file_name : nullptr;
+  if (name != nullptr && name[0] != '\0') {
+    const char* slash = std::strrchr(name, '/');
+    set_field(item->file_name, slash != nullptr ? slash + 1 : name);
+  }
+  item->slot_link = slot;
+  slot_map_.link(slot, k);
+  view_.redraw_rows(k, k);
+  return slot;
+}
+
+void DownloadManager::give_back_slot(int slot, bool resumed) {
+  // A refused start leaves the slot reserved or failed; the engine hands it
+  // out again only at state 0, and it must not carry this item's strings,
+  // arrays or option bits into the next one.
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr) return;
+  SlotStrings& strings = slot_strings_[static_cast<std::size_t>(slot)];
+  if (resumed) {
+    // Every string and array of a restored record is an engine-heap copy.
+    binding_.api().free_itemdata(record);
+    strings.forget_all();
+  } else {
+    strings.release_all();
+  }
+  if (record->disk.file != 0) binding_.api().DiskIO_CloseHandle(&record->disk);
+  const ItemData blank{};
+  std::memcpy(reinterpret_cast<char*>(record) + sizeof record->state,
+              reinterpret_cast<const char*>(&blank) + sizeof blank.state,
+              sizeof(ItemData) - sizeof record->state);
+  store_release(record->state, TVN_STATE_EMPTY);
+}
+
+void DownloadManager::stop_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  if (item->state == kWaiting || item->state == kResting) {
+    rest(k);
+    mark_dirty();
+  } else if (item->slot_link >= 0) {
+    request_stop(item->slot_link);
+  }
+  view_.redraw_rows(k, k);
+}
+
+void DownloadManager::stop_all() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (std::size_t i = 0; i < items_.size(); ++i) stop_item(static_cast<int>(i));
+  view_.redraw_rows(0, -1);
+}
+
+void DownloadManager::request_stop(int slot) {
+  if (slot < 0 || static_cast<std::size_t>(slot) >= stop_pending_.size()) return;
+  stop_pending_[slot] = binding_.stop(slot, -1) != 0 ? 1 : 0;
+}
+
+void DownloadManager::retry_pending_stop(int slot) {
+  if (slot >= 0 && static_cast<std::size_t>(slot) < stop_pending_.size() && stop_pending_[slot]) {
+    request_stop(slot);
+  }
+}
+
+void DownloadManager::reconnect_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr || item->slot_link < 0) return;
+  binding_.reconnect(item->slot_link, -1, 0);
+  view_.redraw_rows(k, k);
+}
+
+void DownloadManager::fail(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  item->state = kFailed;
+  if (item->slot_link >= 0) slot_map_.unlink(item->slot_link);
+  item->slot_link = kNoSlot;
+  reset_texts(k);
+  mark_dirty();
+}
+
+void DownloadManager::rest(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  item->state = kResting;
+  item->slot_link = kNoSlot;
+}
+
+void DownloadManager::reset_texts(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr || item->slot_link != kNoSlot) return;
+  set_field(item->speed, kUnknownSpeed);
+  if (!(item->state == kResting && item->saved)) set_field(item->progress, kUnknownProgress);
+}
+
+void DownloadManager::remove_item(int k, RemoveMode mode) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (k < 0 || items_.at(k) == nullptr) return;
+  settings_.list_busy = 1;
+  items_.remove(static_cast<std::size_t>(k));
+  slot_map_.item_removed(k);
+  if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
+  if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);
+  settings_.list_busy = closing_ ? 1 : 0;
+  mark_dirty();
+  if (items_.empty() && settings_.shut_down == 1) run_shutdown(false);
+}
+
+void DownloadManager::delete_all() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::size_t count = items_.size();
+  for (std::size_t n = 0; n < count && !items_.empty(); ++n) {
+    ListItem* item = items_.at(0);
+    const int state = item->state;
+    const int link = item->slot_link;
+    const RemoveMode mode = n + 1 == count ? RemoveMode::kRedraw : RemoveMode::kQuiet;
+    remove_item(0, mode);
+    if (state != kWaiting && state != kFailed && state != kResting && link >= 0) {
+      request_stop(link);
+    }
+  }
+}
+
+void DownloadManager::run_shutdown(bool owner_window) {
+  (void)owner_window;
+  if (!config_.perform_shutdown) return;
+  if (config_.perform_shutdown() == -1) view_.show_message(kShutdownFailedText, kShutdownFailedCaption);
+}
+
+int DownloadManager::change_limit(int limit) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!binding_.bound() || limit <= 0) return -1;
+  if (slot_map_.grow(limit) != 0) return -1;
+  while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
+  prepared_divisions_.resize(slot_map_.capacity(), 0);
+  stop_pending_.resize(slot_map_.capacity(), 0);
+  EngineContext& ctx = binding_.context();
+  store_release(ctx.max_items, limit);
+  set_bits(ctx.resize_ctl, TVN_RESIZE_REQUEST);
+  return 0;
+}
+
+bool DownloadManager::busy() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->slot_link >= 0 || (item->state >= kInitialising && item->state <= kDownloading)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int DownloadManager::open_target_file(int slot) {
+  return torvane::open_target_file(binding_.slot(slot), binding_.api(), settings_, clock_);
+}
+
+}  // namespace torvane

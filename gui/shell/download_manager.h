@@ -1,0 +1,165 @@
+// The download manager: the item list, the slot map and the program settings
+// around one bound engine. It registers, schedules, starts, stops, resumes
+// and removes items, answers the engine's notices, runs the one-second tick
+// and saves the list. Front ends (the window, torvane-get, tests) drive it
+// and see it through a View.
+//
+// Threads: every public function takes the manager's recursive mutex, so it
+// may be called from any thread; notices arrive on the engine's threads and
+// take the same mutex. The engine is always called with the mutex held
+// (lock order "manager, then engine"), except torvane_end, which the ending
+// calls after letting go of it. View calls happen under the mutex.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gui/extras/clock.h"
+#include "gui/shell/engine_binding.h"
+#include "gui/shell/ini_access.h"
+#include "gui/shell/list_item.h"
+#include "gui/shell/progress_text.h"
+#include "gui/shell/settings.h"
+#include "gui/shell/slot_strings.h"
+#include "gui/shell/view.h"
+#include "gui/items/item_settings.h"
+
+namespace torvane {
+
+struct ManagerConfig {
+  ProgramFolder folder;              // the INI, the profiles and the engine library
+  std::string list_file = "test.tvn";  // relative: the current folder
+  // Where the engine library is looked for; empty: engine_library_candidates(folder).
+  std::vector<std::string> library_candidates;
+  int wait_ms = 20;
+  // A simultaneous-download limit for this run instead of the stored
+  // MaxDLFiles (0: the stored one). It is not written back.
+  int limit_override = 0;
+  // The shutdown operation run when the list empties with ShutDown 1 or at
+  // the timed trigger; returns 0 or -1. None: nothing is done (0).
+  std::function<int()> perform_shutdown;
+};
+
+enum class RemoveMode { kGone, kQuiet, kRedraw };
+
+class DownloadManager {
+ public:
+  DownloadManager(ManagerConfig config, View& view, const Clock& clock);
+  ~DownloadManager();  // runs the ending when start_up succeeded and end() was not called
+  DownloadManager(const DownloadManager&) = delete;
+  DownloadManager& operator=(const DownloadManager&) = delete;
+
+  // Settings zeroed, MaxDLFiles (15 when absent or not positive), the engine
+  // bound, the slot map sized, the settings read. -1 when the engine could
+  // not be bound: "Torvane.DLLの初期化失敗" / "error" has been shown and the
+  // list file is left alone.
+  int start_up();
+  bool started() const;
+
+  // Reads the list file into the (empty) list. 0, or -1 when it could not be read.
+  int load_list();
+  // Writes the list file now (atomic replace). 0 or -1.
+  int save_list();
+
+  // The ending: closing, every busy slot stopped, settled (items rest with
+  // their saved record), the list written, the items freed, the engine ended.
+  // `settle_timeout_ms` bounds the wait (0: wait as long as it takes).
+  // Returns 0, or -1 when the wait ran out (the list is written anyway).
+  int end(std::uint32_t settle_timeout_ms = 0);
+
+  // Appends a waiting item and starts it at once. Its index, or -1.
+  int register_item(std::string_view division_text, std::string_view save_folder,
+                    std::string_view url);
+  // The scheduler pass over one item or all (-1), requeueing failed and
+  // resting items first when `requeue`.
+  void scheduler_pass(int index, bool requeue);
+  // The slot, -1 when the engine refused (the item failed), -2 when no slot
+  // could be reserved.
+  int start_item(int k);
+  void stop_item(int k);
+  void stop_all();
+  void reconnect_item(int k);
+  void remove_item(int k, RemoveMode mode);
+  // Delete the selected / all items as the list's commands do.
+  void delete_all();
+
+  // The one-second tick; `now_ms` is the timer's time argument.
+  void tick(std::uint32_t now_ms);
+
+  // Asks the engine for a new limit; 0, or -1 when the slot map could not grow.
+  int change_limit(int limit);
+
+  // A notice from the engine, as the engine calls it.
+  static int notice_entry(EngineContext* context, int code, int slot, int div, void* data);
+
+  // Read access for front ends: `f(const ItemList&)` under the mutex.
+  template <class F>
+  auto with_items(F&& f) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return f(static_cast<const ItemList&>(items_));
+  }
+  // The settings, read or changed under the mutex.
+  template <class F>
+  auto with_settings(F&& f) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return f(settings_);
+  }
+  // True while an item is linked to a slot or in a running state.
+  bool busy() const;
+  // The engine context, for the engine status texts (read its fields with
+  // acquire loads).
+  EngineContext& context() { return binding_.context(); }
+  // Stored files and folders this manager uses.
+  const ManagerConfig& config() const { return config_; }
+
+ private:
+  int handle_notice(int code, int slot, int div, void* data);
+  void on_closing(int slot);
+  int on_memory_page(int item, ItemData* record);
+  void on_finished(int item, int slot);
+  void on_failed(int item, int slot);
+  void on_stopped(int item, int slot);
+  void fail(int k);
+  void rest(int k);
+  void reset_texts(int k);
+  void refresh_item_status(int k, ItemData* slot);
+  void write_detail_rows(const ListItem& item, ItemData* slot);
+  void give_back_slot(int slot, bool resumed);
+  int open_target_file(int slot);
+  void timed_shutdown_check();
+  void run_shutdown(bool owner_window);
+  void mark_dirty() { list_dirty_ = true; }
+  void save_if_dirty(std::uint32_t now_ms);
+  void request_stop(int slot);
+  void retry_pending_stop(int slot);
+  ItemSettingsEnv settings_env();
+  int slot_item(int slot) const;
+
+  ManagerConfig config_;
+  View& view_;
+  const Clock& clock_;
+  IniAccess ini_;
+  mutable std::recursive_mutex mutex_;
+  EngineBinding binding_;
+  ProgramSettings settings_{};
+  ItemList items_;
+  SlotMap slot_map_;
+  std::vector<SlotStrings> slot_strings_;
+  // Per slot: the division count the engine prepared its arrays for.
+  std::vector<int> prepared_divisions_;
+  // Per slot: a stop the engine could not take yet (an item is stoppable
+  // once its divisions are prepared); asked again at its next notice and tick.
+  std::vector<char> stop_pending_;
+  std::uint32_t previous_tick_ = 0;
+  bool closing_ = false;
+  bool ended_ = false;
+  bool list_dirty_ = false;
+  std::uint32_t last_save_tick_ = 0;
+  bool saved_before_ = false;
+};
+
+}  // namespace torvane

@@ -1,0 +1,191 @@
+// The engine's notices. They run on the engine's threads (301, and a 108 for
+// a refused start, on the thread that called dl_start or dl_resume) and take
+// the manager's lock, so they never see the list half changed.
+#include <cstring>
+
+
+#include "gui/items/url_parse.h"
+#include "gui/shell/download_manager.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane {
+
+namespace {
+constexpr std::string_view kEngineMessageCaption = "Error";
+}  // namespace
+
+int DownloadManager::notice_entry(EngineContext* context, int code, int slot, int div,
+                                  void* data) {
+  auto* manager = static_cast<DownloadManager*>(EngineBinding::client_of(context));
+  if (manager == nullptr) return -1;
+  std::lock_guard<std::recursive_mutex> lock(manager->mutex_);
+  if (load_acquire(context->items) == nullptr) return -1;
+  return manager->handle_notice(code, slot, div, data);
+}
+
+int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
+  const int k = slot_item(slot);
+  if (code == TVN_NOTICE_CLOSING && slot >= 0 &&
+      static_cast<std::size_t>(slot) < stop_pending_.size()) {
+    stop_pending_[slot] = 0;  // the slot is ending anyway
+  } else if (code >= TVN_NOTICE_HEAD_SENT && code <= TVN_NOTICE_HEADER_PARSED) {
+    retry_pending_stop(slot);
+  }
+  switch (code) {
+    case TVN_NOTICE_CLOSING:
+      on_closing(slot);
+      return 0;
+    case TVN_NOTICE_HEAD_SENT:
+    case TVN_NOTICE_HEAD_HEADER:
+    case TVN_NOTICE_GET_SENT:
+    case TVN_NOTICE_GET_HEADER:
+      if (k < 0) return 0;
+      if (settings_.list_busy == 0 && settings_.log_view == 0 && data != nullptr) {
+        view_.append_header_log(static_cast<const char*>(data));
+      }
+      if (settings_.strict_dl_info == 1) refresh_item_status(k, binding_.slot(slot));
+      return 0;
+    case TVN_NOTICE_DATA:
+      if (k >= 0 && settings_.strict_dl_info == 1 && settings_.list_busy == 0) {
+        refresh_item_status(k, static_cast<ItemData*>(data));
+      }
+      return 0;
+    case TVN_NOTICE_MEMORY_DONE:
+      if (k < 0) return -1;
+      return on_memory_page(k, binding_.slot(slot));
+    case TVN_NOTICE_FINISHED:
+      if (k < 0) return -1;
+      on_finished(k, slot);
+      return 0;
+    case TVN_NOTICE_FAILED:
+      if (k >= 0) on_failed(k, slot);
+      return 0;
+    case TVN_NOTICE_STOPPED:
+      if (k >= 0) on_stopped(k, slot);
+      return 0;
+    case TVN_NOTICE_HEADER_PARSED: {
+      ItemData* record = binding_.slot(slot);
+      if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) return 0;
+      (void)div;
+      return on_header_received(record, items_.at(k), prepared_divisions_[slot],
+                                slot_strings_[slot], settings_env());
+    }
+    case TVN_NOTICE_SLOT_FREE:
+      scheduler_pass(-1, false);
+      return 0;
+    case TVN_NOTICE_RESIZED: {
+      EngineContext& ctx = binding_.context();
+      const std::uint32_t bits = load_acquire(ctx.resize_ctl);
+      const int ok = (bits & TVN_RESIZE_REQUEST) && (bits & TVN_RESIZE_DONE) ? 1 : 0;
+      const int limit = load_acquire(ctx.max_items);
+      if (ok == 1) settings_.max_dl_files = limit;
+      view_.limit_changed(ok, limit);
+      return 0;
+    }
+    case TVN_NOTICE_OPEN_FILE:
+      return open_target_file(slot);
+    case TVN_NOTICE_MESSAGE:
+      if (data != nullptr) view_.show_message(static_cast<const char*>(data), kEngineMessageCaption);
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void DownloadManager::on_closing(int slot) {
+  // Every text the program handed the slot, and every copy a resume made,
+  // lives in the engine heap and goes back here, whichever item it served.
+  if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
+  ItemData* record = binding_.slot(slot);
+  if (record != nullptr) {
+    store_release(record->referer, nullptr);
+    store_release(record->proxy, nullptr);
+  }
+  slot_strings_[slot].release_all();
+}
+
+int DownloadManager::on_memory_page(int k, ItemData* record) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr || record == nullptr) return -1;
+  // A jump fetches one division, whose share is the (grown) buffer itself.
+  // With more divisions the shares are not one text; the whole block is
+  // searched then, bounded by its size.
+  const DiskIO& disk = record->disk;
+  if (disk.buf_block == nullptr || disk.buf_fill == nullptr || disk.buf_ptr == nullptr) return -1;
+  std::string_view page;
+  if (record->div_count <= 1) {
+    page = std::string_view(disk.buf_ptr[0], disk.buf_fill[0] > 0 ? disk.buf_fill[0] : 0);
+  } else {
+    page = std::string_view(disk.buf_block, record->buffer_size > 0 ? record->buffer_size : 0);
+  }
+  std::string link;
+  if (extract_page_link(page, item->skip_count,
+                        item->file_name, link) != 0) {
+    return -1;
+  }
+  set_field(item->url, link);
+  set_field(item->file_name, file_name_of_url(link));
+  item->slot_link = kNoSlot;
+  item->last_bytes = 0;
+  item->saved.reset();
+  item->url_jump = kJumpTaken;
+  item->state = kWaiting;
+  mark_dirty();
+  return 0;
+}
+
+void DownloadManager::on_finished(int k, int slot) {
+  ListItem* item = items_.at(k);
+  slot_map_.unlink(slot);
+  if (item->url_jump == kJumpTaken) return;  // re-queued with the link it took
+  item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
+  if (item->saved) {
+    rest(k);
+    mark_dirty();
+    return;
+  }
+  // A jump still armed means the cookie step turned the page fetch into a
+  // file download, which has now finished like any other.
+  if (view_.focused_row() == k) view_.clear_detail_rows();
+  item->slot_link = kNoSlot;
+  remove_item(k, RemoveMode::kRedraw);
+}
+
+void DownloadManager::on_failed(int k, int slot) {
+  ListItem* item = items_.at(k);
+  item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
+  if (settings_.list_busy == 0) refresh_item_status(k, binding_.slot(slot));
+  fail(k);
+  slot_map_.unlink(slot);
+  view_.redraw_rows(k, k);
+}
+
+void DownloadManager::on_stopped(int k, int slot) {
+  ListItem* item = items_.at(k);
+  ItemData* record = binding_.slot(slot);
+  if (record != nullptr) {
+    const EngineApi& api = binding_.api();
+    auto* copy = static_cast<ItemData*>(api.GetMem(sizeof(ItemData)));
+    if (copy != nullptr) {
+      SavedRecord saved(copy, SavedRecordDeleter{&api});
+      // A record stopped before its divisions were prepared has nothing to
+      // resume; the item starts afresh instead.
+      if (api.copy_itemdata(copy, record) != nullptr && copy->div_status != nullptr) {
+        // The copy resumes every division that had not finished.
+        if (copy->div_stop != nullptr) {
+          const int n = copy->div_count > 0 ? copy->div_count : 1;
+          std::memset(copy->div_stop, 0, sizeof(std::int32_t) * static_cast<std::size_t>(n + 1));
+        }
+        item->saved = std::move(saved);
+      }
+    }
+  }
+  item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
+  if (settings_.list_busy == 0) refresh_item_status(k, record);
+  rest(k);
+  slot_map_.unlink(slot);
+  mark_dirty();
+  view_.redraw_rows(k, k);
+}
+
+}  // namespace torvane
