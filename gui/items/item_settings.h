@@ -1,0 +1,93 @@
+// Item settings: what a download carries into the engine besides its URL,
+// save folder and division count comes from the server profiles (section
+// "TVNBASICDATA" of the host's profile, then of the default profile). This
+// file fills a reserved engine slot from an item and its profiles, and
+// answers the engine's "response header parsed" notice (111) with the size
+// step, the "FileSize" correction and the cookie step.
+//
+// Ownership. After a fresh start the record's `url` and `save_path` point
+// into the ListItem (its `url` and `save_folder` fields); the referrer and
+// proxy copies and a shortened first-request URL are engine-heap strings
+// held in the slot's SlotStrings. After a resume every text copy_itemdata
+// duplicated is held there too, and `extra_header` points at the item's
+// cookie line. The manager frees a slot's SlotStrings when the slot closes
+// (notice 3) or when its start is refused.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "gui/extras/clock.h"
+#include "gui/shell/engine_binding.h"
+#include "gui/shell/ini_access.h"
+#include "gui/shell/list_item.h"
+#include "gui/shell/slot_strings.h"
+#include "torvane/torvane.h"
+
+namespace torvane {
+
+struct ItemSettingsEnv {
+  const ProgramFolder& folder;  // "Servers.ini" and the profile files
+  const IniAccess& ini;         // the program INI: the "Divide" size table
+  const EngineApi& api;         // copy_itemdata and the engine heap
+  const Clock& clock;           // the start tick
+};
+
+// What an absent "Retry" and "BufferSize" mean.
+inline constexpr int kDefaultRetry = 5;
+inline constexpr int kDefaultBufferPerDivision = 40000;
+
+// Fills the reserved slot `record` (state 1) from item `item`.
+//
+// Thread: whichever thread starts items (the GUI thread or an engine thread
+// running a scheduler pass), with the manager's lock held. The engine
+// threads leave a reserved slot alone, so the record is written plainly.
+//
+// Result 1: the item was waiting to resume (slot link -3 with a saved
+// record). The saved record is copied into `record` with copy_itemdata, its
+// state set to 0, its strings adopted by `strings`, `extra_header` pointed
+// at the item's cookie line (null when there is none) and the saved record
+// released. No profile is read. The caller then calls dl_resume with -1.
+// Should the copy run out of memory, the record is left empty (no division
+// arrays, so dl_resume refuses it like any refused start) and the item
+// keeps its saved record for a later try; the result is 1 all the same.
+//
+// Result 0: a fresh start from the profiles; the item's URL and save folder
+// may be rewritten for good ("URL", "Host", "SAVE"), and its division count,
+// division-from-profile flag, URL-jump mark and skip count are set. The
+// caller then calls dl_start. A failed copy of the referrer or the proxy
+// leaves that field null; a failed shortened URL leaves `url` on the item's.
+//
+// Either way the item's start tick is set from the clock first.
+int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
+                        const ItemSettingsEnv& env);
+
+// The handler of notice 111 (a response header was parsed) for the slot
+// whose record is `record` and whose item is `item` (null when the slot is
+// no longer linked to one: result 0). `prepared_divisions` is the division
+// count the engine prepared the slot's arrays for; `div_count` never grows
+// above it here.
+//
+// Acts only while the record probes (state 3) or downloads with its probe
+// sent (state 4 with TVN_RUN_PROBE_SENT). Then, when the engine reported a
+// file size: the size table may change the division count (not when the
+// count came from a profile's "Div"), and "FileSize" corrects the size.
+// Last the cookie step runs when a profile has "Cookie".
+//
+// Thread: the engine's download thread during the notice, with the manager's
+// lock held. Record fields the engine's other thread reads (div_count,
+// file_size) are written with release stores.
+//
+// Result: 1 asks the engine to restart this division with the record as it
+// now stands, 0 lets it carry on.
+int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
+                       SlotStrings& strings, const ItemSettingsEnv& env);
+
+// Applies a "FileSize" value to a reported size: "+N" adds N, "-N" subtracts
+// N, anything else sets the size to its number. N is the run of decimal
+// digits at the start (after the sign), saturated to 32 bits; the results
+// saturate at 0 and 2^32-1. A value without such digits ("+abc", "", "abc")
+// leaves the size as it was.
+std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value);
+
+}  // namespace torvane
