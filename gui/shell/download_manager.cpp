@@ -60,6 +60,7 @@ int DownloadManager::start_up() {
   stop_pending_.assign(slot_map_.capacity(), 0);
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
+  previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
   return 0;
 }
 

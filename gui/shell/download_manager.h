@@ -118,7 +118,7 @@ class DownloadManager {
 
  private:
   int handle_notice(int code, int slot, int div, void* data);
-  void on_closing(int slot);
+  void release_slot_strings(int slot);
   int on_memory_page(int item, ItemData* record);
   void on_finished(int item, int slot);
   void on_failed(int item, int slot);

@@ -33,7 +33,6 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
   }
   switch (code) {
     case TVN_NOTICE_CLOSING:
-      on_closing(slot);
       return 0;
     case TVN_NOTICE_HEAD_SENT:
     case TVN_NOTICE_HEAD_HEADER:
@@ -71,6 +70,7 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
                                 slot_strings_[slot], settings_env());
     }
     case TVN_NOTICE_SLOT_FREE:
+      release_slot_strings(slot);
       scheduler_pass(-1, false);
       return 0;
     case TVN_NOTICE_RESIZED: {
@@ -92,15 +92,12 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
   }
 }
 
-void DownloadManager::on_closing(int slot) {
+void DownloadManager::release_slot_strings(int slot) {
   // Every text the program handed the slot, and every copy a resume made,
-  // lives in the engine heap and goes back here, whichever item it served.
+  // lives in the engine heap. They go back once the slot is free, not when
+  // it starts closing: the stop notice that follows copies the record, and
+  // a resumed download must keep its referrer and proxy.
   if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
-  ItemData* record = binding_.slot(slot);
-  if (record != nullptr) {
-    store_release(record->referer, nullptr);
-    store_release(record->proxy, nullptr);
-  }
   slot_strings_[slot].release_all();
 }
 

@@ -157,20 +157,20 @@ class ManagerTest : public ::testing::Test {
     return read_file(out() + name).value_or("<no file>");
   }
 
+  struct Served {
+    std::shared_ptr<const std::string> body;
+    std::shared_ptr<Gate> gate;
+    std::size_t at;
+  };
+  // Declared before the server, whose thread reads them until it is destroyed.
+  std::mutex files_mutex_;
+  std::map<std::string, Served> files_;
   TempDir dir_;
   RecordingView view_;
   SystemClock clock_;
   ScriptedServer server_;
   std::atomic<int> shutdowns_{0};
 
- private:
-  struct Served {
-    std::shared_ptr<const std::string> body;
-    std::shared_ptr<Gate> gate;
-    std::size_t at;
-  };
-  std::mutex files_mutex_;
-  std::map<std::string, Served> files_;
 };
 
 inline std::shared_ptr<const std::string> content(std::size_t size, std::uint32_t seed = 7) {
