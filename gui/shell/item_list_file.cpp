@@ -1,0 +1,375 @@
+#include "gui/shell/item_list_file.h"
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+
+namespace torvane {
+namespace {
+
+// One value of the stored record: where it sits in the 148-byte form and
+// where in this build's ItemData (pointers make the two differ on 64-bit).
+// Every offset not listed is a pointer or handle slot, stored as 0: its value
+// names memory or a handle of the run that wrote it and means nothing later.
+struct StoredField {
+  std::size_t stored;
+  std::size_t native;
+  std::size_t size;  // 4: a 32-bit integer, little-endian; 16: raw bytes
+};
+
+constexpr std::size_t kStoredDivCount = 48;
+
+constexpr StoredField kStoredFields[] = {
+    {0, offsetof(ItemData, state), 4},
+    {4, offsetof(ItemData, run_flags), 4},
+    {8, offsetof(ItemData, data_type), 4},
+    {20, offsetof(ItemData, auto_referer), 4},
+    {40, offsetof(ItemData, options), 4},
+    {44, offsetof(ItemData, retry), 4},
+    {kStoredDivCount, offsetof(ItemData, div_count), 4},
+    {56, offsetof(ItemData, buffer_size), 4},
+    {80, offsetof(ItemData, conn) + offsetof(ConnInfo, port), 4},
+    // The socket address is already in wire order byte by byte.
+    {88, offsetof(ItemData, conn) + offsetof(ConnInfo, address), 16},
+    {112, offsetof(ItemData, disk) + offsetof(DiskIO, file_size), 4},
+};
+
+constexpr bool stored_offsets_fit() {
+  for (const StoredField& f : kStoredFields) {
+    if (f.stored + f.size > kStoredItemDataSize || f.native + f.size > sizeof(ItemData)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(stored_offsets_fit());
+
+// On a 32-bit build the record is its stored form: the table must agree.
+constexpr bool stored_offsets_are_native() {
+  for (const StoredField& f : kStoredFields) {
+    if (f.stored != f.native) return false;
+  }
+  return true;
+}
+static_assert(sizeof(void*) != 4 || stored_offsets_are_native());
+
+constexpr std::size_t kDivisionTextMax = sizeof(ListItem::division_text) - 1;
+constexpr std::size_t kRequestPathBytes = 2048;
+constexpr std::size_t kHostBytes = 512;
+
+std::uint32_t load_le32(const char* p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+         static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+void store_le32(char* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// --- writing ---------------------------------------------------------------
+
+void put_u32(std::string& out, std::uint32_t v) {
+  char b[4];
+  store_le32(b, v);
+  out.append(b, 4);
+}
+
+void put_integer(std::string& out, std::int32_t v) {
+  put_u32(out, 4);
+  put_u32(out, static_cast<std::uint32_t>(v));
+}
+
+void put_field(std::string& out, std::string_view bytes) {
+  put_u32(out, static_cast<std::uint32_t>(bytes.size()));
+  out.append(bytes);
+}
+
+template <std::size_t N>
+std::string_view field_text(const char (&field)[N]) {
+  return {field, strnlen(field, N)};
+}
+
+std::string_view heap_text(const char* text) {
+  return text != nullptr ? text : "";
+}
+
+// A missing array is stored as zeros: the reader gives every record all
+// seven arrays, and zeros are what a fresh one would hold.
+template <class T>
+void put_array(std::string& out, const T* values, std::size_t count) {
+  put_u32(out, static_cast<std::uint32_t>(count * 4));
+  for (std::size_t i = 0; i < count; ++i) {
+    put_u32(out, values != nullptr ? static_cast<std::uint32_t>(values[i]) : 0u);
+  }
+}
+
+bool storable(const ItemData& record) {
+  return record.div_count >= 1 && record.div_count <= kMaxStoredDivisions;
+}
+
+void put_saved_record(std::string& out, const ItemData& record) {
+  put_field(out, encode_stored_item_data(record));
+  put_field(out, heap_text(record.referer));
+  put_field(out, heap_text(record.user_agent));
+  put_field(out, heap_text(record.reserved_text));
+  put_field(out, heap_text(record.proxy));
+  put_field(out, heap_text(record.disk.file_name));
+  const auto n = static_cast<std::size_t>(record.div_count);
+  put_array(out, record.div_status, n);
+  put_array(out, record.div_retries, n);
+  put_array(out, record.div_stop, n + 1);
+  put_array(out, record.conn.sockets, n);
+  put_array(out, record.disk.range_len, n);
+  put_array(out, record.disk.range_done, n);
+  put_array(out, record.disk.buf_fill, n);
+}
+
+// --- reading ---------------------------------------------------------------
+
+// A read position that never passes the end of its bytes; every read either
+// succeeds whole or reports false and leaves the rest to the caller to drop.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  bool at_end() const { return pos_ >= bytes_.size(); }
+  std::size_t left() const { return bytes_.size() - pos_; }
+  std::string_view peek(std::size_t n) const { return bytes_.substr(pos_, n); }
+
+  bool skip(std::string_view expected) {
+    if (peek(expected.size()) != expected) return false;
+    pos_ += expected.size();
+    return true;
+  }
+
+  // A text or block: its length, then that many bytes, all inside the input.
+  bool field(std::string_view& out) {
+    if (left() < 4) return false;
+    const std::uint32_t n = load_le32(bytes_.data() + pos_);
+    if (n > left() - 4) return false;
+    out = bytes_.substr(pos_ + 4, n);
+    pos_ += 4 + static_cast<std::size_t>(n);
+    return true;
+  }
+
+  // An integer field: any length but 4 means the layout is not ours.
+  bool integer(std::int32_t& out) {
+    std::string_view bytes;
+    if (!field(bytes) || bytes.size() != 4) return false;
+    out = static_cast<std::int32_t>(load_le32(bytes.data()));
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+};
+
+std::int32_t state_read_back(std::int32_t stored) {
+  // States 1 to 4 belonged to a slot of the run that wrote the file; no slot
+  // exists now, so the item waits to be started again. A state this program
+  // never sets is taken as waiting as well: the item is offered to the
+  // scheduler instead of being hidden under a status nothing acts on.
+  if (stored < kWaiting || stored > kResting) return kWaiting;
+  if (stored >= kInitialising && stored <= kDownloading) return kWaiting;
+  return stored;
+}
+
+char* engine_text(const EngineApi& api, std::string_view text, std::size_t capacity = 0) {
+  const std::size_t size = text.size() + 1 > capacity ? text.size() + 1 : capacity;
+  char* copy = static_cast<char*>(api.GetMem(static_cast<unsigned>(size)));
+  if (copy != nullptr) text.copy(copy, text.size());
+  return copy;
+}
+
+// Fields 9-13. Length 0 leaves the target null. A text beyond the bound is
+// not one this program wrote; it is left out (null) rather than cut, since a
+// cut referer or proxy would be wrong without looking wrong. Its length was
+// within the input, so the record itself still reads on.
+bool read_record_text(Reader& in, const EngineApi& api, char*& target) {
+  std::string_view text;
+  if (!in.field(text)) return false;
+  if (text.empty() || text.size() > kMaxStoredHeapText) return true;
+  target = engine_text(api, text);
+  return target != nullptr;
+}
+
+// Fields 14-20: the block must hold exactly `count` 32-bit values, so the
+// allocation is sized by the checked div_count, never by the stored length.
+template <class T>
+bool read_array(Reader& in, const EngineApi& api, std::size_t count, T*& target) {
+  std::string_view block;
+  if (!in.field(block) || block.size() != count * 4) return false;
+  target = static_cast<T*>(api.GetMem(static_cast<unsigned>(count * sizeof(T))));
+  if (target == nullptr) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    target[i] = static_cast<T>(load_le32(block.data() + 4 * i));
+  }
+  return true;
+}
+
+// Fields 8-20 into a record in the engine's heap, owned by `item.saved` from
+// its allocation on, so a failure part way frees whatever was built.
+bool read_saved_record(Reader& in, ListItem& item, const EngineApi& api) {
+  std::string_view stored;
+  if (!in.field(stored) || stored.size() != kStoredItemDataSize) return false;
+  // Checked before anything is allocated: every array size follows from it.
+  const auto div_count = static_cast<std::int32_t>(load_le32(stored.data() + kStoredDivCount));
+  if (div_count < 1 || div_count > kMaxStoredDivisions) return false;
+
+  item.saved =
+      SavedRecord(static_cast<ItemData*>(api.GetMem(sizeof(ItemData))), SavedRecordDeleter{&api});
+  ItemData* record = item.saved.get();
+  if (record == nullptr) return false;
+  decode_stored_item_data(stored, *record);
+  const auto n = static_cast<std::size_t>(div_count);
+
+  set_field(item.division_text, std::to_string(div_count));
+  // The engine rewrites `url` in place on a redirect, so it gets a full buffer.
+  record->url = engine_text(api, field_text(item.url), TVN_URL_CAPACITY);
+  record->save_path = engine_text(api, field_text(item.save_folder));
+  record->disk.count_ref = &record->div_count;
+  if (record->url == nullptr || record->save_path == nullptr) return false;
+
+  if (!read_record_text(in, api, record->referer) ||
+      !read_record_text(in, api, record->user_agent) ||
+      !read_record_text(in, api, record->reserved_text) ||
+      !read_record_text(in, api, record->proxy) ||
+      !read_record_text(in, api, record->disk.file_name)) {
+    return false;
+  }
+  if (!read_array(in, api, n, record->div_status) || !read_array(in, api, n, record->div_retries) ||
+      !read_array(in, api, n + 1, record->div_stop) ||
+      !read_array(in, api, n, record->conn.sockets) ||
+      !read_array(in, api, n, record->disk.range_len) ||
+      !read_array(in, api, n, record->disk.range_done) ||
+      !read_array(in, api, n, record->disk.buf_fill)) {
+    return false;
+  }
+  // A socket number of the earlier run names nothing of ours now, or worse
+  // someone else's descriptor: every division starts without one.
+  for (std::size_t i = 0; i < n; ++i) record->conn.sockets[i] = -1;
+
+  record->disk.buf_ptr = static_cast<char**>(api.GetMem(static_cast<unsigned>(n * sizeof(char*))));
+  record->request_path = static_cast<char*>(api.GetMem(kRequestPathBytes));
+  record->conn.host = static_cast<char*>(api.GetMem(kHostBytes));
+  return record->disk.buf_ptr != nullptr && record->request_path != nullptr &&
+         record->conn.host != nullptr;
+}
+
+bool read_record(Reader& in, ListItem& item, const EngineApi& api) {
+  std::int32_t state = 0;
+  std::string_view division, folder, url, cookie;
+  if (!in.integer(state) || !in.field(division) || !in.field(folder) || !in.field(url) ||
+      !in.integer(item.url_jump) || !in.integer(item.skip_count) || !in.field(cookie)) {
+    return false;
+  }
+  item.state = state_read_back(state);
+  item.slot_link = kNoSlot;
+  // Longer texts are cut to their fields, as every setter of an item does.
+  set_field(item.division_text, division);
+  set_field(item.save_folder, folder);
+  set_field(item.url, url);
+  // A URL without '/' names its whole text as the file, the same rule the
+  // list applies to a newly added item.
+  set_field(item.file_name, file_name_of_url(field_text(item.url)));
+  // A cookie line is one header line from one answer; one this long did not
+  // come from a server we talked to. The item is kept without it (it takes a
+  // fresh one on its next answer); a cut line would be a broken header.
+  if (cookie.size() <= kMaxStoredHeapText) item.cookie_line.assign(cookie);
+
+  // A complete record still has its terminator ahead, so two bytes are there.
+  const std::string_view next = in.peek(2);
+  if (next.size() < 2) return false;
+  if (next[0] != '\r' && next[1] != '\n' && !read_saved_record(in, item, api)) return false;
+
+  // Anything but the terminator here means the fields were not laid out as
+  // ours are; the record is not trusted.
+  if (!in.skip(kItemListRecordEnd)) return false;
+  in.skip(kItemListRecordEnd);
+  return true;
+}
+
+}  // namespace
+
+std::string encode_stored_item_data(const ItemData& record) {
+  std::string out(kStoredItemDataSize, '\0');
+  const auto* native = reinterpret_cast<const char*>(&record);
+  for (const StoredField& f : kStoredFields) {
+    if (f.size == 4) {
+      std::uint32_t v = 0;
+      std::memcpy(&v, native + f.native, 4);
+      store_le32(out.data() + f.stored, v);
+    } else {
+      std::memcpy(out.data() + f.stored, native + f.native, f.size);
+    }
+  }
+  return out;
+}
+
+void decode_stored_item_data(std::string_view stored, ItemData& record) {
+  if (stored.size() != kStoredItemDataSize) return;
+  auto* native = reinterpret_cast<char*>(&record);
+  for (const StoredField& f : kStoredFields) {
+    if (f.size == 4) {
+      const std::uint32_t v = load_le32(stored.data() + f.stored);
+      std::memcpy(native + f.native, &v, 4);
+    } else {
+      std::memcpy(native + f.native, stored.data() + f.stored, f.size);
+    }
+  }
+}
+
+std::string encode_item_list(const ItemList& list, bool running_as_waiting) {
+  std::string out;
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    const ListItem& item = *list.at(static_cast<std::int64_t>(k));
+    if (k == 0) out.append(kItemListHeader);
+    std::int32_t state = item.state;
+    if (running_as_waiting && state >= kInitialising && state <= kDownloading) state = kWaiting;
+    put_integer(out, state);
+    put_field(out, field_text(item.division_text));
+    put_field(out, field_text(item.save_folder));
+    put_field(out, field_text(item.url));
+    put_integer(out, item.url_jump);
+    put_integer(out, item.skip_count);
+    put_field(out, item.cookie_line);
+    // A record the reader would refuse would end the reading of every item
+    // after it; left out, only this item loses its progress.
+    if (item.saved != nullptr && storable(*item.saved)) put_saved_record(out, *item.saved);
+    out.append(kItemListRecordEnd);
+  }
+  return out;
+}
+
+int decode_item_list(std::string_view bytes, ItemList& list, const EngineApi& api) {
+  // The header's text is not compared, so a file of an older version string
+  // still reads; without the blank line there is no header and no item.
+  const std::size_t header_end = bytes.find(kItemListRecordEnd);
+  if (header_end == std::string_view::npos) return 0;
+  Reader in(bytes.substr(header_end + kItemListRecordEnd.size()));
+  while (!in.at_end()) {
+    ListItem item;
+    // A damaged or cut-off record ends the reading: its length fields can no
+    // longer be trusted to find the next record. Its allocations go with it.
+    if (!read_record(in, item, api)) break;
+    *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne))) = std::move(item);
+  }
+  return 0;
+}
+
+int read_item_list(const std::string& path, ItemList& list, const EngineApi& api) {
+  std::string bytes;
+  if (!platform::read_whole_file(path.c_str(), bytes)) return -1;
+  return decode_item_list(bytes, list, api);
+}
+
+int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting) {
+  const std::string bytes = encode_item_list(list, running_as_waiting);
+  return platform::write_file_atomic(path.c_str(), bytes.data(), bytes.size());
+}
+
+}  // namespace torvane
