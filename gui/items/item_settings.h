@@ -21,6 +21,7 @@
 #include "gui/shell/engine_binding.h"
 #include "gui/shell/ini_access.h"
 #include "gui/shell/list_item.h"
+#include "gui/shell/settings.h"
 #include "gui/shell/slot_strings.h"
 #include "torvane/torvane.h"
 
@@ -31,6 +32,9 @@ struct ItemSettingsEnv {
   const IniAccess& ini;         // the program INI: the "Divide" size table
   const EngineApi& api;         // copy_itemdata and the engine heap
   const Clock& clock;           // the start tick
+  // The existing-file policy, for the cookie step that opens the file a
+  // page fetch had skipped; none: the file is left for the engine to open.
+  const ProgramSettings* settings = nullptr;
 };
 
 // What an absent "Retry" and "BufferSize" mean.

@@ -70,7 +70,7 @@ bool DownloadManager::started() const {
 }
 
 ItemSettingsEnv DownloadManager::settings_env() {
-  return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_};
+  return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_, &settings_};
 }
 
 int DownloadManager::slot_item(int slot) const { return slot_map_.item_of(slot, items_.size()); }
