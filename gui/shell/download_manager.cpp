@@ -7,6 +7,7 @@
 #include <cstring>
 
 
+#include "gui/extras/engine_status_text.h"
 #include "gui/extras/target_file.h"
 #include "gui/shell/item_list_file.h"
 #include "platform/thread_time.h"
@@ -33,7 +34,8 @@ DownloadManager::DownloadManager(ManagerConfig config, View& view, const Clock& 
     : config_(std::move(config)),
       view_(view),
       clock_(clock),
-      ini_(config_.folder.path("Torvane.ini")) {
+      ini_(config_.folder.path("Torvane.ini")),
+      history_(config_.history_file) {
   binding_.set_client(this);
 }
 
@@ -378,6 +380,12 @@ bool DownloadManager::busy() const {
     }
   }
   return false;
+}
+
+std::string DownloadManager::engine_status(bool threads) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!binding_.bound()) return {};
+  return threads ? thread_status_text(binding_.context()) : item_status_text(binding_.context());
 }
 
 int DownloadManager::open_target_file(int slot) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gui/extras/clock.h"
+#include "gui/extras/history_writer.h"
 #include "gui/shell/engine_binding.h"
 #include "gui/shell/ini_access.h"
 #include "gui/shell/list_item.h"
@@ -33,6 +34,7 @@ namespace torvane {
 struct ManagerConfig {
   ProgramFolder folder;              // the INI, the profiles and the engine library
   std::string list_file = "test.tvn";  // relative: the current folder
+  std::string history_file = "tvnlog.txt";  // relative: the current folder
   // Where the engine library is looked for; empty: engine_library_candidates(folder).
   std::vector<std::string> library_candidates;
   int wait_ms = 20;
@@ -113,6 +115,8 @@ class DownloadManager {
   // The engine context, for the engine status texts (read its fields with
   // acquire loads).
   EngineContext& context() { return binding_.context(); }
+  // The engine status window's texts: the threads' bits, or every slot.
+  std::string engine_status(bool threads);
   // Stored files and folders this manager uses.
   const ManagerConfig& config() const { return config_; }
 
@@ -149,6 +153,7 @@ class DownloadManager {
   ItemList items_;
   SlotMap slot_map_;
   std::vector<SlotStrings> slot_strings_;
+  HistoryWriter history_;
   // Per slot: the division count the engine prepared its arrays for.
   std::vector<int> prepared_divisions_;
   // Per slot: a stop the engine could not take yet (an item is stoppable

@@ -4,6 +4,7 @@
 #include <cstring>
 
 
+#include "gui/extras/header_log.h"
 #include "gui/items/url_parse.h"
 #include "gui/shell/download_manager.h"
 #include "torvane/shared_access.hpp"
@@ -40,7 +41,10 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
     case TVN_NOTICE_GET_HEADER:
       if (k < 0) return 0;
       if (settings_.list_busy == 0 && settings_.log_view == 0 && data != nullptr) {
-        view_.append_header_log(static_cast<const char*>(data));
+        for (const std::string& piece :
+             header_log_entry(code, k, slot, div, static_cast<const char*>(data))) {
+          view_.append_header_log(piece);
+        }
       }
       if (settings_.strict_dl_info == 1) refresh_item_status(k, binding_.slot(slot));
       return 0;
@@ -143,6 +147,12 @@ void DownloadManager::on_finished(int k, int slot) {
   }
   // A jump still armed means the cookie step turned the page fetch into a
   // file download, which has now finished like any other.
+  if (settings_.write_log == 1) {
+    // The progress text is brought up to the last byte first: the size of
+    // the record is read from it.
+    if (settings_.list_busy == 0) refresh_item_status(k, binding_.slot(slot));
+    history_.write_entry(*item, clock_, settings_.bps == 1);
+  }
   if (view_.focused_row() == k) view_.clear_detail_rows();
   item->slot_link = kNoSlot;
   remove_item(k, RemoveMode::kRedraw);

@@ -61,6 +61,7 @@ class RecordingView final : public View {
     return it == status_.end() ? "" : it->second;
   }
   std::vector<std::pair<int, int>> limit_answers() const { return locked(limit_answers_); }
+  std::string log() const { return locked(log_); }
 
   std::atomic<int> focused{-1};
 
@@ -115,6 +116,7 @@ class ManagerTest : public ::testing::Test {
     ManagerConfig c;
     c.folder = ProgramFolder(home());
     c.list_file = list_file();
+    c.history_file = dir_ / "tvnlog.txt";
     c.library_candidates = {TORVANE_ENGINE_LIBRARY};
     c.perform_shutdown = [this] {
       ++shutdowns_;

@@ -200,6 +200,33 @@ TEST_F(ManagerTest, TimedShutdownFiresOnlyOnAnEmptyListAtTheMatchingMinute) {
   EXPECT_EQ(shutdowns_.load(), 1);
 }
 
+TEST_F(ManagerTest, HeaderLogAndHistoryOfAFinishedDownload) {
+  set_ini("[SETTING]\nLogView=0\nWriteLog=1\n");
+  const auto body = content(90000, 5);
+  serve("/three.bin", body);
+  auto manager = start(clock_, 2);
+  manager->register_item("3", out(), server_.url("/three.bin"));
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("three.bin"), *body);
+  const std::string log = view_.log();
+  EXPECT_EQ(log.rfind("HTTPリクエスト(head)  - (L:0 S:0 D:0)\r\nHEAD /three.bin HTTP/1.0\r\n", 0), 0u);
+  for (const char* title : {"HTTPヘッダ　　(head)  - (L:0 S:0 D:0)\r\nHTTP/1.0 200",
+                            "HTTPリクエスト(get)/D - (L:0 S:0 D:2)\r\nGET /three.bin",
+                            "HTTPヘッダ　　(get)/D - (L:0 S:0 D:1)\r\nHTTP/1.0 206"}) {
+    EXPECT_NE(log.find(title), std::string::npos) << title;
+  }
+  std::size_t separators = 0;
+  for (std::size_t at = 0; (at = log.find("/* == 区切り == */\r\n", at)) != std::string::npos; ++at) {
+    ++separators;
+  }
+  EXPECT_EQ(separators, 8u);  // HEAD, its header, three GETs and their headers
+  const HistoryList history = load_history_file((dir_ / "tvnlog.txt").c_str());
+  ASSERT_EQ(history.rows.size(), 1u);
+  EXPECT_EQ(history.rows[0].cells[kColFilename], "three.bin");
+  EXPECT_EQ(history.rows[0].cells[kColSize], "90000");
+  EXPECT_EQ(history.rows[0].cells[kColDivide], "3");
+}
+
 TEST(ProgressText, SpeedsSizesAndDetailRows) {
   EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
   EXPECT_EQ(format_speed(1500, false), " 1.5Mbyte/s");

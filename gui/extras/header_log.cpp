@@ -1,0 +1,33 @@
+#include "gui/extras/header_log.h"
+
+#include <cstdio>
+
+#include "torvane/torvane.h"
+
+namespace torvane {
+
+namespace {
+
+// The blanks in the header titles are full-width, so the four titles line up.
+std::string_view title_of(int code) {
+  switch (code) {
+    case TVN_NOTICE_HEAD_SENT: return "HTTPリクエスト(head) ";
+    case TVN_NOTICE_HEAD_HEADER: return "HTTPヘッダ　　(head) ";
+    case TVN_NOTICE_GET_SENT: return "HTTPリクエスト(get)/D";
+    case TVN_NOTICE_GET_HEADER: return "HTTPヘッダ　　(get)/D";
+    default: return {};
+  }
+}
+
+}  // namespace
+
+std::array<std::string, 3> header_log_entry(int code, int row, int slot, int div,
+                                            std::string_view text) {
+  const std::string_view title = title_of(code);
+  if (title.empty()) return {};
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, " - (L:%d S:%d D:%d)\r\n", row, slot, div);
+  return {std::string(title) + numbers, std::string(text), "/* == 区切り == */\r\n"};
+}
+
+}  // namespace torvane
