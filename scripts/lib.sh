@@ -10,6 +10,7 @@ NEEDED_PACKAGES=(
   clang libclang-rt-14-dev
   nginx-light tinyproxy python3 python3-pyftpdlib
   curl bc
+  libsystemd-dev pkg-config
 )
 
 missing_packages() {
