@@ -8,6 +8,7 @@
 
 
 #include "gui/extras/engine_status_text.h"
+#include "gui/extras/shutdown.h"
 #include "gui/extras/target_file.h"
 #include "gui/shell/item_list_file.h"
 #include "platform/thread_time.h"
@@ -334,7 +335,7 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);
   settings_.list_busy = closing_ ? 1 : 0;
   mark_dirty();
-  if (items_.empty() && settings_.shut_down == 1) run_shutdown(false);
+  if (items_.empty() && settings_.shut_down == 1) run_shutdown();
 }
 
 void DownloadManager::delete_all() {
@@ -352,10 +353,11 @@ void DownloadManager::delete_all() {
   }
 }
 
-void DownloadManager::run_shutdown(bool owner_window) {
-  (void)owner_window;
-  if (!config_.perform_shutdown) return;
-  if (config_.perform_shutdown() == -1) view_.show_message(kShutdownFailedText, kShutdownFailedCaption);
+void DownloadManager::run_shutdown() {
+  if (config_.power == nullptr) return;
+  if (perform_shutdown(settings_.how_to_sd, *config_.power) == -1) {
+    view_.show_message(kShutdownFailedText, kShutdownFailedCaption);
+  }
 }
 
 int DownloadManager::change_limit(int limit) {

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -20,6 +19,7 @@
 
 #include "gui/extras/clock.h"
 #include "gui/extras/history_writer.h"
+#include "gui/extras/power.h"
 #include "gui/shell/engine_binding.h"
 #include "gui/shell/ini_access.h"
 #include "gui/shell/list_item.h"
@@ -41,9 +41,10 @@ struct ManagerConfig {
   // A simultaneous-download limit for this run instead of the stored
   // MaxDLFiles (0: the stored one). It is not written back.
   int limit_override = 0;
-  // The shutdown operation run when the list empties with ShutDown 1 or at
-  // the timed trigger; returns 0 or -1. None: nothing is done (0).
-  std::function<int()> perform_shutdown;
+  // The machine's power services the automatic shutdown uses (when the
+  // list empties with ShutDown 1, or at the set time with ShutDown 2).
+  // None: the shutdown does nothing.
+  PowerBackend* power = nullptr;
 };
 
 enum class RemoveMode { kGone, kQuiet, kRedraw };
@@ -135,7 +136,7 @@ class DownloadManager {
   void give_back_slot(int slot, bool resumed);
   int open_target_file(int slot);
   void timed_shutdown_check();
-  void run_shutdown(bool owner_window);
+  void run_shutdown();
   void mark_dirty() { list_dirty_ = true; }
   void save_if_dirty(std::uint32_t now_ms);
   void request_stop(int slot);

@@ -17,6 +17,7 @@
 
 #include "gui/shell/download_manager.h"
 #include "tests/support/http_replies.h"
+#include "tests/support/recording_power.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_files.h"
 
@@ -118,10 +119,7 @@ class ManagerTest : public ::testing::Test {
     c.list_file = list_file();
     c.history_file = dir_ / "tvnlog.txt";
     c.library_candidates = {TORVANE_ENGINE_LIBRARY};
-    c.perform_shutdown = [this] {
-      ++shutdowns_;
-      return 0;
-    };
+    c.power = &power_;
     return c;
   }
 
@@ -171,7 +169,7 @@ class ManagerTest : public ::testing::Test {
   RecordingView view_;
   SystemClock clock_;
   ScriptedServer server_;
-  std::atomic<int> shutdowns_{0};
+  RecordingPower power_;  // read it under the manager's lock
 
 };
 

@@ -213,21 +213,27 @@ TEST_F(ManagerTest, ProgressAndDetailRowsOfARunningItem) {
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
 }
 
-TEST_F(ManagerTest, TimedShutdownFiresOnlyOnAnEmptyListAtTheMatchingMinute) {
-  set_ini("[SETTING]\nShutDown=2\n[SDTIME]\nYear=9999\nMonth=9999\nDay=9999\nHour=23\n"
-          "Minute=30\nSecond=9999\n");
+TEST_F(ManagerTest, TimedShutdownFiresOnlyOnAnEmptyListAtTheMatchingMinuteAndOnlyOnce) {
+  set_ini("[SETTING]\nShutDown=2\nHowtoSD=2\n[SDTIME]\nYear=9999\nMonth=9999\nDay=9999\n"
+          "Hour=23\nMinute=30\nSecond=9999\n");
   ManualClock clock(LocalTime{2026, 12, 0, 6, 23, 29, 50, 0});
   serve("/x", content(10), 0);
   auto manager = start(clock, 1);
+  const auto calls = [&] { return manager->with_items([&](const ItemList&) { return power_.calls; }); };
   manager->tick(1000);
-  EXPECT_EQ(shutdowns_.load(), 0);  // wrong minute
+  EXPECT_TRUE(calls().empty());  // wrong minute
   manager->register_item("1", out(), server_.url("/x"));
   clock.set(LocalTime{2026, 12, 0, 6, 23, 30, 5, 0});
   manager->tick(2000);
-  EXPECT_EQ(shutdowns_.load(), 0);  // the list is not empty
+  EXPECT_TRUE(calls().empty());  // the list is not empty
   manager->remove_item(0, RemoveMode::kRedraw);
   manager->tick(3000);
-  EXPECT_EQ(shutdowns_.load(), 1);
+  const RecordingPower::Call power_off{RecordingPower::Kind::kExitSession,
+                                       PowerBackend::Action::kPowerOff, false, false};
+  EXPECT_EQ(calls(), std::vector<RecordingPower::Call>{power_off});
+  manager->tick(4000);  // a second trigger in the same run does nothing
+  EXPECT_EQ(calls().size(), 1u);
+  EXPECT_TRUE(view_.messages().empty());
 }
 
 TEST_F(ManagerTest, HeaderLogAndHistoryOfAFinishedDownload) {
