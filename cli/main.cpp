@@ -13,6 +13,7 @@
 #include "cli/progress_lines.h"
 #include "cli/terminal_view.h"
 #include "gui/extras/clock.h"
+#include "gui/extras/shutdown.h"
 #include "gui/shell/download_manager.h"
 #include "gui/shell/settings.h"
 #include "platform/file.h"
@@ -215,6 +216,8 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   config.list_file = kListFile;
   config.limit_override = options.simultaneous;
   const IniAccess ini(config.folder.path("Torvane.ini"));
+  const std::unique_ptr<PowerBackend> power = options.shutdown ? make_power_backend() : nullptr;
+  config.power = power.get();
   DownloadManager manager(std::move(config), view, clock);
   if (manager.start_up() != 0) {
     write_to(stderr, view.take_output());
@@ -223,7 +226,15 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   }
   // The header log is kept only while the log pane is shown; -v shows it
   // for this run without changing the stored setting.
-  if (options.verbose) manager.with_settings([](ProgramSettings& s) { s.log_view = 0; });
+  // The same for the run's own choices. A stored automatic shutdown is left
+  // to the windowed program: from a terminal the machine only goes down when
+  // the command line asks for it.
+  manager.with_settings([&](ProgramSettings& s) {
+    if (options.verbose) s.log_view = 0;
+    if (options.exist_file >= 0) s.exist_file = options.exist_file;
+    if (options.history) s.write_log = 1;
+    s.shut_down = options.shutdown ? 1 : 0;
+  });
   manager.load_list();  // no list file is an empty list
 
   RunRecord record;

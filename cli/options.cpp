@@ -9,7 +9,10 @@
 namespace torvane::cli {
 namespace {
 
-enum class Key { kOutput, kDivisions, kJobs, kExpand, kInput, kHome, kVerbose, kQuiet, kHelp };
+enum class Key {
+  kOutput, kDivisions, kJobs, kExpand, kInput, kHome, kVerbose, kQuiet, kHelp,
+  kExist, kHistory, kShutdown
+};
 
 struct Spelling {
   std::string_view short_name;
@@ -23,8 +26,12 @@ constexpr Spelling kSpellings[] = {
     {"-j", "--jobs", Key::kJobs, true},        {"-e", "--expand", Key::kExpand, false},
     {"-i", "--input", Key::kInput, true},      {"", "--home", Key::kHome, true},
     {"-v", "--verbose", Key::kVerbose, false}, {"-q", "--quiet", Key::kQuiet, false},
-    {"-h", "--help", Key::kHelp, false},
+    {"-h", "--help", Key::kHelp, false},       {"", "--exist", Key::kExist, true},
+    {"", "--history", Key::kHistory, false},   {"", "--shutdown", Key::kShutdown, false},
 };
+
+// The existing-file policies by their option names, in policy order.
+constexpr std::string_view kExistNames[] = {"overwrite", "error", "rename-new", "rename-old"};
 
 const Spelling* find_spelling(std::string_view arg) {
   for (const Spelling& s : kSpellings) {
@@ -86,6 +93,20 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
       return {};
     case Key::kHelp:
       o.help = true;
+      return {};
+    case Key::kExist:
+      for (int policy = 0; policy < 4; ++policy) {
+        if (value == kExistNames[policy]) {
+          o.exist_file = policy;
+          return {};
+        }
+      }
+      return "--exist needs overwrite, error, rename-new or rename-old, not " + quoted(value);
+    case Key::kHistory:
+      o.history = true;
+      return {};
+    case Key::kShutdown:
+      o.shutdown = true;
       return {};
   }
   return {};
@@ -167,6 +188,12 @@ std::string usage_text() {
          "             (default: TORVANE_HOME, else the program's own folder)\n"
          "  -v         print the request and response headers to standard error\n"
          "  -q         print nothing but errors\n"
+         "  --exist P  a file of the same name is overwritten (overwrite), fails the\n"
+         "             download (error), makes it go to another name (rename-new) or is\n"
+         "             moved aside first (rename-old); default: ExistFile of the settings\n"
+         "  --history  add a record of each finished download to tvnlog.txt here\n"
+         "  --shutdown when every download is done, run the shutdown of the settings\n"
+         "             (HowtoSD); TORVANE_POWER=dry-run only prints what it would do\n"
          "  -h, --help this text\n"
          "\n"
          "Exit status: 0 all finished, 1 a download failed, 2 bad usage, 130 interrupted.\n";

@@ -33,6 +33,9 @@ struct Options {
   bool verbose = false;     // -v
   bool quiet = false;       // -q
   bool help = false;        // --help
+  int exist_file = -1;      // --exist as the policy 0..3; -1: the stored ExistFile
+  bool history = false;     // --history: write tvnlog.txt
+  bool shutdown = false;    // --shutdown: the stored shutdown when the list empties
   std::vector<std::string> urls;
 };
 

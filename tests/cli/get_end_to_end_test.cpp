@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <thread>
@@ -26,10 +27,13 @@ class GetTest : public ::testing::Test {
     ASSERT_EQ(::mkdir(work_.c_str(), 0755), 0);
   }
 
-  // Starts the program in the work folder with its own program folder.
+  // Starts the program in the work folder with its own program folder. The
+  // power services are never called: a shutdown only says what it would do.
   void start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/usr/bin/env",   "-C",     work_, "TORVANE_HOME=" + home_,
-                                     TORVANE_GET_PATH, "--home", home_};
+    std::vector<std::string> argv = {"/usr/bin/env",         "-C",
+                                     work_,                  "TORVANE_HOME=" + home_,
+                                     "TORVANE_POWER=dry-run", TORVANE_GET_PATH,
+                                     "--home",               home_};
     argv.insert(argv.end(), args.begin(), args.end());
     process_.start(argv, log_);
   }
@@ -105,6 +109,31 @@ TEST_F(GetTest, MissingFilesFailWithExitOne) {
   EXPECT_EQ(run({"-o", "out", server.url("/a.bin"), server.url("/b.bin")}), 1) << log();
   EXPECT_GT(server.request_count(), requests);
   EXPECT_NE(log().find("0 finished, 2 failed"), std::string::npos) << log();
+}
+
+TEST_F(GetTest, ExistingFilesHistoryAndShutdownAfterTheLastDownload) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(30'000, 4));
+  ScriptedServer server(serve_resource(body));
+  ASSERT_TRUE(write_file(home_ + "/Torvane.ini", "[SETTING]\nHowtoSD=2\n"));
+  const std::vector<std::string> get = {"-o", "out", server.url("/a.bin")};
+  ASSERT_EQ(run(get), 0) << log();
+  EXPECT_EQ(log().find("dry-run"), std::string::npos);  // no shutdown unless asked for
+  // A file of that name is there now: the error policy fails the download.
+  std::vector<std::string> args = {"--exist", "error"};
+  args.insert(args.end(), get.begin(), get.end());
+  EXPECT_EQ(run(args), 1) << log();
+  args = {"--exist", "rename-old", "--history", "--shutdown"};
+  args.insert(args.end(), get.begin(), get.end());
+  ASSERT_EQ(run(args), 0) << log();
+  EXPECT_NE(log().find("dry-run: power off\n"), std::string::npos) << log();
+  EXPECT_EQ(read_file(work_ + "/out/a.bin"), *body);
+  EXPECT_NE(read_file(work_ + "/tvnlog.txt").value_or("").find("Filename: a.bin\tDivide: 1"),
+            std::string::npos);
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(work_ + "/out")) {
+    files += entry.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 2);  // the earlier file was moved aside, not overwritten
 }
 
 TEST_F(GetTest, JobsOptionLimitsTheDownloadsAtOnce) {
