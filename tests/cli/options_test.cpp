@@ -15,7 +15,8 @@ ParseResult parse(std::vector<std::string_view> args) {
 
 TEST(Options, EveryOptionTakesItsValue) {
   const ParseResult r = parse({"-o", "out", "-d", "8", "http://h/a", "-j", "2", "-e", "-v",
-                               "--home", "/p", "-i", "-", "--", "-q"});
+                               "--home", "/p", "-i", "-", "--exist", "rename-new", "--history",
+                               "--shutdown", "--", "-q"});
   ASSERT_EQ(r.status, kExitOk) << r.error;
   const Options& o = r.options;
   EXPECT_EQ(o.save_folder, "out");
@@ -26,6 +27,9 @@ TEST(Options, EveryOptionTakesItsValue) {
   EXPECT_FALSE(o.quiet);  // after "--" it is a URL
   EXPECT_EQ(o.home, "/p");
   EXPECT_EQ(o.input_file, "-");
+  EXPECT_EQ(o.exist_file, 2);
+  EXPECT_TRUE(o.history);
+  EXPECT_TRUE(o.shutdown);
   EXPECT_EQ(o.urls, (std::vector<std::string>{"http://h/a", "-q"}));
 }
 
@@ -42,6 +46,8 @@ TEST(Options, BadUsageIsExitTwoWithAReason) {
       {"-o", ""},
       {"-q", "-v", "http://h/a"},
       {"-x", "http://h/a"},
+      {"--exist", "replace", "http://h/a"},
+      {"--exist"},
   };
   for (const auto& args : cases) {
     const ParseResult r = parse(args);
