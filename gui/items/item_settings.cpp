@@ -155,10 +155,10 @@ int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
                      record->save_path, record->proxy}) {
     strings.adopt(text);
   }
-  // The saved pointer is from an earlier run; the cookie line lives on in
-  // the item.
-  record->extra_header =
-      item.cookie_line.empty() ? nullptr : const_cast<char*>(item.cookie_line.c_str());
+  // The saved pointer is from an earlier run. The engine reads the cookie
+  // line from a copy the slot owns, as after the cookie step, so the item's
+  // own text can change or go while the slot still runs.
+  record->extra_header = item.cookie_line.empty() ? nullptr : strings.copy(item.cookie_line);
   item.saved.reset();
   return 1;
 }

@@ -83,7 +83,8 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 // file_size) are written with release stores.
 //
 // Result: 1 asks the engine to restart this division with the record as it
-// now stands, 0 lets it carry on.
+// now stands, 0 lets it carry on, -1 fails the division (the cookie step
+// could not open the file its restart would write to).
 int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env);
 

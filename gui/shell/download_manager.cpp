@@ -140,16 +140,24 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
     }
     platform::sleep_ms(1);
   }
+  std::vector<std::unique_ptr<ListItem>> items;
+  decltype(retired_items_) retired;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     write_item_list(config_.list_file, items_, /*running_as_waiting=*/result != 0);
     list_dirty_ = false;
-    items_.clear();
+    // Kept until the engine has ended: an item that did not stop in time is
+    // still read by its slot.
+    items = items_.take_all();
+    retired = std::move(retired_items_);
     ended_ = true;
   }
-  binding_.end();  // joins the engine threads: never under the lock
+  binding_.end_engine();  // joins the engine threads: never under the lock
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  items.clear();  // their saved records go back to the engine's heap
+  retired.clear();
   for (SlotStrings& strings : slot_strings_) strings.forget_all();
+  binding_.unload();
   return result;
 }
 
@@ -329,7 +337,8 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (k < 0 || items_.at(k) == nullptr) return;
   settings_.list_busy = 1;
-  items_.remove(static_cast<std::size_t>(k));
+  std::unique_ptr<ListItem> gone = items_.take(static_cast<std::size_t>(k));
+  if (gone->slot_link >= 0) retired_items_.emplace_back(gone->slot_link, std::move(gone));
   slot_map_.item_removed(k);
   if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
   if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);

@@ -160,6 +160,9 @@ class DownloadManager {
   // Per slot: a stop the engine could not take yet (an item is stoppable
   // once its divisions are prepared); asked again at its next notice and tick.
   std::vector<char> stop_pending_;
+  // Items removed while their slot still runs, kept until the slot is free:
+  // a fresh start's url and save_path point into the item.
+  std::vector<std::pair<int, std::unique_ptr<ListItem>>> retired_items_;
   std::uint32_t previous_tick_ = 0;
   bool closing_ = false;
   bool ended_ = false;

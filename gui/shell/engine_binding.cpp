@@ -120,17 +120,18 @@ int EngineBinding::bind(const std::vector<std::string>& candidates, TorvaneCallb
   return 0;
 }
 
-int EngineBinding::end() {
-  if (library_ == nullptr) return -1;
-  int result = -1;
-  if (started_) {
-    result = api_.torvane_end(&context_) != 0 ? 0 : -1;
-    started_ = false;
-  }
+int EngineBinding::end_engine() {
+  if (!started_) return -1;
+  started_ = false;
+  return api_.torvane_end(&context_) != 0 ? 0 : -1;
+}
+
+void EngineBinding::unload() {
+  if (library_ == nullptr) return;
+  end_engine();
   unregister_context(&context_);
   platform::library_close(library_);
   library_ = nullptr;
-  return result;
 }
 
 int EngineBinding::set() { return started_ ? api_.dl_set(&context_) : -1; }

@@ -75,7 +75,15 @@ class EngineBinding {
 
   // torvane_end, then unload. 0 for a clean end, -1 otherwise (also when
   // nothing was bound).
-  int end();
+  int end() {
+    const int result = end_engine();
+    unload();
+    return result;
+  }
+  // The two halves, for a client that frees engine-heap records in between
+  // (after the threads are gone, before the heap's code is unloaded).
+  int end_engine();
+  void unload();
 
   const EngineApi& api() const { return api_; }
   EngineContext& context() { return context_; }

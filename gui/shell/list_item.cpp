@@ -25,16 +25,19 @@ std::size_t ItemList::append(Growth growth) {
   return items_.size() - 1;
 }
 
-bool ItemList::remove(std::size_t k) {
-  if (k >= items_.size()) return false;
+std::unique_ptr<ListItem> ItemList::take(std::size_t k) {
+  if (k >= items_.size()) return nullptr;
+  std::unique_ptr<ListItem> item = std::move(items_[k]);
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(k));
   --allocated_;
-  return true;
+  return item;
 }
 
-void ItemList::clear() {
+std::vector<std::unique_ptr<ListItem>> ItemList::take_all() {
+  std::vector<std::unique_ptr<ListItem>> all = std::move(items_);
   items_.clear();
   allocated_ = 0;
+  return all;
 }
 
 int SlotMap::grow(int limit) {

@@ -97,9 +97,12 @@ class ItemList {
   enum class Growth { kByTen, kByOne };
   // Appends a zero-filled item (slot link -1) and returns its index.
   std::size_t append(Growth growth);
-  // Frees item k and moves the later ones down; false when there is none.
-  bool remove(std::size_t k);
-  void clear();
+  // Takes item k out of the list (the later ones move down) and hands it to
+  // the caller; null when there is none.
+  std::unique_ptr<ListItem> take(std::size_t k);
+  // Takes every item out, in list order.
+  std::vector<std::unique_ptr<ListItem>> take_all();
+  void clear() { take_all(); }
 
  private:
   std::vector<std::unique_ptr<ListItem>> items_;

@@ -101,6 +101,7 @@ void DownloadManager::release_slot_strings(int slot) {
   // lives in the engine heap. They go back once the slot is free, not when
   // it starts closing: the stop notice that follows copies the record, and
   // a resumed download must keep its referrer and proxy.
+  std::erase_if(retired_items_, [&](const auto& entry) { return entry.first == slot; });
   if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
   slot_strings_[slot].release_all();
 }
