@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "engine/disk_io.h"
 #include "engine/heap.h"
@@ -131,6 +132,21 @@ void zero_record(ItemData& item) {
   store_release(item.state, TVN_STATE_EMPTY);
 }
 
+namespace {
+
+// dl_stop may come from any thread at any moment and writes into div_stop;
+// the arrays go away only under the lock that dl_stop holds, so a stop that
+// races with the end of an item finds either the arrays or a zeroed record,
+// never freed memory. Nothing here raises a notice, so the lock is never
+// held while a client runs.
+void release_and_zero(EngineState& engine, ItemData& item) {
+  std::lock_guard<std::recursive_mutex> lock(engine.mutex);
+  release_item(item);
+  zero_record(item);
+}
+
+}  // namespace
+
 void finish_item(EngineState& engine, int slot, ItemData& item) {
   EngineContext* ctx = engine.ctx;
   const int remembered = item.state;
@@ -145,8 +161,7 @@ void finish_item(EngineState& engine, int slot, ItemData& item) {
     final_notice = TVN_NOTICE_FAILED;
   }
   if (final_notice != 0) notify(ctx, final_notice, slot, 0, nullptr);
-  release_item(item);
-  zero_record(item);
+  release_and_zero(engine, item);
   notify(ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
 
@@ -160,8 +175,7 @@ void drop_stopped_item(EngineState& engine, int slot, ItemData& item) {
   // The slot is zeroed without the other finishing steps; what the engine
   // owned in it is still released so that nothing leaks.
   if (item.disk.file != 0) DiskIO_CloseHandle(&item.disk);
-  release_item(item);
-  zero_record(item);
+  release_and_zero(engine, item);
   notify(engine.ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
 
