@@ -69,7 +69,9 @@ TEST_F(ManagerTest, StartAllRequeuesARestingItemThatCountsAgainstTheLimit) {
 
 TEST_F(ManagerTest, StoppedDownloadResumesInAFreshManagerToTheSameBytes) {
   const auto body = content(400000, 3);
-  auto gate = serve("/big.bin", body, 30000);
+  // Each division's answer holds after 50000 bytes: one 40000-byte share
+  // reaches the file, the rest waits in the buffer.
+  auto gate = serve("/big.bin", body, 50000);
   {
     auto manager = start(clock_, 4);
     manager->register_item("4", out(), server_.url("/big.bin"));
