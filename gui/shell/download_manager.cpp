@@ -41,7 +41,10 @@ DownloadManager::DownloadManager(ManagerConfig config, View& view, const Clock& 
 }
 
 DownloadManager::~DownloadManager() {
-  if (binding_.bound() && !ended_) end();
+  // A front end that did not end the run still gets its list written; the
+  // wait is bounded so that a destructor never hangs.
+  constexpr std::uint32_t kSettleMs = 30000;
+  if (binding_.bound() && !ended_) end(kSettleMs);
 }
 
 int DownloadManager::start_up() {

@@ -52,7 +52,7 @@ enum class RemoveMode { kGone, kQuiet, kRedraw };
 class DownloadManager {
  public:
   DownloadManager(ManagerConfig config, View& view, const Clock& clock);
-  ~DownloadManager();  // runs the ending when start_up succeeded and end() was not called
+  ~DownloadManager();  // runs the ending (at most 30 s of settling) when end() was not called
   DownloadManager(const DownloadManager&) = delete;
   DownloadManager& operator=(const DownloadManager&) = delete;
 
