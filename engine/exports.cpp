@@ -129,7 +129,7 @@ TORVANE_API int dl_set(EngineContext* ctx) {
     if (s == TVN_STATE_EMPTY || s == TVN_STATE_FREE) {
       // A record restored from a saved copy may carry an owner from an
       // earlier run; the slot belongs to this context now.
-      items[i].owner = ctx;
+      store_release(items[i].owner, ctx);
       store_release(items[i].state, TVN_STATE_RESERVED);
       return i;
     }
@@ -146,7 +146,7 @@ TORVANE_API int dl_start(EngineContext* ctx, int slot) {
   // Only a slot reserved by dl_set may start: starting a running one would
   // hand the same record to both threads twice.
   if (load_acquire(item.state) != TVN_STATE_RESERVED) return -1;
-  item.owner = ctx;
+  store_release(item.owner, ctx);
   if (!(item.options & TVN_OPT_MEMORY_FETCH) && open_item_file(ctx, slot, item) != 0) return -1;
   store_release(item.state, TVN_STATE_STARTED);
   state->conn_wake.signal();
@@ -163,7 +163,7 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
   if (s == TVN_STATE_RESERVED || s == TVN_STATE_STARTED || s == TVN_STATE_PROBING) return -1;
   if (item.div_status == nullptr) return -1;
   if (div < -1 || div >= (item.div_count > 0 ? item.div_count : 1)) return -1;
-  item.owner = ctx;
+  store_release(item.owner, ctx);
   if (s != TVN_STATE_DOWNLOADING) {
     // Not running: whatever handle the record carries is from a file that
     // was closed when the item ended, so it is not ours to use or close.
@@ -197,7 +197,7 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
 
 TORVANE_API int dl_stop(ItemData* item, int div) {
   if (item == nullptr) return -1;
-  EngineState* state = state_of(item->owner);
+  EngineState* state = state_of(load_acquire(item->owner));
   std::unique_lock<std::recursive_mutex> lock;
   if (state != nullptr) {
     lock = std::unique_lock<std::recursive_mutex>(state->mutex);

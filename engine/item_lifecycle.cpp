@@ -128,7 +128,8 @@ void zero_record(ItemData& item) {
   store_relaxed(item.disk.buf_block, nullptr);
   store_relaxed(item.disk.file_name, nullptr);
   store_relaxed(item.request_path, nullptr);
-  store_relaxed(item.owner, nullptr);
+  // The owner stays: the slot belongs to its context for the array's life,
+  // and dl_stop, which may come at any moment, finds the engine lock by it.
   store_release(item.state, TVN_STATE_EMPTY);
 }
 

@@ -57,14 +57,16 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       if (k < 0) return -1;
       return on_memory_page(k, binding_.slot(slot));
     case TVN_NOTICE_FINISHED:
-      if (k < 0) return -1;
-      on_finished(k, slot);
-      return 0;
+      if (k >= 0) on_finished(k, slot);
+      release_slot_strings(slot);
+      return k >= 0 ? 0 : -1;
     case TVN_NOTICE_FAILED:
       if (k >= 0) on_failed(k, slot);
+      release_slot_strings(slot);
       return 0;
     case TVN_NOTICE_STOPPED:
       if (k >= 0) on_stopped(k, slot);
+      release_slot_strings(slot);
       return 0;
     case TVN_NOTICE_HEADER_PARSED: {
       ItemData* record = binding_.slot(slot);
@@ -74,7 +76,8 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
                                 slot_strings_[slot], settings_env());
     }
     case TVN_NOTICE_SLOT_FREE:
-      release_slot_strings(slot);
+      // Nothing of the slot is released here: by now the slot may already
+      // serve the next item, started by a pass on another thread.
       scheduler_pass(-1, false);
       return 0;
     case TVN_NOTICE_RESIZED: {
@@ -98,12 +101,24 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
 
 void DownloadManager::release_slot_strings(int slot) {
   // Every text the program handed the slot, and every copy a resume made,
-  // lives in the engine heap. They go back once the slot is free, not when
-  // it starts closing: the stop notice that follows copies the record, and
-  // a resumed download must keep its referrer and proxy.
+  // lives in the engine heap. They go back with the item's final notice:
+  // not at the closing notice, since the stop notice copies the record (a
+  // resumed download keeps its referrer and proxy), and not when the slot
+  // is free, since by then a pass on another thread may have given the slot
+  // to the next item. After the final notice the engine reads none of them.
   std::erase_if(retired_items_, [&](const auto& entry) { return entry.first == slot; });
   if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
-  slot_strings_[slot].release_all();
+  SlotStrings& strings = slot_strings_[slot];
+  if (ItemData* record = binding_.slot(slot)) {
+    // Cleared in the record too, so that a refused resume's free_itemdata
+    // does not free them a second time.
+    for (char** field : {&record->url, &record->referer, &record->user_agent,
+                         &record->reserved_text, &record->save_path, &record->proxy,
+                         &record->extra_header}) {
+      if (strings.owns(*field)) store_release(*field, nullptr);
+    }
+  }
+  strings.release_all();
 }
 
 int DownloadManager::on_memory_page(int k, ItemData* record) {

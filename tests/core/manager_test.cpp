@@ -172,6 +172,21 @@ TEST_F(ManagerTest, TickSavesTheQueueAfterAChangeAtMostOnceASecondWithRunningIte
   gate->open();
 }
 
+TEST_F(ManagerTest, ARaisedLimitIsAnsweredAndUsedByTheNextPass) {
+  std::vector<std::shared_ptr<Gate>> gates;
+  for (int i = 0; i < 3; ++i) gates.push_back(serve("/f" + std::to_string(i), content(2000), 10));
+  auto manager = start(clock_, 1);
+  for (int i = 0; i < 3; ++i) manager->register_item("1", out(), server_.url("/f" + std::to_string(i)));
+  EXPECT_THAT(states(*manager), ElementsAre(Ne(kWaiting), kWaiting, kWaiting));
+  ASSERT_EQ(manager->change_limit(3), 0);
+  ASSERT_TRUE(wait_until([&] { return !view_.limit_answers().empty(); }));
+  EXPECT_EQ(view_.limit_answers()[0], std::make_pair(1, 3));
+  manager->scheduler_pass(-1, false);
+  EXPECT_THAT(states(*manager), ElementsAre(Ne(kWaiting), Ne(kWaiting), Ne(kWaiting)));
+  for (auto& gate : gates) gate->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+}
+
 TEST_F(ManagerTest, MissingEngineShowsTheMessageAndLeavesTheListFileAlone) {
   ASSERT_TRUE(write_file(list_file(), "keep"));
   ManagerConfig c = config();
