@@ -265,19 +265,10 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
   return true;
 }
 
-bool IniDocument::remove_key(std::string_view section, std::string_view key) {
+bool IniDocument::remove_key(std::string_view section, std::string_view key, bool exact_name) {
   SectionSpan span{};
   if (!find_section(section, span)) return false;
-  const std::size_t at = find_key_line(span, key, false);
-  if (at == std::string::npos) return false;
-  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
-  return true;
-}
-
-bool IniDocument::remove_key_exact(std::string_view section, std::string_view key) {
-  SectionSpan span{};
-  if (!find_section(section, span)) return false;
-  const std::size_t at = find_key_line(span, key, true);
+  const std::size_t at = find_key_line(span, key, exact_name);
   if (at == std::string::npos) return false;
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
   return true;
@@ -412,7 +403,7 @@ int ini_delete_section(const char* path, std::string_view section) {
 
 int ini_remove_key_exact(const char* path, std::string_view section, std::string_view key) {
   IniDocument doc;
-  if (!load(path, doc) || !doc.remove_key_exact(section, key)) return 0;
+  if (!load(path, doc) || !doc.remove_key(section, key, /*exact_name=*/true)) return 0;
   return save(path, doc) ? 1 : 0;
 }
 

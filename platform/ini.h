@@ -62,10 +62,10 @@ class IniDocument {
 
   // Edits; each returns false (changing nothing) for text that is refused.
   bool set(std::string_view section, std::string_view key, std::string_view value);
-  // Removes the first entry named `key` (without regard to case); false when none.
-  bool remove_key(std::string_view section, std::string_view key);
-  // Removes the first entry whose stored name equals `key` byte for byte.
-  bool remove_key_exact(std::string_view section, std::string_view key);
+  // Removes the first entry named `key`: without regard to case, or with
+  // `exact_name` only the one whose stored name equals it byte for byte.
+  // False when there is none.
+  bool remove_key(std::string_view section, std::string_view key, bool exact_name = false);
   // Removes the section header and its body; false when absent.
   bool remove_section(std::string_view section);
   // Replaces the body of `section` (created when missing) with `lines`, each
