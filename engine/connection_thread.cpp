@@ -35,18 +35,23 @@ void pause(EngineState& engine, platform::WaitSet& waits) {
 
 // dl_stop reads and writes div_stop under the engine lock; the arrays are
 // replaced under it too, so a stop never meets a half-made or freed array.
-int prepare_locked(EngineState& engine, ItemData& item) {
+// A stop that came before the arrays is taken here, under the same lock:
+// `stopped` is set and nothing is prepared.
+int prepare_locked(EngineState& engine, int slot, ItemData& item, bool& stopped) {
   std::lock_guard<std::recursive_mutex> lock(engine.mutex);
-  return prepare_item(item, true, true);
+  stopped = std::erase(engine.early_stops, slot) != 0;
+  return stopped ? kPrepareOk : prepare_item(item, true, true);
 }
 
 void serve_slot(EngineState& engine, int slot) {
   ItemData& item = *slot_at(engine.ctx, slot);
   const int state = load_acquire(item.state);
   if (state == TVN_STATE_STARTED) {
-    if (item.div_stop != nullptr && load_acquire(item.div_stop[item.div_count]) == 1) {
+    bool stopped = item.div_stop != nullptr && load_acquire(item.div_stop[item.div_count]) == 1;
+    const int prepared = stopped ? kPrepareOk : prepare_locked(engine, slot, item, stopped);
+    if (stopped) {
       drop_stopped_item(engine, slot, item);
-    } else if (prepare_locked(engine, item) != kPrepareOk) {
+    } else if (prepared != kPrepareOk) {
       finish_item(engine, slot, item);  // still state 2: the final notice is 108
     }
     return;

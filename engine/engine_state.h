@@ -50,6 +50,9 @@ class EngineState {
     int count;
   };
   std::vector<Retired> retired;
+  // Slots stopped after dl_start but before their divisions were prepared
+  // (under `mutex`): the connection thread drops them instead of preparing.
+  std::vector<int> early_stops;
 
   platform::WakeEvent dl_wake;
   platform::WakeEvent conn_wake;

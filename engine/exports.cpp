@@ -1,5 +1,6 @@
 // The exported entry points of the engine: context life, slot hand-out and
 // start, stop, resume and reconnect, record copies and the shared heap.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -213,7 +214,19 @@ TORVANE_API int dl_stop(ItemData* item, int div) {
   }
   // Checked on the live record: a copy left in a retired table may predate
   // the arrays.
-  if (item->div_stop == nullptr) return -1;
+  if (item->div_stop == nullptr) {
+    // Started but not prepared yet: there is nothing to stop but the start
+    // itself, which the connection thread then drops instead of preparing.
+    if (state == nullptr || load_acquire(item->state) != TVN_STATE_STARTED) return -1;
+    const std::ptrdiff_t slot = item - slot_at(state->ctx, 0);
+    if (slot < 0 || slot >= slot_count_of(state->ctx)) return -1;
+    if (std::find(state->early_stops.begin(), state->early_stops.end(), slot) ==
+        state->early_stops.end()) {
+      state->early_stops.push_back(static_cast<int>(slot));
+    }
+    state->conn_wake.signal();
+    return 0;
+  }
   const int n = item->div_count > 0 ? item->div_count : 1;
   if (div < -1 || div >= n) return -1;
   auto finished = [&](int i) {

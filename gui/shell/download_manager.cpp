@@ -63,7 +63,6 @@ int DownloadManager::start_up() {
   slot_strings_.clear();
   for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.assign(slot_map_.capacity(), 0);
-  stop_pending_.assign(slot_map_.capacity(), 0);
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
   previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
@@ -115,7 +114,7 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
     const int count = load_acquire(binding_.context().slot_count);
     for (int slot = 0; slot < count; ++slot) {
       ItemData* record = binding_.slot(slot);
-      if (record != nullptr && slot_is_busy(load_acquire(record->state))) request_stop(slot);
+      if (record != nullptr && slot_is_busy(load_acquire(record->state))) binding_.stop(slot, -1);
     }
   }
   // Settle without the lock: the stop notices need it to rest the items.
@@ -129,7 +128,6 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
       for (int slot = 0; slot < count && settled; ++slot) {
         ItemData* record = binding_.slot(slot);
         settled = record == nullptr || !slot_is_busy(load_acquire(record->state));
-        if (!settled) retry_pending_stop(slot);
       }
       for (std::size_t i = 0; i < items_.size() && settled; ++i) {
         const int state = items_.at(static_cast<std::int64_t>(i))->state;
@@ -282,7 +280,7 @@ void DownloadManager::stop_item(int k) {
     rest(k);
     mark_dirty();
   } else if (item->slot_link >= 0) {
-    request_stop(item->slot_link);
+    binding_.stop(item->slot_link, -1);
   }
   view_.redraw_rows(k, k);
 }
@@ -291,17 +289,6 @@ void DownloadManager::stop_all() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   for (std::size_t i = 0; i < items_.size(); ++i) stop_item(static_cast<int>(i));
   view_.redraw_rows(0, -1);
-}
-
-void DownloadManager::request_stop(int slot) {
-  if (slot < 0 || static_cast<std::size_t>(slot) >= stop_pending_.size()) return;
-  stop_pending_[slot] = binding_.stop(slot, -1) != 0 ? 1 : 0;
-}
-
-void DownloadManager::retry_pending_stop(int slot) {
-  if (slot >= 0 && static_cast<std::size_t>(slot) < stop_pending_.size() && stop_pending_[slot]) {
-    request_stop(slot);
-  }
 }
 
 void DownloadManager::reconnect_item(int k) {
@@ -360,7 +347,7 @@ void DownloadManager::delete_all() {
     const RemoveMode mode = n + 1 == count ? RemoveMode::kRedraw : RemoveMode::kQuiet;
     remove_item(0, mode);
     if (state != kWaiting && state != kFailed && state != kResting && link >= 0) {
-      request_stop(link);
+      binding_.stop(link, -1);
     }
   }
 }
@@ -378,7 +365,6 @@ int DownloadManager::change_limit(int limit) {
   if (slot_map_.grow(limit) != 0) return -1;
   while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.resize(slot_map_.capacity(), 0);
-  stop_pending_.resize(slot_map_.capacity(), 0);
   EngineContext& ctx = binding_.context();
   store_release(ctx.max_items, limit);
   set_bits(ctx.resize_ctl, TVN_RESIZE_REQUEST);

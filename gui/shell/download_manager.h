@@ -139,8 +139,7 @@ class DownloadManager {
   void run_shutdown();
   void mark_dirty() { list_dirty_ = true; }
   void save_if_dirty(std::uint32_t now_ms);
-  void request_stop(int slot);
-  void retry_pending_stop(int slot);
+
   ItemSettingsEnv settings_env();
   int slot_item(int slot) const;
 
@@ -157,9 +156,6 @@ class DownloadManager {
   HistoryWriter history_;
   // Per slot: the division count the engine prepared its arrays for.
   std::vector<int> prepared_divisions_;
-  // Per slot: a stop the engine could not take yet (an item is stoppable
-  // once its divisions are prepared); asked again at its next notice and tick.
-  std::vector<char> stop_pending_;
   // Items removed while their slot still runs, kept until the slot is free:
   // a fresh start's url and save_path point into the item.
   std::vector<std::pair<int, std::unique_ptr<ListItem>>> retired_items_;

@@ -26,12 +26,6 @@ int DownloadManager::notice_entry(EngineContext* context, int code, int slot, in
 
 int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
   const int k = slot_item(slot);
-  if (code == TVN_NOTICE_CLOSING && slot >= 0 &&
-      static_cast<std::size_t>(slot) < stop_pending_.size()) {
-    stop_pending_[slot] = 0;  // the slot is ending anyway
-  } else if (code >= TVN_NOTICE_HEAD_SENT && code <= TVN_NOTICE_HEADER_PARSED) {
-    retry_pending_stop(slot);
-  }
   switch (code) {
     case TVN_NOTICE_CLOSING:
       return 0;

@@ -66,7 +66,6 @@ void DownloadManager::tick(std::uint32_t now_ms) {
       if (settings_.strict_dl_info == 0) refresh_item_status(k, nullptr);
       continue;
     }
-    retry_pending_stop(item.slot_link);
     const int slot_state = load_acquire(record->state);
     if (slot_state != item.state) {
       item.state = slot_state;
