@@ -1,7 +1,8 @@
 #include "gui/extras/engine_status_text.h"
 
-#include <cstdio>
 #include <string_view>
+
+#include "gui/extras/text_util.h"
 
 #include "torvane/shared_access.hpp"
 
@@ -9,16 +10,9 @@ namespace torvane {
 
 namespace {
 
-template <class... Args>
-void append(std::string& out, const char* format, Args... args) {
-  char line[128];
-  const int n = std::snprintf(line, sizeof line, format, args...);
-  if (n > 0) out.append(line, static_cast<std::size_t>(n) < sizeof line ? n : sizeof line - 1);
-}
-
 void append_thread_bits(std::string& out, std::string_view title, std::uint32_t bits) {
   out += title;
-  append(out, "\r\nStop=%d\r\nStopOK=%d\r\nEnd=%d\r\nEndOK=%d\r\nEndFail=%d\r\n\r\n",
+  out += format_text("\r\nStop=%d\r\nStopOK=%d\r\nEnd=%d\r\nEndOK=%d\r\nEndFail=%d\r\n\r\n",
          static_cast<int>(bits & TVN_CTL_STOP), static_cast<int>(bits & TVN_CTL_STOP_OK),
          static_cast<int>(bits & TVN_CTL_END), static_cast<int>(bits & TVN_CTL_END_OK),
          static_cast<int>(bits & TVN_CTL_END_FAIL));
@@ -34,14 +28,14 @@ void append_division_block(std::string& out, std::string_view title, const char*
     out += "readエラー\r\n";
     return;
   }
-  for (int d = 0; d < count; ++d) append(out, format, d, static_cast<As>(load_relaxed(values[d])));
+  for (int d = 0; d < count; ++d) out += format_text(format, d, static_cast<As>(load_relaxed(values[d])));
 }
 
 }  // namespace
 
 std::string thread_status_text(EngineContext& context) {
   std::string out = "Torvane スレッド情報\r\n\r\n";
-  append(out, "ウエイト=%d\r\n\r\n", load_acquire(context.wait_ms));
+  out += format_text("ウエイト=%d\r\n\r\n", load_acquire(context.wait_ms));
   append_thread_bits(out, "ダウンロードスレッド", load_acquire(context.dl_thread_ctl));
   append_thread_bits(out, "接続スレッド", load_acquire(context.conn_thread_ctl));
   return out;
@@ -51,7 +45,7 @@ std::string item_status_text(EngineContext& context) {
   std::string out = "アイテム情報\r\n\r\n";
   const std::uint32_t resize = load_acquire(context.resize_ctl);
   const int count = load_acquire(context.slot_count);
-  append(out, "同時ダウンロード数=%d\r\nメモリ取得済み数=%d\r\nCNGDL=%d\r\nCNGDLOK=%d\r\n",
+  out += format_text("同時ダウンロード数=%d\r\nメモリ取得済み数=%d\r\nCNGDL=%d\r\nCNGDLOK=%d\r\n",
          load_acquire(context.max_items), count, static_cast<int>(resize & TVN_RESIZE_REQUEST),
          static_cast<int>(resize & TVN_RESIZE_DONE));
   ItemData* items = load_acquire(context.items);
@@ -62,7 +56,7 @@ std::string item_status_text(EngineContext& context) {
   for (int i = 0; i < count; ++i) {
     ItemData& item = items[i];
     const int state = load_acquire(item.state);
-    append(out, "\r\nアイテム[%d]\r\nステータス=%d\r\n", i, state);
+    out += format_text("\r\nアイテム[%d]\r\nステータス=%d\r\n", i, state);
     if (state != TVN_STATE_DOWNLOADING) continue;
     const int n = load_acquire(item.div_count) > 0 ? load_acquire(item.div_count) : 1;
     append_division_block<int>(out, "ステータス\r\n", "st%.3d=%d\r\n", load_acquire(item.div_status), n);

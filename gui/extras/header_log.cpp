@@ -1,7 +1,6 @@
 #include "gui/extras/header_log.h"
 
-#include <cstdio>
-
+#include "gui/extras/text_util.h"
 #include "torvane/torvane.h"
 
 namespace torvane {
@@ -25,9 +24,8 @@ std::array<std::string, 3> header_log_entry(int code, int row, int slot, int div
                                             std::string_view text) {
   const std::string_view title = title_of(code);
   if (title.empty()) return {};
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, " - (L:%d S:%d D:%d)\r\n", row, slot, div);
-  return {std::string(title) + numbers, std::string(text), "/* == 区切り == */\r\n"};
+  return {std::string(title) + format_text(" - (L:%d S:%d D:%d)\r\n", row, slot, div),
+          std::string(text), "/* == 区切り == */\r\n"};
 }
 
 }  // namespace torvane

@@ -1,6 +1,9 @@
 // Shared text scanning.
 #include "gui/extras/text_util.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "platform/ascii.h"
 
 namespace torvane {
@@ -86,6 +89,23 @@ std::vector<std::string_view> split_lines(std::string_view text) {
     start = next == kNone ? kNone : start + end + next;
   }
   return lines;
+}
+
+std::string format_text(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.resize(static_cast<std::size_t>(n));
+  }
+  va_end(again);
+  return out;
 }
 
 }  // namespace torvane

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,6 +40,9 @@ std::size_t find_nth_char(std::string_view text, char c, int n);
 // went without a NUL, a NUL follows them (`destination` holds n + 1 bytes).
 // Returns `destination`.
 char* copy_bounded(char* destination, const char* source, std::size_t n);
+
+// printf into a string that is as long as the text needs.
+std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The lines of `text`: a line ends at "\r\n" or "<br>" (or the text's end)
 // and the run of CR, LF and "<br>" after it is passed over, so empty lines

@@ -2,9 +2,8 @@
 // items, speeds measured, the two status-bar summaries, rows redrawn, the
 // detail rows of the focused item, the periodic list save and the timed
 // shutdown. Runs on the front end's main thread under the manager's lock.
-#include <cstdio>
-
 #include "gui/extras/local_time_text.h"
+#include "gui/extras/text_util.h"
 #include "gui/shell/download_manager.h"
 #include "torvane/shared_access.hpp"
 
@@ -88,14 +87,11 @@ void DownloadManager::tick(std::uint32_t now_ms) {
     mark(k);
   }
   if (total < 0) total = 0;
-  char text[160];
-  std::snprintf(text, sizeof text, "Total(Connect:%.3d Speed:%s)", connections,
-                format_speed(total, settings_.bps == 1).c_str());
-  view_.set_status_text(2, text);
-  std::snprintf(text, sizeof text, "Item:%.3d(待機:%.3d 休憩:%.3d 失敗:%.3d)",
-                static_cast<int>(items_.size()), counters[kWaiting], counters[kResting],
-                counters[kFailed]);
-  view_.set_status_text(1, text);
+  view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", connections,
+                                       format_speed(total, settings_.bps == 1).c_str()));
+  view_.set_status_text(1, format_text("Item:%.3d(待機:%.3d 休憩:%.3d 失敗:%.3d)",
+                                       static_cast<int>(items_.size()), counters[kWaiting],
+                                       counters[kResting], counters[kFailed]));
   if (first_marked >= 0) view_.redraw_rows(first_marked, last_marked);
   previous_tick_ = now_ms;
   save_if_dirty(now_ms);

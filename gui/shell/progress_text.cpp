@@ -1,23 +1,10 @@
 #include "gui/shell/progress_text.h"
 
-#include <array>
-#include <cstdio>
+#include "gui/extras/text_util.h"
 
 namespace torvane {
 
 namespace {
-
-template <class... Args>
-std::string printf_text(const char* format, Args... args) {
-  std::array<char, 160> buffer{};
-  const int n = std::snprintf(buffer.data(), buffer.size(), format, args...);
-  if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
-  std::string out(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), format, args...);
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
 
 // done * 100 / size in floating point, truncated; 0 for an unknown size.
 int percent_of(double done, double size) {
@@ -49,7 +36,7 @@ std::string format_speed(double x, bool bits) {
   const char* const units[] = {bits ? "bps" : "byte/s", bits ? "Kbps" : "Kbyte/s",
                                bits ? "Mbps" : "Mbyte/s", bits ? "Gbps" : "Gbyte/s"};
   const auto text = [](double value, const char* unit) {
-    return printf_text("%4.1f%s", value, unit);
+    return format_text("%4.1f%s", value, unit);
   };
   if (y <= 1.0) return text(1000.0 * y, units[0]);
   if (y <= 1000.0) return text(y, units[1]);
@@ -60,8 +47,8 @@ std::string format_speed(double x, bool bits) {
 
 std::string progress_text(std::uint32_t done, std::uint32_t size) {
   const auto d = static_cast<unsigned long>(done);
-  if (size == 0) return printf_text("%lu", d);
-  return printf_text("%lu / %lu (%d%%)", d, static_cast<unsigned long>(size),
+  if (size == 0) return format_text("%lu", d);
+  return format_text("%lu / %lu (%d%%)", d, static_cast<unsigned long>(size),
                      percent_of(done, size));
 }
 
@@ -69,9 +56,9 @@ std::string detail_row_text(int division, int status, int tries, int retry, std:
                             std::uint32_t range_len) {
   const std::string word(division_status_word(status));
   if (range_len == 0) {
-    return printf_text("%03d/Status:%s | Try %02d/%02d", division, word.c_str(), tries, retry);
+    return format_text("%03d/Status:%s | Try %02d/%02d", division, word.c_str(), tries, retry);
   }
-  return printf_text("%03d/Status:%s | Try %02d/%02d | %ld / %ld (%d%%)", division, word.c_str(),
+  return format_text("%03d/Status:%s | Try %02d/%02d | %ld / %ld (%d%%)", division, word.c_str(),
                      tries, retry, static_cast<long>(done), static_cast<long>(range_len),
                      percent_of(static_cast<double>(done), range_len));
 }
