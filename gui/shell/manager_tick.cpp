@@ -2,6 +2,8 @@
 // items, speeds measured, the two status-bar summaries, rows redrawn, the
 // detail rows of the focused item, the periodic list save and the timed
 // shutdown. Runs on the front end's main thread under the manager's lock.
+#include <optional>
+
 #include "gui/extras/local_time_text.h"
 #include "gui/extras/text_util.h"
 #include "gui/shell/download_manager.h"
@@ -11,21 +13,22 @@ namespace torvane {
 
 namespace {
 
-// Bytes a running slot holds: finished divisions whole, the others as far
-// as written plus what waits in their share. 32-bit arithmetic, as the
-// counters are.
-std::uint32_t bytes_done(ItemData& record) {
+// Bytes a running slot holds: each division as far as written plus what
+// waits in its share, or, with `finished_whole`, a finished division by its
+// whole range (the speed counts it so). 32-bit arithmetic, as the counters
+// are. None when the arrays are gone.
+std::optional<std::uint32_t> bytes_done(ItemData& record, bool finished_whole) {
   std::int32_t* status = load_acquire(record.div_status);
   std::uint32_t* range_len = load_acquire(record.disk.range_len);
   std::uint32_t* range_done = load_acquire(record.disk.range_done);
   std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
   if (status == nullptr || range_len == nullptr || range_done == nullptr || buf_fill == nullptr) {
-    return 0;
+    return std::nullopt;
   }
   const int n = load_acquire(record.div_count);
   std::uint32_t sum = 0;
   for (int d = 0; d < (n > 0 ? n : 1); ++d) {
-    if (load_relaxed(status[d]) == TVN_DIV_DONE) {
+    if (finished_whole && load_relaxed(status[d]) == TVN_DIV_DONE) {
       sum += load_relaxed(range_len[d]);
     } else {
       sum += load_relaxed(range_done[d]) + static_cast<std::uint32_t>(load_relaxed(buf_fill[d]));
@@ -74,7 +77,7 @@ void DownloadManager::tick(std::uint32_t now_ms) {
     if (slot_state == TVN_STATE_PROBING) ++connections;
     if (slot_state != TVN_STATE_DOWNLOADING) continue;
     connections += load_acquire(record->div_count);
-    const std::uint32_t sum = bytes_done(*record);
+    const std::uint32_t sum = bytes_done(*record, true).value_or(0);
     if (sum > 0 && elapsed != 0) {
       // After a reconnect fewer bytes may be counted than before: speed 0.
       double speed = (static_cast<double>(sum) - item.last_bytes) / elapsed;
@@ -122,19 +125,15 @@ void DownloadManager::refresh_item_status(int k, ItemData* slot) {
       redraw = true;
     }
   }
-  if (slot != nullptr && slot_state == TVN_STATE_DOWNLOADING &&
-      load_acquire(slot->disk.range_done) != nullptr && load_acquire(slot->disk.buf_fill) != nullptr &&
-      (!(load_acquire(slot->options) & TVN_OPT_SPEED_MODE) ||
-       (load_acquire(slot->run_flags) & TVN_RUN_PROBE_DONE))) {
-    std::uint32_t done = 0;
-    std::uint32_t* range_done = load_acquire(slot->disk.range_done);
-    std::int32_t* buf_fill = load_acquire(slot->disk.buf_fill);
-    const int n = load_acquire(slot->div_count);
-    for (int d = 0; d < (n > 0 ? n : 1); ++d) {
-      done += load_relaxed(range_done[d]) + static_cast<std::uint32_t>(load_relaxed(buf_fill[d]));
+  if (slot != nullptr && slot_state == TVN_STATE_DOWNLOADING) {
+    // Without a size probe the size is known once the first answer came.
+    const bool sized = !(load_acquire(slot->options) & TVN_OPT_SPEED_MODE) ||
+                       (load_acquire(slot->run_flags) & TVN_RUN_PROBE_DONE);
+    const std::optional<std::uint32_t> done = sized ? bytes_done(*slot, false) : std::nullopt;
+    if (done) {
+      set_field(item->progress, progress_text(*done, load_acquire(slot->disk.file_size)));
+      redraw = true;
     }
-    set_field(item->progress, progress_text(done, load_acquire(slot->disk.file_size)));
-    redraw = true;
   }
   if (redraw) view_.redraw_rows(k, k);
   if (view_.focused_row() == k) write_detail_rows(*item, slot);
