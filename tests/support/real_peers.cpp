@@ -1,4 +1,4 @@
-// Test infrastructure: starts and stops child processes with POSIX calls.
+// Test infrastructure: sockets and child processes with POSIX calls.
 #include "tests/support/real_peers.h"
 
 #include <arpa/inet.h>
@@ -20,12 +20,8 @@ extern char** environ;
 namespace torvane::test {
 namespace {
 
-int loopback_socket(sockaddr_in& sa, int port) {
-  sa = sockaddr_in{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+sockaddr_in loopback(int port) {
+  return {AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 }  // namespace
@@ -35,30 +31,37 @@ bool peers_required() {
   return value != nullptr && std::string_view(value) == "1";
 }
 
-int free_loopback_port() {
-  sockaddr_in sa;
-  const int fd = loopback_socket(sa, 0);
+int listen_loopback(int& port, int flags) {
+  sockaddr_in sa = loopback(0);
   socklen_t len = sizeof sa;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0 &&
+      ::listen(fd, SOMAXCONN) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
     port = ntohs(sa.sin_port);
+    return fd;
+  }
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+int free_loopback_port() {
+  int port = 0;
+  const int fd = listen_loopback(port);
   if (fd >= 0) ::close(fd);
   return port;
 }
 
 bool wait_port_open(int port, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    sockaddr_in sa;
-    const int fd = loopback_socket(sa, port);
-    if (fd < 0) return false;
-    const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    ::close(fd);
-    if (open) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    const sockaddr_in sa = loopback(port);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool open =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+    if (fd >= 0) ::close(fd);
+    if (open || fd < 0 || std::chrono::steady_clock::now() >= deadline) return open;
+  }
 }
 
 void ChildProcess::start(const std::vector<std::string>& argv, const std::string& log_path) {
@@ -84,18 +87,9 @@ void ChildProcess::start(const std::vector<std::string>& argv, const std::string
   pid_ = pid > 0 ? pid : -1;
 }
 
-bool ChildProcess::running() {
-  int status = 0;
-  if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) != 0) pid_ = -1;  // reaped: gone
-  return pid_ > 0;
-}
-
 void ChildProcess::stop() {
-  if (pid_ <= 0) return;
-  int status = 0;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, &status, 0);
-  pid_ = -1;
+  send_signal(SIGKILL);
+  wait_exit(std::chrono::seconds(10));
 }
 
 void ChildProcess::send_signal(int sig) {
@@ -104,16 +98,13 @@ void ChildProcess::send_signal(int sig) {
 
 int ChildProcess::wait_exit(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (pid_ > 0) {
-    int status = 0;
+  for (int status = 0; pid_ > 0; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
     const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_ || done < 0) {
+    if (done != 0) {
       pid_ = -1;
-      if (done < 0) return -1;
-      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+      return done < 0 ? -1 : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
 }
@@ -135,7 +126,7 @@ RealPeer::RealPeer(const std::string& name, const std::string& dir) {
   // port is tried then.
   for (int attempt = 0; attempt < 3 && !ok_; ++attempt) {
     port_ = free_loopback_port();
-    const std::string listen = "127.0.0.1:" + std::to_string(port_);
+    const std::string port = std::to_string(port_);
     std::string text;
     std::vector<std::string> argv = {path, "-d", "-c", conf};
     if (name == "nginx") {
@@ -147,17 +138,18 @@ RealPeer::RealPeer(const std::string& name, const std::string& dir) {
       text += "  default_type application/octet-stream;\n";
       for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         text += std::string("  ") + kind + "_temp_path " + dir + "/" + kind + "_temp;\n";
-      text += "  server {\n    listen " + listen + ";\n    root " + dir + ";\n    location / { }\n";
-      text += "  }\n}\n";
+      text += "  server { listen 127.0.0.1:" + port + "; root " + dir + "; location / { } }\n}\n";
       argv = {path, "-p", dir, "-c", conf, "-e", log};
     } else {
-      text = "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 60\nMaxClients 256\n";
-      text += "Allow 127.0.0.1\nLogLevel Info\nLogFile \"" + log + "\"\nPidFile \"" + dir +
-              "/tinyproxy.pid\"\nDisableViaHeader Yes\n";
+      text = "Port " + port + "\nListen 127.0.0.1\nTimeout 60\nMaxClients 256\nAllow 127.0.0.1\n";
+      text += "LogLevel Info\nLogFile \"" + log + "\"\nPidFile \"" + dir + "/tinyproxy.pid\"\n";
+      text += "DisableViaHeader Yes\n";
     }
     write_file(conf, text);  // a missing configuration shows in the log
     process_.start(argv, log);
-    ok_ = wait_port_open(port_, std::chrono::seconds(5)) && process_.running();
+    // Up, and not ended (an ended child is reaped here).
+    ok_ = wait_port_open(port_, std::chrono::seconds(5)) &&
+          process_.wait_exit(std::chrono::milliseconds(0)) == -1;
   }
   if (!ok_) error_ = read_file(log).value_or("no log at " + log);
 }

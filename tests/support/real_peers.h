@@ -23,6 +23,10 @@ namespace torvane::test {
 
 bool peers_required();
 
+// A socket listening on 127.0.0.1 at a free port, which goes to `port`
+// (left as it is on failure); -1 on failure. `flags` are added to the
+// socket type (SOCK_NONBLOCK).
+int listen_loopback(int& port, int flags = 0);
 // A loopback port that nothing listened on a moment ago.
 int free_loopback_port();
 // True once something accepts connections on 127.0.0.1:port.
@@ -40,7 +44,6 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   void start(const std::vector<std::string>& argv, const std::string& log_path);
-  bool running();
   // SIGKILL (the peers keep nothing worth a clean exit); reaps the child.
   void stop();
   void send_signal(int sig);

@@ -2,8 +2,6 @@
 // engine's own code goes through platform/ instead.
 #include "tests/support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,15 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
 
 #include "tests/support/http_replies.h"
+#include "tests/support/real_peers.h"
 
 namespace torvane::test {
 namespace {
-
-// The longest the server thread sleeps before it looks at a stop, a gate
-// or a release again.
-constexpr int kPollMs = 5;
 
 // End of the request header: the earliest CRLF CRLF or LF LF, as a count of
 // bytes including the terminator; npos while incomplete.
@@ -32,17 +28,15 @@ std::size_t header_end(const std::string& in) {
 
 std::int64_t HttpRequest::range_start() const {
   const std::size_t at = raw.find("\nRange: bytes=");
-  if (at == std::string::npos) return -1;
-  return std::strtoll(raw.c_str() + at + 14, nullptr, 10);
+  return at == std::string::npos ? -1 : std::strtoll(raw.c_str() + at + 14, nullptr, 10);
 }
 
 struct ScriptedServer::Connection {
   int fd = -1;
-  std::string in;
-  bool answered = false;
-  HttpReply reply;
+  std::string in{};
+  HttpReply reply{};
   std::size_t sent = 0, limit = 0;
-  bool closed = false;
+  bool answered = false, closed = false;
 
   // Where sending pauses for now: the end, or a gate that is still closed.
   std::size_t due() const {
@@ -53,25 +47,32 @@ struct ScriptedServer::Connection {
   void finish() {
     if (closed) return;
     char scratch[4096];
-    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
-    }
+    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) continue;
     ::close(fd);
     closed = true;
+  }
+  // Sends what is due, up to the gate, and closes after the last byte unless
+  // the reply holds the connection.
+  void write() {
+    const std::size_t head = reply.head.size();
+    for (std::size_t until; !closed && sent < (until = due());) {
+      const std::string_view part =
+          sent < head ? std::string_view(reply.head).substr(sent)
+                      : std::string_view(*reply.body).substr(reply.body_offset + sent - head);
+      const ssize_t n =
+          ::send(fd, part.data(), std::min(part.size(), until - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+      if (n < 0) finish();  // the client is gone
+      if (n > 0) sent += static_cast<std::size_t>(n);
+    }
+    if (!closed && sent >= limit && !reply.hold) finish();
   }
 };
 
 ScriptedServer::ScriptedServer(HttpHandler handler) : handler_(std::move(handler)) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(listen_fd_, SOMAXCONN) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return;  // port_ stays 0: every connection to url() is refused
-  port_ = ntohs(sa.sin_port);
-  thread_ = std::thread([this] { run(); });
+  listen_fd_ = listen_loopback(port_, SOCK_NONBLOCK);
+  // On failure port_ stays 0: every connection to url() is refused.
+  if (listen_fd_ >= 0) thread_ = std::thread([this] { run(); });
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -112,40 +113,15 @@ bool ScriptedServer::read_from(Connection& c) {
     const std::size_t end = header_end(c.in);
     if (end == std::string::npos) continue;
     HttpRequest request{c.in.substr(0, end), {}, {}};
-    const std::size_t sp1 = request.raw.find(' '),
-                      sp2 = request.raw.find_first_of(" \r\n", sp1 + 1);
-    request.method = request.raw.substr(0, sp1);
-    if (sp1 != std::string::npos) request.target = request.raw.substr(sp1 + 1, sp2 - sp1 - 1);
-    HttpHandler handler;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back(request);
-      handler = handler_;
-    }
+    std::istringstream(request.raw) >> request.method >> request.target;
+    std::unique_lock<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+    const HttpHandler handler = handler_;
+    lock.unlock();
     arrived_.notify_all();
     c.reply = handler ? handler(request) : HttpReply::raw("HTTP/1.0 404 Not Found\r\n\r\n");
     c.answered = true;
     c.limit = std::min(c.reply.send_limit, c.reply.head.size() + c.reply.body_size);
-  }
-}
-
-// Sends what is due, up to the gate, and closes after the last byte unless
-// the reply holds the connection.
-void ScriptedServer::write_to(Connection& c) {
-  while (!c.closed) {
-    if (c.sent >= c.limit) {
-      if (!c.reply.hold) c.finish();
-      return;
-    }
-    const std::size_t head = c.reply.head.size(), due = c.due();
-    if (c.sent >= due) return;
-    const char* from = c.sent < head ? c.reply.head.data() + c.sent
-                                     : c.reply.body->data() + c.reply.body_offset + (c.sent - head);
-    const std::size_t n = (c.sent < head ? std::min(head, due) : due) - c.sent;
-    const ssize_t r = ::send(c.fd, from, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-    if (r < 0) c.finish();  // the client is gone
-    if (r > 0) c.sent += static_cast<std::size_t>(r);
   }
 }
 
@@ -159,20 +135,18 @@ void ScriptedServer::run() {
       const bool sending = c->answered && c->sent < c->due();
       fds.push_back(pollfd{c->fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
     }
-    if (::poll(fds.data(), fds.size(), kPollMs) < 0 && errno != EINTR) break;
+    // At most 5 ms before a stop, a gate or a release is looked at again.
+    if (::poll(fds.data(), fds.size(), 5) < 0 && errno != EINTR) break;
     const bool release = release_held_.exchange(false);
     for (std::size_t i = 1; i < fds.size(); ++i) {
       Connection& c = *connections_[i - 1];
       if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) && !read_from(c)) c.finish();
-      if (c.answered) write_to(c);
+      if (c.answered) c.write();
       if (release && c.answered && c.sent >= c.limit) c.finish();
     }
     std::erase_if(connections_, [](const auto& c) { return c->closed; });
-    for (int fd;
-         (fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
-      connections_.push_back(std::make_unique<Connection>());
-      connections_.back()->fd = fd;
-    }
+    for (int fd; (fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
+      connections_.emplace_back(new Connection{.fd = fd});
   }
 }
 
@@ -199,18 +173,16 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
   if (start >= 0 && static_cast<std::size_t>(start) >= size)
     return status_reply(416, "Range Not Satisfiable", {},
                         {"Content-Range: bytes */" + std::to_string(size)});
-  HttpReply reply;
   const std::size_t from = start < 0 ? 0 : static_cast<std::size_t>(start);
-  reply.head = start < 0 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.0 206 Partial Content\r\n";
-  if (start >= 0)
-    reply.head += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(size - 1) +
-                  "/" + std::to_string(size) + "\r\n";
-  if (!options.omit_length) reply.head += "Content-Length: " + std::to_string(size - from) + "\r\n";
-  reply.head += "Connection: close\r\n\r\n";
-  reply.body = std::move(content);
-  reply.body_offset = from;
-  reply.body_size = request.method == "HEAD" ? 0 : size - from;
-  return reply;
+  std::string head = start < 0 ? "HTTP/1.0 200 OK\r\n"
+                               : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " +
+                                     std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
+                                     std::to_string(size) + "\r\n";
+  if (!options.omit_length) head += "Content-Length: " + std::to_string(size - from) + "\r\n";
+  return {.head = head + "Connection: close\r\n\r\n",
+          .body = std::move(content),
+          .body_offset = from,
+          .body_size = request.method == "HEAD" ? 0 : size - from};
 }
 
 HttpHandler serve_resource(std::shared_ptr<const std::string> content, ResourceOptions options) {

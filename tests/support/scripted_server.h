@@ -97,7 +97,6 @@ class ScriptedServer {
   struct Connection;
   void run();
   bool read_from(Connection& c);
-  void write_to(Connection& c);
 
   int listen_fd_ = -1;
   int port_ = 0;
