@@ -1,7 +1,9 @@
-// A power backend for tests: records every request in order and answers
-// with results the test sets. It never reaches a system service.
+// A power backend for tests: records every request in order ("log off",
+// "power off", "reboot", "shut down", "suspend", "hibernate", "hang up"; a
+// forced one ends in "!") and answers with results the test sets.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "gui/extras/power.h"
@@ -10,32 +12,22 @@ namespace torvane {
 
 class RecordingPower final : public PowerBackend {
  public:
-  enum class Kind { kExitSession, kSetPowerState, kHangUp };
-
-  struct Call {
-    Kind kind;
-    Action action = Action::kLogOff;  // exit_session only
-    bool suspend = false;             // set_power_state only
-    bool force = false;
-    bool operator==(const Call&) const = default;
-  };
-
-  int exit_session_result = 0;
-  int set_power_state_result = 0;
-  int hang_up_result = 1;
-  std::vector<Call> calls;
+  int exit_result = 0, state_result = 0, hang_up_result = 1;
+  std::vector<std::string> calls;
 
   int exit_session(Action action, bool force) override {
-    calls.push_back({Kind::kExitSession, action, false, force});
-    return exit_session_result;
+    static const char* const kNames[] = {"log off", "power off", "reboot", "shut down"};
+    return record(kNames[static_cast<int>(action)], force, exit_result);
   }
   int set_power_state(bool suspend, bool force) override {
-    calls.push_back({Kind::kSetPowerState, Action::kLogOff, suspend, force});
-    return set_power_state_result;
+    return record(suspend ? "suspend" : "hibernate", force, state_result);
   }
-  int hang_up_dialup() override {
-    calls.push_back({Kind::kHangUp});
-    return hang_up_result;
+  int hang_up_dialup() override { return record("hang up", false, hang_up_result); }
+
+ private:
+  int record(std::string call, bool force, int result) {
+    calls.push_back(call + (force ? "!" : ""));
+    return result;
   }
 };
 
