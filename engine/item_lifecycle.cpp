@@ -8,6 +8,7 @@
 #include "engine/heap.h"
 #include "engine/ranges.h"
 #include "engine/url_split.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
 
@@ -146,13 +147,23 @@ void release_and_zero(EngineState& engine, ItemData& item) {
   zero_record(item);
 }
 
+// A file of the same name is opened without being emptied, so that a
+// resume keeps its bytes; a finished download that is shorter than what was
+// there must not keep the old file's tail behind its own last byte.
+void cut_to_download(ItemData& item) {
+  if (item.disk.file_size != 0) {
+    platform::file_truncate(item.disk.file, item.disk.file_size);
+  } else if (item.div_count <= 1 && item.disk.range_done != nullptr) {
+    // No size reported: the one open-ended division wrote from byte 0.
+    platform::file_truncate(item.disk.file, item.disk.range_done[0]);
+  }
+}
+
 }  // namespace
 
 void finish_item(EngineState& engine, int slot, ItemData& item) {
   EngineContext* ctx = engine.ctx;
   const int remembered = item.state;
-  if (item.disk.file != 0) DiskIO_CloseHandle(&item.disk);
-  notify(ctx, TVN_NOTICE_CLOSING, slot, 0, nullptr);
   int final_notice = 0;
   if (item.div_stop != nullptr && load_acquire(item.div_stop[item.div_count]) == 1) {
     final_notice = TVN_NOTICE_STOPPED;
@@ -161,6 +172,11 @@ void finish_item(EngineState& engine, int slot, ItemData& item) {
   } else if (remembered != TVN_STATE_EMPTY) {
     final_notice = TVN_NOTICE_FAILED;
   }
+  if (item.disk.file != 0) {
+    if (final_notice == TVN_NOTICE_FINISHED) cut_to_download(item);
+    DiskIO_CloseHandle(&item.disk);
+  }
+  notify(ctx, TVN_NOTICE_CLOSING, slot, 0, nullptr);
   if (final_notice != 0) notify(ctx, final_notice, slot, 0, nullptr);
   release_and_zero(engine, item);
   notify(ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);

@@ -47,6 +47,13 @@ int file_close(FileHandle handle) {
   return ::close(static_cast<int>(handle)) == 0 ? 0 : -1;
 }
 
+int file_truncate(FileHandle handle, std::uint64_t size) {
+  struct stat st {};
+  if (handle <= 0 || fstat(static_cast<int>(handle), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) return 0;
+  return ::ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) == 0 ? 0 : -1;
+}
+
 bool file_is_empty_regular(FileHandle handle) {
   struct stat st {};
   return handle > 0 && fstat(static_cast<int>(handle), &st) == 0 && S_ISREG(st.st_mode) &&

@@ -27,6 +27,9 @@ bool file_is_empty_regular(FileHandle handle);
 // Size of the open file in bytes, or -1.
 std::int64_t file_size(FileHandle handle);
 
+// Cuts a regular file to `size` bytes (anything else is left alone). 0 or -1.
+int file_truncate(FileHandle handle, std::uint64_t size);
+
 // Writes all `size` bytes at absolute `offset` (the file grows as needed).
 // Result: 0 written, kDiskFull when the device has no room, -1 any other
 // failure. `written` receives the bytes that did reach the file.
