@@ -1,19 +1,17 @@
-// The disk layer: file names from save path and URL, folders made on the
-// way, opening without truncation, the empty-file delete at close, division
-// arithmetic, and division writes at absolute positions that never pass the
-// range. A wrong sum here writes bytes at the wrong place in a file.
+// The disk layer and saved records: file names from save path and URL,
+// opening without truncation, the empty-file delete at close, division
+// writes at their place, and copies of item records that own everything.
 #include "engine/disk_io.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "engine/ranges.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::engine {
@@ -21,143 +19,137 @@ namespace {
 
 TEST(DiskFileName, FolderOrFullPathWithTheUrlsLastPart) {
   const std::string too_long(TVN_PATH_CAPACITY, 'n');
-  struct Case {
-    const char* save_path;
-    std::string url;
-    const char* expected;  // nullptr: refused
-  } cases[] = {
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      // nullptr: refused
       {"/d/", "http://h/a/", "/d/index.html"},
-      {"/d/", "http://h/a/f.bin?x=1&y=2", "/d/f.bin"},
       {"/d/", "http://h/a/f.bin?x=1?y", "/d/f.bin?x=1"},    // cut at the last question mark
       {"/d/", "http://h/?q=1", "/d/"},                      // only a query: the folder itself
       {"/d/f.out", "http://h/whatever.bin?x", "/d/f.out"},  // a full path is used as it is
       {"/what?/", "http://h/f.bin", "/what?/f.bin"},        // a '?' in the folder stays
       {"/d/", "http://h/" + too_long, nullptr},             // our choice: refused, never cut
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
+  for (const auto& [save_path, url, expected] : cases) {
     char out[TVN_PATH_CAPACITY] = "x";
-    EXPECT_EQ(DiskIO_MakeFileName(c.save_path, c.url.c_str(), out), c.expected ? 0 : -1);
-    EXPECT_STREQ(out, c.expected ? c.expected : "");
+    EXPECT_EQ(DiskIO_MakeFileName(save_path, url.c_str(), out), expected ? 0 : -1) << url;
+    EXPECT_STREQ(out, expected ? expected : "") << url;
   }
 }
 
-TEST(DiskFiles, CheckOpenAndClose) {
+TEST(DiskFiles, CloseDeletesOnlyAnEmptyRegularFile) {
   test::TempDir dir;
   DiskIO disk{};
-  EXPECT_EQ(DiskIO_CheckFile((dir / "missing").c_str()), 0);
-  EXPECT_EQ(DiskIO_CheckFile(dir.path().c_str()), 2);
-  const std::string deep = dir / "a/b/file.bin";
-  ASSERT_EQ(DiskIO_OpenFile(&disk, deep.c_str()), 0);
-  EXPECT_STREQ(disk.file_name, deep.c_str());
-  ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
-  EXPECT_FALSE(test::path_exists(deep)) << "nothing was written: the empty file is deleted";
-  EXPECT_EQ(DiskIO_CloseHandle(&disk), -1) << "nothing open any more";
-
-  ASSERT_TRUE(test::write_file(dir / "kept", "hello"));
-  ASSERT_EQ(DiskIO_OpenFile(&disk, (dir / "kept").c_str()), 0);
-  ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
-  EXPECT_EQ(test::read_file(dir / "kept"), "hello") << "opened without truncation, not deleted";
-  EXPECT_EQ(DiskIO_CheckFile((dir / "kept").c_str()), 1);
-  ASSERT_EQ(DiskIO_OpenFile(&disk, "/dev/null"), 0);
-  ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
-  EXPECT_EQ(DiskIO_CheckFile("/dev/null"), 1) << "closing a device never deletes it";
-
+  const std::string deep = dir / "a/b/file.bin", kept = dir / "kept";
+  ASSERT_TRUE(test::write_file(kept, "hello"));
+  for (const std::string& path : {deep, kept, std::string("/dev/null")}) {
+    ASSERT_EQ(DiskIO_OpenFile(&disk, path.c_str()), 0) << path;  // folders made on the way
+    ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
+    EXPECT_EQ(DiskIO_CheckFile(path.c_str()), path == deep ? 0 : 1) << path;
+  }
+  EXPECT_EQ(test::read_file(kept), "hello") << "opened without truncation";
   EXPECT_EQ(DiskIO_OpenFile(&disk, dir.path().c_str()), -1) << "a folder is not a file";
-  EXPECT_EQ(DiskIO_OpenFile(&disk, (dir / "kept/x/f.bin").c_str()), -1)
-      << "a file where a folder should be";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
-      << "nothing created";
-  EXPECT_EQ(disk.file, 0);
 }
 
-TEST(Ranges, FileRangesBufferRaiseAndShares) {
-  std::uint32_t len[3], top[2];
-  compute_ranges(1000, 3, len);
-  EXPECT_EQ(std::vector<std::uint32_t>(len, len + 3), (std::vector<std::uint32_t>{334, 333, 333}));
-  EXPECT_EQ(division_start(len, 2), 667u);
-  compute_ranges(0xFFFFFFFFu, 2, top);
-  EXPECT_EQ(top[0], 0x80000000u) << "no overflow at the top of the range";
-  const std::uint32_t big[] = {0xFFFFFFFFu, 0xFFFFFFFFu, 1};
-  EXPECT_EQ(division_start(big, 2), 0x1FFFFFFFEull) << "positions past 4 GiB";
-  EXPECT_EQ(raised_buffer_size(10000, 4), 32768);
-  std::vector<char> block(24577);
-  char* ptr[3] = {};
-  cut_shares(block.data(), 24577, 3, ptr);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(share_capacity(ptr, 3, 24577, i), i == 0 ? 8193u : 8192u);
-  EXPECT_EQ(ptr[2] + 8192, block.data() + block.size()) << "the shares cover the block";
-}
-
-// One item's disk state over a real file, with the texts of notice 401.
-class DivisionWriter : public testing::Test {
- protected:
-  void SetUp() override { ctx_.callback = &DivisionWriter::record; }
-  void TearDown() override {
-    DiskIO_CloseHandle(&item_.disk);
-    release_disk_arrays(item_.disk);
-    messages_.clear();
-  }
-  void prepare(std::vector<std::uint32_t> len, std::vector<std::uint32_t> done) {
-    item_.div_count = static_cast<int>(len.size());
-    item_.disk.count_ref = &item_.div_count;
-    ASSERT_EQ(allocate_disk_arrays(item_.disk, item_.div_count), 0);
-    ASSERT_EQ(cut_buffer(item_, static_cast<std::uint32_t>(item_.div_count) * 8192), 0);
-    std::copy(len.begin(), len.end(), item_.disk.range_len);
-    std::copy(done.begin(), done.end(), item_.disk.range_done);
-    ASSERT_EQ(DiskIO_OpenFile(&item_.disk, path_.c_str()), 0);
-  }
-  int write(int i, const std::string& bytes = "") {
-    std::memcpy(item_.disk.buf_ptr[i] + item_.disk.buf_fill[i], bytes.data(), bytes.size());
-    item_.disk.buf_fill[i] += static_cast<std::int32_t>(bytes.size());
-    return write_division(&ctx_, 0, item_, i);
-  }
-  static int record(EngineContext*, int code, int, int, void* data) {
-    if (code == TVN_NOTICE_MESSAGE) messages_.push_back(static_cast<const char*>(data));
+// Each division writes at its own place and never past its range (an
+// open-ended one past the file's end); a full disk keeps the bytes for a
+// later pass and is reported once, not on every pass.
+TEST(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
+  test::TempDir dir;
+  const std::string path = dir / "out.bin";
+  static std::vector<std::string> messages;  // the texts of notice 401
+  EngineContext ctx{};
+  ctx.callback = [](EngineContext*, int code, int, int, void* data) {
+    if (code == TVN_NOTICE_MESSAGE) messages.push_back(static_cast<const char*>(data));
     return 0;
-  }
-
-  static inline std::vector<std::string> messages_;
-  test::TempDir dir_;
-  std::string path_ = dir_ / "out.bin";
-  EngineContext ctx_{};
-  ItemData item_{};
-};
-
-// Each division writes at its own place and never past its range; an
-// open-ended range writes everything, past the file's end.
-TEST_F(DivisionWriter, WritesAtTheDivisionsPlaceAndNeverPastItsRange) {
-  prepare({10, 10, 10, 0}, {0, 4, 10, 25});
+  };
+  ItemData item{};
+  item.div_count = 4;
+  item.disk.count_ref = &item.div_count;
+  ASSERT_EQ(allocate_disk_arrays(item.disk, 4), 0);
+  ASSERT_EQ(cut_buffer(item, 4 * 8192), 0);
+  std::copy_n(std::vector<std::uint32_t>{10, 10, 10, 0}.begin(), 4, item.disk.range_len);
+  std::copy_n(std::vector<std::uint32_t>{0, 4, 10, 25}.begin(), 4, item.disk.range_done);
+  ASSERT_EQ(DiskIO_OpenFile(&item.disk, path.c_str()), 0);
+  const auto write = [&](int i, const std::string& bytes) {
+    std::memcpy(item.disk.buf_ptr[i] + item.disk.buf_fill[i], bytes.data(), bytes.size());
+    item.disk.buf_fill[i] += static_cast<std::int32_t>(bytes.size());
+    return write_division(&ctx, 0, item, i);
+  };
   EXPECT_EQ(write(0, "0123"), 0);
-  // Six bytes are left of division 1's range: the other four belong to the
-  // next division and are dropped, not written over it.
-  EXPECT_EQ(write(1, "ABCDEFGHIJ"), 0);
-  EXPECT_EQ(item_.disk.range_done[1], 10u);
-  EXPECT_EQ(write(2, "zz"), 0);  // a complete range takes nothing more
-  EXPECT_EQ(item_.disk.buf_fill[2], 0);
-  EXPECT_EQ(write(3, "XY"), 0);
-  ASSERT_EQ(DiskIO_CloseHandle(&item_.disk), 0);
+  EXPECT_EQ(write(1, "ABCDEFGHIJ"), 0);  // six bytes left in its range: the rest is dropped
+  EXPECT_EQ(write(2, "zz"), 0);          // a complete range takes nothing more
+  ASSERT_TRUE(test::redirect_descriptor(item.disk.file, "/dev/full"));
+  EXPECT_EQ(write(3, "X"), -1);
+  EXPECT_EQ(write(3, "Y"), -1);
+  EXPECT_EQ(messages.size(), 1u);
+  ASSERT_TRUE(test::redirect_descriptor(item.disk.file, path));
+  EXPECT_EQ(write(3, ""), 0);
+  ASSERT_EQ(DiskIO_CloseHandle(&item.disk), 0);
+  release_disk_arrays(item.disk);
   const std::string zeros(35, '\0');
-  EXPECT_EQ(test::read_file(path_), "0123" + zeros.substr(0, 10) + "ABCDEF" + zeros + "XY");
+  EXPECT_EQ(test::read_file(path), "0123" + zeros.substr(0, 10) + "ABCDEF" + zeros + "XY");
 }
 
-// A full disk keeps the data waiting for a later pass and tells the user
-// once, not on every pass, until a write to the file succeeds again.
-TEST_F(DivisionWriter, FailedWritesKeepTheDataAndAreReportedOncePerRun) {
-  prepare({100, 100}, {0, 0});
-  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, "/dev/full"));
-  EXPECT_EQ(write(1, "pay"), -1);
-  EXPECT_EQ(write(1, "load"), -1);
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_FALSE(messages_[0].empty());
-  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, path_));
-  EXPECT_EQ(write(1), 0);
-  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, "/dev/full"));
-  EXPECT_EQ(write(0, "again"), -1);
-  EXPECT_EQ(messages_.size(), 2u) << "a new run of failures is reported again";
-  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, path_));
-  EXPECT_EQ(write(0), 0);
-  ASSERT_EQ(DiskIO_CloseHandle(&item_.disk), 0);
-  EXPECT_EQ(test::read_file(path_), "again" + std::string(95, '\0') + "payload");
+// Every text and array a saved copy keeps, spelled out.
+std::string contents(const ItemData& it) {
+  std::string s;
+  for (const char* t : {it.referer, it.user_agent, it.reserved_text, it.url, it.save_path, it.proxy,
+                        it.disk.file_name})
+    s += std::string(t) + "|";
+  for (const std::int32_t* a :
+       {it.div_status, it.div_retries, it.div_stop, it.conn.sockets, it.disk.buf_fill})
+    for (int i = 0; i < it.div_count; ++i) s += std::to_string(a[i]) + ",";
+  for (int i = 0; i < it.div_count; ++i)
+    s += std::to_string(it.disk.range_len[i] + 10000 * it.disk.range_done[i]);
+  return s + "|" + std::to_string(it.div_stop[it.div_count]);
+}
+
+// A record as a stopped 3-division download leaves it, every pointer set,
+// all freed once copied (ASan watches).
+TEST(CopyItemData, TheCopyOwnsEverythingAndOutlivesItsSource) {
+  ItemData* copy = nullptr;
+  std::string expected;
+  {
+    std::vector<std::string> texts = {"http://127.0.0.1/ref",   "Agent/1",    "reserved",
+                                      "http://127.0.0.1/f.bin", "/tmp/save/", "127.0.0.1:3128",
+                                      "/tmp/save/f.bin",        "127.0.0.1",  "/f.bin"};
+    std::vector<std::int32_t> ints = {2, 3, 150, 5, 1, 4, 0, 1, 1, 1, -1, 7, -1, 0, 0, 5};
+    std::vector<std::uint32_t> lens = {1000, 1000, 999, 1000, 10, 700};
+    std::vector<char*> ptrs(3);
+    std::vector<char> block(24576);
+    ItemData src{};
+    src.div_count = 3;
+    src.disk = {42,          nullptr,   3000,         &lens[0], &lens[3],
+                ptrs.data(), &ints[13], block.data(), nullptr};
+    char** fields[] = {&src.referer,     &src.user_agent, &src.reserved_text,  &src.url,
+                       &src.save_path,   &src.proxy,      &src.disk.file_name, &src.conn.host,
+                       &src.request_path};
+    for (std::size_t i = 0; i < texts.size(); ++i) *fields[i] = texts[i].data();
+    src.div_status = &ints[0];
+    src.div_retries = &ints[3];
+    src.div_stop = &ints[6];
+    src.conn.sockets = &ints[10];
+    expected = contents(src);
+    copy = copy_itemdata(nullptr, &src);
+    ASSERT_NE(copy, nullptr);
+  }
+  EXPECT_EQ(contents(*copy), expected);
+  // The engine's connection state and buffer do not travel with a saved copy.
+  EXPECT_TRUE(!copy->conn.host && !copy->request_path && !copy->disk.buf_block);
+  EXPECT_EQ(std::vector<char*>(copy->disk.buf_ptr, copy->disk.buf_ptr + 3), std::vector<char*>(3));
+  EXPECT_EQ(copy->disk.count_ref, &copy->div_count);
+  // A redirect may rewrite the url in place with a URL of up to 2047 bytes.
+  EXPECT_GE(malloc_usable_size(copy->url), static_cast<std::size_t>(TVN_URL_CAPACITY));
+
+  // Copying into a record releases what it held first; a record without
+  // arrays copies too.
+  ItemData plain{};
+  plain.url = expected.data();
+  ASSERT_EQ(copy_itemdata(copy, &plain), copy);
+  EXPECT_EQ(copy->div_status, nullptr);
+  EXPECT_STREQ(copy->url, expected.c_str());
+  free_itemdata(copy);
+  FreeMem(&copy);
+  EXPECT_EQ(copy, nullptr);
 }
 
 }  // namespace

@@ -1,17 +1,18 @@
-// Request texts and response-header reading, compared byte for byte: a
-// server sees exactly these bytes, and a header read one byte too short or
-// too long shifts every body byte written after it.
+// Request texts and reply reading, compared byte for byte: a server sees
+// exactly these bytes, and a header read one byte too short or too long
+// shifts every body byte written after it. FTP replies at the end.
 #include "engine/http_message.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
+#include <cstring>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <utility>
 #include <vector>
+
+#include "engine/ftp_layer.h"
 
 namespace torvane::engine {
 namespace {
@@ -25,10 +26,6 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
     const char *user_agent, *referer, *extra_header;
     std::string path, host, head, get;
   } cases[] = {
-      {"defaults", {0}, {0}, 0, 0, nullptr, nullptr, nullptr, "/f?x=1", "127.0.0.1",
-       "HEAD /f?x=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n",
-       "GET /f?x=1 HTTP/1.0\r\nRange: bytes=0-\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
-       "User-Agent: TVN\r\nConnection: close\r\n\r\n"},
       // The start sums the ranges before b and b's own progress, never the
       // progress of the divisions before it, and goes past 4 GiB whole.
       // auto_referer 1 names the item URL.
@@ -90,16 +87,6 @@ TEST(HeaderEnd, EveryPrefixGivesZeroUntilTheEarliestTerminatorIsComplete) {
   }
 }
 
-TEST(HeaderReading, StatusCode) {
-  const std::pair<std::string, int> cases[] = {{"HTTP/1.0 206 Partial Content\r\n\r\n", 206},
-                                               {"HTTP/1.0 1234 Long\r\n\r\n", 123},
-                                               {"HTTP/1.0\r\n\r\n", kNoSpace},
-                                               {"HTTP/1.0 2x6 Bad\r\n\r\n", kNotANumber},
-
-                                               {"HTTP/1.0 20", kNotANumber}};
-  for (const auto& [header, code] : cases) EXPECT_EQ(read_status_code(header), code) << header;
-}
-
 TEST(HeaderReading, LocationValue) {
   // A longer name ending in the wanted one is another header.
   const std::pair<std::string, const char*> cases[] = {
@@ -115,38 +102,32 @@ TEST(HeaderReading, LocationValue) {
 }
 
 TEST(HeaderReading, ContentLengthPast32BitsOrNotANumberIsInvalid) {
-  // nullptr: no Content-Length line.
-  const std::tuple<const char*, LengthResult, std::uint32_t> cases[] = {
-      {nullptr, LengthResult::kMissing, 0},
-      {"4294967295", LengthResult::kOk, 4294967295u},
-      {"4294967296", LengthResult::kInvalid, 0},
-      {"18446744073709551617", LengthResult::kInvalid, 0},  // wraps a 64-bit sum to 1
-      {"12a", LengthResult::kInvalid, 0},
-      {"", LengthResult::kInvalid, 0}};
-  for (const auto& [length, result, expected] : cases) {
-    const std::string header = std::string("HTTP/1.0 200 OK\r\n") +
-                               (length ? std::string("content-length: ") + length + "\r\n" : "");
+  // -1: invalid; -2: missing (no line at all for nullptr).
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {nullptr, -2},      {"4294967295", 4294967295},
+      {"4294967296", -1}, {"18446744073709551617", -1},  // wraps a 64-bit sum to 1
+      {"12a", -1},        {"", -1}};
+  for (const auto& [length, expected] : cases) {
+    const std::string line = length ? std::string("content-length: ") + length + "\r\n" : "";
     std::uint32_t value = 77;
-    const LengthResult got = read_content_length(header + "\r\n", value);
-    EXPECT_EQ(got, result) << header;
-    EXPECT_EQ(got == LengthResult::kOk ? value : 0u, expected) << header;
+    const LengthResult got = read_content_length("HTTP/1.0 200 OK\r\n" + line + "\r\n", value);
+    const std::int64_t read =
+        got == LengthResult::kOk ? std::int64_t{value} : -1 - (got == LengthResult::kMissing);
+    EXPECT_EQ(read, expected) << line;
   }
 }
 
-TEST(HeaderReading, ContentRangeStart) {
-  // nullptr: no Content-Range line.
-  const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
-      {"bytes 9000-9999/10000", 9000},
-      {"bytes 4294967296-4294967299/*", 4294967296ull},
-      {"bytes */10000", std::nullopt},
-      {nullptr, std::nullopt}};
-  for (const auto& [range, expected] : cases) {
-    const std::string header = std::string("HTTP/1.1 206 Partial Content\r\n") +
-                               (range ? std::string("Content-Range: ") + range + "\r\n" : "");
-    std::uint64_t start = 12345;
-    const bool ok = read_content_range_start(header + "\r\n", start);
-    EXPECT_EQ(ok ? std::optional(start) : std::nullopt, expected) << header;
-  }
+TEST(FtpReply, CompleteOnlyAtAFinalLine) {
+  const std::pair<const char*, bool> cases[] = {
+      {"220 ready\r\n", true},
+      {"220-Welcome\r\n220-more\r\n", false},
+      {"220-Welcome\r\n220-more\r\n220 ready\r\n", true},
+      {"220-Welcome\n\n220 bare LF, blank line", true},
+  };
+  for (const auto& [text, complete] : cases)
+    EXPECT_EQ(ftp_reply_complete(text, std::strlen(text)), complete) << text;
+  // Only the filled part counts, not the stale bytes after it.
+  EXPECT_FALSE(ftp_reply_complete("220-partial\r\n220 stale", 16));
 }
 
 }  // namespace

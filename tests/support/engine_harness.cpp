@@ -5,10 +5,11 @@
 #include <thread>
 
 namespace torvane::test {
-EngineHarness::EngineHarness(int max_items, int wait_ms, bool with_callback) {
+
+EngineHarness::EngineHarness(int max_items) {
   ctx_.max_items = max_items;
-  ctx_.wait_ms = wait_ms;
-  ctx_.callback = with_callback ? &EngineHarness::on_notice : nullptr;
+  ctx_.wait_ms = 20;
+  ctx_.callback = &EngineHarness::on_notice;
   init_result_ = torvane_init(&ctx_, 0);
 }
 
@@ -27,22 +28,18 @@ char* EngineHarness::keep(const std::string& text, std::size_t capacity) {
 int EngineHarness::fill(const ItemSetup& wanted) {
   const int slot = dl_set(&ctx_);
   if (slot < 0) return -1;
-  const auto text = [&](const std::optional<std::string>& t) { return t ? keep(*t) : nullptr; };
   // A slot in state 1 is the client's to fill; no engine thread reads it.
   ItemData& it = item(slot);
   it.run_flags = 0;
   it.data_type = TVN_DATA_HTTP;
-  it.referer = nullptr;
-  it.user_agent = text(wanted.user_agent);
+  it.referer = it.user_agent = it.reserved_text = it.extra_header = nullptr;
   it.auto_referer = 0;
-  it.reserved_text = nullptr;
-  it.url = keep(wanted.url, TVN_URL_CAPACITY);
+  it.url = keep(wanted.url, TVN_URL_CAPACITY);  // a redirect rewrites it in place
   it.save_path = keep(wanted.save_path, TVN_PATH_CAPACITY);
-  it.extra_header = text(wanted.extra_header);
   it.options = wanted.options;
-  it.retry = wanted.retry;
+  it.retry = 3;
   it.div_count = wanted.div_count;
-  it.proxy = text(wanted.proxy);
+  it.proxy = wanted.proxy ? keep(*wanted.proxy, 0) : nullptr;
   it.buffer_size = wanted.buffer_size;
   return slot;
 }
@@ -54,15 +51,10 @@ int EngineHarness::start(const ItemSetup& wanted, int* start_result) {
   return slot;
 }
 
-std::vector<Notice> EngineHarness::notices() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return notices_;
-}
-
 int EngineHarness::count(int code, int slot) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(std::count_if(notices_.begin(), notices_.end(), [&](const Notice& n) {
-    return n.code == code && (slot < 0 || n.slot == slot);
+  return static_cast<int>(std::count_if(notices_.begin(), notices_.end(), [&](const auto& n) {
+    return n.first == code && (slot < 0 || n.second == slot);
   }));
 }
 
@@ -85,9 +77,7 @@ bool EngineHarness::stop_all(std::chrono::milliseconds timeout) {
           const int s = state(slot);
           if (s < TVN_STATE_STARTED || s > TVN_STATE_DOWNLOADING) continue;
           busy = true;
-          // Refused (-1) until preparation has made the arrays; asked again
-          // on the next round.
-          dl_stop(&item(slot), -1);
+          dl_stop(&item(slot), -1);  // a refusal is asked again on the next round
         }
         return !busy;
       },
@@ -100,15 +90,11 @@ int EngineHarness::end() {
 }
 
 int EngineHarness::on_notice(EngineContext* ctx, int code, int slot, int div, void* data) {
-  // The context is the first member of the harness's Box.
-  EngineHarness* h = reinterpret_cast<Box*>(ctx)->owner;
-  const bool has_text =
-      data != nullptr && ((code >= TVN_NOTICE_HEAD_SENT && code <= TVN_NOTICE_GET_HEADER) ||
-                          code == TVN_NOTICE_MESSAGE);
+  EngineHarness* h = reinterpret_cast<Box*>(ctx)->owner;  // the context is Box's first member
   Answer answer;
   {
     std::lock_guard<std::mutex> lock(h->mutex_);
-    h->notices_.push_back({code, slot, has_text ? static_cast<const char*>(data) : ""});
+    h->notices_.emplace_back(code, slot);
     const auto found = h->answers_.find(code);
     if (found != h->answers_.end()) answer = found->second;
   }

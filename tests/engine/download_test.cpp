@@ -1,0 +1,137 @@
+// Whole downloads against the scripted server through libtorvane.so: the
+// answers that must end in a byte-identical file or must fail, and pages
+// fetched into memory. (Stop and resume: tests/core's manager tests.)
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "tests/support/engine_harness.h"
+#include "tests/support/http_replies.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+constexpr int kDone = TVN_NOTICE_FINISHED, kFail = TVN_NOTICE_FAILED;
+using Body = std::shared_ptr<const std::string>;
+
+class Download : public testing::Test {
+ protected:
+  ItemSetup item(const std::string& path, int divisions, std::uint32_t options = 0) const {
+    return {.url = server_.url(path),
+            .save_path = target_,
+            .div_count = divisions,
+            .buffer_size = 40000 * divisions,
+            .options = options};
+  }
+  std::string saved() const { return read_file(target_).value_or("<no file>"); }
+
+  TempDir dir_;
+  const std::string target_ = dir_ / "out.bin";
+  ScriptedServer server_;
+};
+
+// Each row with an engine of its own, so the notices are the row's alone.
+TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
+  const Body body = std::make_shared<const std::string>(pattern_bytes(300000, 7));
+  std::atomic<int> calls{0};
+  const auto same = [](HttpReply reply) { return [=](const HttpRequest&) { return reply; }; };
+  // The first GET ends after 70000 bytes; a later one must go on from there.
+  const HttpHandler early_close = [&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method != "GET") return reply;
+    if (calls++ == 0) reply.send_limit = reply.head.size() + 70000;
+    return calls > 1 && r.range_start() != 70000 ? status_reply(500, "Wrong") : reply;
+  };
+  struct Row {
+    const char* what;
+    HttpHandler handler;
+    int final, heads, gets;  // -1: not counted
+    int divisions = 1;
+    std::uint32_t options = 0;
+    std::string saved = "";  // for a finished row; "" is the whole body
+  } rows[] = {
+      {"ranges", serve_resource(body), kDone, 1, 4, 4},
+      {"fewer bytes than divisions", serve_resource(std::make_shared<const std::string>("abc")),
+       kDone, 1, 3, 5, 0, "abc"},
+      {"no ranges: restart at 0", serve_resource(body, {.ignore_ranges = true}), kDone, 1, -1, 4},
+      {"no length: one division", serve_resource(body, {.omit_length = true}), kDone, 1, 1, 5},
+      {"SpeedMode: no HEAD", serve_resource(body), kDone, 0, 4, 4, TVN_OPT_SPEED_MODE},
+      {"lower-case location",
+       [&](const HttpRequest& r) {
+         return r.target == "/f" ? redirect_reply(302, server_.url("/new"), "location")
+                                 : resource_reply(r, body);
+       },
+       kDone, 2, 2, 2},
+      {"206 at the wrong place is refused and asked again",
+       [&](const HttpRequest& r) {
+         if (r.method != "GET" || r.range_start() <= 0 || calls++ > 0)
+           return resource_reply(r, body);
+         return HttpReply::raw(
+             "HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-99/300000\r\n"
+             "Content-Length: 100\r\n\r\n" +
+             body->substr(0, 100));
+       },
+       kDone, 1, 3, 2},
+      {"early close with AutoResume", early_close, kDone, 1, 2, 1, TVN_OPT_AUTO_RESUME},
+      {"early close without AutoResume", early_close, kFail, 1, 1},
+      {"302 not followed", same(status_reply(302, "Found", "moved away", {"location: /new"})),
+       kDone, 1, 1, 1, TVN_OPT_IGNORE_REDIRECTION, "moved away"},
+      {"500 ignored", same(status_reply(500, "Oops", "error page")), kDone, 1, 1, 1,
+       TVN_OPT_IGNORE_SERVER_ERROR, "error page"},
+      {"503 uses every attempt", same(status_reply(503, "Busy")), kFail, 3, 0},
+      {"close before the header", same(HttpReply::raw("HTTP/1.0 2")), kFail, 3, 0},
+      {"location too long", same(redirect_reply(301, server_.url("/" + std::string(2100, 'a')))),
+       kFail, 1, 0},
+      {"length of 4 GiB fails at once",
+       same(HttpReply::raw("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n")), kFail, 1, 0,
+       2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    calls = 0;
+    server_.set_handler(row.handler);
+    const std::size_t before = server_.request_count();
+    EngineHarness e(1);
+    EXPECT_EQ(e.wait_final(e.start(item("/f", row.divisions, row.options)), kDeadline), row.final);
+    int heads = 0, gets = 0;
+    const auto requests = server_.requests();
+    for (auto r = requests.begin() + static_cast<std::ptrdiff_t>(before); r != requests.end(); ++r)
+      ++(r->method == "HEAD" ? heads : gets);
+    EXPECT_EQ(heads, row.heads < 0 ? heads : row.heads);
+    EXPECT_EQ(gets, row.gets < 0 ? gets : row.gets);
+    if (row.final == TVN_NOTICE_FINISHED) {
+      EXPECT_EQ(saved(), row.saved.empty() ? *body : row.saved);
+    }
+    std::remove(target_.c_str());
+  }
+}
+
+// A page larger than the 32768-byte buffer of an unknown size, and one
+// smaller than the header of its answer, each after a probe.
+TEST_F(Download, MemoryFetchHandsTheWholePageToTheNotice) {
+  for (const std::size_t size : {100000, 60}) {
+    for (const bool omit_length : {false, true}) {
+      SCOPED_TRACE(testing::Message() << size << " bytes, omit length " << omit_length);
+      const Body page = std::make_shared<const std::string>(pattern_bytes(size));
+      server_.set_handler(serve_resource(page, {.omit_length = omit_length}));
+      EngineHarness e(1);
+      std::string received;
+      e.answer(TVN_NOTICE_MEMORY_DONE, [&](EngineContext*, int, int, void* data) {
+        const auto* disk = static_cast<DiskIO*>(data);
+        received.assign(disk->buf_block, static_cast<std::size_t>(disk->buf_fill[0]));
+        return 0;
+      });
+      EXPECT_EQ(e.wait_final(e.start(item("/page", 1, TVN_OPT_MEMORY_FETCH)), kDeadline), kDone);
+      EXPECT_EQ(received, *page);
+      EXPECT_FALSE(path_exists(target_));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test
