@@ -6,21 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <string_view>
+#include <utility>
 
 #include "gui/shell/item_list_file.h"
 
 namespace {
-
-void* get_mem(unsigned size) {
-  return std::calloc(size > 0 ? size : 1, 1);
-}
-
-void free_mem(void* p) {
-  void** slot = static_cast<void**>(p);
-  std::free(*slot);
-  *slot = nullptr;
-}
 
 // What the engine's free_itemdata releases: every string and array, not the record.
 int free_itemdata(ItemData* r) {
@@ -33,42 +23,30 @@ int free_itemdata(ItemData* r) {
   return 0;
 }
 
-torvane::EngineApi heap_api() {
-  torvane::EngineApi api;
-  api.GetMem = get_mem;
-  api.FreeMem = free_mem;
-  api.free_itemdata = free_itemdata;
-  return api;
-}
-
-const torvane::EngineApi kApi = heap_api();
-
-template <std::size_t N>
-void check_terminated(const char (&field)[N]) {
-  if (strnlen(field, N) >= N) std::abort();
-}
+const torvane::EngineApi kApi{
+    .free_itemdata = free_itemdata,
+    .GetMem = [](unsigned size) { return std::calloc(size > 0 ? size : 1, 1); },
+    .FreeMem = [](void* p) { std::free(std::exchange(*static_cast<void**>(p), nullptr)); }};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  torvane::ItemList first;
-  if (torvane::decode_item_list(bytes, first, kApi) != 0) std::abort();
+  using namespace torvane;
+  const auto unterminated = [](const auto& f) { return strnlen(f, sizeof f) == sizeof f; };
+  ItemList first, second;
+  if (decode_item_list({reinterpret_cast<const char*>(data), size}, first, kApi) != 0) std::abort();
   for (std::size_t k = 0; k < first.size(); ++k) {
-    const torvane::ListItem& item = *first.at(static_cast<std::int64_t>(k));
-    check_terminated(item.url);
-    check_terminated(item.save_folder);
-    check_terminated(item.file_name);
-    check_terminated(item.division_text);
-    if (item.state < torvane::kWaiting || item.state > torvane::kResting) std::abort();
-    if (item.saved && item.saved->disk.count_ref != &item.saved->div_count) std::abort();
+    const ListItem& item = *first.at(static_cast<std::int64_t>(k));
+    if (unterminated(item.url) || unterminated(item.save_folder) || unterminated(item.file_name) ||
+        unterminated(item.division_text) || item.state < kWaiting || item.state > kResting ||
+        (item.saved && item.saved->disk.count_ref != &item.saved->div_count))
+      std::abort();
   }
   // One write and read settles every text at its field: from then on the
   // encoding must not change.
-  const std::string once = torvane::encode_item_list(first, false);
-  torvane::ItemList second;
-  if (torvane::decode_item_list(once, second, kApi) != 0) std::abort();
-  if (second.size() != first.size()) std::abort();
-  if (torvane::encode_item_list(second, false) != once) std::abort();
+  const std::string once = encode_item_list(first, false);
+  if (decode_item_list(once, second, kApi) != 0 || second.size() != first.size() ||
+      encode_item_list(second, false) != once)
+    std::abort();
   return 0;
 }
