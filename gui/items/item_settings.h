@@ -9,9 +9,9 @@
 // into the ListItem (its `url` and `save_folder` fields); the referrer and
 // proxy copies and a shortened first-request URL are engine-heap strings
 // held in the slot's SlotStrings. After a resume every text copy_itemdata
-// duplicated is held there too, and `extra_header` points at the item's
-// cookie line. The manager frees a slot's SlotStrings when the slot closes
-// (notice 3) or when its start is refused.
+// duplicated is held there too, and so is the copy of the item's cookie
+// line that `extra_header` points at. The manager frees a slot's SlotStrings
+// with the item's final notice or when its start is refused.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +50,8 @@ inline constexpr int kDefaultBufferPerDivision = 40000;
 // Result 1: the item was waiting to resume (slot link -3 with a saved
 // record). The saved record is copied into `record` with copy_itemdata, its
 // state set to 0, its strings adopted by `strings`, `extra_header` pointed
-// at the item's cookie line (null when there is none) and the saved record
+// at a slot-owned copy of the item's cookie line (null when there is none)
+// and the saved record
 // released. No profile is read. The caller then calls dl_resume with -1.
 // Should the copy run out of memory, the record is left empty (no division
 // arrays, so dl_resume refuses it like any refused start) and the item
