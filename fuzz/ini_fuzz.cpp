@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(reread.get(section, key, back));
   }
   edited.remove_key(section, key);
-  edited.remove_key_exact(section, value);
+  edited.remove_key(section, value, /*exact_name=*/true);
   edited.replace_section(section, {std::string(key) + "=" + std::string(value), std::string(rest)});
   edited.remove_section(key);
   const std::string after = edited.text();
