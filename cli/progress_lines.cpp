@@ -5,7 +5,10 @@
 namespace torvane::cli {
 namespace {
 
+// A redirect or a link jump changes an item's URL while it runs; its serial
+// stays.
 std::string item_key(const RowSnapshot& row) {
+  if (row.serial != 0) return "#" + std::to_string(row.serial);
   return row.url + '\n' + row.save_folder;
 }
 
@@ -52,8 +55,8 @@ std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     const ListItem* item = items.at(static_cast<std::int64_t>(i));
     if (item == nullptr) continue;
-    rows.push_back(
-        {item->state, item->file_name, item->progress, item->speed, item->save_folder, item->url});
+    rows.push_back({item->state, item->file_name, item->progress, item->speed, item->save_folder,
+                    item->url, item->serial});
   }
   return rows;
 }
@@ -99,7 +102,8 @@ void RunRecord::observe(const std::vector<RowSnapshot>& rows) {
     auto [it, added] = items_.try_emplace(key);
     if (added) order_.push_back(key);
     it->second.url = row.url;
-    // The engine's target name replaces the URL's once a start succeeded.
+    // The engine's target name replaces the URL's once a start succeeded,
+    // and the redirected one once the answer came.
     if (!row.file_name.empty()) it->second.path = row.save_folder + row.file_name;
     it->second.state = row.state;
   }

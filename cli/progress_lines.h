@@ -6,6 +6,7 @@
 // Everything but snapshot_rows is pure text; any thread.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -23,6 +24,9 @@ struct RowSnapshot {
   std::string speed;
   std::string save_folder;
   std::string url;
+  // The item's serial: the same item from snapshot to snapshot, whatever its
+  // URL becomes (0: the URL and save folder tell the items apart).
+  std::uint64_t serial = 0;
 };
 
 // Copies every row of the list; the caller holds the manager's lock
@@ -43,8 +47,8 @@ std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows);
 // time and clears them, so that what is printed next replaces them.
 std::string erase_block(std::size_t previous);
 
-// The state of each item, keyed by URL and save folder, to tell when a plain
-// (non-terminal) report is due.
+// The state of each item, keyed by its serial (or URL and save folder), to
+// tell when a plain (non-terminal) report is due.
 std::map<std::string, int> states_by_item(const std::vector<RowSnapshot>& rows);
 
 // Follows the items of one run from snapshot to snapshot, remembering where
@@ -55,7 +59,7 @@ class RunRecord {
   void observe(const std::vector<RowSnapshot>& rows);
 
   struct Outcome {
-    std::string path;  // save folder + file name
+    std::string path;  // save folder + the name of the file the item writes
     std::string url;
     int state = kWaiting;  // kFinished for an item no longer in the list
   };

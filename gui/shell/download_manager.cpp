@@ -84,6 +84,10 @@ int DownloadManager::load_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!binding_.bound()) return -1;
   const int result = read_item_list(config_.list_file, items_, binding_.api());
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->serial == 0) item->serial = next_serial_++;
+  }
   view_.set_item_count(items_.size());
   return result;
 }
@@ -142,21 +146,18 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
     platform::sleep_ms(1);
   }
   std::vector<std::unique_ptr<ListItem>> items;
-  decltype(retired_items_) retired;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     write_item_list(config_.list_file, items_, /*running_as_waiting=*/result != 0);
     list_dirty_ = false;
-    // Kept until the engine has ended: an item that did not stop in time is
-    // still read by its slot.
+    // Their saved records are engine-heap memory, freed while the library
+    // is still loaded.
     items = items_.take_all();
-    retired = std::move(retired_items_);
     ended_ = true;
   }
   binding_.end_engine();  // joins the engine threads: never under the lock
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   items.clear();  // their saved records go back to the engine's heap
-  retired.clear();
   for (SlotStrings& strings : slot_strings_) strings.forget_all();
   binding_.unload();
   return result;
@@ -171,6 +172,7 @@ int DownloadManager::register_item(std::string_view division_text, std::string_v
   const std::size_t k = items_.append(ItemList::Growth::kByTen);
   ListItem& item = *items_.at(static_cast<std::int64_t>(k));
   item.state = kWaiting;
+  item.serial = next_serial_++;
   set_field(item.file_name, file_name_of_url(url));
   set_field(item.division_text, division_text);
   set_field(item.progress, kUnknownProgress);
@@ -199,8 +201,10 @@ void DownloadManager::scheduler_pass(int index, bool requeue) {
         item->state = kWaiting;
         item->slot_link = item->saved ? kResumePending : kNoSlot;
         mark_dirty();
-      } else if (item->state == kWaiting) {
-        item->slot_link = kNoSlot;
+      } else if (item->state == kWaiting && item->slot_link < 0) {
+        // Queued again: a resume stays a resume. A waiting item still linked
+        // to a slot waits for that slot's final notice to let it go.
+        item->slot_link = item->saved ? kResumePending : kNoSlot;
       }
     }
     if (item->state == kWaiting && item->slot_link < 0 && active < settings_.max_dl_files &&
@@ -215,6 +219,14 @@ int DownloadManager::start_item(int k) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   ListItem* item = items_.at(k);
   if (item == nullptr || !binding_.bound()) return -2;
+  // Linked until its slot's final notice (a link jump whose page is done
+  // waits there for it): a second slot now would leave that notice acting on
+  // an item that runs elsewhere.
+  if (item->slot_link >= 0) return -2;
+  // An item that has a saved record goes on from it, however it came to be
+  // started again; a fresh start would write from byte 0 and then, finding
+  // the record still there, take the finished download for a stopped one.
+  if (item->saved) item->slot_link = kResumePending;
   const int slot = binding_.set();
   if (slot < 0) return -2;
   ItemData* record = binding_.slot(slot);
@@ -225,6 +237,7 @@ int DownloadManager::start_item(int k) {
   const int old_link = item->slot_link;
   const bool had_saved = static_cast<bool>(item->saved);
   const int mode = apply_item_settings(record, *item, slot_strings_[slot], settings_env());
+  own_item_texts(record, *item, slot_strings_[slot], mode);
   prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
   // Linked only once the engine took the item: a failure notice raised
   // inside the start finds no item, and the refusal is handled here alone.
@@ -248,6 +261,23 @@ int DownloadManager::start_item(int k) {
   slot_map_.link(slot, k);
   view_.redraw_rows(k, k);
   return slot;
+}
+
+void DownloadManager::own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings,
+                                     int mode) {
+  if (mode == 1) {
+    // A resumed record's URL is copy_itemdata's duplicate. It is the item's
+    // own unless the stop came during the shortened first request of a
+    // cookie profile, whose text must not become the item's.
+    if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) strings.set_item_url(record->url);
+    return;
+  }
+  // The engine writes a redirect into `url` while the lock is not held, and
+  // the item may be rewritten or removed while the slot still runs, so the
+  // slot reads copies of its own. A copy that cannot be made leaves the
+  // field null, which the engine refuses like a name it cannot build.
+  if (record->url == item.url) record->url = strings.copy_url(item.url);
+  if (record->save_path == item.save_folder) record->save_path = strings.copy(item.save_folder);
 }
 
 void DownloadManager::give_back_slot(int slot, bool resumed) {
@@ -327,8 +357,9 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (k < 0 || items_.at(k) == nullptr) return;
   settings_.list_busy = 1;
-  std::unique_ptr<ListItem> gone = items_.take(static_cast<std::size_t>(k));
-  if (gone->slot_link >= 0) retired_items_.emplace_back(gone->slot_link, std::move(gone));
+  // A slot that still runs reads only its own strings; its later notices
+  // find no item.
+  items_.take(static_cast<std::size_t>(k));
   slot_map_.item_removed(k);
   if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
   if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);

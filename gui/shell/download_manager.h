@@ -78,10 +78,13 @@ class DownloadManager {
   int register_item(std::string_view division_text, std::string_view save_folder,
                     std::string_view url);
   // The scheduler pass over one item or all (-1), requeueing failed and
-  // resting items first when `requeue`.
+  // resting items first when `requeue`. A waiting item keeps its saved
+  // record through a requeue, and an item still linked to a slot (a link
+  // jump whose page fetch has not ended yet) is left alone.
   void scheduler_pass(int index, bool requeue);
   // The slot, -1 when the engine refused (the item failed), -2 when no slot
-  // could be reserved.
+  // could be reserved or the item is still linked to one. A waiting item
+  // with a saved record resumes from it.
   int start_item(int k);
   void stop_item(int k);
   void stop_all();
@@ -123,6 +126,10 @@ class DownloadManager {
 
  private:
   int handle_notice(int code, int slot, int div, void* data);
+  int final_notice_item(int slot);
+  void take_header_names(ListItem* item, int slot, ItemData* record);
+  int on_header_parsed(int k, int slot);
+  void own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings, int mode);
   void release_slot_strings(int slot);
   int on_memory_page(int item, ItemData* record);
   void on_finished(int item, int slot);
@@ -156,9 +163,7 @@ class DownloadManager {
   HistoryWriter history_;
   // Per slot: the division count the engine prepared its arrays for.
   std::vector<int> prepared_divisions_;
-  // Items removed while their slot still runs, kept until the slot is free:
-  // a fresh start's url and save_path point into the item.
-  std::vector<std::pair<int, std::unique_ptr<ListItem>>> retired_items_;
+  std::uint64_t next_serial_ = 1;
   std::uint32_t previous_tick_ = 0;
   bool closing_ = false;
   bool ended_ = false;

@@ -116,14 +116,17 @@ int EngineBinding::bind(const std::vector<std::string>& candidates, TorvaneCallb
     api_ = EngineApi{};
     return -1;
   }
-  started_ = true;
+  started_.store(true, std::memory_order_release);
   return 0;
 }
 
 int EngineBinding::end_engine() {
-  if (!started_) return -1;
-  started_ = false;
-  return api_.torvane_end(&context_) != 0 ? 0 : -1;
+  if (!bound()) return -1;
+  const int result = api_.torvane_end(&context_) != 0 ? 0 : -1;
+  // Only now: until torvane_end returns, the engine threads may still raise
+  // notices whose handlers look slots up and give back their strings.
+  started_.store(false, std::memory_order_release);
+  return result;
 }
 
 void EngineBinding::unload() {
@@ -134,15 +137,15 @@ void EngineBinding::unload() {
   library_ = nullptr;
 }
 
-int EngineBinding::set() { return started_ ? api_.dl_set(&context_) : -1; }
+int EngineBinding::set() { return bound() ? api_.dl_set(&context_) : -1; }
 
 int EngineBinding::start(int slot) {
-  if (!started_ || slot < 0) return -1;
+  if (!bound() || slot < 0) return -1;
   return api_.dl_start(&context_, slot);
 }
 
 int EngineBinding::resume(int slot, int div) {
-  if (!started_ || slot < 0 || div < -1) return -1;
+  if (!bound() || slot < 0 || div < -1) return -1;
   return api_.dl_resume(&context_, slot, div);
 }
 
@@ -152,12 +155,12 @@ int EngineBinding::stop(int slot, int div) {
 }
 
 int EngineBinding::reconnect(int slot, int div, int count_retry) {
-  if (!started_ || slot < 0) return -1;
+  if (!bound() || slot < 0) return -1;
   return api_.dl_reconnect(&context_, slot, div, count_retry);
 }
 
 ItemData* EngineBinding::slot(int index) {
-  if (!started_ || index < 0) return nullptr;
+  if (!bound() || index < 0) return nullptr;
   // The count first: the array a resize publishes is never shorter.
   const int count = load_acquire(context_.slot_count);
   ItemData* items = load_acquire(context_.items);

@@ -10,6 +10,7 @@
 // whose notices may be waiting for that lock.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,8 @@ class EngineBinding {
   // it returned 1, else -1 (a loaded library is ended and unloaded again).
   int bind(const std::vector<std::string>& candidates, TorvaneCallback handler, int limit,
            int wait_ms);
-  bool bound() const { return started_; }
+  // Any thread: notices on the engine's threads ask it while the ending runs.
+  bool bound() const { return started_.load(std::memory_order_acquire); }
 
   // torvane_end, then unload. 0 for a clean end, -1 otherwise (also when
   // nothing was bound).
@@ -82,6 +84,8 @@ class EngineBinding {
   }
   // The two halves, for a client that frees engine-heap records in between
   // (after the threads are gone, before the heap's code is unloaded).
+  // end_engine: the slots stay readable through slot() until torvane_end
+  // has returned, since the engine threads raise notices until then.
   int end_engine();
   void unload();
 
@@ -108,7 +112,9 @@ class EngineBinding {
   EngineApi api_{};
   void* library_ = nullptr;
   EngineContext context_{};
-  bool started_ = false;
+  // Read by notices on the engine's threads (slot()) while the thread that
+  // ends the engine clears it.
+  std::atomic<bool> started_{false};
   void* client_ = nullptr;
 };
 

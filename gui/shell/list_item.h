@@ -1,10 +1,10 @@
 // The download list: one ListItem per download, the ItemList that holds them
 // in list order, and the SlotMap that links engine slots to list indexes.
 //
-// Texts are fixed fields as the item list file and the engine expect them:
-// the engine's `url` and `save_path` point straight into an item's `url` and
-// `save_folder`, and a redirect may overwrite `url` in place (2048 bytes).
-// Setters cut a text to its field.
+// Texts are fixed fields as the item list file expects them. A started
+// slot reads its own copies of `url` and `save_folder` (SlotStrings), never
+// the item's fields; a redirect's URL comes back into `url` at the header
+// notices. Setters cut a text to its field.
 //
 // None of these types locks: the download manager owns them and guards them
 // with its mutex.
@@ -70,6 +70,9 @@ struct ListItem {
   std::int32_t division_from_profile = 0;
   std::int32_t division_count = 0;
   std::int32_t slot_link = kNoSlot;
+  // Tells this item from every other of the run, whatever its URL becomes (a
+  // redirect or a link jump rewrites it); given by the manager, 0 for none.
+  std::uint64_t serial = 0;
   std::int32_t url_jump = kNoJump;
   std::int32_t skip_count = 0;
   std::int32_t last_bytes = 0;

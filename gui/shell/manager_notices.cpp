@@ -3,7 +3,6 @@
 // the manager's lock, so they never see the list half changed.
 #include <cstring>
 
-
 #include "gui/extras/header_log.h"
 #include "gui/items/url_parse.h"
 #include "gui/shell/download_manager.h"
@@ -34,6 +33,7 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
     case TVN_NOTICE_GET_SENT:
     case TVN_NOTICE_GET_HEADER:
       if (k < 0) return 0;
+      if (code == TVN_NOTICE_GET_HEADER) take_header_names(items_.at(k), slot, binding_.slot(slot));
       if (settings_.list_busy == 0 && settings_.log_view == 0 && data != nullptr) {
         for (const std::string& piece :
              header_log_entry(code, k, slot, div, static_cast<const char*>(data))) {
@@ -51,24 +51,18 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       if (k < 0) return -1;
       return on_memory_page(k, binding_.slot(slot));
     case TVN_NOTICE_FINISHED:
-      if (k >= 0) on_finished(k, slot);
-      release_slot_strings(slot);
-      return k >= 0 ? 0 : -1;
     case TVN_NOTICE_FAILED:
-      if (k >= 0) on_failed(k, slot);
+    case TVN_NOTICE_STOPPED: {
+      const int item = final_notice_item(slot);
+      if (item >= 0 && code == TVN_NOTICE_FINISHED) on_finished(item, slot);
+      if (item >= 0 && code == TVN_NOTICE_FAILED) on_failed(item, slot);
+      if (item >= 0 && code == TVN_NOTICE_STOPPED) on_stopped(item, slot);
       release_slot_strings(slot);
-      return 0;
-    case TVN_NOTICE_STOPPED:
-      if (k >= 0) on_stopped(k, slot);
-      release_slot_strings(slot);
-      return 0;
-    case TVN_NOTICE_HEADER_PARSED: {
-      ItemData* record = binding_.slot(slot);
-      if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) return 0;
-      (void)div;
-      return on_header_received(record, items_.at(k), prepared_divisions_[slot],
-                                slot_strings_[slot], settings_env());
+      return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
     }
+    case TVN_NOTICE_HEADER_PARSED:
+      (void)div;
+      return on_header_parsed(k, slot);
     case TVN_NOTICE_SLOT_FREE:
       // Nothing of the slot is released here: by now the slot may already
       // serve the next item, started by a pass on another thread.
@@ -93,6 +87,58 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
   }
 }
 
+int DownloadManager::final_notice_item(int slot) {
+  const int k = slot_item(slot);
+  if (k < 0) return -1;
+  // The item is linked to its slot until this notice, so one linked to
+  // another slot by now is not this slot's to finish, rest or fail.
+  if (items_.at(k)->slot_link != slot) {
+    slot_map_.unlink(slot);
+    return -1;
+  }
+  return k;
+}
+
+void DownloadManager::take_header_names(ListItem* item, int slot, ItemData* record) {
+  if (item == nullptr || record == nullptr || slot < 0 ||
+      static_cast<std::size_t>(slot) >= slot_strings_.size()) {
+    return;
+  }
+  // On the download thread, which alone writes a redirect into the slot's
+  // URL and opens the file again for it: both are read here at rest.
+  const char* url = slot_strings_[slot].item_url();
+  if (url != nullptr && load_acquire(record->url) == url && std::strcmp(item->url, url) != 0) {
+    set_field(item->url, url);
+    mark_dirty();
+  }
+  // The file that is written, which after a redirect is named for the new URL.
+  const char* name = record->disk.file_name;
+  if (name != nullptr && name[0] != '\0') {
+    const char* slash = std::strrchr(name, '/');
+    set_field(item->file_name, slash != nullptr ? slash + 1 : name);
+  }
+}
+
+int DownloadManager::on_header_parsed(int k, int slot) {
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) return 0;
+  SlotStrings& strings = slot_strings_[slot];
+  ListItem* item = items_.at(k);
+  // First, so that the profiles are looked up for the URL that answered.
+  take_header_names(item, slot, record);
+  const int answer =
+      on_header_received(record, item, prepared_divisions_[slot], strings, settings_env());
+  // The cookie step's restart points the slot at the item's URL field. The
+  // connection thread is kept out for the whole notice, so it never saw that
+  // pointer; it gets the slot's own copy instead.
+  if (item != nullptr && load_acquire(record->url) == item->url) {
+    char* own = strings.copy_url(item->url);
+    if (own == nullptr) return -1;
+    store_release(record->url, own);
+  }
+  return answer;
+}
+
 void DownloadManager::release_slot_strings(int slot) {
   // Every text the program handed the slot, and every copy a resume made,
   // lives in the engine heap. They go back with the item's final notice:
@@ -100,7 +146,6 @@ void DownloadManager::release_slot_strings(int slot) {
   // resumed download keeps its referrer and proxy), and not when the slot
   // is free, since by then a pass on another thread may have given the slot
   // to the next item. After the final notice the engine reads none of them.
-  std::erase_if(retired_items_, [&](const auto& entry) { return entry.first == slot; });
   if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
   SlotStrings& strings = slot_strings_[slot];
   if (ItemData* record = binding_.slot(slot)) {
@@ -136,11 +181,11 @@ int DownloadManager::on_memory_page(int k, ItemData* record) {
   }
   set_field(item->url, link);
   set_field(item->file_name, file_name_of_url(link));
-  item->slot_link = kNoSlot;
   item->last_bytes = 0;
   item->saved.reset();
+  // The item stays linked and running: it is started on the link only once
+  // the final notice of this slot has let it go.
   item->url_jump = kJumpTaken;
-  item->state = kWaiting;
   mark_dirty();
   return 0;
 }
@@ -148,7 +193,15 @@ int DownloadManager::on_memory_page(int k, ItemData* record) {
 void DownloadManager::on_finished(int k, int slot) {
   ListItem* item = items_.at(k);
   slot_map_.unlink(slot);
-  if (item->url_jump == kJumpTaken) return;  // re-queued with the link it took
+  if (item->url_jump == kJumpTaken) {
+    // The page has given its link: the item waits for the pass of the
+    // slot-freed notice to start it there.
+    item->state = kWaiting;
+    item->slot_link = kNoSlot;
+    reset_texts(k);
+    view_.redraw_rows(k, k);
+    return;
+  }
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
   if (item->saved) {
     rest(k);
@@ -180,7 +233,8 @@ void DownloadManager::on_failed(int k, int slot) {
 void DownloadManager::on_stopped(int k, int slot) {
   ListItem* item = items_.at(k);
   ItemData* record = binding_.slot(slot);
-  if (record != nullptr) {
+  // A page whose link was taken is not resumed: the item goes on to the link.
+  if (record != nullptr && item->url_jump != kJumpTaken) {
     const EngineApi& api = binding_.api();
     auto* copy = static_cast<ItemData*>(api.GetMem(sizeof(ItemData)));
     if (copy != nullptr) {

@@ -7,8 +7,9 @@
 namespace torvane {
 
 SlotStrings::SlotStrings(SlotStrings&& other) noexcept
-    : api_(other.api_), owned_(std::move(other.owned_)) {
+    : api_(other.api_), owned_(std::move(other.owned_)), url_(other.url_) {
   other.owned_.clear();
+  other.url_ = nullptr;
 }
 
 SlotStrings& SlotStrings::operator=(SlotStrings&& other) noexcept {
@@ -16,7 +17,9 @@ SlotStrings& SlotStrings::operator=(SlotStrings&& other) noexcept {
     release_all();
     api_ = other.api_;
     owned_ = std::move(other.owned_);
+    url_ = other.url_;
     other.owned_.clear();
+    other.url_ = nullptr;
   }
   return *this;
 }
@@ -31,6 +34,12 @@ char* SlotStrings::copy(std::string_view text, unsigned capacity) {
   return out;
 }
 
+char* SlotStrings::copy_url(std::string_view text) {
+  char* url = copy(text, TVN_URL_CAPACITY);
+  if (url != nullptr) url_ = url;
+  return url;
+}
+
 void SlotStrings::adopt(char* text) {
   if (text != nullptr && !owns(text)) owned_.push_back(text);
 }
@@ -39,6 +48,7 @@ void SlotStrings::release(char* text) {
   auto it = std::find(owned_.begin(), owned_.end(), text);
   if (it == owned_.end()) return;
   owned_.erase(it);
+  if (text == url_) url_ = nullptr;
   if (api_ != nullptr) api_->FreeMem(&text);
 }
 
@@ -47,6 +57,7 @@ void SlotStrings::release_all() {
     if (api_ != nullptr) api_->FreeMem(&text);
   }
   owned_.clear();
+  url_ = nullptr;
 }
 
 bool SlotStrings::owns(const char* text) const {
