@@ -70,15 +70,22 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
     set_status(item, i, TVN_DIV_FAILED);
   }
   store_release(item.div_count, 1);
+  const std::uint32_t old_end = item.disk.range_len[0];
   store_relaxed(item.disk.range_len[0], item.disk.file_size);
   set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
-  // Division 0 may already have ended at its old range's end: it must go on
-  // to the end of the file, or the item would finish with a short file. A
-  // server that ignores ranges can only send from the start, so it starts
-  // over (asking it to continue would read as an ignored range and fail).
+  // Division 0 goes on over its own connection only while the bytes it has
+  // taken from it are exactly the ones it kept: below its old range's end.
+  // The read that brings the header is not bounded by the range, and what
+  // it brought past the end was dropped as the next division's, so a
+  // division at that end has lost bytes the widened range now needs. It
+  // has ended, or will, at that end; and a server that ignores ranges can
+  // only send from the start. Either way it starts over from byte 0.
   const int first = load_acquire(item.div_status[0]);
-  if ((first == TVN_DIV_DONE || first == TVN_DIV_FAILED) &&
-      item.disk.range_done[0] < item.disk.file_size) {
+  const std::uint32_t kept = item.disk.range_done[0] + static_cast<std::uint32_t>(item.disk.buf_fill[0]);
+  const bool in_step = (first == TVN_DIV_SENT && item.disk.range_done[0] == 0) ||
+                       (first > 99 && kept < old_end);
+  const bool whole = item.disk.range_done[0] >= item.disk.file_size;  // the size probe's open range
+  if (!in_step && !whole) {
     platform::socket_close(item.conn.sockets[0]);
     store_relaxed(item.disk.buf_fill[0], 0);
     store_relaxed(item.disk.range_done[0], 0u);
