@@ -3,6 +3,7 @@
 #include "gui/items/item_settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include "gui/items/cookies.h"
 #include "gui/items/server_profiles.h"
 #include "gui/items/size_table.h"
+#include "gui/extras/text_util.h"
+#include "gui/shell/progress_text.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -133,6 +136,52 @@ const char* link_jump_file(const Profiles& profiles) {
   return nullptr;
 }
 
+constexpr std::string_view kIfRange = "If-Range:";
+constexpr std::size_t kMaxValidator = 1024;
+
+// The item's cookie line, then "If-Range: <validator>" when the record has a
+// validator and the lines do not carry one already.
+std::string resume_header(std::string_view cookie_line, const char* validator) {
+  std::string header(cookie_line);
+  if (validator == nullptr || validator[0] == '\0') return header;
+  if (find_text_ci(header, kIfRange, static_cast<long>(header.size())) != kNone) return header;
+  header.append(kIfRange).append(" ").append(validator).append("\r\n");
+  return header;
+}
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool usable_validator(std::string_view value) {
+  if (value.empty() || value.size() > kMaxValidator) return false;
+  // It goes back out as a header line of its own.
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+bool name_is(std::string_view name, std::string_view wanted) {
+  return name.size() == wanted.size() &&
+         std::equal(name.begin(), name.end(), wanted.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// A link jump from `jump_file`, when that file has "skip".
+void arm_link_jump(ItemData* record, ListItem& item, const char* jump_file) {
+  const int skip = Profiles::read_int_from(jump_file, "skip");
+  if (skip == kAbsentInt) return;
+  // The link page comes into memory over one connection; the item keeps its
+  // own division count (and buffer) for the download that follows.
+  record->options |= TVN_OPT_MEMORY_FETCH;
+  item.url_jump = kJumpArmed;
+  item.skip_count = skip;
+  record->div_count = 1;
+}
+
 // A stopped item taken up again from the record saved at its stop.
 int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
                          const ItemSettingsEnv& env) {
@@ -158,7 +207,15 @@ int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
   // The saved pointer is from an earlier run. The engine reads the cookie
   // line from a copy the slot owns, as after the cookie step, so the item's
   // own text can change or go while the slot still runs.
-  record->extra_header = item.cookie_line.empty() ? nullptr : strings.copy(item.cookie_line);
+  const std::string header = resume_header(item.cookie_line, record->reserved_text);
+  record->extra_header = header.empty() ? nullptr : strings.copy(header);
+  // dl_resume drops what waited in the shares: the first speed after the
+  // resume is measured from what the file holds, not from nothing.
+  item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, true, false).value_or(0));
+  if (item.target_path.empty() && record->disk.file_name != nullptr) {
+    item.target_path = record->disk.file_name;
+  }
+  item.opening = record;
   item.saved.reset();
   return 1;
 }
@@ -184,12 +241,66 @@ std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value) 
   return static_cast<std::uint32_t>(n);
 }
 
+std::optional<std::string> answer_validator(std::string_view header) {
+  std::optional<std::string> etag, modified;
+  bool first = true;
+  while (!header.empty()) {
+    std::size_t end = header.find('\n');
+    std::string_view line = header.substr(0, end);
+    header.remove_prefix(end == std::string_view::npos ? header.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      // "HTTP/1.x 200 ..." or 206: only an answer with the file's bytes
+      // tells which version of the file they are.
+      first = false;
+      const std::size_t blank = line.find(' ');
+      if (!line.starts_with("HTTP/") || blank == std::string_view::npos) return std::nullopt;
+      const std::string_view code = line.substr(blank + 1, 3);
+      if (code != "200" && code != "206") return std::nullopt;
+      continue;
+    }
+    if (line.empty()) break;  // the end of the header
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = trim_blanks(line.substr(0, colon));
+    const std::string_view value = trim_blanks(line.substr(colon + 1));
+    if (!usable_validator(value)) continue;
+    // A weak tag only says the content means the same; the bytes of a
+    // range must be the same.
+    if (name_is(name, "ETag") && !value.starts_with("W/") && !etag) etag.emplace(value);
+    if (name_is(name, "Last-Modified") && !modified) modified.emplace(value);
+  }
+  return etag ? etag : modified;
+}
+
+void remember_validator(ItemData* record, int div, SlotStrings& strings) {
+  if (record == nullptr || div < 0 || div >= load_acquire(record->div_count)) return;
+  char** shares = record->disk.buf_ptr;
+  std::int32_t* fill = record->disk.buf_fill;
+  if (shares == nullptr || fill == nullptr || shares[div] == nullptr) return;
+  const std::int32_t size = load_relaxed(fill[div]);
+  if (size <= 0) return;
+  const std::optional<std::string> validator =
+      answer_validator(std::string_view(shares[div], static_cast<std::size_t>(size)));
+  if (!validator) return;
+  char* const old = load_acquire(record->reserved_text);
+  if (old != nullptr && *validator == old) return;
+  char* const copy = strings.copy(*validator);
+  if (copy == nullptr) return;  // out of memory: the one learnt before stays
+  store_release(record->reserved_text, copy);
+  strings.release(old);  // one the set does not own (none) is left alone
+}
+
 int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env) {
   item.start_tick = env.clock.tick_ms();
+  item.opening = nullptr;
   if (item.slot_link == kResumePending && item.saved != nullptr) {
     return restore_saved_record(record, item, strings, env);
   }
+  // A fresh start writes a file of its own, from byte 0.
+  item.target_path.clear();
+  item.last_bytes = 0;
 
   const Profiles profiles(env.folder, item.url);
   std::string text;
@@ -245,18 +356,14 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 
   item.url_jump = kNoJump;
   const char* jump_file = link_jump_file(profiles);
-  if (jump_file == nullptr) return 0;
-  const int skip = Profiles::read_int_from(jump_file, "skip");
-  if (skip != kAbsentInt) {
-    // The link page comes into memory over one connection; the item keeps
-    // its own division count (and buffer) for the download that follows.
-    record->options |= TVN_OPT_MEMORY_FETCH;
-    item.url_jump = kJumpArmed;
-    item.skip_count = skip;
-    record->div_count = 1;
-  }
+  if (jump_file != nullptr) arm_link_jump(record, item, jump_file);
+  // Only a start that opens its file at once raises the open notice within
+  // the start; an in-memory first request opens it later, when the item is
+  // linked to its slot.
+  if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) item.opening = record;
   return 0;
 }
+
 
 int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env) {

@@ -9,12 +9,16 @@
 // into the ListItem (its `url` and `save_folder` fields); the referrer and
 // proxy copies and a shortened first-request URL are engine-heap strings
 // held in the slot's SlotStrings. After a resume every text copy_itemdata
-// duplicated is held there too, and so is the copy of the item's cookie
-// line that `extra_header` points at. The manager frees a slot's SlotStrings
-// with the item's final notice or when its start is refused.
+// duplicated is held there too (the validator in `reserved_text` among
+// them), and so is the copy of the item's cookie and If-Range lines that
+// `extra_header` points at. A validator learnt while the slot runs is a copy
+// held there as well. The manager frees a slot's SlotStrings with the item's
+// final notice or when its start is refused.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "gui/extras/clock.h"
@@ -52,18 +56,28 @@ inline constexpr int kDefaultBufferPerDivision = 40000;
 // state set to 0, its strings adopted by `strings`, `extra_header` pointed
 // at a slot-owned copy of the item's cookie line (null when there is none)
 // and the saved record
-// released. No profile is read. The caller then calls dl_resume with -1.
+// released. No profile is read. When the record has a validator (see
+// remember_validator), `extra_header` also carries one line
+// "If-Range: <validator>\r\n" after the cookie line, so the engine goes on
+// only in the version of the file it began with. The item's byte mark for
+// the speed is set to the bytes the record has in the file, and the item
+// keeps its target path (the file the resume goes on in).
+// The caller then calls dl_resume with -1.
 // Should the copy run out of memory, the record is left empty (no division
 // arrays, so dl_resume refuses it like any refused start) and the item
 // keeps its saved record for a later try; the result is 1 all the same.
 //
-// Result 0: a fresh start from the profiles; the item's URL and save folder
+// Result 0: a fresh start from the profiles; the item's target path and
+// byte mark are cleared; the item's URL and save folder
 // may be rewritten for good ("URL", "Host", "SAVE"), and its division count,
 // division-from-profile flag, URL-jump mark and skip count are set. The
 // caller then calls dl_start. A failed copy of the referrer or the proxy
 // leaves that field null; a failed shortened URL leaves `url` on the item's.
 //
-// Either way the item's start tick is set from the clock first.
+// Either way the item's start tick is set from the clock first, and when
+// the start opens a file (a resume, or a start without an in-memory first
+// request) the item's `opening` is set to `record`, so that the open notice
+// raised inside the start finds the item.
 int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env);
 
@@ -88,6 +102,25 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 // could not open the file its restart would write to).
 int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env);
+
+// The validator of an answer whose header is `header` (from its status line
+// to the blank line; a cut header reads as far as it goes): the strong
+// ETag's value as sent (quotes and all), else the Last-Modified value. None
+// for an answer other than 200 or 206, for a weak ETag without a
+// Last-Modified, and for a value with control bytes or over 1024 bytes.
+std::optional<std::string> answer_validator(std::string_view header);
+
+// The validator step of notice 111: the answer division `div` of `record`
+// has just been parsed, and its share still starts with its header. When
+// the answer has a validator, it becomes the record's `reserved_text` (a
+// copy owned by `strings`; a different earlier one is freed): the engine
+// starts an item over when a later answer's validator differs, so the last
+// one learnt is the one the file's bytes belong to. The stop's copy keeps
+// it, and a resume sends it back as If-Range (see apply_item_settings).
+//
+// Thread: the engine's download thread during the notice, with the
+// manager's lock held.
+void remember_validator(ItemData* record, int div, SlotStrings& strings);
 
 // Applies a "FileSize" value to a reported size: "+N" adds N, "-N" subtracts
 // N, anything else sets the size to its number. N is the run of decimal

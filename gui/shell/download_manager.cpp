@@ -420,7 +420,64 @@ std::string DownloadManager::engine_status(bool threads) {
 }
 
 int DownloadManager::open_target_file(int slot) {
-  return torvane::open_target_file(binding_.slot(slot), binding_.api(), settings_, clock_);
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr) return -1;
+  // The item of this open: the one linked to the slot, or, inside the start
+  // that has not linked it yet, the one the slot was just filled from.
+  ListItem* self = nullptr;
+  const int linked = slot_item(slot);
+  if (linked >= 0) self = items_.at(linked);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->opening != record) continue;
+    if (self == nullptr && item->slot_link < 0) self = item;
+    item->opening = nullptr;
+  }
+  const EngineApi& api = binding_.api();
+  // A resume: the record has its divisions from the stop and no file open.
+  // It goes on in the item's own file, whatever the policy says: that file
+  // holds its bytes so far and is not "an existing file" to it.
+  if (load_acquire(record->div_status) != nullptr && record->disk.file == 0 &&
+      !(load_acquire(record->options) & TVN_OPT_MEMORY_FETCH)) {
+    std::string path = self != nullptr ? self->target_path : std::string();
+    if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
+    if (path.empty()) {
+      char built[TVN_PATH_CAPACITY] = {};
+      if (record->url == nullptr || record->save_path == nullptr ||
+          api.DiskIO_MakeFileName(record->save_path, record->url, built) != 0) {
+        return -1;
+      }
+      path = built;
+    }
+    if (open_resumed_file(record, api, path) != 0) return -1;
+    if (self != nullptr) self->target_path = path;
+    return 0;
+  }
+  // One download per file: a path that another item of the queue writes
+  // (linked to a running slot, or holding a saved record to resume into it)
+  // counts as taken, so the later item gets another name (or fails under the
+  // "error" policy, saying why). Deterministic, and nobody waits.
+  const PathInUse in_use = [&](const std::string& path) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+      if (&item != self && (item.slot_link >= 0 || item.saved != nullptr) &&
+          item.target_path == path) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::string chosen;
+  const int result =
+      torvane::open_target_file(record, api, settings_, clock_, in_use, &chosen);
+  if (result == kTargetBusy) {
+    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen,
+                       "エラー");
+    return -1;
+  }
+  if (result != 0) return -1;
+  if (self != nullptr) self->target_path = chosen;
+  return 0;
 }
 
 }  // namespace torvane

@@ -111,13 +111,16 @@ bool storable(const ItemData& record) {
   return record.div_count >= 1 && record.div_count <= kMaxStoredDivisions;
 }
 
-void put_saved_record(std::string& out, const ItemData& record) {
+void put_saved_record(std::string& out, const ItemData& record, const std::string& target_path) {
   put_field(out, encode_stored_item_data(record));
   put_field(out, heap_text(record.referer));
   put_field(out, heap_text(record.user_agent));
   put_field(out, heap_text(record.reserved_text));
   put_field(out, heap_text(record.proxy));
-  put_field(out, heap_text(record.disk.file_name));
+  // The engine closes the file before the stop is reported, so the record
+  // copied then names none; the item knows which file it was writing.
+  put_field(out, record.disk.file_name != nullptr ? std::string_view(record.disk.file_name)
+                                                  : std::string_view(target_path));
   const auto n = static_cast<std::size_t>(record.div_count);
   put_array(out, record.div_status, n);
   put_array(out, record.div_retries, n);
@@ -241,6 +244,8 @@ bool read_saved_record(Reader& in, ListItem& item, const EngineApi& api) {
       !read_record_text(in, api, record->disk.file_name)) {
     return false;
   }
+  // The file a resume goes on in.
+  if (record->disk.file_name != nullptr) item.target_path = record->disk.file_name;
   if (!read_array(in, api, n, record->div_status) || !read_array(in, api, n, record->div_retries) ||
       !read_array(in, api, n + 1, record->div_stop) ||
       !read_array(in, api, n, record->conn.sockets) ||
@@ -339,7 +344,9 @@ std::string encode_item_list(const ItemList& list, bool running_as_waiting) {
     put_field(out, item.cookie_line);
     // A record the reader would refuse would end the reading of every item
     // after it; left out, only this item loses its progress.
-    if (item.saved != nullptr && storable(*item.saved)) put_saved_record(out, *item.saved);
+    if (item.saved != nullptr && storable(*item.saved)) {
+      put_saved_record(out, *item.saved, item.target_path);
+    }
     out.append(kItemListRecordEnd);
   }
   return out;

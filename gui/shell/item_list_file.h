@@ -7,8 +7,9 @@
 // bytes. Fields 1-7: state, division text, save folder, URL, URL-jump mark,
 // skip count, cookie line. Fields 8-20, only for an item holding a saved
 // engine record: the record in its 148-byte stored form (pointer and handle
-// slots 0), five of its texts (referer, user agent, reserved text, proxy,
-// disk file name) and its seven division arrays.
+// slots 0), five of its texts (referer, user agent, reserved text (the
+// answer's validator), proxy, disk file name: the record's, else the item's
+// target path, which reads back into both) and its seven division arrays.
 //
 // The codec is pure; the file wrappers add the reading and the atomic
 // replacement. Nothing here locks: the caller owns the list.

@@ -75,12 +75,22 @@ struct ListItem {
   std::uint64_t serial = 0;
   std::int32_t url_jump = kNoJump;
   std::int32_t skip_count = 0;
-  std::int32_t last_bytes = 0;
+  // Bytes counted at the last speed measurement, 64-bit: a file past 2 GiB
+  // must not turn into a negative mark (and a huge speed).
+  std::int64_t last_bytes = 0;
   std::uint32_t start_tick = 0;
   std::int32_t elapsed_ms = 0;
   // The engine record copied at the stop, in the engine's heap; resumes the
   // download. Null when the item has none.
   SavedRecord saved;
+  // The file this download writes, as opened at its start (after the
+  // existing-file policy); kept while it rests, so that a resume goes on in
+  // the same file, and stored with the saved record. Empty when not known.
+  std::string target_path;
+  // The slot record apply_item_settings last filled for this item, until the
+  // open notice of that start found it: the item is linked to its slot only
+  // once the start returned, after the notice. Compared, never read through.
+  const ItemData* opening = nullptr;
 };
 
 // The text after the last '/' of `url` (all of it when it has none).

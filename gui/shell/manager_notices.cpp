@@ -61,7 +61,11 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
     }
     case TVN_NOTICE_HEADER_PARSED:
-      (void)div;
+      // The answer's validator, for a resume after a stop or a restart.
+      if (ItemData* record = binding_.slot(slot);
+          record != nullptr && static_cast<std::size_t>(slot) < slot_strings_.size()) {
+        remember_validator(record, div, slot_strings_[slot]);
+      }
       return on_header_parsed(k, slot);
     case TVN_NOTICE_SLOT_FREE:
       // Nothing of the slot is released here: by now the slot may already

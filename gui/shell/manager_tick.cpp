@@ -13,30 +13,6 @@ namespace torvane {
 
 namespace {
 
-// Bytes a running slot holds: each division as far as written plus what
-// waits in its share, or, with `finished_whole`, a finished division by its
-// whole range (the speed counts it so). 32-bit arithmetic, as the counters
-// are. None when the arrays are gone.
-std::optional<std::uint32_t> bytes_done(ItemData& record, bool finished_whole) {
-  std::int32_t* status = load_acquire(record.div_status);
-  std::uint32_t* range_len = load_acquire(record.disk.range_len);
-  std::uint32_t* range_done = load_acquire(record.disk.range_done);
-  std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
-  if (status == nullptr || range_len == nullptr || range_done == nullptr || buf_fill == nullptr) {
-    return std::nullopt;
-  }
-  const int n = load_acquire(record.div_count);
-  std::uint32_t sum = 0;
-  for (int d = 0; d < (n > 0 ? n : 1); ++d) {
-    if (finished_whole && load_relaxed(status[d]) == TVN_DIV_DONE) {
-      sum += load_relaxed(range_len[d]);
-    } else {
-      sum += load_relaxed(range_done[d]) + static_cast<std::uint32_t>(load_relaxed(buf_fill[d]));
-    }
-  }
-  return sum;
-}
-
 bool time_field_matches(std::uint16_t stored, std::uint16_t now) {
   return stored == 9999 || stored == now;
 }
@@ -77,14 +53,13 @@ void DownloadManager::tick(std::uint32_t now_ms) {
     if (slot_state == TVN_STATE_PROBING) ++connections;
     if (slot_state != TVN_STATE_DOWNLOADING) continue;
     connections += load_acquire(record->div_count);
-    const std::uint32_t sum = bytes_done(*record, true).value_or(0);
+    const std::uint64_t sum = bytes_done(*record, true).value_or(0);
     if (sum > 0 && elapsed != 0) {
       // After a reconnect fewer bytes may be counted than before: speed 0.
-      double speed = (static_cast<double>(sum) - item.last_bytes) / elapsed;
-      if (speed < 0) speed = 0;
+      const double speed = speed_between(item.last_bytes, sum, elapsed);
       total += speed;
       set_field(item.speed, format_speed(speed, settings_.bps == 1));
-      item.last_bytes = static_cast<std::int32_t>(sum);
+      item.last_bytes = static_cast<std::int64_t>(sum);
     }
     if (settings_.strict_dl_info == 0) refresh_item_status(k, record);
     mark(k);
@@ -129,7 +104,7 @@ void DownloadManager::refresh_item_status(int k, ItemData* slot) {
     // Without a size probe the size is known once the first answer came.
     const bool sized = !(load_acquire(slot->options) & TVN_OPT_SPEED_MODE) ||
                        (load_acquire(slot->run_flags) & TVN_RUN_PROBE_DONE);
-    const std::optional<std::uint32_t> done = sized ? bytes_done(*slot, false) : std::nullopt;
+    const std::optional<std::uint64_t> done = sized ? bytes_done(*slot, false) : std::nullopt;
     if (done) {
       set_field(item->progress, progress_text(*done, load_acquire(slot->disk.file_size)));
       redraw = true;

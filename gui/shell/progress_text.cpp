@@ -1,6 +1,7 @@
 #include "gui/shell/progress_text.h"
 
 #include "gui/extras/text_util.h"
+#include "torvane/shared_access.hpp"
 
 namespace torvane {
 
@@ -45,11 +46,38 @@ std::string format_speed(double x, bool bits) {
   return text(z / 1000.0, units[3]);
 }
 
-std::string progress_text(std::uint32_t done, std::uint32_t size) {
-  const auto d = static_cast<unsigned long>(done);
-  if (size == 0) return format_text("%lu", d);
-  return format_text("%lu / %lu (%d%%)", d, static_cast<unsigned long>(size),
-                     percent_of(done, size));
+std::string progress_text(std::uint64_t done, std::uint32_t size) {
+  const auto d = static_cast<unsigned long long>(done);
+  if (size == 0) return format_text("%llu", d);
+  return format_text("%llu / %lu (%d%%)", d, static_cast<unsigned long>(size),
+                     percent_of(static_cast<double>(done), size));
+}
+
+std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole, bool waiting) {
+  std::int32_t* status = load_acquire(record.div_status);
+  std::uint32_t* range_len = load_acquire(record.disk.range_len);
+  std::uint32_t* range_done = load_acquire(record.disk.range_done);
+  std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
+  if (status == nullptr || range_len == nullptr || range_done == nullptr || buf_fill == nullptr) {
+    return std::nullopt;
+  }
+  const int n = load_acquire(record.div_count);
+  std::uint64_t sum = 0;
+  for (int d = 0; d < (n > 0 ? n : 1); ++d) {
+    if (finished_whole && load_relaxed(status[d]) == TVN_DIV_DONE) {
+      sum += load_relaxed(range_len[d]);
+      continue;
+    }
+    sum += load_relaxed(range_done[d]);
+    const std::int32_t fill = load_relaxed(buf_fill[d]);
+    if (waiting && fill > 0) sum += static_cast<std::uint64_t>(fill);
+  }
+  return sum;
+}
+
+double speed_between(std::int64_t before, std::uint64_t now, std::uint32_t elapsed_ms) {
+  if (elapsed_ms == 0 || before < 0 || now < static_cast<std::uint64_t>(before)) return 0;
+  return static_cast<double>(now - static_cast<std::uint64_t>(before)) / elapsed_ms;
 }
 
 std::string detail_row_text(int division, int status, int tries, int retry, std::int64_t done,

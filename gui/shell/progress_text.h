@@ -1,11 +1,18 @@
 // The texts the item list shows for a download: the speed, the progress of
 // the whole item and the detail row of one division, and the status words of
-// item states and division statuses. Pure functions; any thread.
+// item states and division statuses; and the byte counts behind them. Pure
+// functions; any thread.
+//
+// Byte totals are 64-bit: each division counts in 32 bits, but their sum
+// passes 4 GiB, and a signed 32-bit mark turns negative past 2 GiB.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "torvane/torvane.h"
 
 namespace torvane {
 
@@ -20,8 +27,21 @@ std::string_view division_status_word(int status);
 // ("%4.1fbps" .. "%4.1fGbps") when `bits` is set.
 std::string format_speed(double bytes_per_ms, bool bits);
 
-// "%lu / %lu (%d%%)", or the bare byte count when the size is 0 (not reported).
-std::string progress_text(std::uint32_t done, std::uint32_t size);
+// "%llu / %lu (%d%%)", or the bare byte count when the size is 0 (not reported).
+std::string progress_text(std::uint64_t done, std::uint32_t size);
+
+// The bytes `record` holds: each division as far as written plus, with
+// `waiting`, what waits in its share, or, with `finished_whole`, a finished
+// division by its whole range (the speed counts it so). None when the
+// arrays are gone. The counters are read with relaxed loads, so a running
+// slot may be passed (the caller holds the manager's lock).
+std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole,
+                                        bool waiting = true);
+
+// Bytes per millisecond from the mark `before` to `now` over `elapsed_ms`
+// (format_speed's unit); 0 when no time passed or fewer bytes are counted
+// now than before (a reconnect drops what waited in a share).
+double speed_between(std::int64_t before, std::uint64_t now, std::uint32_t elapsed_ms);
 
 // One division's detail row. `range_len` 0 gives the short form without
 // byte counts (the caller writes it for division 0 only).
