@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,6 +30,12 @@ void clear_reported(std::intptr_t file) {
   std::lock_guard<std::mutex> lock(g_reported_mutex);
   g_reported.erase(file);
 }
+
+// Every handle opened through DiskIO_OpenFile and whether that open created
+// the file. Opens and closes take the lock for their whole work, so no open
+// of the same file can slip in between the checks of a close and its delete.
+std::mutex g_opens_mutex;
+std::map<std::intptr_t, bool> g_opens;
 
 // Creates every missing folder along `path`. -1 when a component is a file.
 int create_folders(const char* path) {
@@ -137,6 +144,35 @@ int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_fai
   return -1;
 }
 
+int close_item_file(DiskIO& disk, bool finished) {
+  if (disk.file == 0) return -1;
+  const std::intptr_t handle = disk.file;
+  std::lock_guard<std::mutex> lock(g_opens_mutex);
+  bool created = false;
+  if (const auto found = g_opens.find(handle); found != g_opens.end()) {
+    created = found->second;
+    g_opens.erase(found);
+  }
+  // A failed or stopped item takes back only what it made itself: a file of
+  // that name that was there before may be another download's finished
+  // work. A device or pipe given as the save path reads as 0 bytes and is
+  // never a regular file.
+  bool remove = !finished && created && disk.file_name != nullptr &&
+                platform::file_is_empty_regular(handle) &&
+                platform::path_names_file(disk.file_name, handle);
+  for (const auto& entry : g_opens) {
+    if (remove && platform::same_file(entry.first, handle))
+      remove = false;  // another item writes it
+  }
+  clear_reported(handle);
+  platform::file_close(handle);
+  disk.file = 0;
+  if (remove) platform::remove_file(disk.file_name);
+  std::free(disk.file_name);
+  disk.file_name = nullptr;
+  return 0;
+}
+
 }  // namespace torvane::engine
 
 using namespace torvane::engine;
@@ -178,13 +214,16 @@ TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
   if (disk == nullptr || path == nullptr || *path == '\0') return -1;
   if (create_folders(path) != 0) return -1;
   if (disk->file != 0) DiskIO_CloseHandle(disk);
-  const torvane::platform::FileHandle handle = torvane::platform::file_open_write(path);
-  if (handle == 0) return -1;
   char* name = duplicate_text(path);
-  if (name == nullptr) {
-    torvane::platform::file_close(handle);
+  if (name == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(g_opens_mutex);
+  bool created = false;
+  const torvane::platform::FileHandle handle = torvane::platform::file_open_write(path, &created);
+  if (handle == 0) {
+    std::free(name);
     return -1;
   }
+  g_opens[handle] = created;
   std::free(disk->file_name);  // a name left from a closed file
   disk->file_name = name;
   disk->file = handle;
@@ -192,17 +231,7 @@ TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
 }
 
 TORVANE_API int DiskIO_CloseHandle(DiskIO* disk) {
-  if (disk == nullptr || disk->file == 0) return -1;
-  // Only an empty regular file is ours to delete; a device or pipe given as
-  // the save path always reads as 0 bytes.
-  const bool empty = torvane::platform::file_is_empty_regular(disk->file);
-  clear_reported(disk->file);
-  torvane::platform::file_close(disk->file);
-  disk->file = 0;
-  if (empty && disk->file_name != nullptr) torvane::platform::remove_file(disk->file_name);
-  std::free(disk->file_name);
-  disk->file_name = nullptr;
-  return 0;
+  return disk == nullptr ? -1 : close_item_file(*disk, false);
 }
 
 }  // extern "C"

@@ -1,7 +1,8 @@
 // The disk layer: an item's output file and its receive buffer. It names the
 // file from the save path and the URL, creates missing folders, opens without
 // truncating, writes each division's waiting bytes at the division's absolute
-// place in the file, and deletes a file that stayed empty when it is closed.
+// place in the file, and on close deletes a file that its own open created
+// and that stayed empty, unless the item finished.
 //
 // The exported DiskIO_* functions are declared in torvane/torvane.h.
 #pragma once
@@ -36,5 +37,13 @@ int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
 // state 6 and, with `report_failure`, notice 108 is raised (a caller that
 // finishes the item itself leaves it to the finishing step); result -1.
 int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure = true);
+
+// Closes the file of `disk` and frees its name; DiskIO_CloseHandle is
+// close_item_file(disk, false). The file is deleted only when all of these
+// hold: `finished` is false, the open of this handle created it, it is an
+// empty regular file, its name still names it, and no other open of the
+// engine has it. A file that was there before, or that a finished item
+// leaves (even an empty one), always stays. 0, or -1 when no file is open.
+int close_item_file(DiskIO& disk, bool finished);
 
 }  // namespace torvane::engine

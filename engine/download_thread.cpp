@@ -126,17 +126,26 @@ void serve_slot(EngineState& engine, int slot) {
 }  // namespace
 
 void reconnect_item(EngineState& engine, int slot, ItemData& item, int div, int count_retry) {
-  if (item.div_status == nullptr) return;
+  if (item.div_status == nullptr || !is_running(item)) return;
   const int n = item.div_count;
-  for (int d = (div == -1 ? 0 : div); d < (div == -1 ? n : div + 1) && d < n; ++d) {
+  if (div < -1 || div >= n) return;
+  for (int d = (div == -1 ? 0 : div); d < (div == -1 ? n : div + 1); ++d) {
     const int status = load_acquire(item.div_status[d]);
-    // A division at status 0 belongs to the connection thread and is about
-    // to connect anyway.
-    if (status <= TVN_DIV_IDLE) continue;
+    // Only a division that is waiting for its answer or receiving has a
+    // connection to renew. One at status 0 belongs to the connection thread
+    // and is about to connect anyway; a finished one has all its bytes (asked
+    // again, it would be refused past its end until its attempts ran out)
+    // and a failed one has used its attempts.
+    if (status != TVN_DIV_SENT && status < TVN_DIV_HTTP_MIN) continue;
     platform::socket_close(item.conn.sockets[d]);
     if (status > 99) write_division(engine.ctx, slot, item, d);
     store_relaxed(item.disk.buf_fill[d], 0);
-    if (count_retry == 1 && load_relaxed(item.div_retries[d]) < 2) {
+    const std::uint32_t len = item.disk.range_len[d];
+    if (len != 0 && item.disk.range_done[d] >= len) {
+      // Its range is complete; only the connection was still open.
+      store_release(item.div_status[d], TVN_DIV_DONE);
+      if (completion_check(engine, slot, item)) return;
+    } else if (count_retry == 1 && load_relaxed(item.div_retries[d]) < 2) {
       store_release(item.div_status[d], TVN_DIV_FAILED);
       if (completion_check(engine, slot, item)) return;
     } else {

@@ -246,6 +246,9 @@ TORVANE_API int dl_stop(ItemData* item, int div) {
 TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_retry) {
   EngineState* state = state_of(ctx);
   if (state == nullptr || !valid_slot(ctx, slot)) return -1;
+  // A division that the item cannot have is refused at once rather than
+  // indexing past the arrays later.
+  if (div < -1 || div >= std::max(load_acquire(slot_at(ctx, slot)->div_count), 1)) return -1;
   if (state->on_download_thread()) {
     reconnect_item(*state, slot, *slot_at(ctx, slot), div, count_retry);
   } else {

@@ -173,8 +173,10 @@ void finish_item(EngineState& engine, int slot, ItemData& item) {
     final_notice = TVN_NOTICE_FAILED;
   }
   if (item.disk.file != 0) {
-    if (final_notice == TVN_NOTICE_FINISHED) cut_to_download(item);
-    DiskIO_CloseHandle(&item.disk);
+    const bool finished = final_notice == TVN_NOTICE_FINISHED;
+    if (finished) cut_to_download(item);
+    // A finished item leaves its file, even an empty one.
+    close_item_file(item.disk, finished);
   }
   notify(ctx, TVN_NOTICE_CLOSING, slot, 0, nullptr);
   if (final_notice != 0) notify(ctx, final_notice, slot, 0, nullptr);
@@ -191,10 +193,23 @@ void drop_stopped_item(EngineState& engine, int slot, ItemData& item) {
   notify(engine.ctx, TVN_NOTICE_STOPPED, slot, 0, nullptr);
   // The slot is zeroed without the other finishing steps; what the engine
   // owned in it is still released so that nothing leaks.
-  if (item.disk.file != 0) DiskIO_CloseHandle(&item.disk);
+  if (item.disk.file != 0) close_item_file(item.disk, false);
   release_and_zero(engine, item);
   notify(engine.ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
+
+namespace {
+
+// Whether division i has every byte of its range in the file. A division
+// ends at status 2 when its connection ends, even when the disk refused its
+// last bytes; finishing then would report a file with a hole as downloaded.
+// A page fetched into memory keeps its bytes in the buffer, not the file.
+bool range_complete(const ItemData& item, int i) {
+  const std::uint32_t len = item.disk.range_len[i];
+  return len == 0 || item.disk.range_done[i] >= len || (item.options & TVN_OPT_MEMORY_FETCH) != 0;
+}
+
+}  // namespace
 
 bool completion_check(EngineState& engine, int slot, ItemData& item) {
   const int state = load_acquire(item.state);
@@ -203,7 +218,7 @@ bool completion_check(EngineState& engine, int slot, ItemData& item) {
   for (int i = 0; i < n; ++i) {
     const int status = load_acquire(item.div_status[i]);
     if (status != TVN_DIV_DONE && status != TVN_DIV_FAILED) return false;
-    any_failed = any_failed || status == TVN_DIV_FAILED;
+    any_failed = any_failed || status == TVN_DIV_FAILED || !range_complete(item, i);
   }
   const ConnExclusion keep_out(engine, slot);
   if (any_failed) {

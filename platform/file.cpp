@@ -25,12 +25,23 @@ int lift_descriptor(int fd) {
 
 }  // namespace
 
-FileHandle file_open_write(const char* path) {
+FileHandle file_open_write(const char* path, bool* created) {
+  if (created != nullptr) *created = false;
   if (path == nullptr || *path == '\0') {
     errno = ENOENT;
     return 0;
   }
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  // An exclusive create first, so the caller learns whether the file is its
+  // own; an existing file is then opened as it is.
+  bool made = true;
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    // A dangling link, or a file removed in between: created, but not
+    // provably by us, so it counts as existing.
+    if (fd < 0 && errno == ENOENT) fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  }
   fd = lift_descriptor(fd);
   if (fd < 0) return 0;
   struct stat st {};
@@ -39,6 +50,7 @@ FileHandle file_open_write(const char* path) {
     errno = EISDIR;
     return 0;
   }
+  if (created != nullptr) *created = made;
   return static_cast<FileHandle>(fd);
 }
 
@@ -58,6 +70,19 @@ bool file_is_empty_regular(FileHandle handle) {
   struct stat st {};
   return handle > 0 && fstat(static_cast<int>(handle), &st) == 0 && S_ISREG(st.st_mode) &&
          st.st_size == 0;
+}
+
+bool path_names_file(const char* path, FileHandle handle) {
+  struct stat by_path {}, by_handle {};
+  return path != nullptr && handle > 0 && ::stat(path, &by_path) == 0 &&
+         fstat(static_cast<int>(handle), &by_handle) == 0 && by_path.st_dev == by_handle.st_dev &&
+         by_path.st_ino == by_handle.st_ino;
+}
+
+bool same_file(FileHandle a, FileHandle b) {
+  struct stat sa {}, sb {};
+  return a > 0 && b > 0 && fstat(static_cast<int>(a), &sa) == 0 &&
+         fstat(static_cast<int>(b), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::int64_t file_size(FileHandle handle) {

@@ -16,13 +16,21 @@ using FileHandle = std::intptr_t;
 
 // Opens `path` for writing, creating it when missing and keeping the bytes of
 // an existing file. Returns 0 on failure (the reason is in last_error_text()).
-FileHandle file_open_write(const char* path);
+// `created`, when given, is set to true only when this call made the file.
+FileHandle file_open_write(const char* path, bool* created = nullptr);
 
 // Closes a handle from file_open_write. Returns 0, or -1 when close failed.
 int file_close(FileHandle handle);
 
 // True when the open file is a regular file of 0 bytes.
 bool file_is_empty_regular(FileHandle handle);
+
+// True when `path` names the very file that `handle` has open (not a file
+// put in its place since, nor nothing).
+bool path_names_file(const char* path, FileHandle handle);
+
+// True when two handles are open on the same file.
+bool same_file(FileHandle a, FileHandle b);
 
 // Size of the open file in bytes, or -1.
 std::int64_t file_size(FileHandle handle);

@@ -35,14 +35,18 @@ TEST(DiskFileName, FolderOrFullPathWithTheUrlsLastPart) {
   }
 }
 
-TEST(DiskFiles, CloseDeletesOnlyAnEmptyRegularFile) {
+// Only a file that the open itself created is deleted when it is still
+// empty at close, and not when its item finished.
+TEST(DiskFiles, CloseDeletesOnlyAnEmptyFileItsOpenCreated) {
   test::TempDir dir;
   DiskIO disk{};
-  const std::string deep = dir / "a/b/file.bin", kept = dir / "kept";
+  const std::string deep = dir / "a/b/file.bin", kept = dir / "kept", empty = dir / "empty",
+                    finished = dir / "finished";
   ASSERT_TRUE(test::write_file(kept, "hello"));
-  for (const std::string& path : {deep, kept, std::string("/dev/null")}) {
+  ASSERT_TRUE(test::write_file(empty, ""));
+  for (const std::string& path : {deep, kept, empty, finished, std::string("/dev/null")}) {
     ASSERT_EQ(DiskIO_OpenFile(&disk, path.c_str()), 0) << path;  // folders made on the way
-    ASSERT_EQ(DiskIO_CloseHandle(&disk), 0);
+    ASSERT_EQ(path == finished ? close_item_file(disk, true) : DiskIO_CloseHandle(&disk), 0);
     EXPECT_EQ(DiskIO_CheckFile(path.c_str()), path == deep ? 0 : 1) << path;
   }
   EXPECT_EQ(test::read_file(kept), "hello") << "opened without truncation";
