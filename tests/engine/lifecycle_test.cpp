@@ -41,7 +41,7 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   for (const std::vector<int>& reconnects : rows) {
     SCOPED_TRACE(testing::Message() << "first reconnect " << reconnects[0]);
     const auto gate = std::make_shared<Gate>();
-    server_.set_handler([&, gate](const HttpRequest& r) {
+    ScriptedServer server([&, gate](const HttpRequest& r) {
       HttpReply reply = resource_reply(r, body);
       if (r.method == "GET" && r.range_start() != last_start) {
         reply.gate = gate;
@@ -49,9 +49,8 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
       }
       return reply;
     });
-    const std::size_t before = server_.request_count();
     EngineHarness e(1);
-    const int slot = e.start(item(server_.url("/f"), kDivisions));
+    const int slot = e.start(item(server.url("/f"), kDivisions));
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
           const std::int32_t* status = load_acquire(e.item(slot).div_status);
@@ -59,17 +58,16 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
         },
         kDeadline));
     for (const int div : reconnects) dl_reconnect(&e.ctx(), slot, div, 1);
-    // Division 0 asks again (for the rest of its range) in both rows: the reconnects have been
-    // carried out.
-    const auto asked_from_0 = [&] {
-      const auto requests = server_.requests();
-      int n = 0;
-      for (auto r = requests.begin() + static_cast<std::ptrdiff_t>(before); r != requests.end();
-           ++r)
-        n += (r->method == "GET" && r->range_start() < 30000) ? 1 : 0;
-      return n >= 2;
-    };
-    ASSERT_TRUE(EngineHarness::wait_until(asked_from_0, kDeadline));
+    // Division 0 asks again for the rest of its range in both rows: the
+    // reconnects have been carried out.
+    ASSERT_TRUE(EngineHarness::wait_until(
+        [&] {
+          int asked = 0;
+          for (const HttpRequest& r : server.requests())
+            asked += r.method == "GET" && r.range_start() < 30000 ? 1 : 0;
+          return asked >= 2;
+        },
+        kDeadline));
     gate->open();
     EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
     EXPECT_EQ(read_file(target_), *body);
@@ -84,16 +82,9 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
 TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   const Body body = std::make_shared<const std::string>(pattern_bytes(50000, 5));
   const std::string bad = server_.url("/bad");
-  const auto got = [&](const std::string& target, const std::string& method) {
-    return [&, target, method] {
-      for (const HttpRequest& r : server_.requests())
-        if (r.target == target && r.method == method) return true;
-      return false;
-    };
-  };
   for (const bool failing_first : {true, false}) {
     SCOPED_TRACE(testing::Message() << "failing item first " << failing_first);
-    // Nothing is sent to the failing item, or the good item's GET, until a gate opens.
+    // Nothing is sent to the failing item, nor for the good item's GET, until a gate opens.
     const auto bad_gate = std::make_shared<Gate>(), good_gate = std::make_shared<Gate>();
     server_.set_handler([=](const HttpRequest& r) {
       if (r.target == "/bad")
@@ -102,18 +93,13 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
       if (r.method == "GET") reply.gate = good_gate;
       return reply;
     });
+    // dl_start opens the file: the first of the two to start creates it.
     EngineHarness e(2);
-    const auto start_bad = [&] {
-      const int slot = e.start(item(bad));
-      EXPECT_TRUE(EngineHarness::wait_until(got("/bad", "HEAD"), kDeadline));
-      return slot;
-    };
-    const int failing = failing_first ? start_bad() : -1;
-    const int good = e.start(item(server_.url("/good"), 2));
-    ASSERT_TRUE(EngineHarness::wait_until(got("/good", "GET"), kDeadline));
-    const int failing_now = failing_first ? failing : start_bad();
+    const int first = e.start(item(failing_first ? bad : server_.url("/good"), 2));
+    const int second = e.start(item(failing_first ? server_.url("/good") : bad, 2));
+    const int failing = failing_first ? first : second, good = failing_first ? second : first;
     bad_gate->open();
-    EXPECT_EQ(e.wait_final(failing_now, kDeadline), TVN_NOTICE_FAILED);
+    EXPECT_EQ(e.wait_final(failing, kDeadline), TVN_NOTICE_FAILED);
     good_gate->open();
     EXPECT_EQ(e.wait_final(good, kDeadline), TVN_NOTICE_FINISHED);
     EXPECT_EQ(read_file(target_), *body);
