@@ -53,8 +53,10 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
     const int slot = e.start(item(server.url("/f"), kDivisions));
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
+          // The arrays are the engine's to publish, with the state.
+          if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;
           const std::int32_t* status = load_acquire(e.item(slot).div_status);
-          return status != nullptr && load_acquire(status[kDivisions - 1]) == TVN_DIV_DONE;
+          return load_acquire(status[kDivisions - 1]) == TVN_DIV_DONE;
         },
         kDeadline));
     for (const int div : reconnects) dl_reconnect(&e.ctx(), slot, div, 1);
