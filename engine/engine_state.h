@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/http_message.h"
 #include "platform/wait_set.h"
 #include "torvane/torvane.h"
 
@@ -29,6 +30,24 @@ struct SlotRequest {
   int slot;
   int div;
   int count_retry;
+};
+
+// What the download thread learned from the answers to the item in one slot
+// (engine-private). Forgotten when the item ends, so the next item in the
+// slot starts from nothing.
+struct SlotAnswers {
+  // The version every answer must be of: set from the first answer that
+  // names one, or replaced by a restart. Until then the client's If-Range
+  // line (a resume) stands for it. The download thread writes it while the
+  // connection thread is kept out of the slot; the connection thread reads
+  // it inside the slot to send it as If-Range.
+  bool validator_set = false;
+  std::string validator;
+  // Restarts from byte 0 because the file changed on the server.
+  int restarts = 0;
+  // Division 0 is receiving a chunked body (download thread only).
+  bool chunked = false;
+  ChunkDecoder chunks;
 };
 
 struct FreeDeleter {
@@ -84,7 +103,19 @@ class EngineState {
 
   bool on_download_thread() const;
 
+  // The slot's answer state; the record stays where it is while the engine
+  // lives. Any thread; see SlotAnswers for who touches which field when.
+  SlotAnswers& answers(int slot) {
+    std::lock_guard<std::mutex> lock(answers_mutex_);
+    if (answers_.size() <= static_cast<std::size_t>(slot)) answers_.resize(static_cast<std::size_t>(slot) + 1);
+    return answers_[static_cast<std::size_t>(slot)];
+  }
+  // Called when the slot's item ends (by the thread that ends it).
+  void forget_answers(int slot) { answers(slot) = SlotAnswers{}; }
+
  private:
+  std::mutex answers_mutex_;
+  std::deque<SlotAnswers> answers_;
   friend class ConnExclusion;
   std::mutex requests_mutex_;
   std::deque<SlotRequest> requests_;

@@ -1,5 +1,6 @@
 #include "engine/http_message.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/ranges.h"
@@ -14,6 +15,44 @@ void append_line(std::string& out, const char* name, const char* value) {
   out += "\r\n";
 }
 
+// `line` starts with "If-Range" followed by a colon (any case).
+bool is_if_range_line(std::string_view line) {
+  constexpr std::string_view kName = "If-Range:";
+  return line.size() >= kName.size() && equal_ci(line.substr(0, kName.size()), kName);
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// A decimal number below 4 GiB, or false.
+bool read_u32(std::string_view text, std::uint32_t& value) {
+  if (text.empty()) return false;
+  std::uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    if (number > 0xFFFFFFFFull) return false;
+  }
+  value = static_cast<std::uint32_t>(number);
+  return true;
+}
+
+// Digits from `at`, at most 2^62; false when there are none.
+bool read_u62(std::string_view text, std::size_t& at, std::uint64_t& value) {
+  const std::size_t begin = at;
+  value = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+    if (value > (1ull << 62)) return false;
+  }
+  return at > begin;
+}
+
+bool is_entity_tag(std::string_view v) { return !v.empty() && (v.front() == '"' || v.substr(0, 2) == "W/"); }
+
 }  // namespace
 
 void build_head_request(const ItemData& item, std::string& out) {
@@ -25,7 +64,7 @@ void build_head_request(const ItemData& item, std::string& out) {
   out += "\r\n\r\n";
 }
 
-void build_get_request(const ItemData& item, int b, std::string& out) {
+void build_get_request(const ItemData& item, int b, std::string& out, std::string_view if_range) {
   const std::uint64_t start = division_start(item.disk.range_len, b) + item.disk.range_done[b];
   out.clear();
   out += "GET ";
@@ -41,7 +80,22 @@ void build_get_request(const ItemData& item, int b, std::string& out) {
   } else if (item.auto_referer == 1 && item.url != nullptr) {
     append_line(out, "Referer: ", item.url);
   }
-  if (item.extra_header != nullptr) out += item.extra_header;
+  if (item.extra_header != nullptr) {
+    // The engine sends the validator it holds, which may have replaced the
+    // client's; two If-Range lines would contradict each other.
+    std::string_view lines = item.extra_header;
+    while (!lines.empty()) {
+      const std::size_t end = lines.find('\n');
+      const std::size_t len = end == std::string_view::npos ? lines.size() : end + 1;
+      if (!is_if_range_line(lines.substr(0, len))) out += lines.substr(0, len);
+      lines.remove_prefix(len);
+    }
+  }
+  if (!if_range.empty()) {
+    out += "If-Range: ";
+    out += if_range;
+    out += "\r\n";
+  }
   out += "Connection: close\r\n\r\n";
 }
 
@@ -70,8 +124,30 @@ int read_status_code(std::string_view header) {
   return code;
 }
 
+bool find_if_range(const char* lines, std::string_view& value) {
+  if (lines == nullptr) return false;
+  for (std::string_view rest = lines; !rest.empty();) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (is_if_range_line(line)) {
+      value = trimmed(line.substr(9));
+      return !value.empty();
+    }
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return false;
+}
+
 bool find_header_value(std::string_view header, std::string_view name, std::string_view& value) {
-  for (std::size_t line = 0; line < header.size();) {
+  std::size_t from = 0;
+  return next_header_value(header, name, from, value);
+}
+
+bool next_header_value(std::string_view header, std::string_view name, std::size_t& from,
+                       std::string_view& value) {
+  for (std::size_t line = from; line < header.size();) {
     const std::size_t rest = header.size() - line;
     if (rest > name.size() + 1) {
       bool match = true;
@@ -81,6 +157,7 @@ bool find_header_value(std::string_view header, std::string_view name, std::stri
         std::size_t end = begin;
         while (end < header.size() && header[end] != '\r' && header[end] != '\n') ++end;
         value = header.substr(begin, end - begin);
+        from = end;
         return true;
       }
     }
@@ -92,34 +169,145 @@ bool find_header_value(std::string_view header, std::string_view name, std::stri
 }
 
 LengthResult read_content_length(std::string_view header, std::uint32_t& value) {
+  // The chunk framing delimits such a body; a length beside it means nothing.
+  if (is_chunked(header)) return LengthResult::kMissing;
+  LengthResult result = LengthResult::kMissing;
   std::string_view text;
-  if (!find_header_value(header, "Content-Length", text)) return LengthResult::kMissing;
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty()) return LengthResult::kInvalid;
-  std::uint64_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return LengthResult::kInvalid;
-    number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    if (number > 0xFFFFFFFFull) return LengthResult::kInvalid;
+  for (std::size_t from = 0; next_header_value(header, "Content-Length", from, text);) {
+    // One line may list the value again ("5, 5"): the same length.
+    for (;;) {
+      const std::size_t comma = text.find(',');
+      std::uint32_t number = 0;
+      if (!read_u32(trimmed(text.substr(0, comma)), number)) return LengthResult::kInvalid;
+      if (result == LengthResult::kOk && number != value) return LengthResult::kConflict;
+      value = number;
+      result = LengthResult::kOk;
+      if (comma == std::string_view::npos) break;
+      text.remove_prefix(comma + 1);
+    }
   }
-  value = static_cast<std::uint32_t>(number);
-  return LengthResult::kOk;
+  return result;
 }
 
-bool read_content_range_start(std::string_view header, std::uint64_t& start) {
+bool read_content_range(std::string_view header, ContentRange& range) {
   std::string_view text;
   if (!find_header_value(header, "Content-Range", text)) return false;
+  text = trimmed(text);
   if (text.substr(0, 6) != "bytes ") return false;
   text.remove_prefix(6);
-  std::uint64_t number = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    number = number * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (number > (1ull << 62)) return false;
+  std::size_t at = 0;
+  if (!read_u62(text, at, range.first) || at >= text.size() || text[at++] != '-') return false;
+  if (!read_u62(text, at, range.last) || at >= text.size() || text[at++] != '/') return false;
+  range.total_known = text.substr(at) != "*";
+  if (range.total_known && (!read_u62(text, at, range.total) || at != text.size())) return false;
+  return range.last >= range.first && (!range.total_known || range.last < range.total);
+}
+
+bool is_chunked(std::string_view header) {
+  std::string_view text;
+  if (!find_header_value(header, "Transfer-Encoding", text)) return false;
+  // The last coding applied is the one that frames the body.
+  const std::size_t comma = text.rfind(',');
+  if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
+  return equal_ci(trimmed(text), "chunked");
+}
+
+std::string_view answer_validator(std::string_view header) {
+  std::string_view tag;
+  if (find_header_value(header, "ETag", tag) && trimmed(tag).substr(0, 1) == "\"") return trimmed(tag);
+  std::string_view date;
+  return find_header_value(header, "Last-Modified", date) ? trimmed(date) : std::string_view{};
+}
+
+std::string_view validator_like(std::string_view header, std::string_view validator) {
+  std::string_view value;
+  if (!find_header_value(header, is_entity_tag(validator) ? "ETag" : "Last-Modified", value)) return {};
+  return trimmed(value);
+}
+
+ChunkDecoder::Result ChunkDecoder::decode(char* data, std::size_t len, std::size_t& payload) {
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < len && state_ != State::kDone;) {
+    const char c = data[in];
+    switch (state_) {
+      case State::kSize: {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit >= 0) {
+          if (++digits_ > 15) return Result::kBad;
+          size_ = size_ * 16 + static_cast<std::uint64_t>(digit);
+          ++in;
+        } else if (digits_ == 0 || (c != ';' && c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
+          return Result::kBad;
+        } else {
+          state_ = c == '\r' || c == '\n' ? State::kSizeLf : State::kExtension;
+          in += c == '\n' ? 0 : 1;  // a bare LF is read as the line's end below
+        }
+        continue;
+      }
+      case State::kExtension:
+        if (c == '\r' || c == '\n') {
+          state_ = State::kSizeLf;
+          in += c == '\n' ? 0 : 1;
+        } else {
+          ++in;
+        }
+        continue;
+      case State::kSizeLf:
+        if (c != '\n') return Result::kBad;
+        ++in;
+        total_ += size_;
+        if (total_ > 0xFFFFFFFFull) return Result::kBad;
+        left_ = size_;
+        state_ = size_ == 0 ? State::kTrailerStart : State::kData;
+        size_ = 0;
+        digits_ = 0;
+        continue;
+      case State::kData: {
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, len - in));
+        if (out != in) std::memmove(data + out, data + in, take);
+        out += take;
+        in += take;
+        left_ -= take;
+        if (left_ == 0) state_ = State::kDataCr;
+        continue;
+      }
+      case State::kDataCr:
+        ++in;
+        if (c == '\r') {
+          state_ = State::kDataLf;
+        } else if (c == '\n') {
+          state_ = State::kSize;
+        } else {
+          return Result::kBad;
+        }
+        continue;
+      case State::kDataLf:
+        if (c != '\n') return Result::kBad;
+        ++in;
+        state_ = State::kSize;
+        continue;
+      case State::kTrailerStart:
+        ++in;
+        state_ = c == '\r' ? State::kFinalLf : c == '\n' ? State::kDone : State::kTrailer;
+        continue;
+      case State::kTrailer:
+        ++in;
+        if (c == '\n') state_ = State::kTrailerStart;
+        continue;
+      case State::kFinalLf:
+        if (c != '\n') return Result::kBad;
+        ++in;
+        state_ = State::kDone;
+        continue;
+      case State::kDone:
+        break;
+    }
   }
-  if (i == 0 || i >= text.size() || text[i] != '-') return false;
-  start = number;
-  return true;
+  payload = out;
+  return state_ == State::kDone ? Result::kEnd : Result::kMore;
 }
 
 }  // namespace torvane::engine

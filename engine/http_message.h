@@ -17,9 +17,14 @@ void build_head_request(const ItemData& item, std::string& out);
 
 // The GET of division b: open-ended Range from the division's start plus the
 // bytes it already has, Host, Accept, User-Agent ("TVN" when none is given),
-// Referer (the item URL itself with auto_referer 1), extra_header verbatim,
-// "Connection: close" and the blank line.
-void build_get_request(const ItemData& item, int b, std::string& out);
+// Referer (the item URL itself with auto_referer 1), extra_header verbatim
+// but for any If-Range line, "If-Range: <if_range>" when if_range is not
+// empty, "Connection: close" and the blank line.
+void build_get_request(const ItemData& item, int b, std::string& out, std::string_view if_range = {});
+
+// The value of the first "If-Range" line of a client's extra header lines
+// (CRLF or LF ended); false when there is none or `lines` is null.
+bool find_if_range(const char* lines, std::string_view& value);
 
 // Length of the header in `data` including its terminator: the earliest of
 // "\r\n\r\n", "\n\n", "\r\r" and "\n\r\n\r". 0 while none has arrived.
@@ -34,14 +39,56 @@ int read_status_code(std::string_view header);
 // The value of the header line `name` ("Location", ...), matched without
 // regard to case at the start of a line and followed by ": ", up to CR or LF.
 bool find_header_value(std::string_view header, std::string_view name, std::string_view& value);
+// The same from the line that starts at `from`; on success `from` is moved
+// past the line found, so repeated calls visit every line of that name.
+bool next_header_value(std::string_view header, std::string_view name, std::size_t& from,
+                       std::string_view& value);
 
-// Content-Length: kLengthMissing, kLengthOk (value set), or kLengthInvalid
-// when it is not a decimal number or does not fit 32 bits (4 GiB or more).
-enum class LengthResult { kMissing, kOk, kInvalid };
+// Content-Length: kMissing, kOk (value set), kInvalid when a value is not a
+// decimal number or does not fit 32 bits (4 GiB or more), or kConflict when
+// lines (or the comma-separated values of one line) disagree. Equal
+// repetitions are one length. A chunked answer has no length: kMissing.
+enum class LengthResult { kMissing, kOk, kInvalid, kConflict };
 LengthResult read_content_length(std::string_view header, std::uint32_t& value);
 
-// First byte position of a "Content-Range: bytes A-B/C" line; false when the
-// line is missing or unreadable.
-bool read_content_range_start(std::string_view header, std::uint64_t& start);
+// "Content-Range: bytes A-B/N" (N may be "*": total unknown).
+struct ContentRange {
+  std::uint64_t first = 0, last = 0, total = 0;
+  bool total_known = false;
+};
+// False when the line is missing, unreadable, or B is below A or not below N.
+bool read_content_range(std::string_view header, ContentRange& range);
+
+// The body is sent in chunks (Transfer-Encoding ending in "chunked").
+bool is_chunked(std::string_view header);
+
+// What identifies the version of the file an answer holds: its strong ETag
+// ("..." quoted), else its Last-Modified date; empty when it has neither.
+std::string_view answer_validator(std::string_view header);
+// The answer's value of the same kind as `validator` (an entity tag when it
+// starts with a quote or "W/", else a date); empty when it has none.
+std::string_view validator_like(std::string_view header, std::string_view validator);
+
+// Decodes a chunked body in place, one read at a time: chunk-size lines (also
+// split across reads), extensions, chunk data, the last chunk and trailers.
+// Bare LF line ends are taken as CRLF.
+class ChunkDecoder {
+ public:
+  enum class Result { kMore, kEnd, kBad };
+  // Decodes the `len` bytes at `data` that follow what was decoded before,
+  // moving the payload bytes among them to the front; `payload` is set to
+  // their count. kEnd once the last chunk and the trailers are through
+  // (bytes after them are ignored), kBad on framing that cannot be read or a
+  // body of 4 GiB or more; kMore while the body goes on.
+  Result decode(char* data, std::size_t len, std::size_t& payload);
+  bool finished() const { return state_ == State::kDone; }
+
+ private:
+  enum class State { kSize, kExtension, kSizeLf, kData, kDataCr, kDataLf, kTrailerStart, kTrailer,
+                     kFinalLf, kDone };
+  State state_ = State::kSize;
+  std::uint64_t size_ = 0, left_ = 0, total_ = 0;
+  int digits_ = 0;
+};
 
 }  // namespace torvane::engine

@@ -162,6 +162,7 @@ void cut_to_download(ItemData& item) {
 }  // namespace
 
 void finish_item(EngineState& engine, int slot, ItemData& item) {
+  engine.forget_answers(slot);
   EngineContext* ctx = engine.ctx;
   const int remembered = item.state;
   int final_notice = 0;

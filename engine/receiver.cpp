@@ -68,11 +68,13 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
     write_division(engine.ctx, slot, item, b);
     store_relaxed(item.disk.buf_fill[b], 0);  // what could not be written is asked for again
   }
+  // A chunked body has no size; only its last chunk says it is complete.
+  const bool cut_short = chunks_cut_short(engine, slot, b);
   platform::socket_close(item.conn.sockets[b]);
   store_release(item.div_status[b], TVN_DIV_DONE);
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
-  if (item.disk.range_len[b] > item.disk.range_done[b]) {
+  if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short) {
     if (item.options & TVN_OPT_AUTO_RESUME) {
       store_release(item.div_status[b], TVN_DIV_IDLE);
       engine.conn_wake.signal();
@@ -123,11 +125,19 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
     }
     if (got > 0) {
       ++engine.reads_this_cycle;
-      store_relaxed(disk.buf_fill[b], disk.buf_fill[b] + static_cast<std::int32_t>(got));
+      const std::int32_t before = disk.buf_fill[b];
+      store_relaxed(disk.buf_fill[b], before + static_cast<std::int32_t>(got));
       if (status == TVN_DIV_SENT) {
         if (!handle_header(engine, slot, item, b)) return false;
         if (!is_running(item) || b >= item.div_count) return is_running(item);
         status = load_acquire(item.div_status[b]);
+      } else if (status > 99 && chunked_division(engine, slot, b)) {
+        const ChunkDecoder::Result chunks = take_chunks(engine, slot, item, b, before);
+        if (chunks == ChunkDecoder::Result::kBad) return attempt_failed(engine, slot, item, b);
+        if (chunks == ChunkDecoder::Result::kEnd) {
+          notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+          return is_running(item) && end_division(engine, slot, item, b);
+        }
       }
       if (status > 99) {
         notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);

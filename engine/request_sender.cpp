@@ -5,6 +5,7 @@
 
 #include "engine/http_message.h"
 #include "engine/item_lifecycle.h"
+#include "engine/item_restart.h"
 #include "engine/threads.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -40,7 +41,9 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
   if (head) {
     build_head_request(item, t_request);
   } else {
-    build_get_request(item, b, t_request);
+    // Every ranged request names the version its bytes must be of: a server
+    // that holds another one answers with the whole file instead.
+    build_get_request(item, b, t_request, item_validator(engine.answers(slot), item));
   }
   const long sent = platform::socket_send(fd, t_request.data(), t_request.size());
   if (sent != static_cast<long>(t_request.size())) {

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/disk_io.h"
 #include "engine/http_message.h"
 #include "engine/item_lifecycle.h"
+#include "engine/item_restart.h"
 #include "engine/ranges.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -93,31 +95,113 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   }
 }
 
-void fail_all_divisions(EngineState& engine, ItemData& item, int slot) {
-  const ConnExclusion keep_out(engine, slot);
-  for (int i = 0; i < item.div_count; ++i) {
-    platform::socket_close(item.conn.sockets[i]);
-    set_status(item, i, TVN_DIV_FAILED);
+// The answer to a HEAD or to SpeedMode's size probe: the size, and the
+// version of the file this run downloads.
+int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string_view header,
+                      LengthResult read, std::uint32_t length, int result) {
+  store_relaxed(item.disk.file_size, read == LengthResult::kOk ? length : 0u);
+  if (item.disk.file_size == 0 && result != kRedirected) store_release(item.div_count, 1);
+  if (result == kRedirected) return result;
+  SlotAnswers& answers = engine.answers(slot);
+  // A fresh start: whatever the client's If-Range named, the file is read
+  // from byte 0 now, so the version this answer names is the one to keep.
+  const std::string_view now = answer_validator(header);
+  const std::string_view client = item_validator(answers, item);
+  if (!now.empty()) {
+    if (!client.empty() && validator_like(header, client) != client)
+      notify_message(engine.ctx, slot, "The file changed on the server since its download began; it is downloaded from the beginning");
+    hold_validator(engine, slot, now);
   }
+  // A chunked probe has no length, so the item runs on one division.
+  answers.chunked = is_chunked(header) && load_acquire(item.state) == TVN_STATE_DOWNLOADING;
+  answers.chunks = ChunkDecoder{};
+  return result;
 }
 
-int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, std::string_view header,
-                         int result, bool probe_answer) {
-  std::uint32_t length = 0;
-  const LengthResult read = read_content_length(header, length);
-  const int state = load_acquire(item.state);
-  if (read == LengthResult::kInvalid) {
-    platform::socket_close(item.conn.sockets[b]);
-    report_once(engine, slot, item,
-                "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
-    set_status(item, b, TVN_DIV_FAILED);
+// The size of the whole file that a 200 or 206 states (its length, or a
+// 206's Content-Range total); false when it states none that fits 32 bits.
+bool stated_size(int code, std::string_view header, LengthResult read, std::uint32_t length,
+                 std::uint32_t& size) {
+  if (code == 200) {
+    size = length;
+    return read == LengthResult::kOk;
+  }
+  ContentRange range;
+  if (!read_content_range(header, range) || !range.total_known || range.total > 0xFFFFFFFFull) return false;
+  size = static_cast<std::uint32_t>(range.total);
+  return true;
+}
+
+// A 200 or 206 to a GET of a running item (not the size probe): it must be
+// of the version and the size the item started with, and a chunked body is
+// taken only where it can be decoded (one division from byte 0).
+int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::string_view header,
+                     int code, LengthResult read, std::uint32_t length, int result) {
+  SlotAnswers& answers = engine.answers(slot);
+  std::uint32_t size = 0;
+  const bool size_known = stated_size(code, header, read, length, size);
+  const bool chunked = is_chunked(header);
+  const std::string_view held = item_validator(answers, item);
+  const std::string_view now = held.empty() ? answer_validator(header) : validator_like(header, held);
+  if (!held.empty() && !now.empty() && now != held) {
+    // A resume of a file that changed, or divisions served by servers that
+    // hold different versions: their bytes must not be mixed in one file.
+    restart_item(engine, slot, item, chunked || !size_known ? 0u : size, answer_validator(header),
+                 "The file changed on the server (its version is no longer the one the download began with)");
     return kHandled;
   }
-  if (state == TVN_STATE_PROBING || probe_answer) {
-    store_relaxed(item.disk.file_size, read == LengthResult::kOk ? length : 0u);
-    if (item.disk.file_size == 0 && result != kRedirected) store_release(item.div_count, 1);
+  if (held.empty() && !now.empty()) hold_validator(engine, slot, now);
+  const std::uint32_t file_size = item.disk.file_size;
+  if (code == 200 && b == 0 && item.disk.range_done[0] != 0) {
+    // The server ignored the range of a continued transfer: its bytes start
+    // at 0, not where the division goes on.
+    fail_all_divisions(engine, item, slot);
+    return kHandled;
+  }
+  answers.chunks = ChunkDecoder{};
+  answers.chunked = chunked && b == 0 && item.div_count == 1;
+  if (chunked && !answers.chunked) {
+    restart_item(engine, slot, item, 0, answer_validator(header),
+                 "The server sends the file in chunks without a size, which only one connection can take");
+    return kHandled;
+  }
+  if (chunked) {
+    // No size: the division reads to the last chunk, however long the file is.
+    const ConnExclusion keep_out(engine, slot);
+    store_relaxed(item.disk.file_size, 0u);
+    store_relaxed(item.disk.range_len[0], 0u);
+    set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
     return result;
   }
+  if (size_known && file_size != 0 && size != file_size) {
+    restart_item(engine, slot, item, size, answer_validator(header),
+                 "The server reports another size for the file (" + std::to_string(size) +
+                     " bytes, not " + std::to_string(file_size) + ")");
+    return kHandled;
+  }
+  if (size_known && file_size == 0 && b == 0 && item.div_count == 1) {
+    // The probe named no size but this answer does: a close before the end
+    // is then an early close, not the end of the file.
+    const ConnExclusion keep_out(engine, slot);
+    store_relaxed(item.disk.file_size, size);
+    store_relaxed(item.disk.range_len[0], size);
+  }
+  if (code == 200 && b != 0) {
+    if (read == LengthResult::kMissing) {
+      platform::socket_close(item.conn.sockets[b]);
+      set_status(item, b, TVN_DIV_FAILED);
+      return kHandled;
+    }
+    become_single_connection(engine, item, slot);  // the whole file, of the size asked for
+  }
+  return result;
+}
+
+// The length rules of an answer that is not a 200 or 206 of a running item
+// (an error page that the options keep, say): a later division's answer
+// that is the whole file makes the item one connection.
+int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, LengthResult read,
+                         std::uint32_t length, int result) {
   if (result == kRedirected) return result;  // that body is not ours
   const std::uint32_t file_size = item.disk.file_size;
   if (b != 0) {
@@ -134,6 +218,17 @@ int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, s
   return result;
 }
 
+// A partial answer must be the part asked for: from where the division
+// goes on, and as long as its Content-Range says, or its bytes land in the
+// wrong place of the file.
+bool partial_answer_fits(const ItemData& item, int b, std::string_view header, LengthResult read,
+                         std::uint32_t length) {
+  ContentRange range;
+  const std::uint64_t wanted = division_start(item.disk.range_len, b) + item.disk.range_done[b];
+  if (!read_content_range(header, range) || range.first != wanted) return false;
+  return read != LengthResult::kOk || length == range.last - range.first + 1;
+}
+
 // Parses the header of division b (header_len bytes). Sets the division's
 // status and returns a ParseResult.
 int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::string_view header) {
@@ -146,30 +241,51 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   set_status(item, b, code);
   const std::uint32_t options = item.options;
+  const int state = load_acquire(item.state);
   const bool probe_answer = (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) != 0 && b == 0;
   int result = kAccepted;
   std::string_view location;
   if (code == 200) {
     result = kStatus200;
-  } else if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION) &&
-             find_header_value(header, "Location", location)) {
+  } else if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION)) {
+    if (!find_header_value(header, "Location", location)) {
+      // Without a target the answer is neither the file nor a way to it.
+      notify_message(engine.ctx, slot,
+                     "The server answered " + std::to_string(code) + " (a redirection) without a Location");
+      fail_attempt(item, b);
+      return kHandled;
+    }
     result = follow_redirect(engine, slot, item, b, location);
     if (result == kHandled) return result;
   } else if ((code >= 400 && code <= 499 && !(options & TVN_OPT_IGNORE_CLIENT_ERROR)) ||
              (code >= 500 && code <= 599 && !(options & TVN_OPT_IGNORE_SERVER_ERROR))) {
     fail_attempt(item, b);
     return kHandled;
-  } else if (code == 206 && load_acquire(item.state) == TVN_STATE_DOWNLOADING) {
-    // A partial answer must start where we asked, or its bytes would land in
-    // the wrong place of the file.
-    std::uint64_t start = 0;
-    const std::uint64_t wanted = division_start(item.disk.range_len, b) + item.disk.range_done[b];
-    if (!read_content_range_start(header, start) || start != wanted) {
-      fail_attempt(item, b);
-      return kHandled;
-    }
   }
-  return apply_content_length(engine, slot, item, b, header, result, probe_answer);
+  std::uint32_t length = 0;
+  const LengthResult read = read_content_length(header, length);
+  if (read == LengthResult::kInvalid) {
+    platform::socket_close(item.conn.sockets[b]);
+    report_once(engine, slot, item,
+                "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
+    set_status(item, b, TVN_DIV_FAILED);
+    return kHandled;
+  }
+  if (read == LengthResult::kConflict) {
+    // Which one is right cannot be known: HTTP has such an answer refused.
+    notify_message(engine.ctx, slot, "The server sent Content-Length lines that contradict each other");
+    fail_attempt(item, b);
+    return kHandled;
+  }
+  if (code == 206 && state == TVN_STATE_DOWNLOADING && !partial_answer_fits(item, b, header, read, length)) {
+    fail_attempt(item, b);
+    return kHandled;
+  }
+  if (state == TVN_STATE_PROBING || probe_answer)
+    return take_probe_answer(engine, slot, item, header, read, length, result);
+  if (result != kRedirected && state == TVN_STATE_DOWNLOADING && (code == 200 || code == 206))
+    return take_file_answer(engine, slot, item, b, header, code, read, length, result);
+  return apply_content_length(engine, slot, item, b, read, length, result);
 }
 
 bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int result) {
@@ -214,6 +330,14 @@ bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b, std:
     const std::int32_t body = item.disk.buf_fill[b] - static_cast<std::int32_t>(header_len);
     std::memmove(share, share + header_len, static_cast<std::size_t>(body));
     store_relaxed(item.disk.buf_fill[b], body);
+    ChunkDecoder::Result chunks = ChunkDecoder::Result::kMore;
+    if (chunked_division(engine, slot, b)) {
+      chunks = take_chunks(engine, slot, item, b, 0);
+      if (chunks == ChunkDecoder::Result::kBad) {
+        fail_attempt(item, b);
+        return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+      }
+    }
     if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
     if (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) {
       compute_item_ranges(item);
@@ -221,6 +345,7 @@ bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b, std:
       set_bits(item.run_flags, TVN_RUN_PROBE_DONE);
       engine.conn_wake.signal();
     }
+    if (chunks == ChunkDecoder::Result::kEnd) return end_division(engine, slot, item, b);
   } else if (status == TVN_DIV_FAILED) {
     return !completion_check(engine, slot, item);
   }
@@ -228,6 +353,36 @@ bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b, std:
 }
 
 }  // namespace
+
+bool chunked_division(EngineState& engine, int slot, int b) {
+  return b == 0 && engine.answers(slot).chunked;
+}
+
+ChunkDecoder::Result take_chunks(EngineState& engine, int slot, ItemData& item, int b, std::int32_t from) {
+  char* share = item.disk.buf_ptr[b];
+  const std::int32_t fill = item.disk.buf_fill[b];
+  std::size_t payload = 0;
+  const ChunkDecoder::Result result =
+      engine.answers(slot).chunks.decode(share + from, static_cast<std::size_t>(fill - from), payload);
+  if (result == ChunkDecoder::Result::kBad) {
+    report_once(engine, slot, item, "The server's chunked answer cannot be read; its framing is broken");
+    return result;
+  }
+  store_relaxed(item.disk.buf_fill[b], from + static_cast<std::int32_t>(payload));
+  return result;
+}
+
+bool chunks_cut_short(EngineState& engine, int slot, int b) {
+  const SlotAnswers& answers = engine.answers(slot);
+  return b == 0 && answers.chunked && !answers.chunks.finished();
+}
+
+bool end_division(EngineState& engine, int slot, ItemData& item, int b) {
+  if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
+  platform::socket_close(item.conn.sockets[b]);
+  set_status(item, b, TVN_DIV_DONE);
+  return !completion_check(engine, slot, item);
+}
 
 void fail_attempt(ItemData& item, int b) {
   platform::socket_close(item.conn.sockets[b]);

@@ -25,6 +25,7 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
     int b, auto_referer;
     const char *user_agent, *referer, *extra_header;
     std::string path, host, head, get;
+    std::string_view if_range = {};
   } cases[] = {
       // The start sums the ranges before b and b's own progress, never the
       // progress of the divisions before it, and goes past 4 GiB whole.
@@ -44,6 +45,11 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
        "HEAD http://127.0.0.1:8080/d/f.iso HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n\r\n",
        "GET http://127.0.0.1:8080/d/f.iso HTTP/1.0\r\nRange: bytes=520-\r\nHost: 127.0.0.1:8080\r\n"
        "Accept: */*\r\nUser-Agent: TVN\r\nConnection: close\r\n\r\n"},
+      // The validator the engine holds replaces the client's If-Range line.
+      {"if-range", {10}, {3}, 0, 0, nullptr, nullptr, "Cookie: a=1\r\nif-range: \"old\"\r\nX: y\n",
+       "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\n\r\n",
+       "GET /a HTTP/1.0\r\nRange: bytes=3-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
+       "Cookie: a=1\r\nX: y\nIf-Range: \"new\"\r\nConnection: close\r\n\r\n", "\"new\""},
   };
   // clang-format on
   for (Case& c : cases) {
@@ -63,7 +69,7 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
     std::string out = "stale text from an earlier request";
     build_head_request(item, out);
     EXPECT_EQ(out, c.head);
-    build_get_request(item, c.b, out);
+    build_get_request(item, c.b, out, c.if_range);
     EXPECT_EQ(out, c.get);
   }
 }
@@ -114,6 +120,82 @@ TEST(HeaderReading, ContentLengthPast32BitsOrNotANumberIsInvalid) {
     const std::int64_t read =
         got == LengthResult::kOk ? std::int64_t{value} : -1 - (got == LengthResult::kMissing);
     EXPECT_EQ(read, expected) << line;
+  }
+}
+
+TEST(HeaderReading, RepeatedLengthsRangesAndValidators) {
+  // -1: invalid; -2: missing; -3: lines that disagree.
+  const std::pair<const char*, std::int64_t> lengths[] = {
+      {"Content-Length: 5\r\nContent-Length: 5\r\n", 5},
+      {"Content-Length: 5\r\nX: 1\r\ncontent-length: 6\r\n", -3},
+      {"Content-Length: 7, 7\r\n", 7},
+      {"Content-Length: 7, 8\r\n", -3},
+      {"Content-Length: 7\r\nContent-Length: x\r\n", -1},
+      {"Transfer-Encoding: gzip, chunked\r\nContent-Length: 9\r\n", -2}};
+  for (const auto& [lines, expected] : lengths) {
+    std::uint32_t value = 0;
+    const LengthResult got = read_content_length(std::string("HTTP/1.0 200 OK\r\n") + lines + "\r\n", value);
+    const std::int64_t read = got == LengthResult::kOk        ? std::int64_t{value}
+                              : got == LengthResult::kMissing ? -2
+                              : got == LengthResult::kConflict ? -3
+                                                               : -1;
+    EXPECT_EQ(read, expected) << lines;
+  }
+  // first-last/total, or "none" when unreadable or impossible.
+  const std::pair<const char*, const char*> ranges[] = {
+      {"bytes 10-99/100", "10-99/100"}, {"bytes 0-0/*", "0-0/*"},
+      {"bytes 10-100/100", "none"},     {"bytes 9-8/100", "none"},
+      {"bytes 1-2/3x", "none"},         {"items 0-1/2", "none"}};
+  for (const auto& [value, expected] : ranges) {
+    ContentRange r;
+    const bool ok = read_content_range(std::string("HTTP/1.0 206 P\r\nContent-Range: ") + value + "\r\n\r\n", r);
+    const std::string got = !ok ? "none"
+                                : std::to_string(r.first) + "-" + std::to_string(r.last) + "/" +
+                                      (r.total_known ? std::to_string(r.total) : "*");
+    EXPECT_EQ(got, expected) << value;
+  }
+  // A weak tag cannot stand for a version: the date does.
+  const std::string both = "HTTP/1.0 200 OK\r\nETag: \"x\"\r\nLast-Modified: D1\r\n\r\n";
+  const std::string weak = "HTTP/1.0 200 OK\r\nETag: W/\"x\"\r\nLast-Modified: D1\r\n\r\n";
+  EXPECT_EQ(answer_validator(both), "\"x\"");
+  EXPECT_EQ(answer_validator(weak), "D1");
+  EXPECT_EQ(validator_like(both, "D0"), "D1");
+  EXPECT_EQ(validator_like(weak, "\"y\""), "W/\"x\"");
+  std::string_view client;
+  EXPECT_TRUE(find_if_range("Cookie: a\r\nIF-RANGE:  \"v\" \r\n", client));
+  EXPECT_EQ(client, "\"v\"");
+  EXPECT_FALSE(find_if_range("Cookie: a\r\n", client));
+}
+
+TEST(ChunkDecoder, EverySplitGivesThePayloadAndOnlyTheEndEnds) {
+  const std::string framed =
+      "4;name=v\r\nWiki\r\n5\r\npedia\r\nE \r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\nafter";
+  const std::string payload = "Wikipedia in\r\n\r\nchunks.";
+  for (std::size_t cut = 0; cut <= framed.size(); ++cut) {
+    std::vector<char> bytes(framed.begin(), framed.end());
+    ChunkDecoder decoder;
+    std::size_t first = 0, second = 0;
+    const auto early = decoder.decode(bytes.data(), cut, first);
+    // Payload of the first read stays at the front; the second read's
+    // bytes are decoded in place after it, as in a division's share.
+    std::memmove(bytes.data() + first, bytes.data() + cut, framed.size() - cut);
+    const auto result = decoder.decode(bytes.data() + first, framed.size() - cut, second);
+    EXPECT_EQ(std::string(bytes.data(), first + second), payload) << "cut at " << cut;
+    EXPECT_EQ(result, ChunkDecoder::Result::kEnd) << "cut at " << cut;
+    // Before the blank line after the trailer the body is not complete.
+    EXPECT_EQ(early == ChunkDecoder::Result::kEnd, cut >= framed.size() - 5) << "cut at " << cut;
+  }
+  const std::string lf_only = "3\nabc\n0\n\n";
+  std::vector<char> bytes(lf_only.begin(), lf_only.end());
+  ChunkDecoder decoder;
+  std::size_t n = 0;
+  EXPECT_EQ(decoder.decode(bytes.data(), bytes.size(), n), ChunkDecoder::Result::kEnd);
+  EXPECT_EQ(std::string(bytes.data(), n), "abc");
+  for (const std::string bad : {"x\r\n", "\r\n", "3\r\nabcX", "3\r\nabc\rX", "0000000000000001f\r\n",
+                                "100000000\r\n", "3\r\nabc\r\nfffffffe\r\n"}) {
+    std::vector<char> in(bad.begin(), bad.end());
+    ChunkDecoder d;
+    EXPECT_EQ(d.decode(in.data(), in.size(), n), ChunkDecoder::Result::kBad) << bad;
   }
 }
 

@@ -25,6 +25,10 @@ struct ResourceOptions {
   bool ignore_ranges = false;
   // Send no Content-Length (HEAD and GET alike).
   bool omit_length = false;
+  // The version of the content: sent as ETag when it is quoted, else as
+  // Last-Modified. A ranged GET whose If-Range names another one gets 200
+  // and the whole body, as HTTP has it.
+  std::string validator{};
 };
 
 // Serves `content` like a static file. HEAD: the header alone with the
@@ -41,6 +45,10 @@ HttpHandler serve_resource(std::shared_ptr<const std::string> content,
 // "HTTP/1.0 <code> <reason>", the given header lines, a Content-Length and the body.
 HttpReply status_reply(int code, std::string_view reason, std::string_view body = {},
                        const std::vector<std::string>& headers = {});
+
+// `payload` as a chunked body in chunks of at most `chunk` bytes, each size
+// line with an extension, ended by the last chunk and one trailer line.
+std::string chunked_body(std::string_view payload, std::size_t chunk);
 
 // A redirect whose Location header is spelled `header_name` (a server may
 // send it as "location").

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -169,7 +170,11 @@ std::string pattern_bytes(std::size_t size, std::uint32_t seed) {
 HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::string> content,
                          const ResourceOptions& options) {
   const std::size_t size = content->size();
-  const std::int64_t start = options.ignore_ranges ? -1 : request.range_start();
+  std::int64_t start = options.ignore_ranges ? -1 : request.range_start();
+  const std::size_t if_range = request.raw.find("\nIf-Range: ");
+  if (if_range != std::string::npos &&
+      request.raw.compare(if_range + 11, options.validator.size() + 2, options.validator + "\r\n") != 0)
+    start = -1;  // another version than the one the client holds: all of this one
   if (start >= 0 && static_cast<std::size_t>(start) >= size)
     return status_reply(416, "Range Not Satisfiable", {},
                         {"Content-Range: bytes */" + std::to_string(size)});
@@ -179,6 +184,8 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
                                      std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
                                      std::to_string(size) + "\r\n";
   if (!options.omit_length) head += "Content-Length: " + std::to_string(size - from) + "\r\n";
+  if (!options.validator.empty())
+    head += (options.validator[0] == '"' ? "ETag: " : "Last-Modified: ") + options.validator + "\r\n";
   return {.head = head + "Connection: close\r\n\r\n",
           .body = std::move(content),
           .body_offset = from,
@@ -197,6 +204,17 @@ HttpReply status_reply(int code, std::string_view reason, std::string_view body,
   for (const std::string& line : headers) head += line + "\r\n";
   return HttpReply::raw(head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                         std::string(body));
+}
+
+std::string chunked_body(std::string_view payload, std::size_t chunk) {
+  std::string out;
+  char size_line[32];
+  for (std::size_t at = 0; at < payload.size(); at += chunk) {
+    const std::size_t n = std::min(chunk, payload.size() - at);
+    std::snprintf(size_line, sizeof size_line, "%zx;part=%zu\r\n", n, at / chunk);
+    out.append(size_line).append(payload.substr(at, n)).append("\r\n");
+  }
+  return out + "0\r\nX-Checksum: none\r\n\r\n";
 }
 
 HttpReply redirect_reply(int code, std::string_view location, std::string_view header_name) {
