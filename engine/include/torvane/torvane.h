@@ -160,6 +160,23 @@ typedef struct DiskIO {
   char* file_name;      /* copy of the open file's path */
 } DiskIO;
 
+/* extra_header: header lines ("Name: value\r\n" each) sent verbatim with
+ * every GET, never with the HEAD.
+ *
+ * Versions and resumes: the engine remembers the version of the file that
+ * an item's first answer names (its strong ETag, else its Last-Modified;
+ * both are in the header texts of notices 102 and 104) and sends it as
+ * "If-Range: <validator>" with every ranged GET after that. An answer of
+ * another version, or a size other than the one the item started with,
+ * starts the item over from byte 0 with the new size (notice 401 says
+ * why); after two such restarts the item fails instead. A client that
+ * resumes an item whose validator it knows puts the line
+ * "If-Range: <validator>\r\n" into extra_header: the engine then takes that
+ * value as the item's version and sends no second If-Range line (the line is
+ * replaced by the engine's when the version changes). A server that names
+ * no version keeps its answers unchecked.
+ *
+ * A chunked answer is decoded; such an item runs over one division. */
 struct ItemData {
   int32_t state;
   uint32_t run_flags;
