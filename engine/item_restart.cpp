@@ -35,8 +35,9 @@ void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t n
   SlotAnswers& answers = engine.answers(slot);
   if (answers.restarts >= kMaxRestarts) {
     fail_all_divisions(engine, item, slot);
-    notify_message(engine.ctx, slot,
-                   std::string(reason) + ". It has changed too often while downloading; the download fails");
+    notify_message(
+        engine.ctx, slot,
+        std::string(reason) + ". It has changed too often while downloading; the download fails");
     return;
   }
   ++answers.restarts;
@@ -62,7 +63,8 @@ void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t n
     answers.validator_set = true;
     answers.chunked = false;
   }
-  notify_message(engine.ctx, slot, std::string(reason) + "; the download starts over from the beginning");
+  notify_message(engine.ctx, slot,
+                 std::string(reason) + "; the download starts over from the beginning");
   engine.conn_wake.signal();
 }
 

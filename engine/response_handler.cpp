@@ -109,7 +109,9 @@ int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string
   const std::string_view client = item_validator(answers, item);
   if (!now.empty()) {
     if (!client.empty() && validator_like(header, client) != client)
-      notify_message(engine.ctx, slot, "The file changed on the server since its download began; it is downloaded from the beginning");
+      notify_message(engine.ctx, slot,
+                     "The file changed on the server since its download began; it is downloaded "
+                     "from the beginning");
     hold_validator(engine, slot, now);
   }
   // A chunked probe has no length, so the item runs on one division.
@@ -147,7 +149,8 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
     // A resume of a file that changed, or divisions served by servers that
     // hold different versions: their bytes must not be mixed in one file.
     restart_item(engine, slot, item, chunked || !size_known ? 0u : size, answer_validator(header),
-                 "The file changed on the server (its version is no longer the one the download began with)");
+                 "The file changed on the server (its version is no longer the one the download "
+                 "began with)");
     return kHandled;
   }
   if (held.empty() && !now.empty()) hold_validator(engine, slot, now);
@@ -162,7 +165,8 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   answers.chunked = chunked && b == 0 && item.div_count == 1;
   if (chunked && !answers.chunked) {
     restart_item(engine, slot, item, 0, answer_validator(header),
-                 "The server sends the file in chunks without a size, which only one connection can take");
+                 "The server sends the file in chunks without a size, which only one connection "
+                 "can take");
     return kHandled;
   }
   if (chunked) {
@@ -251,7 +255,8 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
     if (!find_header_value(header, "Location", location)) {
       // Without a target the answer is neither the file nor a way to it.
       notify_message(engine.ctx, slot,
-                     "The server answered " + std::to_string(code) + " (a redirection) without a Location");
+                     "The server answered " + std::to_string(code) +
+                         " (a redirection) without a Location");
       fail_attempt(item, b);
       return kHandled;
     }

@@ -32,7 +32,8 @@ Body bytes(std::size_t size, std::uint32_t seed = 3) {
 int gets_for(const ScriptedServer& server, const std::string& target, std::size_t from = 0) {
   int n = 0;
   const auto all = server.requests();
-  for (std::size_t i = from; i < all.size(); ++i) n += all[i].method == "GET" && all[i].target == target;
+  for (std::size_t i = from; i < all.size(); ++i)
+    n += all[i].method == "GET" && all[i].target == target;
   return n;
 }
 
@@ -49,8 +50,8 @@ TEST(Answers, ServerIgnoringRangesGivesTheWholeFileEveryRun) {
     ScriptedServer server(serve_resource(body, {.ignore_ranges = true}));
     for (const int divisions : {1, 4, 8}) {
       for (const std::uint32_t options : {0u, std::uint32_t{TVN_OPT_SPEED_MODE}}) {
-        SCOPED_TRACE(testing::Message() << size << " bytes, " << divisions << " divisions, options "
-                                        << options);
+        SCOPED_TRACE(testing::Message()
+                     << size << " bytes, " << divisions << " divisions, options " << options);
         EngineHarness e(kParallel);
         store_relaxed(e.ctx().wait_ms, 2);
         const std::size_t before = server.request_count();
@@ -95,10 +96,12 @@ Outcome download(ScriptedServer& server, const std::string& target, int division
       out.messages.emplace_back(static_cast<const char*>(data));
       return 0;
     });
-    out.final = e.wait_final(
-        e.start({.url = server.url("/f"), .save_path = target, .div_count = divisions,
-                 .buffer_size = 40000 * divisions, .options = options}),
-        kDeadline);
+    out.final = e.wait_final(e.start({.url = server.url("/f"),
+                                      .save_path = target,
+                                      .div_count = divisions,
+                                      .buffer_size = 40000 * divisions,
+                                      .options = options}),
+                             kDeadline);
   }
   out.saved = read_file(target).value_or("<no file>");
   out.gets = gets_for(server, "/f", before);
@@ -123,9 +126,9 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
     const char* what;
     HttpHandler handler;
     int divisions, final;
-    Body saved = nullptr;     // a finished row's file
-    int max_gets = 1000;      // a bound on the GETs
-    bool reason = true;       // a notice 401 says why
+    Body saved = nullptr;  // a finished row's file
+    int max_gets = 1000;   // a bound on the GETs
+    bool reason = true;    // a notice 401 says why
   } rows[] = {
       {"two Content-Length lines that differ",
        raw("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\nContent-Length: 4000\r\n\r\n" + *small), 1,
@@ -147,13 +150,15 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
        4, kDone, body, 4 + 4},
       {"a size that changes on every answer",
        [&](const HttpRequest& r) {
-         return resource_reply(r, std::make_shared<const std::string>(pattern_bytes(1000 + calls++)));
+         return resource_reply(r,
+                               std::make_shared<const std::string>(pattern_bytes(1000 + calls++)));
        },
        2, kFail, nullptr, 2 * 3 + 1},
       {"chunked, one division", raw(chunked_head + framed), 1, kDone, body, 1, false},
       {"chunked behind a HEAD that gave a length",
        [&](const HttpRequest& r) {
-         return r.method == "HEAD" ? resource_reply(r, body) : HttpReply::raw(chunked_head + framed);
+         return r.method == "HEAD" ? resource_reply(r, body)
+                                   : HttpReply::raw(chunked_head + framed);
        },
        4, kDone, body, 4 + 1},
       {"chunked, cut before the last chunk",
@@ -162,7 +167,8 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
       {"302 without Location", raw("HTTP/1.0 302 Found\r\nContent-Length: 5\r\n\r\nmoved"), 1,
        kFail, nullptr, 0},
       {"206 longer than its Content-Range",
-       raw("HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-99/5000\r\nContent-Length: 5000\r\n\r\n" +
+       raw("HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-99/5000\r\nContent-Length: "
+           "5000\r\n\r\n" +
            *small),
        1, kFail, nullptr, 1000, false},
       {"200 closed before its Content-Length, HEAD without one",
@@ -181,8 +187,9 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
        4, kDone, other, 4 + 4},
       {"two servers with different versions by turns",
        [&](const HttpRequest& r) {
-         return calls++ % 2 ? resource_reply(r, body, {.validator = "Mon, 01 Jun 2026 10:00:00 GMT"})
-                            : resource_reply(r, other, {.validator = "Tue, 02 Jun 2026 10:00:00 GMT"});
+         return calls++ % 2
+                    ? resource_reply(r, body, {.validator = "Mon, 01 Jun 2026 10:00:00 GMT"})
+                    : resource_reply(r, other, {.validator = "Tue, 02 Jun 2026 10:00:00 GMT"});
        },
        4, kFail},
   };
@@ -239,13 +246,20 @@ TEST(Answers, ResumeTakesUpOnlyTheVersionItStartedWith) {
       return 0;
     });
     const std::string target = dir / "out.bin";
-    const int slot = e.start({.url = server.url("/f"), .save_path = target, .div_count = 2, .buffer_size = 80000});
+    const int slot = e.start(
+        {.url = server.url("/f"), .save_path = target, .div_count = 2, .buffer_size = 80000});
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
           ItemData& it = e.item(slot);
-          if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2) return false;
+          if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2)
+            return false;
+          // Written, or waiting in the share until the stop writes it.
           std::uint32_t* done = load_acquire(it.disk.range_done);
-          return done != nullptr && load_relaxed(done[0]) == 10000 && load_relaxed(done[1]) == 10000;
+          std::int32_t* fill = load_acquire(it.disk.buf_fill);
+          const auto has = [&](int i) {
+            return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u;
+          };
+          return done != nullptr && fill != nullptr && has(0) && has(1);
         },
         kDeadline));
     dl_stop(&e.item(slot), -1);
@@ -260,8 +274,8 @@ TEST(Answers, ResumeTakesUpOnlyTheVersionItStartedWith) {
     ASSERT_EQ(copy_itemdata(&record, saved), &record);
     std::string header = "If-Range: \"v1\"\r\n";
     record.extra_header = header.data();
-    char* copies[] = {record.url, record.referer, record.user_agent, record.reserved_text,
-                      record.save_path, record.proxy};
+    char* copies[] = {record.url,           record.referer,   record.user_agent,
+                      record.reserved_text, record.save_path, record.proxy};
     store_release(record.state, TVN_STATE_EMPTY);
     ASSERT_EQ(dl_resume(&e.ctx(), again, -1), 0);
     ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, again, 2, kDeadline));
