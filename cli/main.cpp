@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/options.h"
@@ -163,10 +165,39 @@ std::vector<RowSnapshot> snapshot(const DownloadManager& manager) {
   return manager.with_items([](const ItemList& items) { return snapshot_rows(items); });
 }
 
+// The last rows of the items that finished, handed over by the manager
+// (on an engine thread) and taken by the main loop.
+class FinishedRows {
+ public:
+  void add(const ListItem& item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rows_.push_back(snapshot_row(item));
+    rows_.back().state = kFinished;
+  }
+  std::vector<RowSnapshot> take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(rows_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<RowSnapshot> rows_;
+};
+
+// The list as it is now, then the items that finished until now: an item
+// that finished after the copy was made keeps the name of its finished row.
+std::vector<RowSnapshot> observe(const DownloadManager& manager, FinishedRows& finished,
+                                 RunRecord& record) {
+  std::vector<RowSnapshot> rows = snapshot(manager);
+  record.observe(rows);
+  record.observe(finished.take());
+  return rows;
+}
+
 // The main loop: a tick a second, the display, and the end when nothing is
 // left to do (false) or an interrupt came (true).
 bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& clock,
-                    Display& display, RunRecord& record) {
+                    Display& display, FinishedRows& finished, RunRecord& record) {
   std::uint32_t last_tick = clock.tick_ms();
   // The first speed is measured against this tick, not against the start
   // of the clock.
@@ -184,8 +215,7 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
       idle_ticks = waiting_idle(manager) ? idle_ticks + 1 : 0;
       if (idle_ticks >= 2) manager.scheduler_pass(-1, false);
     }
-    const std::vector<RowSnapshot> rows = snapshot(manager);
-    record.observe(rows);
+    const std::vector<RowSnapshot> rows = observe(manager, finished, record);
     display.update(rows, view.take_output(), view.status_text(2), tick, now);
     if (all_done(manager)) return false;
     platform::sleep_ms(kPollMs);
@@ -218,6 +248,8 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   const IniAccess ini(config.folder.path("Torvane.ini"));
   const std::unique_ptr<PowerBackend> power = options.shutdown ? make_power_backend() : nullptr;
   config.power = power.get();
+  FinishedRows finished;
+  config.finished = [&finished](const ListItem& item) { finished.add(item); };
   DownloadManager manager(std::move(config), view, clock);
   if (manager.start_up() != 0) {
     write_to(stderr, view.take_output());
@@ -238,7 +270,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   manager.load_list();  // no list file is an empty list
 
   RunRecord record;
-  record.observe(snapshot(manager));  // the items of an earlier run take part too
+  observe(manager, finished, record);  // the items of an earlier run take part too
   const std::string divisions = division_text(options, ini);
   int exit_code = kExitOk;
   for (const std::string& url : urls) {
@@ -249,7 +281,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
       error_line("cannot add " + url);
       exit_code = kExitFailed;
     }
-    record.observe(snapshot(manager));
+    observe(manager, finished, record);
   }
   if (manager.with_items([](const ItemList& items) { return items.empty(); })) {
     manager.end(kSettleMs);
@@ -260,9 +292,10 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   manager.scheduler_pass(-1, true);
 
   Display display(options.quiet, !options.quiet && platform::stderr_is_terminal());
-  const bool interrupted = run_until_done(manager, view, clock, display, record);
+  const bool interrupted = run_until_done(manager, view, clock, display, finished, record);
 
-  const std::vector<RunRecord::Outcome> outcomes = record.outcomes(snapshot(manager));
+  const std::vector<RunRecord::Outcome> outcomes =
+      record.outcomes(observe(manager, finished, record));
   const int ended = manager.end(kSettleMs);
   display.clear();
   write_to(stderr, view.take_output());

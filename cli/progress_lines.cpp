@@ -49,14 +49,17 @@ std::string fit(std::string_view text, std::size_t width) {
 
 }  // namespace
 
+RowSnapshot snapshot_row(const ListItem& item) {
+  return {item.state, item.file_name, item.progress, item.speed, item.save_folder,
+          item.url,   item.serial};
+}
+
 std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {
   std::vector<RowSnapshot> rows;
   rows.reserve(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     const ListItem* item = items.at(static_cast<std::int64_t>(i));
-    if (item == nullptr) continue;
-    rows.push_back({item->state, item->file_name, item->progress, item->speed, item->save_folder,
-                    item->url, item->serial});
+    if (item != nullptr) rows.push_back(snapshot_row(*item));
   }
   return rows;
 }

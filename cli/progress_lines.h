@@ -32,6 +32,8 @@ struct RowSnapshot {
 // Copies every row of the list; the caller holds the manager's lock
 // (DownloadManager::with_items).
 std::vector<RowSnapshot> snapshot_rows(const ItemList& items);
+// One row, e.g. of an item that has just finished (ManagerConfig::finished).
+RowSnapshot snapshot_row(const ListItem& item);
 
 // True for the states in which an item holds engine connections (1 to 4).
 bool is_running(int state);
@@ -53,7 +55,8 @@ std::map<std::string, int> states_by_item(const std::vector<RowSnapshot>& rows);
 
 // Follows the items of one run from snapshot to snapshot, remembering where
 // each one's file goes, so that the items the manager has removed on
-// finishing can still be named at the end.
+// finishing can still be named at the end. A finished item's own last row
+// is observed after the snapshots taken before it finished.
 class RunRecord {
  public:
   void observe(const std::vector<RowSnapshot>& rows);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ struct ManagerConfig {
   // list empties with ShutDown 1, or at the set time with ShutDown 2).
   // None: the shutdown does nothing.
   PowerBackend* power = nullptr;
+  // Told of each item that finished, just before it leaves the list (a
+  // front end that polls the list may never see its last name). Called with
+  // the manager's lock held, on whichever thread the item finished; it must
+  // not call the manager.
+  std::function<void(const ListItem&)> finished;
 };
 
 enum class RemoveMode { kGone, kQuiet, kRedraw };

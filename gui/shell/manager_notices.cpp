@@ -222,6 +222,7 @@ void DownloadManager::on_finished(int k, int slot) {
   }
   if (view_.focused_row() == k) view_.clear_detail_rows();
   item->slot_link = kNoSlot;
+  if (config_.finished) config_.finished(*item);
   remove_item(k, RemoveMode::kRedraw);
 }
 

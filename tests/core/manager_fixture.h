@@ -89,7 +89,8 @@ class ManagerTest : public ::testing::Test {
             .history_file = dir_ / "tvnlog.txt",
             .library_candidates = {library},
             .limit_override = limit,
-            .power = &power_};
+            .power = &power_,
+            .finished = {}};
   }
   std::unique_ptr<DownloadManager> start(const Clock& clock, int limit) {
     auto manager = std::make_unique<DownloadManager>(config(limit), view_, clock);

@@ -1,0 +1,249 @@
+// The download manager against the engine's threads, meant to run under
+// ThreadSanitizer: redirects while the list is read, a pass between a link
+// page's end and its slot's final notice, the ending while a notice is still
+// under way, a queued resume started twice, and all of it at once.
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <utility>
+
+#include "cli/progress_lines.h"
+#include "tests/core/manager_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace ::testing;
+using namespace std::chrono_literals;
+
+// Stands between the engine and one manager, and runs a test's code on the
+// engine thread right before or after the manager answers a notice (without
+// the manager's lock, as another thread of a front end might act then).
+// Declared before the manager it taps, so it outlives the engine threads.
+class NoticeTap {
+ public:
+  using Hook = std::function<void(int code)>;
+  ~NoticeTap() { current_.store(nullptr); }
+  // Before any item starts: the engine threads read the callback only with
+  // an item to serve.
+  void install(DownloadManager& manager, Hook before, Hook after = {}) {
+    before_ = std::move(before);
+    after_ = std::move(after);
+    current_.store(this);
+    manager.context().callback = &NoticeTap::entry;
+  }
+
+ private:
+  static int entry(EngineContext* ctx, int code, int slot, int div, void* data) {
+    NoticeTap* tap = current_.load();
+    if (tap != nullptr && tap->before_) tap->before_(code);
+    const int answer = DownloadManager::notice_entry(ctx, code, slot, div, data);
+    if (tap != nullptr && tap->after_) tap->after_(code);
+    return answer;
+  }
+  static inline std::atomic<NoticeTap*> current_{nullptr};
+  Hook before_, after_;
+};
+
+class ManagerRaceTest : public ManagerTest {
+ protected:
+  // `path` answers with a redirect to `location`, held before its first
+  // byte until the returned gate opens.
+  std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
+                                       const std::string& header = "Location") {
+    auto gate = std::make_shared<Gate>();
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_[path] = [=](const HttpRequest&) {
+      HttpReply reply = redirect_reply(302, location, header);
+      reply.gate = gate;
+      return reply;
+    };
+    return gate;
+  }
+  // Pages on "localhost" are link pages whose first link is taken; the
+  // links point at 127.0.0.1, which has no profile.
+  std::string jump_host() {
+    const std::string host = "localhost" + server_.url("").substr(16);
+    EXPECT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
+    EXPECT_TRUE(write_file(dir_ / "Servers/jump.ini", "[TVNBASICDATA]\nurljump=1\nskip=1\n"));
+    return "http://" + host;
+  }
+  void serve_link_page(const std::string& path, const std::string& link) {
+    serve(path, std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
+  }
+  // What torvane-get records of the run: the list as it polls it, and each
+  // finished item's last row.
+  struct Recorder {
+    std::mutex mutex;
+    std::vector<cli::RowSnapshot> finished;
+    cli::RunRecord record;
+    void observe(DownloadManager& manager) {
+      auto rows = manager.with_items([](const ItemList& l) { return cli::snapshot_rows(l); });
+      std::lock_guard<std::mutex> lock(mutex);
+      record.observe(rows);
+      for (auto& row : std::exchange(finished, {})) {
+        row.state = kFinished;
+        record.observe({row});
+      }
+    }
+  };
+  std::unique_ptr<DownloadManager> start_recorded(int limit, Recorder& recorder) {
+    ManagerConfig c = config(limit);
+    c.finished = [&recorder](const ListItem& item) {
+      std::lock_guard<std::mutex> lock(recorder.mutex);
+      recorder.finished.push_back(cli::snapshot_row(item));
+    };
+    auto manager = std::make_unique<DownloadManager>(std::move(c), view_, clock_);
+    EXPECT_EQ(manager->start_up(), 0);
+    return manager;
+  }
+  std::size_t history_count(const std::string& name) {
+    const std::string log = read_file(dir_ / "tvnlog.txt").value_or("");
+    const std::string line = "Filename: " + name + "\t";
+    std::size_t n = 0;
+    for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(ManagerRaceTest, ARedirectedDownloadIsCountedOnceAndNamedForTheFileWritten) {
+  const std::pair<const char*, const char*> cases[] = {{"2", "Location"}, {"1", "location"}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [divisions, header] = cases[i];
+    SCOPED_TRACE(header);
+    const std::string name = "small" + std::to_string(i) + ".bin";
+    const auto body = content(30000 + i, 11);
+    serve("/" + name, body);
+    auto gate = serve_redirect("/redir" + std::to_string(i), server_.url("/" + name), header);
+    Recorder recorder;
+    auto manager = start_recorded(2, recorder);
+    const std::size_t before = server_.request_count();
+    manager->register_item(divisions, out(), server_.url("/redir" + std::to_string(i)));
+    recorder.observe(*manager);
+    // The redirect is written while the list is being read, as the
+    // progress lines and the list save read it.
+    ASSERT_TRUE(server_.wait_for_requests(before + 1, 10s));
+    std::this_thread::sleep_for(30ms);
+    recorder.observe(*manager);
+    gate->open();
+    ASSERT_TRUE(wait_until([&] {
+      recorder.observe(*manager);
+      manager->save_list();
+      return states(*manager).empty();
+    }));
+    EXPECT_EQ(cli::summary_text(recorder.record.outcomes({})),
+              "1 finished, 0 failed\n  完了     " + out() + name + "\n");
+    EXPECT_EQ(saved(name), *body);
+    EXPECT_FALSE(path_exists(out() + "redir" + std::to_string(i)));
+    EXPECT_EQ(manager->end(), 0);
+  }
+}
+
+TEST_F(ManagerRaceTest, APassBetweenALinkPagesEndAndItsFinalNoticeLeavesTheItemQueued) {
+  set_ini("[SETTING]\nWriteLog=1\n");
+  auto gate = serve("/linked.bin", content(9000, 4), 100);
+  serve_link_page("/page.html", server_.url("/linked.bin"));
+  const std::string page = jump_host() + "/page.html";
+  NoticeTap tap;
+  auto manager = start(clock_, 2);
+  std::atomic<int> passes{0};
+  DownloadManager* m = manager.get();
+  tap.install(*manager, {}, [&, m](int code) {
+    if (code != TVN_NOTICE_MEMORY_DONE) return;
+    m->scheduler_pass(-1, false);
+    m->scheduler_pass(-1, true);
+    m->start_item(0);
+    ++passes;
+  });
+  manager->register_item("2", out(), page);
+  // The item starts on its link once (after its page's slot has ended) and
+  // stays in the list while that download is held.
+  ASSERT_TRUE(wait_until([&] {
+    for (const HttpRequest& q : server_.requests()) {
+      if (q.target == "/linked.bin" && q.method == "GET") return true;
+    }
+    return false;
+  }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(passes.load(), 1);
+  EXPECT_THAT(states(*manager), ElementsAre(AllOf(Ge(kInitialising), Le(kDownloading))));
+  gate->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("linked.bin"), *content(9000, 4));
+  EXPECT_EQ(history_count("linked.bin"), 1u);
+  EXPECT_EQ(manager->end(), 0);
+}
+
+TEST_F(ManagerRaceTest, TheEndingWhileAStopNoticeIsUnderWay) {
+  serve("/held.bin", content(200000), 1000);
+  NoticeTap tap;
+  auto manager = start(clock_, 1);
+  std::atomic<bool> held{false};
+  // The stop's notice reaches the manager only after the ending has given
+  // up waiting and is ending the engine.
+  tap.install(*manager, [&](int code) {
+    if (code != TVN_NOTICE_STOPPED || held.exchange(true)) return;
+    std::this_thread::sleep_for(1500ms);
+  });
+  manager->register_item("1", out(), server_.url("/held.bin"));
+  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kDownloading}; }));
+  EXPECT_EQ(manager->end(300), -1);
+  EXPECT_TRUE(held.load());
+}
+
+TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
+  set_ini("[SETTING]\nWriteLog=1\n");
+  // The second start: a second start-all pass while another item holds the
+  // one slot and keeps this one queued, or a start of the stopped item itself.
+  for (const bool queued : {true, false}) {
+    SCOPED_TRACE(queued);
+    const std::string name = queued ? "queued.bin" : "direct.bin";
+    const auto body = content(400000, queued ? 20 : 21);
+    // Each division's answer holds past one full buffer share, so every
+    // division has bytes in the file to go on from.
+    auto gate = serve("/" + name, body, 50000);
+    auto other = serve("/other.bin", content(3000), 100);
+    auto manager = start(clock_, 1);
+    manager->register_item("4", out(), server_.url("/" + name));
+    ASSERT_TRUE(wait_until([&] {
+      const std::string part = saved(name);
+      for (std::size_t at = 0; at < 400000; at += 100000) {
+        if (part.size() < at + 1000 || part.compare(at, 1000, *body, at, 1000) != 0) return false;
+      }
+      return true;
+    }));
+    manager->stop_item(0);
+    ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+    const std::size_t stopped_at = server_.request_count();
+    if (queued) {
+      manager->register_item("1", out(), server_.url("/other.bin"));
+      ASSERT_TRUE(wait_until([&] { return states(*manager).back() != kWaiting; }));
+      manager->scheduler_pass(0, true);
+      manager->scheduler_pass(0, true);
+    } else {
+      int slot = -2;
+      ASSERT_TRUE(wait_until([&] {
+        if (slot == -2) slot = manager->start_item(0);
+        return slot >= 0;
+      }));
+    }
+    gate->open();
+    other->open();
+    ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+    EXPECT_EQ(saved(name), *body);
+    EXPECT_EQ(history_count(name), 1u);
+    const auto requests = server_.requests();
+    for (std::size_t q = stopped_at; q < requests.size(); ++q) {
+      if (requests[q].target == "/" + name) {
+        EXPECT_NE(requests[q].range_start(), 0);
+      }
+    }
+    EXPECT_EQ(manager->end(), 0);
+    std::filesystem::remove(out() + "other.bin");
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test
