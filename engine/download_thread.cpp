@@ -118,6 +118,13 @@ void serve_slot(EngineState& engine, int slot) {
   if (!is_running(item)) return;
   receive_item(engine, slot, item);
   if (!is_running(item) || item.div_stop == nullptr) return;
+  // A resumed record whose divisions had all ended before its stop (a stop
+  // that met the last bytes) has nothing left to receive: without this look
+  // it would stay running for ever instead of finishing.
+  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING &&
+      !size_probe_running(load_acquire(item.run_flags)) && completion_check(engine, slot, item)) {
+    return;
+  }
   for (int j = 0; j < item.div_count; ++j) {
     if (load_acquire(item.div_stop[j]) == 1 && stop_division(engine, slot, item, j)) return;
   }

@@ -3,6 +3,7 @@
 // file it did not make, and a finished empty download leaves its empty file.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -145,6 +146,67 @@ TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
       std::remove(target_.c_str());
     }
   }
+}
+
+}  // namespace
+}  // namespace torvane::test
+
+namespace torvane::test {
+namespace {
+
+// A stop that meets the last bytes leaves a record whose divisions have all
+// ended. Resumed, it has nothing to receive and must finish (and trim its
+// file), not stay running for ever.
+TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
+  const Body body = std::make_shared<const std::string>(pattern_bytes(60000, 7));
+  const auto gate = std::make_shared<Gate>();
+  ScriptedServer server([&, gate](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET" && r.range_start() == 0) {
+      reply.gate = gate;
+      reply.gate_at = reply.head.size() + 1000;
+    }
+    return reply;
+  });
+  EngineHarness e(1);
+  ItemData* saved = nullptr;
+  e.answer(TVN_NOTICE_STOPPED, [&](EngineContext*, int slot, int, void*) {
+    saved = copy_itemdata(nullptr, &e.item(slot));
+    return 0;
+  });
+  const int slot = e.start(item(server.url("/f"), 2));
+  ASSERT_TRUE(EngineHarness::wait_until(
+      [&] {
+        if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;
+        return load_acquire(load_acquire(e.item(slot).div_status)[1]) == TVN_DIV_DONE;
+      },
+      kDeadline));
+  ASSERT_TRUE(e.stop_all());
+  gate->open();
+  ASSERT_NE(saved, nullptr);
+  // As if the first division's last bytes had reached the file just before
+  // the stop: every division has ended, every byte is there.
+  ASSERT_TRUE(write_file(target_, *body + "stale tail"));
+  saved->div_status[0] = TVN_DIV_DONE;
+  saved->disk.range_done[0] = saved->disk.range_len[0];
+  std::memset(saved->div_stop, 0, sizeof(std::int32_t) * 3);
+
+  const int again = dl_set(&e.ctx());
+  ASSERT_GE(again, 0);
+  ItemData& live = e.item(again);
+  ASSERT_NE(copy_itemdata(&live, saved), nullptr);
+  store_release(live.state, TVN_STATE_EMPTY);  // dl_resume takes up no reserved record
+  // The copied texts are the client's; the finished slot forgets them.
+  char* texts[] = {live.url, live.save_path};
+  ASSERT_EQ(dl_resume(&e.ctx(), again, -1), 0);
+  // The slot may be the first one again: its notices are counted on.
+  EXPECT_TRUE(e.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));
+  EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, again, again == slot ? 2 : 1, kDeadline));
+  EXPECT_TRUE(read_file(target_) == *body);
+  for (char*& text : texts) FreeMem(&text);
+  free_itemdata(saved);
+  void* block = saved;
+  FreeMem(&block);
 }
 
 }  // namespace
