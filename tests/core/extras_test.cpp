@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <tuple>
 
 #include "gui/extras/engine_status_text.h"
 #include "gui/extras/history_writer.h"
@@ -51,6 +53,46 @@ TEST(TargetFile, PoliciesOnAnExistingFile) {
   std::filesystem::create_directory(movie);
   EXPECT_EQ(open(kExistFail), "");
   EXPECT_TRUE(test::is_folder(movie));
+}
+
+TEST(TargetFile, APathAnotherDownloadWritesIsNeitherWrittenNorMoved) {
+  test::TempDir dir;
+  const std::string folder = dir.path() + "/", data = dir / "data.bin";
+  const std::string other = dir / "data_[03月09日(火) 14時05分].bin";
+  const EngineApi api{.DiskIO_OpenFile = &::DiskIO_OpenFile,
+                      .DiskIO_CheckFile = &::DiskIO_CheckFile,
+                      .DiskIO_MakeFileName = &::DiskIO_MakeFileName};
+  ASSERT_TRUE(test::write_file(data, "running"));
+  std::set<std::string> busy = {data};
+  const PathInUse in_use = [&](const std::string& path) { return busy.contains(path); };
+  // policy, result, the path chosen
+  const std::tuple<int, int, std::string> cases[] = {
+      {kExistOverwrite, 0, other}, {kExistFail, kTargetBusy, data}, {kExistOtherName, 0, other},
+      {kExistRenameOld, 0, other}, {7, 0, other},  // not even left to the engine
+  };
+  for (const auto& [policy, result, path] : cases) {
+    SCOPED_TRACE(policy);
+    ItemData record{};
+    record.url = const_cast<char*>("http://h/a/data.bin");
+    record.save_path = const_cast<char*>(folder.c_str());
+    ProgramSettings settings{};
+    settings.exist_file = policy;
+    const ManualClock clock{LocalTime{2027, 3, 2, 9, 14, 5, 0, 0}};
+    std::string chosen;
+    EXPECT_EQ(open_target_file(&record, api, settings, clock, in_use, &chosen), result);
+    EXPECT_EQ(chosen, path);
+    if (record.disk.file != 0) ::DiskIO_CloseHandle(&record.disk);
+    // The other name taken as well: the first free numbered form of it.
+    busy.insert(other);
+    chosen.clear();
+    if (policy == kExistOtherName) {
+      EXPECT_EQ(open_target_file(&record, api, settings, clock, in_use, &chosen), 0);
+      EXPECT_EQ(chosen, dir / "data_[03月09日(火) 14時05分](1).bin");
+      ::DiskIO_CloseHandle(&record.disk);
+    }
+    busy.erase(other);
+    EXPECT_EQ(test::read_file(data), "running");
+  }
 }
 
 TEST(History, RecordsReadBackWithTheirTotals) {

@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <tuple>
 
+#include "gui/shell/item_list_file.h"
+#include "gui/shell/progress_text.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {
@@ -145,6 +148,85 @@ TEST_F(ItemSettings, ResumeAdoptsTheCopiesAndReadsNoProfile) {
   strings_.release(record_.extra_header);
   strings_.forget_all();  // free_itemdata frees the copied strings once
   api_.free_itemdata(&record_);
+}
+
+TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheListFile) {
+  const std::pair<std::string, std::optional<std::string>> answers[] = {
+      {"HTTP/1.1 206 Partial\r\nEtag:  \"x1\" \r\nLast-Modified: Tue\r\n\r\n", "\"x1\""},
+      {"HTTP/1.0 200 OK\nETag: W/\"w\"\nlast-modified: Tue, 1 Mar\n\nETag: \"body\"", "Tue, 1 Mar"},
+      {"HTTP/1.0 302 Found\r\nETag: \"r\"\r\n\r\n", std::nullopt},  // not the file's bytes
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n", std::nullopt},
+  };
+  for (const auto& [header, validator] : answers) EXPECT_EQ(answer_validator(header), validator);
+
+  // A running slot with one division whose share holds the answer.
+  std::string share = answers[0].first + "body";
+  std::int32_t status[1] = {206}, fill[1] = {static_cast<std::int32_t>(share.size())};
+  char* shares[1] = {share.data()};
+  ItemData running{};
+  running.div_count = 1, running.div_status = status, running.disk.buf_fill = fill;
+  running.disk.buf_ptr = shares;
+  SlotStrings learnt(&api_);
+  remember_validator(&running, 0, learnt);
+  ASSERT_STREQ(running.reserved_text, "\"x1\"");
+  EXPECT_TRUE(learnt.owns(running.reserved_text));
+
+  // Stopped, listed, read back, resumed, stopped and resumed again.
+  ItemList list;
+  ListItem& listed = *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne)));
+  set_field(listed.url, "http://h/f.zip");
+  listed.cookie_line = "Cookie: a=b\r\n";
+  listed.saved = SavedRecord(api_.copy_itemdata(nullptr, &running), SavedRecordDeleter{&api_});
+  ItemList read_back;
+  ASSERT_EQ(decode_item_list(encode_item_list(list, false), read_back, api_), 0);
+  item_ = std::move(*read_back.at(0));
+  for (int resume = 0; resume < 2; ++resume) {
+    item_.slot_link = kResumePending;
+    ASSERT_EQ(start("http://h/f.zip"), 1);
+    EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\nIf-Range: \"x1\"\r\n");
+    item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &record_), SavedRecordDeleter{&api_});
+    strings_.release(record_.extra_header);
+    strings_.forget_all();  // free_itemdata frees the copied strings once
+    api_.free_itemdata(&record_);
+  }
+}
+
+TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
+  constexpr std::uint64_t k2G = 1ull << 31, k4G = 1ull << 32;
+  // The mark the tick kept, the bytes now, the milliseconds between
+  const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, const char*> cases[] = {
+      {k2G - 750000, k2G + 750000, 1000, " 1.5Mbyte/s"},
+      {k2G + 1000, k2G + 2501000, 1000, " 2.5Mbyte/s"},
+      {k4G - 1000, k4G + 1249000, 500, " 2.5Mbyte/s"},
+      {k4G + 5000, k4G, 1000, " 0.0byte/s"},  // a reconnect counts fewer bytes
+  };
+  for (const auto& [mark, now, elapsed, text] : cases) {
+    ListItem item;
+    item.last_bytes = static_cast<std::int64_t>(mark);
+    EXPECT_EQ(format_speed(speed_between(item.last_bytes, now, elapsed), false), text) << mark;
+  }
+  // Three divisions of 32-bit counts whose sum passes 4 GiB.
+  std::int32_t status[3] = {2, 206, 206}, fill[3] = {0, 1000, 7};
+  std::uint32_t len[3] = {4000000000u, 4000000000u, 0}, done[3] = {4000000000u, 3000000000u, 5};
+  char name[] = "/dl/f(1).zip";
+  ItemData source{};
+  source.div_count = 3, source.div_status = status, source.disk.buf_fill = fill;
+  source.disk.range_len = len, source.disk.range_done = done, source.disk.file_name = name;
+  EXPECT_EQ(bytes_done(source, true), 7000001012u);
+  // A resume measures its first speed from what the file holds (the shares
+  // start empty), and goes on in the file it was writing.
+  item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
+  item_.slot_link = kResumePending;
+  ASSERT_EQ(start("http://h/f.zip"), 1);
+  EXPECT_EQ(item_.last_bytes, 7000000005);
+  EXPECT_EQ(item_.target_path, "/dl/f(1).zip");
+  EXPECT_EQ(item_.opening, &record_);
+  strings_.forget_all();
+  api_.free_itemdata(&record_);
+  // A fresh start has neither.
+  ASSERT_EQ(start("http://h/f.zip"), 0);
+  EXPECT_EQ(std::tie(item_.last_bytes, item_.target_path, item_.opening),
+            std::tuple(0, "", &record_));
 }
 
 TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {

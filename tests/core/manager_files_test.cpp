@@ -1,0 +1,148 @@
+// Which file the manager writes: a stopped download resumes into its own
+// file under every existing-file policy (also after a restart) and sends
+// back the validator of the answer it began with, and two items with one
+// file name never share a file.
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <set>
+
+#include "gui/extras/target_file.h"
+#include "tests/core/manager_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace ::testing;
+
+// Tuesday 9 March, 14:05: the default other-name template's text.
+const LocalTime kAt1405{2027, 3, 2, 9, 14, 5, 0, 0};
+constexpr const char* kOther1405 = "data_[03月09日(火) 14時05分].bin";
+
+std::set<std::string> names_in(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code error;  // a folder never made lists nothing
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// True once both 100000-byte divisions of `body` have bytes in `file`.
+bool both_divisions_written(const std::string& file, const std::string& body) {
+  const std::string part = read_file(file).value_or("");
+  for (std::size_t at : {0u, 100000u}) {
+    if (part.size() < at + 1000 || part.compare(at, 1000, body, at, 1000) != 0) return false;
+  }
+  return true;
+}
+
+class ManagerFiles : public ManagerTest {
+ protected:
+  // Registers `url` with 2 divisions into `folder` and stops it once both
+  // divisions have bytes in `file`; true when it rests.
+  bool start_and_stop(DownloadManager& manager, const std::string& folder, const std::string& url,
+                      const std::string& file, const std::string& body) {
+    manager.register_item("2", folder, url);
+    if (!wait_until([&] { return both_divisions_written(file, body); })) return false;
+    manager.stop_item(0);
+    return wait_until([&] { return states(manager) == std::vector<int>{kResting}; });
+  }
+};
+
+TEST_F(ManagerFiles, AResumeGoesOnInItsOwnFileUnderEveryPolicy) {
+  for (int policy : {kExistOverwrite, kExistFail, kExistOtherName, kExistRenameOld}) {
+    SCOPED_TRACE(policy);
+    set_ini("[SETTING]\nExistFile=" + std::to_string(policy) + "\n");
+    const std::string folder = out() + "p" + std::to_string(policy) + "/";
+    const auto body = content(200000, policy);
+    // Each answer holds after 50000 bytes: one 40000-byte share reaches the file.
+    auto gate = serve("/data.bin", body, 50000);
+    auto manager = start(clock_, 2);
+    ASSERT_TRUE(start_and_stop(*manager, folder, server_.url("/data.bin"), folder + "data.bin",
+                               *body));
+    manager->scheduler_pass(-1, true);
+    gate->open();
+    EXPECT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+    EXPECT_THAT(names_in(folder), ElementsAre("data.bin"));
+    EXPECT_EQ(read_file(folder + "data.bin"), *body);
+    EXPECT_EQ(manager->end(10000), 0);
+  }
+}
+
+TEST_F(ManagerFiles, AResumeAfterARestartSendsBackTheFirstAnswersValidatorOnce) {
+  auto gate = serve("/v.bin", content(120000, 31), 50000, "ETag: \"v1\"\r\n");
+  auto manager = start(clock_, 2);
+  manager->register_item("1", out(), server_.url("/v.bin"));
+  ASSERT_TRUE(wait_until([&] { return saved("v.bin").size() >= 1000; }));
+  manager->stop_item(0);
+  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+  EXPECT_EQ(manager->end(10000), 0);
+  const std::size_t before = server_.request_count();
+  manager = start(clock_, 2);
+  ASSERT_EQ(manager->load_list(), 0);
+  manager->scheduler_pass(-1, true);
+  ASSERT_TRUE(wait_until([&] { return server_.request_count() > before; }));
+  const std::string raw = server_.requests().at(before).raw;
+  EXPECT_THAT(raw, HasSubstr("\r\nIf-Range: \"v1\"\r\n"));
+  EXPECT_EQ(raw.find("If-Range", raw.find("If-Range") + 1), std::string::npos);
+  gate->open();
+}
+
+TEST_F(ManagerFiles, AfterARestartTheResumeFindsTheOtherNamedFile) {
+  set_ini("[SETTING]\nExistFile=2\n");
+  std::filesystem::create_directories(out());
+  ASSERT_TRUE(write_file(out() + "data.bin", "old"));
+  const auto body = content(200000, 11);
+  auto gate = serve("/data.bin", body, 50000);
+  ManualClock clock(kAt1405);
+  auto manager = start(clock, 2);
+  ASSERT_TRUE(
+      start_and_stop(*manager, out(), server_.url("/data.bin"), out() + kOther1405, *body));
+  EXPECT_EQ(manager->end(10000), 0);
+  // A minute later the template would name another file.
+  clock.set(LocalTime{2027, 3, 2, 9, 14, 6, 0, 0});
+  manager = start(clock, 2);
+  ASSERT_EQ(manager->load_list(), 0);
+  manager->scheduler_pass(-1, true);
+  gate->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_THAT(names_in(out()), UnorderedElementsAre("data.bin", kOther1405));
+  EXPECT_EQ(saved("data.bin"), "old");
+  EXPECT_EQ(saved(kOther1405), *body);
+}
+
+TEST_F(ManagerFiles, TwoItemsWithOneFileNameNeverShareAFile) {
+  const auto a = content(150000, 21), b = content(120000, 22);
+  auto gate_a = serve("/a/data.bin", a, 50000);
+  auto gate_b = serve("/b/data.bin", b, 50000);
+  ManualClock clock(kAt1405);
+  // Overwrite (the default): the second takes the other name.
+  auto manager = start(clock, 4);
+  manager->register_item("2", out(), server_.url("/a/data.bin"));
+  manager->register_item("2", out(), server_.url("/b/data.bin"));
+  gate_a->open();
+  gate_b->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_THAT(names_in(out()), UnorderedElementsAre("data.bin", kOther1405));
+  EXPECT_EQ(saved("data.bin"), *a);
+  EXPECT_EQ(saved(kOther1405), *b);
+  EXPECT_EQ(manager->end(10000), 0);
+  // Error: the second fails and says why; the first is left alone.
+  set_ini("[SETTING]\nExistFile=1\n");
+  auto gate = serve("/c/data.bin", a, 50000);
+  serve("/d/data.bin", b);
+  manager = start(clock, 4);
+  const std::string folder = out() + "e/";
+  manager->register_item("2", folder, server_.url("/c/data.bin"));
+  manager->register_item("2", folder, server_.url("/d/data.bin"));
+  EXPECT_THAT(states(*manager), ElementsAre(Ne(kFailed), kFailed));
+  EXPECT_THAT(seen(*manager).messages, Contains(HasSubstr(folder + "data.bin")));
+  gate->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kFailed}; }));
+  EXPECT_THAT(names_in(folder), ElementsAre("data.bin"));
+  EXPECT_EQ(read_file(folder + "data.bin"), *a);
+}
+
+}  // namespace
+}  // namespace torvane::test
