@@ -134,8 +134,10 @@ TEST_F(ManagerTest, LinkJumpReplacesTheUrlAndRequeuesTheItem) {
   serve("/file.bin", content(7000, 9));
   const std::string link = server_.url("/file.bin");
   serve("/page.html", std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
-  // The page's host (by name) jumps; the linked host (by address) does not.
-  const std::string host = "localhost" + server_.url("").substr(16);  // ":port" follows
+  // The page's host, written "127.1" (the same loopback address, with no name
+  // lookup that a machine without /etc/hosts would fail), jumps; the linked
+  // host, written 127.0.0.1, does not.
+  const std::string host = "127.1" + server_.url("").substr(16);  // ":port" follows
   ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
   ASSERT_TRUE(write_file(dir_ / "Servers/jump.ini", "[TVNBASICDATA]\nurljump=1\nskip=1\n"));
   auto manager = start(clock_, 2);
