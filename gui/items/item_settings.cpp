@@ -139,16 +139,6 @@ const char* link_jump_file(const Profiles& profiles) {
 constexpr std::string_view kIfRange = "If-Range:";
 constexpr std::size_t kMaxValidator = 1024;
 
-// The item's cookie line, then "If-Range: <validator>" when the record has a
-// validator and the lines do not carry one already.
-std::string resume_header(std::string_view cookie_line, const char* validator) {
-  std::string header(cookie_line);
-  if (validator == nullptr || validator[0] == '\0') return header;
-  if (find_text_ci(header, kIfRange, static_cast<long>(header.size())) != kNone) return header;
-  header.append(kIfRange).append(" ").append(validator).append("\r\n");
-  return header;
-}
-
 std::string_view trim_blanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -168,6 +158,17 @@ bool name_is(std::string_view name, std::string_view wanted) {
            return std::tolower(static_cast<unsigned char>(a)) ==
                   std::tolower(static_cast<unsigned char>(b));
          });
+}
+
+// The item's cookie line, then "If-Range: <validator>" when the record has a
+// validator fit to send (the list file may have been edited) and the lines
+// do not carry one already.
+std::string resume_header(std::string_view cookie_line, const char* validator) {
+  std::string header(cookie_line);
+  if (validator == nullptr || !usable_validator(validator)) return header;
+  if (find_text_ci(header, kIfRange, static_cast<long>(header.size())) != kNone) return header;
+  header.append(kIfRange).append(" ").append(validator).append("\r\n");
+  return header;
 }
 
 // A link jump from `jump_file`, when that file has "skip".
