@@ -241,7 +241,13 @@ int DownloadManager::start_item(int k) {
   prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
   // Linked only once the engine took the item: a failure notice raised
   // inside the start finds no item, and the refusal is handled here alone.
+  // The open notice, raised inside the start on this thread, notes the name
+  // of the file opened: once the start has returned, the download thread
+  // may already be closing that file and freeing its name.
+  starting_slot_ = slot;
+  starting_name_.clear();
   const int result = mode == 1 ? binding_.resume(slot, -1) : binding_.start(slot);
+  starting_slot_ = -1;
   if (had_saved) mark_dirty();  // the saved record has moved into the slot
   if (result == -1) {
     item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
@@ -251,12 +257,7 @@ int DownloadManager::start_item(int k) {
     return -1;
   }
   item->state = old_link == kResumePending ? kDownloading : kInitialising;
-  ItemData* live = binding_.slot(slot);
-  const char* name = live != nullptr ? live->disk.file_name : nullptr;
-  if (name != nullptr && name[0] != '\0') {
-    const char* slash = std::strrchr(name, '/');
-    set_field(item->file_name, slash != nullptr ? slash + 1 : name);
-  }
+  set_file_name(*item, starting_name_.c_str());
   item->slot_link = slot;
   slot_map_.link(slot, k);
   view_.redraw_rows(k, k);

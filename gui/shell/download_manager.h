@@ -134,6 +134,8 @@ class DownloadManager {
   int handle_notice(int code, int slot, int div, void* data);
   int final_notice_item(int slot);
   void take_header_names(ListItem* item, int slot, ItemData* record);
+  int on_open_file(int k, int slot);
+  static void set_file_name(ListItem& item, const char* path);
   int on_header_parsed(int k, int slot);
   void own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings, int mode);
   void release_slot_strings(int slot);
@@ -170,6 +172,9 @@ class DownloadManager {
   // Per slot: the division count the engine prepared its arrays for.
   std::vector<int> prepared_divisions_;
   std::uint64_t next_serial_ = 1;
+  // The slot start_item is starting, and the file its open notice opened.
+  int starting_slot_ = -1;
+  std::string starting_name_;
   std::uint32_t previous_tick_ = 0;
   bool closing_ = false;
   bool ended_ = false;

@@ -82,7 +82,7 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       return 0;
     }
     case TVN_NOTICE_OPEN_FILE:
-      return open_target_file(slot);
+      return on_open_file(k, slot);
     case TVN_NOTICE_MESSAGE:
       if (data != nullptr) view_.show_message(static_cast<const char*>(data), kEngineMessageCaption);
       return 0;
@@ -116,11 +116,31 @@ void DownloadManager::take_header_names(ListItem* item, int slot, ItemData* reco
     mark_dirty();
   }
   // The file that is written, which after a redirect is named for the new URL.
-  const char* name = record->disk.file_name;
-  if (name != nullptr && name[0] != '\0') {
-    const char* slash = std::strrchr(name, '/');
-    set_field(item->file_name, slash != nullptr ? slash + 1 : name);
+  set_file_name(*item, record->disk.file_name);
+}
+
+void DownloadManager::set_file_name(ListItem& item, const char* path) {
+  if (path == nullptr || path[0] == '\0') return;
+  const char* slash = std::strrchr(path, '/');
+  set_field(item.file_name, slash != nullptr ? slash + 1 : path);
+}
+
+int DownloadManager::on_open_file(int k, int slot) {
+  const int result = open_target_file(slot);
+  ItemData* record = binding_.slot(slot);
+  // Inside a start (on the starting thread, before the engine threads take
+  // the slot) or after a redirect (on the download thread, which alone
+  // opens and closes the file then): the name is read at rest either way.
+  // When the engine opens the file itself after this notice, the header
+  // notices bring its name.
+  const char* name = record != nullptr && result != -1 ? record->disk.file_name : nullptr;
+  if (name == nullptr) return result;
+  if (slot == starting_slot_) {
+    starting_name_ = name;
+  } else if (ListItem* item = items_.at(k)) {
+    set_file_name(*item, name);
   }
+  return result;
 }
 
 int DownloadManager::on_header_parsed(int k, int slot) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <utility>
 
 #include "cli/progress_lines.h"
@@ -243,6 +244,91 @@ TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
     EXPECT_EQ(manager->end(), 0);
     std::filesystem::remove(out() + "other.bin");
   }
+}
+
+// Plain files, redirects and link jumps at once, stopped, requeued and
+// under a raised limit while the list is read and saved: every item
+// finishes once, with its file whole.
+TEST_F(ManagerRaceTest, StopsResumesRedirectsJumpsAndALimitChangeAtOnce) {
+  set_ini("[SETTING]\nWriteLog=1\n");
+  constexpr int kEach = 5;
+  std::vector<std::string> names;
+  std::vector<std::shared_ptr<Gate>> gates;
+  std::vector<std::string> urls;
+  const std::string jump = jump_host();
+  for (int i = 0; i < kEach; ++i) {
+    const std::string n = std::to_string(i);
+    for (const std::string& name : {"plain" + n + ".bin", "moved" + n + ".bin", "linked" + n + ".bin"}) {
+      names.push_back(name);
+      gates.push_back(serve("/" + name, content(60000 + names.size() * 1000, names.size()), 30000));
+    }
+    urls.push_back(server_.url("/plain" + n + ".bin"));
+    serve_redirect("/r" + n, server_.url("/moved" + n + ".bin"))->open();
+    urls.push_back(server_.url("/r" + n));
+    serve_link_page("/page" + n + ".html", server_.url("/linked" + n + ".bin"));
+    urls.push_back(jump + "/page" + n + ".html");
+  }
+  Recorder recorder;
+  auto manager = start_recorded(2, recorder);
+  std::atomic<bool> done{false};
+  // The front end: the progress lines, the tick and its list save.
+  std::thread reader([&] {
+    while (!done.load()) {
+      recorder.observe(*manager);
+      manager->tick(clock_.tick_ms());
+      std::this_thread::sleep_for(3ms);
+    }
+  });
+  for (const std::string& url : urls) manager->register_item("2", out(), url);
+  // The user: stops items at random (not a link page still being fetched:
+  // a page is not resumed), starts everything again, raises the limit once,
+  // and lets the held answers go one by one.
+  std::mt19937 random(12345);
+  for (int round = 0; round < 40; ++round) {
+    const int k = static_cast<int>(random() % urls.size());
+    const bool page = manager->with_items([&](const ItemList& l) {
+      const ListItem* item = l.at(k);
+      return item != nullptr && std::string_view(item->file_name).ends_with(".html");
+    });
+    if (!page) manager->stop_item(k);
+    if (round % 3 == 0) manager->scheduler_pass(-1, true);
+    if (round == 15) {
+      EXPECT_EQ(manager->change_limit(5), 0);
+    }
+    if (static_cast<std::size_t>(round) < gates.size()) gates[round]->open();
+    std::this_thread::sleep_for(10ms);
+  }
+  for (auto& gate : gates) gate->open();
+  // Stops still on their way rest their items after the last pass above.
+  const bool emptied = wait_until([&] {
+    manager->scheduler_pass(-1, true);
+    return states(*manager).empty();
+  });
+  done.store(true);
+  reader.join();
+  ASSERT_TRUE(emptied) << manager->with_items([](const ItemList& l) {
+    std::string left;
+    for (std::size_t i = 0; i < l.size(); ++i) {
+      left += std::string(l.at(i)->url) + " " + l.at(i)->progress + " " +
+              std::to_string(l.at(i)->state) + "\n";
+    }
+    return left;
+  }) << manager->engine_status(false);
+  recorder.observe(*manager);
+  const auto outcomes = recorder.record.outcomes({});
+  ASSERT_EQ(outcomes.size(), urls.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(saved(names[i]), *content(60000 + (i + 1) * 1000, i + 1));
+    EXPECT_EQ(history_count(names[i]), 1u);
+  }
+  std::vector<std::string> paths;
+  for (const auto& o : outcomes) {
+    EXPECT_EQ(o.state, kFinished);
+    paths.push_back(o.path.substr(out().size()));
+  }
+  EXPECT_THAT(paths, UnorderedElementsAreArray(names));
+  EXPECT_EQ(manager->end(), 0);
 }
 
 }  // namespace
