@@ -63,10 +63,10 @@ class ManagerRaceTest : public ManagerTest {
     };
     return gate;
   }
-  // Pages on "localhost" are link pages whose first link is taken; the
-  // links point at 127.0.0.1, which has no profile.
+  // Pages on "127.1" (loopback, no name lookup) are link pages whose first
+  // link is taken; the links point at 127.0.0.1, which has no profile.
   std::string jump_host() {
-    const std::string host = "localhost" + server_.url("").substr(16);
+    const std::string host = "127.1" + server_.url("").substr(16);
     EXPECT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
     EXPECT_TRUE(write_file(dir_ / "Servers/jump.ini", "[TVNBASICDATA]\nurljump=1\nskip=1\n"));
     return "http://" + host;
