@@ -5,10 +5,11 @@
 // answers the engine's "response header parsed" notice (111) with the size
 // step, the "FileSize" correction and the cookie step.
 //
-// Ownership. After a fresh start the record's `url` and `save_path` point
-// into the ListItem (its `url` and `save_folder` fields); the referrer and
-// proxy copies and a shortened first-request URL are engine-heap strings
-// held in the slot's SlotStrings. After a resume every text copy_itemdata
+// Ownership. Every text a live slot points at is the slot's own: after a
+// fresh start the record's `url` and `save_path` are engine-heap copies of
+// the ListItem's `url` and `save_folder`, and the referrer and proxy copies
+// and a shortened first-request URL are engine-heap strings too, all held
+// in the slot's SlotStrings. After a resume every text copy_itemdata
 // duplicated is held there too (the validator in `reserved_text` among
 // them), and so is the copy of the item's cookie and If-Range lines that
 // `extra_header` points at. A validator learnt while the slot runs is a copy

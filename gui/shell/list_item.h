@@ -64,8 +64,8 @@ struct ListItem {
   char speed[32] = {};
   char save_folder[2048] = {};
   char url[2048] = {};
-  // "Cookie: <value>\r\n", or empty for none. The engine's extra_header
-  // points into it while the item runs.
+  // "Cookie: <value>\r\n", or empty for none. A running slot's
+  // extra_header points at a copy of it that the slot owns.
   std::string cookie_line;
   std::int32_t division_from_profile = 0;
   std::int32_t division_count = 0;
