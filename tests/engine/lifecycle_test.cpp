@@ -1,8 +1,9 @@
-// What an item leaves on disk and reports at its end, through libtorvane.so:
-// a retry never undoes finished divisions, a failing item never destroys a
-// file it did not make, and a finished empty download leaves its empty file.
+// What an item leaves on disk and reports at its end, through libtorvane.so,
+// also when a stopped record is resumed the way the program does it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,56 +19,89 @@ namespace {
 constexpr auto kDeadline = std::chrono::seconds(10);
 using Body = std::shared_ptr<const std::string>;
 
+Body bytes(std::size_t size, std::uint32_t seed) {
+  return std::make_shared<const std::string>(pattern_bytes(size, seed));
+}
+
+// `reply` paused after `at` body bytes until `gate` opens.
+HttpReply held(HttpReply reply, std::shared_ptr<Gate> gate, std::size_t at = 0) {
+  reply.gate = std::move(gate);
+  reply.gate_at = reply.head.size() + at;
+  return reply;
+}
+
 class Lifecycle : public testing::Test {
  protected:
+  ~Lifecycle() override {
+    for (ItemData* record : saved_) {
+      free_itemdata(record);
+      std::free(record);
+    }
+    for (char* text : texts_) std::free(text);
+  }
+
   ItemSetup item(const std::string& url, int divisions = 1) const {
-    return {
-        .url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
+    return {.url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
+  }
+  // Keeps a copy of each stopped record, as the program does to resume it.
+  void keep_stopped(EngineHarness& e) {
+    e.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
+      saved_.push_back(copy_itemdata(nullptr, &load_acquire(ctx->items)[slot]));
+      return 0;
+    });
+  }
+  // Resumes the last kept record in a fresh slot with `extra_header`; the slot.
+  int resume(EngineHarness& e, char* extra_header = nullptr) {
+    const int slot = dl_set(&e.ctx());
+    ItemData& record = e.item(slot);
+    EXPECT_EQ(copy_itemdata(&record, saved_.back()), &record);
+    record.extra_header = extra_header;
+    // The copied texts are the client's: the finished slot forgets them.
+    for (char* text : {record.url, record.referer, record.user_agent, record.reserved_text,
+                       record.save_path, record.proxy})
+      texts_.push_back(text);
+    store_release(record.state, TVN_STATE_EMPTY);  // dl_resume takes up no reserved record
+    EXPECT_EQ(dl_resume(&e.ctx(), slot, -1), 0);
+    return slot;
   }
 
   TempDir dir_;
   const std::string target_ = dir_ / "out.bin";
   ScriptedServer server_;
+  std::vector<ItemData*> saved_;
+  std::vector<char*> texts_;
 };
 
-// The last division finishes while the others are held back; the retry
-// command then goes to every division, or to the finished one alone. The
-// finished division must not ask again (it would get 416 until its attempts
-// ran out and fail the item).
+// The last division finishes while the others are held; a retry of every
+// division, or of the finished one, must not ask for it again (416 until the
+// item failed).
 TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   constexpr int kDivisions = 3;
-  const Body body = std::make_shared<const std::string>(pattern_bytes(90000, 3));
-  const std::int64_t last_start = 60000;
-  const std::vector<std::vector<int>> rows = {{-1}, {kDivisions - 1, 0}};
-  for (const std::vector<int>& reconnects : rows) {
+  const Body body = bytes(90000, 3);
+  for (const std::vector<int>& reconnects : std::vector<std::vector<int>>{{-1}, {kDivisions - 1, 0}}) {
     SCOPED_TRACE(testing::Message() << "first reconnect " << reconnects[0]);
     const auto gate = std::make_shared<Gate>();
-    ScriptedServer server([&, gate](const HttpRequest& r) {
-      HttpReply reply = resource_reply(r, body);
-      if (r.method == "GET" && r.range_start() != last_start) {
-        reply.gate = gate;
-        reply.gate_at = reply.head.size() + 1000;
-      }
-      return reply;
+    server_.set_handler([=](const HttpRequest& r) {
+      const HttpReply reply = resource_reply(r, body);
+      return r.method == "GET" && r.range_start() != 60000 ? held(reply, gate, 1000) : reply;
     });
+    const std::size_t before = server_.request_count();
     EngineHarness e(1);
-    const int slot = e.start(item(server.url("/f"), kDivisions));
+    const int slot = e.start(item(server_.url("/f"), kDivisions));
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
-          // The arrays are the engine's to publish, with the state.
-          if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;
-          const std::int32_t* status = load_acquire(e.item(slot).div_status);
-          return load_acquire(status[kDivisions - 1]) == TVN_DIV_DONE;
+          if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;  // the arrays come with it
+          return load_acquire(load_acquire(e.item(slot).div_status)[kDivisions - 1]) == TVN_DIV_DONE;
         },
         kDeadline));
     for (const int div : reconnects) dl_reconnect(&e.ctx(), slot, div, 1);
-    // Division 0 asks again for the rest of its range in both rows: the
-    // reconnects have been carried out.
+    // Division 0 asked again in both rows: the reconnects were carried out.
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
           int asked = 0;
-          for (const HttpRequest& r : server.requests())
-            asked += r.method == "GET" && r.range_start() < 30000 ? 1 : 0;
+          const auto all = server_.requests();
+          for (std::size_t i = before; i < all.size(); ++i)
+            asked += all[i].method == "GET" && all[i].range_start() < 30000;
           return asked >= 2;
         },
         kDeadline));
@@ -78,38 +112,32 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   }
 }
 
-// Two items write one file name and one of them fails while the file is
-// still empty: the other's file stays, whichever of them made it, and so
-// does the finished file when the failing item is tried once more. Alone,
-// the failing item leaves no empty file of its own behind.
+// Two items write one file name and one fails while the file is still empty:
+// the other's file stays, whichever made it, also when the failing item is
+// tried again. Alone, the failing item leaves no empty file behind.
 TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
-  const Body body = std::make_shared<const std::string>(pattern_bytes(50000, 5));
-  const std::string bad = server_.url("/bad");
+  const Body body = bytes(50000, 5);
+  const std::string bad = server_.url("/bad"), good = server_.url("/good");
   for (const bool failing_first : {true, false}) {
     SCOPED_TRACE(testing::Message() << "failing item first " << failing_first);
-    // Nothing is sent to the failing item, nor for the good item's GET, until a gate opens.
     const auto bad_gate = std::make_shared<Gate>(), good_gate = std::make_shared<Gate>();
     server_.set_handler([=](const HttpRequest& r) {
-      if (r.target == "/bad")
-        return HttpReply{.head = "HTTP/1.0 404 Gone\r\n\r\n", .gate = bad_gate};
-      HttpReply reply = resource_reply(r, body);
-      if (r.method == "GET") reply.gate = good_gate;
-      return reply;
+      if (r.target == "/bad") return held(HttpReply::raw("HTTP/1.0 404 Gone\r\n\r\n"), bad_gate);
+      const HttpReply reply = resource_reply(r, body);
+      return r.method == "GET" ? held(reply, good_gate) : reply;
     });
-    // dl_start opens the file: the first of the two to start creates it.
-    EngineHarness e(2);
-    const int first = e.start(item(failing_first ? bad : server_.url("/good"), 2));
-    const int second = e.start(item(failing_first ? server_.url("/good") : bad, 2));
-    const int failing = failing_first ? first : second, good = failing_first ? second : first;
+    EngineHarness e(2);  // dl_start opens the file: the first to start creates it
+    const int first = e.start(item(failing_first ? bad : good, 2));
+    const int second = e.start(item(failing_first ? good : bad, 2));
     bad_gate->open();
-    EXPECT_EQ(e.wait_final(failing, kDeadline), TVN_NOTICE_FAILED);
+    EXPECT_EQ(e.wait_final(failing_first ? first : second, kDeadline), TVN_NOTICE_FAILED);
     good_gate->open();
-    EXPECT_EQ(e.wait_final(good, kDeadline), TVN_NOTICE_FINISHED);
+    EXPECT_EQ(e.wait_final(failing_first ? second : first, kDeadline), TVN_NOTICE_FINISHED);
     EXPECT_EQ(read_file(target_), *body);
 
     e.start(item(bad));
-    ASSERT_TRUE(e.wait_count(TVN_NOTICE_FAILED, -1, 2, kDeadline));
     ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 3, kDeadline));
+    EXPECT_EQ(e.count(TVN_NOTICE_FAILED), 2);
     EXPECT_EQ(read_file(target_), *body);
     std::remove(target_.c_str());
   }
@@ -118,10 +146,10 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   EXPECT_FALSE(path_exists(target_));
 }
 
-// The disk refuses every write from the first body byte on: the item fails
-// rather than reporting a file with a hole as finished.
+// Every write refused from the first body byte on: the item fails rather
+// than reporting a file with a hole as finished.
 TEST_F(Lifecycle, RefusedWritesFailTheItem) {
-  server_.set_handler(serve_resource(std::make_shared<const std::string>(pattern_bytes(1000))));
+  server_.set_handler(serve_resource(bytes(1000, 1)));
   EngineHarness e(1);
   e.answer(TVN_NOTICE_GET_HEADER, [](EngineContext* ctx, int slot, int, void*) {
     EXPECT_TRUE(redirect_descriptor(load_acquire(ctx->items)[slot].disk.file, "/dev/full"));
@@ -130,12 +158,10 @@ TEST_F(Lifecycle, RefusedWritesFailTheItem) {
   EXPECT_EQ(e.wait_final(e.start(item(server_.url("/f"))), kDeadline), TVN_NOTICE_FAILED);
 }
 
-// An empty resource finishes with an empty file, whether a file of that
-// name was there before or not: a length of 0, or no length and a body that
-// ends at once.
+// An empty resource (length 0, or none and a body that ends at once) leaves
+// an empty file, also over an older one.
 TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
-  for (const char* head :
-       {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
+  for (const char* head : {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
     for (const bool file_there : {false, true}) {
       SCOPED_TRACE(testing::Message() << head << "file there " << file_there);
       server_.set_handler([=](const HttpRequest&) { return HttpReply::raw(head); });
@@ -148,65 +174,92 @@ TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
   }
 }
 
-}  // namespace
-}  // namespace torvane::test
-
-namespace torvane::test {
-namespace {
-
-// A stop that meets the last bytes leaves a record whose divisions have all
-// ended. Resumed, it has nothing to receive and must finish (and trim its
-// file), not stay running for ever.
+// A stop that met the last bytes leaves a record whose divisions have all
+// ended: resumed, it must finish (and trim its file), not run for ever.
 TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
-  const Body body = std::make_shared<const std::string>(pattern_bytes(60000, 7));
+  const Body body = bytes(60000, 7);
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server([&, gate](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    if (r.method == "GET" && r.range_start() == 0) {
-      reply.gate = gate;
-      reply.gate_at = reply.head.size() + 1000;
-    }
-    return reply;
+  server_.set_handler([=](const HttpRequest& r) {
+    const HttpReply reply = resource_reply(r, body);
+    return r.method == "GET" && r.range_start() == 0 ? held(reply, gate, 1000) : reply;
   });
   EngineHarness e(1);
-  ItemData* saved = nullptr;
-  e.answer(TVN_NOTICE_STOPPED, [&](EngineContext*, int slot, int, void*) {
-    saved = copy_itemdata(nullptr, &e.item(slot));
-    return 0;
-  });
-  const int slot = e.start(item(server.url("/f"), 2));
+  keep_stopped(e);
+  const int slot = e.start(item(server_.url("/f"), 2));
   ASSERT_TRUE(EngineHarness::wait_until(
       [&] {
-        if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;
-        return load_acquire(load_acquire(e.item(slot).div_status)[1]) == TVN_DIV_DONE;
+        return e.state(slot) == TVN_STATE_DOWNLOADING &&
+               load_acquire(load_acquire(e.item(slot).div_status)[1]) == TVN_DIV_DONE;
       },
       kDeadline));
   ASSERT_TRUE(e.stop_all());
   gate->open();
-  ASSERT_NE(saved, nullptr);
-  // As if the first division's last bytes had reached the file just before
-  // the stop: every division has ended, every byte is there.
+  ASSERT_EQ(saved_.size(), 1u);
+  // As if division 0's last bytes had reached the file just before the stop.
   ASSERT_TRUE(write_file(target_, *body + "stale tail"));
-  saved->div_status[0] = TVN_DIV_DONE;
-  saved->disk.range_done[0] = saved->disk.range_len[0];
-  std::memset(saved->div_stop, 0, sizeof(std::int32_t) * 3);
-
-  const int again = dl_set(&e.ctx());
-  ASSERT_GE(again, 0);
-  ItemData& live = e.item(again);
-  ASSERT_NE(copy_itemdata(&live, saved), nullptr);
-  store_release(live.state, TVN_STATE_EMPTY);  // dl_resume takes up no reserved record
-  // The copied texts are the client's; the finished slot forgets them.
-  char* texts[] = {live.url, live.save_path};
-  ASSERT_EQ(dl_resume(&e.ctx(), again, -1), 0);
-  // The slot may be the first one again: its notices are counted on.
-  EXPECT_TRUE(e.wait_notice(TVN_NOTICE_FINISHED, again, kDeadline));
-  EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, again, again == slot ? 2 : 1, kDeadline));
+  ItemData& saved = *saved_[0];
+  saved.div_status[0] = TVN_DIV_DONE;
+  saved.disk.range_done[0] = saved.disk.range_len[0];
+  std::memset(saved.div_stop, 0, sizeof(std::int32_t) * 3);
+  resume(e);
+  EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
+  EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
   EXPECT_TRUE(read_file(target_) == *body);
-  for (char*& text : texts) FreeMem(&text);
-  free_itemdata(saved);
-  void* block = saved;
-  FreeMem(&block);
+}
+
+// Stopped with bytes in every division and resumed with its validator as
+// If-Range: a file that changed meanwhile starts over from byte 0 (saying
+// why), an unchanged one goes on; each ranged request names one version.
+TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
+  const Body first = bytes(300000, 3), second = bytes(300000, 9);
+  for (const bool changed : {true, false}) {
+    SCOPED_TRACE(changed ? "changed" : "unchanged");
+    std::atomic<bool> resumed{false};
+    server_.set_handler([&, never = std::make_shared<Gate>()](const HttpRequest& r) {
+      const bool now_second = resumed && changed;
+      const HttpReply reply = resource_reply(r, now_second ? second : first,
+                                             {.validator = now_second ? "\"v2\"" : "\"v1\""});
+      return !resumed && r.method == "GET" ? held(reply, never, 10000) : reply;
+    });
+    const std::size_t kept = saved_.size();
+    EngineHarness e(1);
+    keep_stopped(e);
+    const int slot = e.start({.url = server_.url("/f"), .save_path = target_, .div_count = 2,
+                              .buffer_size = 80000});
+    ASSERT_TRUE(EngineHarness::wait_until(
+        [&] {
+          ItemData& it = e.item(slot);
+          if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2)
+            return false;
+          // Written, or waiting in the share until the stop writes it.
+          std::uint32_t* done = load_acquire(it.disk.range_done);
+          std::int32_t* fill = load_acquire(it.disk.buf_fill);
+          const auto has = [&](int i) { return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u; };
+          return done != nullptr && fill != nullptr && has(0) && has(1);
+        },
+        kDeadline));
+    dl_stop(&e.item(slot), -1);
+    ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
+    ASSERT_EQ(saved_.size(), kept + 1);
+    for (int i = 0; i <= saved_.back()->div_count; ++i) saved_.back()->div_stop[i] = 0;
+
+    resumed = true;
+    const std::size_t before = server_.request_count();
+    std::string header = "If-Range: \"v1\"\r\n";
+    resume(e, header.data());
+    ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
+    EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
+    EXPECT_TRUE(read_file(target_) == *(changed ? second : first));
+    EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE) > 0, changed);
+    const auto requests = server_.requests();
+    for (std::size_t i = before; i < requests.size(); ++i) {
+      const std::string& raw = requests[i].raw;
+      EXPECT_NE(raw.find("If-Range: "), std::string::npos) << raw;
+      EXPECT_EQ(raw.find("If-Range: ", raw.find("If-Range: ") + 1), std::string::npos) << raw;
+    }
+    e.end();
+    std::remove(target_.c_str());
+  }
 }
 
 }  // namespace
