@@ -63,6 +63,7 @@ int DownloadManager::start_up() {
   slot_strings_.clear();
   for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.assign(slot_map_.capacity(), 0);
+  ending_slots_.assign(slot_map_.capacity(), 0);
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
   previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
@@ -227,7 +228,7 @@ int DownloadManager::start_item(int k) {
   // started again; a fresh start would write from byte 0 and then, finding
   // the record still there, take the finished download for a stopped one.
   if (item->saved) item->slot_link = kResumePending;
-  const int slot = binding_.set();
+  const int slot = reserve_slot();
   if (slot < 0) return -2;
   ItemData* record = binding_.slot(slot);
   if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) {
@@ -279,6 +280,34 @@ void DownloadManager::own_item_texts(ItemData* record, ListItem& item, SlotStrin
   // field null, which the engine refuses like a name it cannot build.
   if (record->url == item.url) record->url = strings.copy_url(item.url);
   if (record->save_path == item.save_folder) record->save_path = strings.copy(item.save_folder);
+}
+
+int DownloadManager::reserve_slot() {
+  int slot = binding_.set();
+  // An item rests, fails or finishes at its slot's final notice, but the
+  // engine counts that slot as taken until it has zeroed it, just after the
+  // notice. A start refused in between would leave an item that reads as
+  // free to start waiting for the slot-freed pass instead, so the release,
+  // which needs only the engine's own lock, is waited for (bounded) here.
+  constexpr std::uint32_t kReleaseWaitMs = 1000;
+  const std::uint32_t began = platform::tick_ms();
+  while (slot < 0) {
+    bool ending = false;
+    for (std::size_t s = 0; s < ending_slots_.size() && !ending; ++s) {
+      ItemData* record = ending_slots_[s] != 0 ? binding_.slot(static_cast<int>(s)) : nullptr;
+      const int state = record != nullptr ? load_acquire(record->state) : TVN_STATE_EMPTY;
+      ending = state != TVN_STATE_EMPTY && state != TVN_STATE_FREE;
+    }
+    if (!ending) {
+      // Released by now, or nothing was ending: one more ask decides.
+      slot = binding_.set();
+      break;
+    }
+    if (platform::tick_ms() - began >= kReleaseWaitMs) return -1;
+    platform::sleep_ms(1);
+  }
+  if (slot >= 0 && static_cast<std::size_t>(slot) < ending_slots_.size()) ending_slots_[slot] = 0;
+  return slot;
 }
 
 void DownloadManager::give_back_slot(int slot, bool resumed) {
@@ -397,6 +426,7 @@ int DownloadManager::change_limit(int limit) {
   if (slot_map_.grow(limit) != 0) return -1;
   while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.resize(slot_map_.capacity(), 0);
+  ending_slots_.resize(slot_map_.capacity(), 0);
   EngineContext& ctx = binding_.context();
   store_release(ctx.max_items, limit);
   set_bits(ctx.resize_ctl, TVN_RESIZE_REQUEST);

@@ -149,6 +149,7 @@ class DownloadManager {
   void refresh_item_status(int k, ItemData* slot);
   void write_detail_rows(const ListItem& item, ItemData* slot);
   void give_back_slot(int slot, bool resumed);
+  int reserve_slot();
   int open_target_file(int slot);
   void timed_shutdown_check();
   void run_shutdown();
@@ -171,6 +172,9 @@ class DownloadManager {
   HistoryWriter history_;
   // Per slot: the division count the engine prepared its arrays for.
   std::vector<int> prepared_divisions_;
+  // Per slot: its final notice has come since it was last reserved. The
+  // engine zeroes such a slot right after the notice, without this lock.
+  std::vector<std::uint8_t> ending_slots_;
   std::uint64_t next_serial_ = 1;
   // The slot start_item is starting, and the file its open notice opened.
   int starting_slot_ = -1;

@@ -58,6 +58,11 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       if (item >= 0 && code == TVN_NOTICE_FAILED) on_failed(item, slot);
       if (item >= 0 && code == TVN_NOTICE_STOPPED) on_stopped(item, slot);
       release_slot_strings(slot);
+      // Until the engine zeroes it, the slot still counts against the limit;
+      // the mark lasts until the slot is reserved again.
+      if (slot >= 0 && static_cast<std::size_t>(slot) < ending_slots_.size()) {
+        ending_slots_[slot] = 1;
+      }
       return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
     }
     case TVN_NOTICE_HEADER_PARSED:
