@@ -50,9 +50,10 @@ class Lifecycle : public testing::Test {
       return 0;
     });
   }
-  // Resumes the last kept record in a fresh slot with `extra_header`; the slot.
+  // Resumes the last kept record in a fresh slot with `extra_header`; the slot, or -1.
   int resume(EngineHarness& e, char* extra_header = nullptr) {
     const int slot = dl_set(&e.ctx());
+    if (slot < 0) return slot;
     ItemData& record = e.item(slot);
     EXPECT_EQ(copy_itemdata(&record, saved_.back()), &record);
     record.extra_header = extra_header;
@@ -194,6 +195,7 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
       kDeadline));
   ASSERT_TRUE(e.stop_all());
   gate->open();
+  ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 1, kDeadline));
   ASSERT_EQ(saved_.size(), 1u);
   // As if division 0's last bytes had reached the file just before the stop.
   ASSERT_TRUE(write_file(target_, *body + "stale tail"));
@@ -201,7 +203,7 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   saved.div_status[0] = TVN_DIV_DONE;
   saved.disk.range_done[0] = saved.disk.range_len[0];
   std::memset(saved.div_stop, 0, sizeof(std::int32_t) * 3);
-  resume(e);
+  ASSERT_GE(resume(e), 0);
   EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
   EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
   EXPECT_TRUE(read_file(target_) == *body);
@@ -246,7 +248,7 @@ TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
     resumed = true;
     const std::size_t before = server_.request_count();
     std::string header = "If-Range: \"v1\"\r\n";
-    resume(e, header.data());
+    ASSERT_GE(resume(e, header.data()), 0);
     ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
     EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
     EXPECT_TRUE(read_file(target_) == *(changed ? second : first));
