@@ -19,16 +19,14 @@ namespace {
 using namespace ::testing;
 using namespace std::chrono_literals;
 
-// Stands between the engine and one manager, and runs a test's code on the
-// engine thread right before or after the manager answers a notice (without
-// the manager's lock, as another thread of a front end might act then).
-// Declared before the manager it taps, so it outlives the engine threads.
+// Runs a test's code on the engine thread right before or after the manager
+// answers a notice, without its lock, as another front-end thread might.
+// Declared before the manager it taps, so it outlives the engine threads;
+// installed before any item starts.
 class NoticeTap {
  public:
   using Hook = std::function<void(int code)>;
   ~NoticeTap() { current_.store(nullptr); }
-  // Before any item starts: the engine threads read the callback only with
-  // an item to serve.
   void install(DownloadManager& manager, Hook before, Hook after = {}) {
     before_ = std::move(before);
     after_ = std::move(after);
@@ -50,8 +48,7 @@ class NoticeTap {
 
 class ManagerRaceTest : public ManagerTest {
  protected:
-  // `path` answers with a redirect to `location`, held before its first
-  // byte until the returned gate opens.
+  // A redirect, held before its first byte until the gate opens.
   std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
                                        const std::string& header = "Location") {
     auto gate = std::make_shared<Gate>();
@@ -63,8 +60,7 @@ class ManagerRaceTest : public ManagerTest {
     };
     return gate;
   }
-  // Pages on "127.1" (loopback, no name lookup) are link pages whose first
-  // link is taken; the links point at 127.0.0.1, which has no profile.
+  // Pages on 127.1 (no name lookup) are link pages whose first link is taken.
   std::string jump_host() {
     const std::string host = "127.1" + server_.url("").substr(16);
     EXPECT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
@@ -74,8 +70,7 @@ class ManagerRaceTest : public ManagerTest {
   void serve_link_page(const std::string& path, const std::string& link) {
     serve(path, std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
   }
-  // What torvane-get records of the run: the list as it polls it, and each
-  // finished item's last row.
+  // What torvane-get records: the list as it polls it, each finished item's last row.
   struct Recorder {
     std::mutex mutex;
     std::vector<cli::RowSnapshot> finished;
@@ -100,6 +95,11 @@ class ManagerRaceTest : public ManagerTest {
     EXPECT_EQ(manager->start_up(), 0);
     return manager;
   }
+  int gets_of(const std::string& target) {
+    int n = 0;
+    for (const HttpRequest& q : server_.requests()) n += q.method == "GET" && q.target == target;
+    return n;
+  }
   std::size_t history_count(const std::string& name) {
     const std::string log = read_file(dir_ / "tvnlog.txt").value_or("");
     const std::string line = "Filename: " + name + "\t";
@@ -110,21 +110,18 @@ class ManagerRaceTest : public ManagerTest {
 };
 
 TEST_F(ManagerRaceTest, ARedirectedDownloadIsCountedOnceAndNamedForTheFileWritten) {
-  const std::pair<const char*, const char*> cases[] = {{"2", "Location"}, {"1", "location"}};
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& [divisions, header] = cases[i];
+  for (const auto& [divisions, header] : {std::pair{"2", "Location"}, {"1", "location"}}) {
     SCOPED_TRACE(header);
-    const std::string name = "small" + std::to_string(i) + ".bin";
-    const auto body = content(30000 + i, 11);
+    const std::string name = std::string("small") + divisions + ".bin";
+    const auto body = content(30000, 11);
     serve("/" + name, body);
-    auto gate = serve_redirect("/redir" + std::to_string(i), server_.url("/" + name), header);
+    auto gate = serve_redirect(std::string("/redir") + divisions, server_.url("/" + name), header);
     Recorder recorder;
     auto manager = start_recorded(2, recorder);
     const std::size_t before = server_.request_count();
-    manager->register_item(divisions, out(), server_.url("/redir" + std::to_string(i)));
+    manager->register_item(divisions, out(), server_.url(std::string("/redir") + divisions));
     recorder.observe(*manager);
-    // The redirect is written while the list is being read, as the
-    // progress lines and the list save read it.
+    // The redirect is written while the progress lines and the list save read the list.
     ASSERT_TRUE(server_.wait_for_requests(before + 1, 10s));
     std::this_thread::sleep_for(30ms);
     recorder.observe(*manager);
@@ -137,7 +134,7 @@ TEST_F(ManagerRaceTest, ARedirectedDownloadIsCountedOnceAndNamedForTheFileWritte
     EXPECT_EQ(cli::summary_text(recorder.record.outcomes({})),
               "1 finished, 0 failed\n  完了     " + out() + name + "\n");
     EXPECT_EQ(saved(name), *body);
-    EXPECT_FALSE(path_exists(out() + "redir" + std::to_string(i)));
+    EXPECT_FALSE(path_exists(out() + "redir" + divisions));
     EXPECT_EQ(manager->end(), 0);
   }
 }
@@ -159,14 +156,8 @@ TEST_F(ManagerRaceTest, APassBetweenALinkPagesEndAndItsFinalNoticeLeavesTheItemQ
     ++passes;
   });
   manager->register_item("2", out(), page);
-  // The item starts on its link once (after its page's slot has ended) and
-  // stays in the list while that download is held.
-  ASSERT_TRUE(wait_until([&] {
-    for (const HttpRequest& q : server_.requests()) {
-      if (q.target == "/linked.bin" && q.method == "GET") return true;
-    }
-    return false;
-  }));
+  // The item starts on its link once and stays in the list while that download is held.
+  ASSERT_TRUE(wait_until([&] { return gets_of("/linked.bin") > 0; }));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(passes.load(), 1);
   EXPECT_THAT(states(*manager), ElementsAre(AllOf(Ge(kInitialising), Le(kDownloading))));
@@ -182,8 +173,7 @@ TEST_F(ManagerRaceTest, TheEndingWhileAStopNoticeIsUnderWay) {
   NoticeTap tap;
   auto manager = start(clock_, 1);
   std::atomic<bool> held{false};
-  // The stop's notice reaches the manager only after the ending has given
-  // up waiting and is ending the engine.
+  // The stop's notice reaches the manager only once the ending has given up waiting.
   tap.install(*manager, [&](int code) {
     if (code != TVN_NOTICE_STOPPED || held.exchange(true)) return;
     std::this_thread::sleep_for(1500ms);
@@ -196,14 +186,12 @@ TEST_F(ManagerRaceTest, TheEndingWhileAStopNoticeIsUnderWay) {
 
 TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
   set_ini("[SETTING]\nWriteLog=1\n");
-  // The second start: a second start-all pass while another item holds the
-  // one slot and keeps this one queued, or a start of the stopped item itself.
+  // Started again by a second pass while another item holds the one slot, or directly.
   for (const bool queued : {true, false}) {
     SCOPED_TRACE(queued);
     const std::string name = queued ? "queued.bin" : "direct.bin";
     const auto body = content(400000, queued ? 20 : 21);
-    // Each division's answer holds past one full buffer share, so every
-    // division has bytes in the file to go on from.
+    // Held past one buffer share: every division has bytes in the file to go on from.
     auto gate = serve("/" + name, body, 50000);
     auto other = serve("/other.bin", content(3000), 100);
     auto manager = start(clock_, 1);
@@ -224,11 +212,7 @@ TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
       manager->scheduler_pass(0, true);
       manager->scheduler_pass(0, true);
     } else {
-      int slot = -2;
-      ASSERT_TRUE(wait_until([&] {
-        if (slot == -2) slot = manager->start_item(0);
-        return slot >= 0;
-      }));
+      ASSERT_GE(manager->start_item(0), 0);
     }
     gate->open();
     other->open();
@@ -237,9 +221,7 @@ TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
     EXPECT_EQ(history_count(name), 1u);
     const auto requests = server_.requests();
     for (std::size_t q = stopped_at; q < requests.size(); ++q) {
-      if (requests[q].target == "/" + name) {
-        EXPECT_NE(requests[q].range_start(), 0);
-      }
+      EXPECT_TRUE(requests[q].target != "/" + name || requests[q].range_start() != 0);
     }
     EXPECT_EQ(manager->end(), 0);
     std::filesystem::remove(out() + "other.bin");
@@ -280,9 +262,8 @@ TEST_F(ManagerRaceTest, StopsResumesRedirectsJumpsAndALimitChangeAtOnce) {
     }
   });
   for (const std::string& url : urls) manager->register_item("2", out(), url);
-  // The user: stops items at random (not a link page still being fetched:
-  // a page is not resumed), starts everything again, raises the limit once,
-  // and lets the held answers go one by one.
+  // The user stops items at random (not a link page: a page is not resumed),
+  // starts everything again, raises the limit once, lets held answers go.
   std::mt19937 random(12345);
   for (int round = 0; round < 40; ++round) {
     const int k = static_cast<int>(random() % urls.size());
@@ -306,14 +287,7 @@ TEST_F(ManagerRaceTest, StopsResumesRedirectsJumpsAndALimitChangeAtOnce) {
   });
   done.store(true);
   reader.join();
-  ASSERT_TRUE(emptied) << manager->with_items([](const ItemList& l) {
-    std::string left;
-    for (std::size_t i = 0; i < l.size(); ++i) {
-      left += std::string(l.at(i)->url) + " " + l.at(i)->progress + " " +
-              std::to_string(l.at(i)->state) + "\n";
-    }
-    return left;
-  }) << manager->engine_status(false);
+  ASSERT_TRUE(emptied) << manager->engine_status(false);
   recorder.observe(*manager);
   const auto outcomes = recorder.record.outcomes({});
   ASSERT_EQ(outcomes.size(), urls.size());
