@@ -31,8 +31,10 @@ class ManagerFiles : public ManagerTest {};
 // A stopped download resumes into its own file under every policy, in the
 // run or after a restart (when the other-name template names another file).
 TEST_F(ManagerFiles, AResumeGoesOnInItsOwnFileUnderEveryPolicy) {
-  const std::pair<int, bool> rows[] = {{kExistOverwrite, false}, {kExistFail, false},
-                                       {kExistOtherName, false}, {kExistRenameOld, false},
+  const std::pair<int, bool> rows[] = {{kExistOverwrite, false},
+                                       {kExistFail, false},
+                                       {kExistOtherName, false},
+                                       {kExistRenameOld, false},
                                        {kExistOtherName, true}};
   for (const auto& [policy, restart] : rows) {
     SCOPED_TRACE(testing::Message() << policy << (restart ? " restarted" : ""));

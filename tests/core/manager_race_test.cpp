@@ -240,7 +240,8 @@ TEST_F(ManagerRaceTest, StopsResumesRedirectsJumpsAndALimitChangeAtOnce) {
   const std::string jump = jump_host();
   for (int i = 0; i < kEach; ++i) {
     const std::string n = std::to_string(i);
-    for (const std::string& name : {"plain" + n + ".bin", "moved" + n + ".bin", "linked" + n + ".bin"}) {
+    for (const std::string& name :
+         {"plain" + n + ".bin", "moved" + n + ".bin", "linked" + n + ".bin"}) {
       names.push_back(name);
       gates.push_back(serve("/" + name, content(60000 + names.size() * 1000, names.size()), 30000));
     }

@@ -26,7 +26,8 @@ Body bytes(std::size_t size, std::uint32_t seed = 3) {
 int gets_for(const ScriptedServer& server, const std::string& target, std::size_t from) {
   int n = 0;
   const auto all = server.requests();
-  for (std::size_t i = from; i < all.size(); ++i) n += all[i].method == "GET" && all[i].target == target;
+  for (std::size_t i = from; i < all.size(); ++i)
+    n += all[i].method == "GET" && all[i].target == target;
   return n;
 }
 
@@ -40,7 +41,8 @@ TEST(Answers, ServerIgnoringRangesGivesTheWholeFileEveryRun) {
     ScriptedServer server(serve_resource(body, {.ignore_ranges = true}));
     for (const int divisions : {1, 4, 8}) {
       for (const std::uint32_t options : {0u, std::uint32_t{TVN_OPT_SPEED_MODE}}) {
-        SCOPED_TRACE(testing::Message() << size << " bytes, " << divisions << " divisions, options " << options);
+        SCOPED_TRACE(testing::Message()
+                     << size << " bytes, " << divisions << " divisions, options " << options);
         EngineHarness e(kParallel);
         store_relaxed(e.ctx().wait_ms, 2);
         const std::size_t before = server.request_count();
@@ -71,7 +73,8 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
   std::atomic<int> calls{0};
   const auto raw = [](std::string bytes) {
     return [bytes](const HttpRequest& r) {
-      return HttpReply::raw(r.method == "HEAD" ? bytes.substr(0, bytes.find("\r\n\r\n") + 4) : bytes);
+      return HttpReply::raw(r.method == "HEAD" ? bytes.substr(0, bytes.find("\r\n\r\n") + 4)
+                                               : bytes);
     };
   };
   // A HEAD that names a size other than the file's.
@@ -87,28 +90,33 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
     const char* what;
     HttpHandler handler;
     int divisions;
-    Body saved;            // null: the item fails
+    Body saved;  // null: the item fails
     int max_gets = 1000;
-    bool reason = true;    // a message notice says why
+    bool reason = true;  // a message notice says why
   } rows[] = {
       {"two Content-Length lines that differ",
-       raw("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\nContent-Length: 4000\r\n\r\n" + *small), 1, nullptr},
+       raw("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\nContent-Length: 4000\r\n\r\n" + *small), 1,
+       nullptr},
       {"HEAD smaller than the file, ranges kept", small_head(false), 4, body, 4 + 4},
       {"HEAD smaller than the file, ranges ignored", small_head(true), 4, body, 4 + 4},
       {"a size that changes on every answer",
-       [&](const HttpRequest& r) { return resource_reply(r, bytes(1000 + calls++)); }, 2, nullptr, 2 * 3 + 1},
+       [&](const HttpRequest& r) { return resource_reply(r, bytes(1000 + calls++)); }, 2, nullptr,
+       2 * 3 + 1},
       {"chunked, one division", raw(chunked + framed), 1, body, 1, false},
       {"chunked behind a HEAD that gave a length",
        [&](const HttpRequest& r) {
          return r.method == "HEAD" ? resource_reply(r, body) : HttpReply::raw(chunked + framed);
        },
        4, body, 4 + 1},
-      {"chunked, cut before the last chunk", raw(chunked + framed.substr(0, framed.size() - 40)), 1, nullptr,
-       1000, false},
-      {"302 without Location", raw("HTTP/1.0 302 Found\r\nContent-Length: 5\r\n\r\nmoved"), 1, nullptr, 0},
-      {"206 longer than its Content-Range",
-       raw("HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-99/5000\r\nContent-Length: 5000\r\n\r\n" + *small), 1,
+      {"chunked, cut before the last chunk", raw(chunked + framed.substr(0, framed.size() - 40)), 1,
        nullptr, 1000, false},
+      {"302 without Location", raw("HTTP/1.0 302 Found\r\nContent-Length: 5\r\n\r\nmoved"), 1,
+       nullptr, 0},
+      {"206 longer than its Content-Range",
+       raw("HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-99/5000\r\nContent-Length: "
+           "5000\r\n\r\n" +
+           *small),
+       1, nullptr, 1000, false},
       {"200 closed before its Content-Length, HEAD without one",
        [&](const HttpRequest& r) {
          HttpReply reply = resource_reply(r, body);
@@ -125,8 +133,9 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
        4, other, 4 + 4},
       {"two servers with different versions by turns",
        [&](const HttpRequest& r) {
-         return calls++ % 2 ? resource_reply(r, body, {.validator = "Mon, 01 Jun 2026 10:00:00 GMT"})
-                            : resource_reply(r, other, {.validator = "Tue, 02 Jun 2026 10:00:00 GMT"});
+         return calls++ % 2
+                    ? resource_reply(r, body, {.validator = "Mon, 01 Jun 2026 10:00:00 GMT"})
+                    : resource_reply(r, other, {.validator = "Tue, 02 Jun 2026 10:00:00 GMT"});
        },
        4, nullptr},
   };
@@ -139,7 +148,9 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
     server.set_handler(row.handler);
     const std::size_t before = server.request_count();
     EngineHarness e(1);
-    EXPECT_EQ(e.wait_final(e.start({.url = server.url("/f"), .save_path = target, .div_count = row.divisions,
+    EXPECT_EQ(e.wait_final(e.start({.url = server.url("/f"),
+                                    .save_path = target,
+                                    .div_count = row.divisions,
                                     .buffer_size = 40000 * row.divisions}),
                            kDeadline),
               row.saved ? TVN_NOTICE_FINISHED : TVN_NOTICE_FAILED);

@@ -41,7 +41,8 @@ class Lifecycle : public testing::Test {
   }
 
   ItemSetup item(const std::string& url, int divisions = 1) const {
-    return {.url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
+    return {
+        .url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
   }
   // Keeps a copy of each stopped record, as the program does to resume it.
   void keep_stopped(EngineHarness& e) {
@@ -79,7 +80,8 @@ class Lifecycle : public testing::Test {
 TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   constexpr int kDivisions = 3;
   const Body body = bytes(90000, 3);
-  for (const std::vector<int>& reconnects : std::vector<std::vector<int>>{{-1}, {kDivisions - 1, 0}}) {
+  for (const std::vector<int>& reconnects :
+       std::vector<std::vector<int>>{{-1}, {kDivisions - 1, 0}}) {
     SCOPED_TRACE(testing::Message() << "first reconnect " << reconnects[0]);
     const auto gate = std::make_shared<Gate>();
     server_.set_handler([=](const HttpRequest& r) {
@@ -92,7 +94,8 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
           if (e.state(slot) != TVN_STATE_DOWNLOADING) return false;  // the arrays come with it
-          return load_acquire(load_acquire(e.item(slot).div_status)[kDivisions - 1]) == TVN_DIV_DONE;
+          return load_acquire(load_acquire(e.item(slot).div_status)[kDivisions - 1]) ==
+                 TVN_DIV_DONE;
         },
         kDeadline));
     for (const int div : reconnects) dl_reconnect(&e.ctx(), slot, div, 1);
@@ -162,7 +165,8 @@ TEST_F(Lifecycle, RefusedWritesFailTheItem) {
 // An empty resource (length 0, or none and a body that ends at once) leaves
 // an empty file, also over an older one.
 TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
-  for (const char* head : {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
+  for (const char* head :
+       {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
     for (const bool file_there : {false, true}) {
       SCOPED_TRACE(testing::Message() << head << "file there " << file_there);
       server_.set_handler([=](const HttpRequest&) { return HttpReply::raw(head); });
@@ -226,8 +230,8 @@ TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
     const std::size_t kept = saved_.size();
     EngineHarness e(1);
     keep_stopped(e);
-    const int slot = e.start({.url = server_.url("/f"), .save_path = target_, .div_count = 2,
-                              .buffer_size = 80000});
+    const int slot = e.start(
+        {.url = server_.url("/f"), .save_path = target_, .div_count = 2, .buffer_size = 80000});
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {
           ItemData& it = e.item(slot);
@@ -236,7 +240,9 @@ TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
           // Written, or waiting in the share until the stop writes it.
           std::uint32_t* done = load_acquire(it.disk.range_done);
           std::int32_t* fill = load_acquire(it.disk.buf_fill);
-          const auto has = [&](int i) { return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u; };
+          const auto has = [&](int i) {
+            return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u;
+          };
           return done != nullptr && fill != nullptr && has(0) && has(1);
         },
         kDeadline));
