@@ -97,6 +97,9 @@ TEST_F(ManagerFiles, AResumeAfterARestartSendsBackTheFirstAnswersValidatorOnce) 
   EXPECT_THAT(raw, HasSubstr("\r\nIf-Range: \"v1\"\r\n"));
   EXPECT_EQ(raw.find("If-Range"), raw.rfind("If-Range"));
   gate->open();
+  // The same version: the resume goes on where it stopped and finishes.
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("v.bin"), *content(120000, 31));
 }
 
 TEST_F(ManagerFiles, TwoItemsWithOneFileNameNeverShareAFile) {
