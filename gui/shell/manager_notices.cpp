@@ -269,9 +269,13 @@ void DownloadManager::on_stopped(int k, int slot) {
     auto* copy = static_cast<ItemData*>(api.GetMem(sizeof(ItemData)));
     if (copy != nullptr) {
       SavedRecord saved(copy, SavedRecordDeleter{&api});
-      // A record stopped before its divisions were prepared has nothing to
-      // resume; the item starts afresh instead.
-      if (api.copy_itemdata(copy, record) != nullptr && copy->div_status != nullptr) {
+      // A record stopped before its divisions were prepared, or before a
+      // byte reached its file, has nothing to resume; the item starts afresh
+      // instead. Such a stop may have come before the first answer, whose
+      // redirect names the file: a resume would ask the old URL with GETs,
+      // and a redirect then leaves the download under the old URL's name.
+      if (api.copy_itemdata(copy, record) != nullptr && copy->div_status != nullptr &&
+          bytes_done(*copy, false, false).value_or(0) > 0) {
         // The copy resumes every division that had not finished.
         if (copy->div_stop != nullptr) {
           const int n = copy->div_count > 0 ? copy->div_count : 1;

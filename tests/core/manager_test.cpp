@@ -130,6 +130,31 @@ TEST_F(ManagerTest, MissingEngineShowsTheMessageAndLeavesTheListFileAlone) {
   EXPECT_EQ(read_file(list_file()), "keep");
 }
 
+TEST_F(ManagerTest, AnItemStoppedBeforeItsFirstAnswerStartsAfreshUnderTheRedirectedName) {
+  const auto body = content(20000);
+  serve("/moved.bin", body);
+  auto gate = std::make_shared<Gate>();
+  {
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_["/r"] = [=, this](const HttpRequest&) {
+      HttpReply reply = redirect_reply(302, server_.url("/moved.bin"), "Location");
+      reply.gate = gate;
+      return reply;
+    };
+  }
+  auto manager = start(clock_, 2);
+  manager->register_item("2", out(), server_.url("/r"));
+  // Stopped while its probe waits for the redirect.
+  ASSERT_TRUE(server_.wait_for_requests(1, std::chrono::seconds(10)));
+  manager->stop_item(0);
+  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+  gate->open();
+  manager->scheduler_pass(-1, true);
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("moved.bin"), *body);
+  EXPECT_EQ(saved("r"), "<none>");
+}
+
 TEST_F(ManagerTest, LinkJumpReplacesTheUrlAndRequeuesTheItem) {
   serve("/file.bin", content(7000, 9));
   const std::string link = server_.url("/file.bin");
