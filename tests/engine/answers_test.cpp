@@ -98,7 +98,9 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
        raw("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\nContent-Length: 4000\r\n\r\n" + *small), 1,
        nullptr},
       {"HEAD smaller than the file, ranges kept", small_head(false), 4, body, 4 + 4},
-      {"HEAD smaller than the file, ranges ignored", small_head(true), 4, body, 4 + 4},
+      // After the restart, division 0 may already have read past its old
+      // range when the others show the ranges ignored: one more GET then.
+      {"HEAD smaller than the file, ranges ignored", small_head(true), 4, body, 4 + 4 + 1},
       {"a size that changes on every answer",
        [&](const HttpRequest& r) { return resource_reply(r, bytes(1000 + calls++)); }, 2, nullptr,
        2 * 3 + 1},
