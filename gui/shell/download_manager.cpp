@@ -289,6 +289,14 @@ int DownloadManager::reserve_slot() {
   // notice. A start refused in between would leave an item that reads as
   // free to start waiting for the slot-freed pass instead, so the release,
   // which needs only the engine's own lock, is waited for (bounded) here.
+  // On an engine thread the wait could be for a release that this very
+  // thread makes once the notice it is in returns; the pass that the
+  // slot-freed notice runs starts the item then.
+  EngineContext& ctx = binding_.context();
+  const std::uint32_t self = platform::current_thread_id();
+  if (slot < 0 && (self == load_acquire(ctx.dl_thread_id) || self == load_acquire(ctx.conn_thread_id))) {
+    return slot;
+  }
   constexpr std::uint32_t kReleaseWaitMs = 1000;
   const std::uint32_t began = platform::tick_ms();
   while (slot < 0) {
