@@ -45,6 +45,9 @@ struct SlotAnswers {
   std::string validator;
   // Restarts from byte 0 because the file changed on the server.
   int restarts = 0;
+  // Redirects followed in a row by each division since its last answer that
+  // was not one (download thread only).
+  std::vector<int> redirects;
   // Division 0 is receiving a chunked body (download thread only).
   bool chunked = false;
   ChunkDecoder chunks;

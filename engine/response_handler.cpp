@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/disk_io.h"
 #include "engine/http_message.h"
@@ -36,7 +37,25 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
   return ok;
 }
 
-int follow_redirect(EngineState& engine, int slot, ItemData& item, int b, std::string_view location) {
+// Redirects one division follows in a row before it gives up: a server
+// that redirects to itself would otherwise be asked for ever.
+constexpr int kMaxRedirects = 10;
+
+int follow_redirect(EngineState& engine, int slot, ItemData& item, int b, std::string_view location_text) {
+  std::vector<int>& redirects = engine.answers(slot).redirects;
+  if (redirects.size() <= static_cast<std::size_t>(b)) redirects.resize(static_cast<std::size_t>(b) + 1, 0);
+  if (++redirects[static_cast<std::size_t>(b)] > kMaxRedirects) {
+    notify_message(engine.ctx, slot,
+                   "too many redirects (more than " + std::to_string(kMaxRedirects) +
+                       " in a row); the last one pointed to " + std::string(location_text));
+    platform::socket_close(item.conn.sockets[b]);
+    store_relaxed(item.disk.buf_fill[b], 0);
+    set_status(item, b, TVN_DIV_FAILED);
+    return kHandled;
+  }
+  const std::string resolved =
+      item.url != nullptr ? resolve_location(item.url, location_text) : std::string(location_text);
+  const std::string_view location = resolved;
   // The url buffer holds TVN_URL_CAPACITY bytes; a longer location is
   // neither cut (a different URL) nor written past the buffer's end.
   if (location.size() >= TVN_URL_CAPACITY || item.url == nullptr) {
@@ -245,6 +264,10 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   set_status(item, b, code);
   const std::uint32_t options = item.options;
+  if (code < 300 || code > 399) {
+    std::vector<int>& redirects = engine.answers(slot).redirects;
+    if (static_cast<std::size_t>(b) < redirects.size()) redirects[static_cast<std::size_t>(b)] = 0;
+  }
   const int state = load_acquire(item.state);
   const bool probe_answer = (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) != 0 && b == 0;
   int result = kAccepted;

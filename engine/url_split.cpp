@@ -111,3 +111,73 @@ int connect_division(ItemData& item, int i) {
 }
 
 }  // namespace torvane::engine
+
+namespace torvane::engine {
+namespace {
+
+// Removes "." and ".." segments from an absolute path (RFC 3986, 5.2.4).
+std::string remove_dot_segments(std::string_view path) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < path.size()) {
+    std::size_t end = path.find('/', at + 1);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(at, end - at);  // "/name"
+    if (segment == "/." || segment == "/..") {
+      if (segment == "/..") {
+        const std::size_t cut = out.rfind('/');
+        out.resize(cut == std::string::npos ? 0 : cut);
+      }
+      // A dot segment at the end leaves the folder itself.
+      if (end == path.size()) out += '/';
+    } else {
+      out += segment;
+    }
+    at = end;
+  }
+  return out.empty() ? "/" : out;
+}
+
+}  // namespace
+
+std::string resolve_location(std::string_view base, std::string_view location) {
+  location = location.substr(0, location.find('#'));
+  const std::size_t colon = location.find(':');
+  const std::size_t delimiter = location.find_first_of("/?");
+  if (colon != std::string_view::npos && colon > 0 && (delimiter == std::string_view::npos || colon < delimiter)) {
+    return std::string(location);  // has a scheme: absolute
+  }
+  const std::size_t scheme_end = base.find("://");
+  if (scheme_end == std::string_view::npos) return std::string(location);
+  const std::size_t host_start = scheme_end + 3;
+  std::size_t path_start = base.find_first_of("/?", host_start);
+  if (path_start == std::string_view::npos) path_start = base.size();
+  if (location.substr(0, 2) == "//") return std::string(base.substr(0, scheme_end + 1)) + std::string(location);
+  const std::string origin(base.substr(0, path_start));
+  if (location.empty()) return std::string(base.substr(0, base.find('#')));
+  std::string_view query;
+  std::string_view path = location;
+  const std::size_t q = location.find('?');
+  if (q != std::string_view::npos) {
+    path = location.substr(0, q);
+    query = location.substr(q);
+  }
+  std::string merged;
+  if (!path.empty() && path[0] == '/') {
+    merged = std::string(path);
+  } else {
+    std::string_view base_path = base.substr(path_start);
+    base_path = base_path.substr(0, base_path.find_first_of("?#"));
+    const std::size_t last = base_path.rfind('/');
+    merged = last == std::string_view::npos ? "/" : std::string(base_path.substr(0, last + 1));
+    if (path.empty()) {
+      // "?q" alone keeps the base's whole path.
+      merged = base_path.empty() ? "/" : std::string(base_path);
+    } else {
+      merged += path;
+    }
+  }
+  return origin + remove_dot_segments(merged) + std::string(query);
+}
+
+}  // namespace torvane::engine

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "torvane/torvane.h"
 
@@ -36,6 +38,13 @@ struct HostEntry {
   std::int32_t length;
   std::uint8_t address[4];
 };
+
+// The URL a redirect's Location names, resolved against the URL it answered
+// (HTTP allows a relative reference): an absolute URL as it stands, "//host/p"
+// with the base's scheme, "/p" on the base's host, anything else beside the
+// base's last path segment; "." and ".." segments are removed and a fragment
+// is dropped.
+std::string resolve_location(std::string_view base, std::string_view location);
 
 // True when `text` holds a byte below 0x20 (CR, LF and the other controls).
 bool has_control_char(const char* text);

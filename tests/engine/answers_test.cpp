@@ -168,5 +168,28 @@ TEST(Answers, ContradictoryAnswersFailOrStartOver) {
   }
 }
 
+// Relative targets are taken against the URL that was asked; a redirect to
+// itself ends after ten hops with a reason instead of asking for ever.
+TEST(Answers, RedirectsResolveRelativeTargetsAndEndAfterTen) {
+  TempDir dir;
+  const Body body = bytes(5000);
+  ScriptedServer server([&](const HttpRequest& r) {
+    if (r.target == "/loop") return status_reply(302, "Found", {}, {"Location: /loop"});
+    if (r.target == "/a/b/rel") return status_reply(302, "Found", {}, {"Location: ../c/./file.bin#x"});
+    if (r.target == "/a/c/file.bin") return resource_reply(r, body);
+    return status_reply(404, "Not Found");
+  });
+  EngineHarness e(2);
+  const int found = e.start({.url = server.url("/a/b/rel"), .save_path = dir / "found"});
+  const int loop = e.start({.url = server.url("/loop"), .save_path = dir / "loop"});
+  EXPECT_EQ(e.wait_final(found, kDeadline), TVN_NOTICE_FINISHED);
+  EXPECT_TRUE(read_file(dir / "found") == *body);
+  EXPECT_EQ(e.wait_final(loop, kDeadline), TVN_NOTICE_FAILED);
+  EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE, loop), 1);
+  int asked = 0;
+  for (const HttpRequest& r : server.requests()) asked += r.target == "/loop";
+  EXPECT_EQ(asked, 11);
+}
+
 }  // namespace
 }  // namespace torvane::test

@@ -97,3 +97,34 @@ TEST(UrlSplit, RefusesOtherSchemesAndControlCharacters) {
 
 }  // namespace
 }  // namespace torvane::engine
+
+namespace torvane::engine {
+namespace {
+
+TEST(UrlSplit, RedirectTargetsResolveAgainstTheAskedUrl) {
+  const char* const base = "http://127.0.0.1:8080/a/b/c?q=1";
+  const struct {
+    const char* location;
+    const char* resolved;
+  } rows[] = {
+      {"http://127.0.0.2/x", "http://127.0.0.2/x"},
+      {"ftp://127.0.0.1/pub/f", "ftp://127.0.0.1/pub/f"},
+      {"//127.0.0.3/y", "http://127.0.0.3/y"},
+      {"/p/q.bin", "http://127.0.0.1:8080/p/q.bin"},
+      {"d.bin", "http://127.0.0.1:8080/a/b/d.bin"},
+      {"./d.bin", "http://127.0.0.1:8080/a/b/d.bin"},
+      {"../x", "http://127.0.0.1:8080/a/x"},
+      {"../../../../x", "http://127.0.0.1:8080/x"},
+      {"..", "http://127.0.0.1:8080/a/"},
+      {"e/../f?z=2#frag", "http://127.0.0.1:8080/a/b/f?z=2"},
+      {"?z=2", "http://127.0.0.1:8080/a/b/c?z=2"},
+      {"a:b/c", "a:b/c"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(resolve_location(base, row.location), row.resolved) << row.location;
+  }
+  EXPECT_EQ(resolve_location("http://127.0.0.1", "f"), "http://127.0.0.1/f");
+}
+
+}  // namespace
+}  // namespace torvane::engine
