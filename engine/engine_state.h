@@ -48,6 +48,9 @@ struct SlotAnswers {
   // Redirects followed in a row by each division since its last answer that
   // was not one (download thread only).
   std::vector<int> redirects;
+  // Bytes of each division on disk when its current answer began (download
+  // thread only): an answer that adds none has moved nothing.
+  std::vector<std::uint32_t> answer_start;
   // Division 0 is receiving a chunked body (download thread only).
   bool chunked = false;
   ChunkDecoder chunks;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/disk_io.h"
 #include "engine/item_lifecycle.h"
@@ -75,6 +76,20 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
   if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short) {
+    // An answer that closed without one body byte where bytes were due uses
+    // an attempt even under AutoResume: asking again for free would loop for
+    // ever against a server that only ever sends its header.
+    const std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
+    const bool moved = static_cast<std::size_t>(b) >= starts.size() ||
+                       item.disk.range_done[b] != starts[static_cast<std::size_t>(b)];
+    if (!moved) {
+      const int left = load_relaxed(item.div_retries[b]);
+      if (left < 2) {
+        store_release(item.div_status[b], TVN_DIV_FAILED);
+        return !completion_check(engine, slot, item);
+      }
+      store_relaxed(item.div_retries[b], left - 1);
+    }
     if (item.options & TVN_OPT_AUTO_RESUME) {
       store_release(item.div_status[b], TVN_DIV_IDLE);
       engine.conn_wake.signal();

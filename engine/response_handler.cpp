@@ -439,6 +439,9 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const std::string_view header(data, header_len);
   const int result = parse_response(engine, slot, item, b, header);
   if (load_acquire(item.div_status[b]) > 99) {
+    std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
+    if (starts.size() <= static_cast<std::size_t>(b)) starts.resize(static_cast<std::size_t>(b) + 1, 0);
+    starts[static_cast<std::size_t>(b)] = item.disk.range_done[b];
     // The client may change url, extra_header, options, file_size and
     // div_count during this notice; the connection thread reads them.
     int answer;

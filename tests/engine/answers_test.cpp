@@ -191,5 +191,23 @@ TEST(Answers, RedirectsResolveRelativeTargetsAndEndAfterTen) {
   EXPECT_EQ(asked, 11);
 }
 
+
+// A server that sends its header and closes, every time: each such answer
+// uses an attempt even under AutoResume, so the item ends.
+TEST(Answers, AnswersWithoutABodyByteUseUpTheAttempts) {
+  TempDir dir;
+  const Body body = bytes(5000);
+  ScriptedServer server([&](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    if (r.method == "GET") return HttpReply::raw(reply.head);
+    return reply;
+  });
+  EngineHarness e(1);
+  const int slot = e.start(
+      {.url = server.url("/h"), .save_path = dir / "h", .options = TVN_OPT_AUTO_RESUME});
+  EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FAILED);
+  EXPECT_EQ(gets_for(server, "/h", 0), 3);  // the item's three attempts
+}
+
 }  // namespace
 }  // namespace torvane::test
