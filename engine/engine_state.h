@@ -56,6 +56,14 @@ struct SlotAnswers {
   ChunkDecoder chunks;
 };
 
+// Division b's entry in one of SlotAnswers' per-division lists, which grow
+// to the divisions that have answered.
+template <class T>
+T& division_entry(std::vector<T>& list, int b) {
+  if (list.size() <= static_cast<std::size_t>(b)) list.resize(static_cast<std::size_t>(b) + 1, T{});
+  return list[static_cast<std::size_t>(b)];
+}
+
 struct FreeDeleter {
   void operator()(void* p) const;
 };

@@ -42,9 +42,7 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
 constexpr int kMaxRedirects = 10;
 
 int follow_redirect(EngineState& engine, int slot, ItemData& item, int b, std::string_view location_text) {
-  std::vector<int>& redirects = engine.answers(slot).redirects;
-  if (redirects.size() <= static_cast<std::size_t>(b)) redirects.resize(static_cast<std::size_t>(b) + 1, 0);
-  if (++redirects[static_cast<std::size_t>(b)] > kMaxRedirects) {
+  if (++division_entry(engine.answers(slot).redirects, b) > kMaxRedirects) {
     notify_message(engine.ctx, slot,
                    "too many redirects (more than " + std::to_string(kMaxRedirects) +
                        " in a row); the last one pointed to " + std::string(location_text));
@@ -264,10 +262,7 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   set_status(item, b, code);
   const std::uint32_t options = item.options;
-  if (code < 300 || code > 399) {
-    std::vector<int>& redirects = engine.answers(slot).redirects;
-    if (static_cast<std::size_t>(b) < redirects.size()) redirects[static_cast<std::size_t>(b)] = 0;
-  }
+  if (code < 300 || code > 399) division_entry(engine.answers(slot).redirects, b) = 0;
   const int state = load_acquire(item.state);
   const bool probe_answer = (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) != 0 && b == 0;
   int result = kAccepted;
@@ -439,9 +434,7 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const std::string_view header(data, header_len);
   const int result = parse_response(engine, slot, item, b, header);
   if (load_acquire(item.div_status[b]) > 99) {
-    std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
-    if (starts.size() <= static_cast<std::size_t>(b)) starts.resize(static_cast<std::size_t>(b) + 1, 0);
-    starts[static_cast<std::size_t>(b)] = item.disk.range_done[b];
+    division_entry(engine.answers(slot).answer_start, b) = item.disk.range_done[b];
     // The client may change url, extra_header, options, file_size and
     // div_count during this notice; the connection thread reads them.
     int answer;
