@@ -56,12 +56,20 @@ int take_other_name(std::string& path, const ProgramSettings& settings, const Cl
 
 }  // namespace
 
+std::string record_file_name(const ItemData* record, const EngineApi& api) {
+  if (record == nullptr || record->url == nullptr || record->save_path == nullptr ||
+      api.DiskIO_MakeFileName == nullptr) {
+    return {};
+  }
+  char built[TVN_PATH_CAPACITY] = {};
+  if (api.DiskIO_MakeFileName(record->save_path, record->url, built) != 0) return {};
+  return built;
+}
+
 int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettings& settings,
                      const Clock& clock, const PathInUse& in_use, std::string* chosen) {
-  if (record == nullptr || record->url == nullptr || record->save_path == nullptr) return -1;
-  char built[TVN_PATH_CAPACITY] = {};
-  if (api.DiskIO_MakeFileName(record->save_path, record->url, built) != 0) return -1;
-  std::string path = built;
+  std::string path = record_file_name(record, api);
+  if (path.empty()) return -1;
   const char* open_name = record->disk.file_name;
   if (record->disk.file != 0 && open_name != nullptr && path == open_name) {
     // Our own file already (a redirect to a URL of the same name): it is no

@@ -53,6 +53,10 @@ int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettin
                      const Clock& clock, const PathInUse& in_use = {},
                      std::string* chosen = nullptr);
 
+// The file a record's URL names in its save folder (the engine's rule), or
+// "" when the record has neither or the name cannot be built.
+std::string record_file_name(const ItemData* record, const EngineApi& api);
+
 // Opens `path` for a resumed download as it is: no policy, no truncation.
 // 0, or -1 when it cannot be opened.
 int open_resumed_file(ItemData* record, const EngineApi& api, const std::string& path);

@@ -64,13 +64,9 @@ bool open_output_file(ItemData* record, const ItemSettingsEnv& env) {
     return false;
   }
   if (record->disk.file != 0) return true;
-  if (env.api.DiskIO_MakeFileName == nullptr || env.api.DiskIO_OpenFile == nullptr ||
-      record->save_path == nullptr || record->url == nullptr) {
-    return false;
-  }
-  char name[TVN_PATH_CAPACITY] = {};
-  return env.api.DiskIO_MakeFileName(record->save_path, record->url, name) == 0 &&
-         name[0] != '\0' && env.api.DiskIO_OpenFile(&record->disk, name) == 0;
+  if (env.api.DiskIO_OpenFile == nullptr) return false;
+  const std::string name = record_file_name(record, env.api);
+  return !name.empty() && env.api.DiskIO_OpenFile(&record->disk, name.c_str()) == 0;
 }
 
 // The received text of the first division: at this notice, the answer's

@@ -480,14 +480,8 @@ int DownloadManager::open_target_file(int slot) {
       !(load_acquire(record->options) & TVN_OPT_MEMORY_FETCH)) {
     std::string path = self != nullptr ? self->target_path : std::string();
     if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
-    if (path.empty()) {
-      char built[TVN_PATH_CAPACITY] = {};
-      if (record->url == nullptr || record->save_path == nullptr ||
-          api.DiskIO_MakeFileName(record->save_path, record->url, built) != 0) {
-        return -1;
-      }
-      path = built;
-    }
+    if (path.empty()) path = record_file_name(record, api);
+    if (path.empty()) return -1;
     if (open_resumed_file(record, api, path) != 0) return -1;
     if (self != nullptr) self->target_path = path;
     return 0;
