@@ -310,7 +310,9 @@ int run(const Options& options, const std::vector<std::string>& urls) {
     write_to(stdout, summary_text(outcomes));
   } else {
     for (const RunRecord::Outcome& o : outcomes) {
-      if (o.state == kFailed) error_line("failed: " + o.path + " (" + o.url + ")");
+      if (o.state == kFailed) {
+        error_line("failed: " + o.path + " (" + o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
+      }
     }
   }
   if (failed_count(outcomes) > 0) return kExitFailed;

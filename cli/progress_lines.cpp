@@ -51,7 +51,7 @@ std::string fit(std::string_view text, std::size_t width) {
 
 RowSnapshot snapshot_row(const ListItem& item) {
   return {item.state, item.file_name, item.progress, item.speed, item.save_folder,
-          item.url,   item.serial};
+          item.url,   item.serial,    item.reason};
 }
 
 std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {
@@ -109,6 +109,7 @@ void RunRecord::observe(const std::vector<RowSnapshot>& rows) {
     // and the redirected one once the answer came.
     if (!row.file_name.empty()) it->second.path = row.save_folder + row.file_name;
     it->second.state = row.state;
+    if (!row.reason.empty()) it->second.reason = row.reason;
   }
 }
 
@@ -142,6 +143,7 @@ std::string summary_text(const std::vector<RunRecord::Outcome>& outcomes) {
   for (const RunRecord::Outcome& o : outcomes) {
     text += "  " + fit(item_state_word(o.state), 8) + " " + o.path;
     if (o.state == kFailed) text += "  (" + o.url + ")";
+    if (o.state != kFinished && !o.reason.empty()) text += ": " + o.reason;
     text += '\n';
   }
   return text;

@@ -27,6 +27,7 @@ struct RowSnapshot {
   // The item's serial: the same item from snapshot to snapshot, whatever its
   // URL becomes (0: the URL and save folder tell the items apart).
   std::uint64_t serial = 0;
+  std::string reason{};  // ListItem::reason
 };
 
 // Copies every row of the list; the caller holds the manager's lock
@@ -65,6 +66,7 @@ class RunRecord {
     std::string path;  // save folder + the name of the file the item writes
     std::string url;
     int state = kWaiting;  // kFinished for an item no longer in the list
+    std::string reason{};  // why it failed or rests, when the manager said
   };
   // Every item observed, in the order first seen, with the state it has in
   // `final_rows` (kFinished when it left the list).

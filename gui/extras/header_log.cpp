@@ -28,4 +28,11 @@ std::array<std::string, 3> header_log_entry(int code, int row, int slot, int div
           std::string(text), "/* == 区切り == */\r\n"};
 }
 
+std::array<std::string, 3> header_log_note(int row, int slot, int div, std::string_view text) {
+  std::string body(text);
+  if (!body.ends_with("\r\n")) body += "\r\n";
+  return {format_text("お知らせ - (L:%d S:%d D:%d)\r\n", row, slot, div), std::move(body),
+          "/* == 区切り == */\r\n"};
+}
+
 }  // namespace torvane

@@ -15,4 +15,8 @@ namespace torvane {
 std::array<std::string, 3> header_log_entry(int code, int row, int slot, int div,
                                             std::string_view text);
 
+// An entry of the same shape for a note about the item that is neither a
+// request nor a header: an engine message, a stall, a fallback.
+std::array<std::string, 3> header_log_note(int row, int slot, int div, std::string_view text);
+
 }  // namespace torvane

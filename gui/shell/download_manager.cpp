@@ -236,6 +236,7 @@ int DownloadManager::start_item(int k) {
     return -2;
   }
   const int old_link = item->slot_link;
+  item->reason.clear();
   const bool had_saved = static_cast<bool>(item->saved);
   const int mode = apply_item_settings(record, *item, slot_strings_[slot], settings_env());
   own_item_texts(record, *item, slot_strings_[slot], mode);

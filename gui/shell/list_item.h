@@ -91,6 +91,10 @@ struct ListItem {
   // open notice of that start found it: the item is linked to its slot only
   // once the start returned, after the notice. Compared, never read through.
   const ItemData* opening = nullptr;
+  // Why the item last stopped short of finishing (the engine's message, a
+  // stall, a full disk), for the row and the closing report; cleared by the
+  // next start.
+  std::string reason;
 };
 
 // The text after the last '/' of `url` (all of it when it has none).

@@ -89,7 +89,19 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
     case TVN_NOTICE_OPEN_FILE:
       return on_open_file(k, slot);
     case TVN_NOTICE_MESSAGE:
-      if (data != nullptr) view_.show_message(static_cast<const char*>(data), kEngineMessageCaption);
+      if (data == nullptr) return 0;
+      // The message is also the item's reason and a line of its header log,
+      // so that what the engine decided stays next to the requests it made.
+      if (k >= 0) {
+        items_.at(k)->reason = static_cast<const char*>(data);
+        if (settings_.list_busy == 0 && settings_.log_view == 0) {
+          for (const std::string& piece :
+               header_log_note(k, slot, div, static_cast<const char*>(data))) {
+            view_.append_header_log(piece);
+          }
+        }
+      }
+      view_.show_message(static_cast<const char*>(data), kEngineMessageCaption);
       return 0;
     default:
       return 0;
