@@ -222,6 +222,24 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
   }
 }
 
+// Makes the save folder with every folder above it that is missing. An
+// error text naming the part that is in the way, or "" when the folder is
+// there. Nothing is made when a part of the path is a file.
+std::string make_save_folder(const std::string& folder) {
+  constexpr int kFile = 1;
+  constexpr int kFolder = 2;
+  for (std::size_t end = folder.find('/', 1); end != std::string::npos;
+       end = folder.find('/', end + 1)) {
+    const std::string part = folder.substr(0, end);
+    const int kind = platform::path_kind(part.c_str());
+    if (kind == kFile) return "cannot save into '" + folder.substr(0, folder.size() - 1) + "': '" + part + "' is a file, not a folder";
+    if (kind != kFolder && platform::make_folder(part.c_str()) != 0) {
+      return "cannot create the folder '" + part + "': " + platform::last_error_text();
+    }
+  }
+  return {};
+}
+
 int run(const Options& options, const std::vector<std::string>& urls) {
   // With nothing to fetch and no list to resume, starting the engine would
   // only leave an empty list file behind.
@@ -231,11 +249,11 @@ int run(const Options& options, const std::vector<std::string>& urls) {
     return kExitUsage;
   }
   const std::string save_folder = item_save_folder(options.save_folder);
-  if (!urls.empty() && platform::path_kind(save_folder.c_str()) != 2 &&
-      platform::make_folder(save_folder.c_str()) != 0) {
-    error_line("cannot create the folder '" + options.save_folder +
-               "': " + platform::last_error_text());
-    return kExitUsage;
+  if (!urls.empty()) {
+    if (const std::string error = make_save_folder(save_folder); !error.empty()) {
+      error_line(error);
+      return kExitFailed;
+    }
   }
 
   platform::catch_interrupts();

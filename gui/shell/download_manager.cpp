@@ -11,6 +11,7 @@
 #include "gui/extras/shutdown.h"
 #include "gui/extras/target_file.h"
 #include "gui/shell/item_list_file.h"
+#include "platform/file.h"
 #include "platform/thread_time.h"
 #include "torvane/shared_access.hpp"
 
@@ -22,6 +23,9 @@ constexpr std::string_view kBindFailedText = "Torvane.DLLの初期化失敗";
 constexpr std::string_view kBindFailedCaption = "error";
 constexpr std::string_view kShutdownFailedText = "シャットダウンに失敗しました。";
 constexpr std::string_view kShutdownFailedCaption = "エラー";
+// platform::path_kind
+constexpr int kPathFile = 1;
+constexpr int kPathFolder = 2;
 
 bool is_active_state(int state) { return state != kWaiting && state != kFinished && state != kFailed; }
 
@@ -483,7 +487,10 @@ int DownloadManager::open_target_file(int slot) {
     if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
     if (path.empty()) path = record_file_name(record, api);
     if (path.empty()) return -1;
-    if (open_resumed_file(record, api, path) != 0) return -1;
+    if (open_resumed_file(record, api, path) != 0) {
+      if (self != nullptr) self->reason = open_failure_reason(record, path);
+      return -1;
+    }
     if (self != nullptr) self->target_path = path;
     return 0;
   }
@@ -509,9 +516,36 @@ int DownloadManager::open_target_file(int slot) {
                        "エラー");
     return -1;
   }
-  if (result != 0) return -1;
+  if (result == 0 && record->disk.file == 0 && !chosen.empty() &&
+      platform::path_kind(chosen.c_str()) == kPathFolder) {
+    // The engine opens the file itself under this policy; a folder in the
+    // way would only fail there without a word.
+    if (self != nullptr) self->reason = "a folder is in the way of the file: " + chosen;
+    return -1;
+  }
+  if (result != 0) {
+    if (self != nullptr) self->reason = open_failure_reason(record, chosen);
+    return -1;
+  }
   if (self != nullptr) self->target_path = chosen;
   return 0;
+}
+
+std::string DownloadManager::open_failure_reason(const ItemData* record, std::string path) const {
+  // Read before anything else can change errno.
+  const std::string error = platform::last_error_text();
+  if (path.empty()) path = record_file_name(record, binding_.api());
+  if (path.empty()) return "no file name can be made from the URL and the save folder";
+  switch (platform::path_kind(path.c_str())) {
+    case kPathFolder:
+      return "a folder is in the way of the file: " + path;
+    case kPathFile:
+      if (settings_.exist_file == kExistFail) return "the file exists already: " + path;
+      break;
+    default:
+      break;
+  }
+  return "cannot open " + path + ": " + error;
 }
 
 }  // namespace torvane

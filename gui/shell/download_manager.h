@@ -151,6 +151,9 @@ class DownloadManager {
   void give_back_slot(int slot, bool resumed);
   int reserve_slot();
   int open_target_file(int slot);
+  // Why the open of `path` (or of the record's own name when empty) failed,
+  // as the item's reason.
+  std::string open_failure_reason(const ItemData* record, std::string path) const;
   void timed_shutdown_check();
   void run_shutdown();
   void mark_dirty() { list_dirty_ = true; }

@@ -63,6 +63,36 @@ TEST_F(GetTest, ExitStatusOfBadUsageHelpAndMissingFiles) {
   }
 }
 
+TEST_F(GetTest, SaveFoldersThatCannotBeUsedGiveOneMessageAndStatusOne) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(5'000, 2));
+  ScriptedServer server(serve_resource(body));
+  ASSERT_TRUE(write_file(work_ + "/plain", "mine"));
+  ASSERT_TRUE(std::filesystem::create_directories(work_ + "/out/a.bin"));
+  struct Case {
+    Args args;
+    std::string said;
+  } const cases[] = {
+      {{"-o", "plain"}, "cannot save into 'plain': 'plain' is a file, not a folder"},
+      {{"-o", "plain/sub"}, "'plain' is a file, not a folder"},
+      {{"-o", "/proc/none"}, "cannot create the folder '/proc/none': "},
+      // The file's own name is taken by a folder, under the default policy
+      // (the engine opens the file) and under one that opens it here.
+      {{"-o", "out"}, "a folder is in the way of the file: out/a.bin"},
+      {{"--exist", "overwrite", "-o", "out"}, "a folder is in the way of the file: out/a.bin"},
+  };
+  for (const Case& c : cases) {
+    Args args = c.args;
+    args.push_back(server.url("/a.bin"));
+    EXPECT_EQ(run(args), 1) << log();
+    EXPECT_THAT(log(), HasSubstr(c.said)) << c.args[1];
+    std::filesystem::remove(work_ + "/test.tvn");
+  }
+  EXPECT_EQ(read_file(work_ + "/plain"), "mine");
+  // A missing folder, however deep, is made.
+  EXPECT_EQ(run({"-o", "new/a/b", server.url("/a.bin")}), 0) << log();
+  EXPECT_EQ(read_file(work_ + "/new/a/b/a.bin"), *body);
+}
+
 TEST_F(GetTest, TwentyPatternFilesFromNginxArriveWhole) {
   std::map<std::string, std::string> files;
   for (std::uint32_t i = 1; i <= 20; ++i) {
