@@ -45,6 +45,11 @@ struct SlotAnswers {
   std::string validator;
   // Restarts from byte 0 because the file changed on the server.
   int restarts = 0;
+  // A range inside the file was refused (416): its size has been asked
+  // again once (`reprobed`), and until that answer comes, the size it was
+  // refused within (download thread only).
+  bool reprobed = false;
+  std::uint32_t reprobe_size = 0;
   // Redirects followed in a row by each division since its last answer that
   // was not one (download thread only).
   std::vector<int> redirects;

@@ -1,6 +1,7 @@
 // Starting a running item over from byte 0 when its answers show that the
 // file on the server is not the one the item began with (another version,
-// another size, or a body without a size), and the version (validator) the
+// another size, or a body without a size) or when the size it holds is in
+// doubt (asked again with a size probe), and the version (validator) the
 // item's answers must carry.
 //
 // Download thread only, while it handles a division's answer header.
@@ -33,6 +34,14 @@ void hold_validator(EngineState& engine, int slot, std::string_view validator);
 // status 3, notice 401 with the reason).
 void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t new_size,
                   std::string_view validator, std::string_view reason);
+
+// Asks the size again after a range inside the file was refused: every
+// division back to byte 0 with no size, and division 0's GET from byte 0
+// made the size probe (the others wait for its answer). The probe's answer
+// is compared with the size held now (SlotAnswers::reprobe_size). Counts as
+// a restart; once per item, and after kMaxRestarts the item fails with
+// `reason` instead. Does nothing when the item has asked once already.
+void reprobe_item(EngineState& engine, int slot, ItemData& item, std::string_view reason);
 
 // Closes every division and sets status 3 (the item fails at the next
 // completion check).

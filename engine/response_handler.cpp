@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/disk_io.h"
@@ -112,6 +113,65 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   }
 }
 
+// Ranged divisions cannot work with this server: the item goes on over
+// division 0 alone (which keeps what it has where it can), once; the same
+// refusal over one connection fails it. A 416 may instead mean that the
+// size the item holds is stale, so the size is asked again first, once.
+int ranges_refused(EngineState& engine, int slot, ItemData& item, int b, bool size_in_doubt,
+                   const std::string& what) {
+  platform::socket_close(item.conn.sockets[b]);
+  store_relaxed(item.disk.buf_fill[b], 0);
+  // Division 0's own connection is gone: it can only start over.
+  set_status(item, b, b == 0 ? TVN_DIV_IDLE : TVN_DIV_FAILED);
+  if (size_in_doubt && !engine.answers(slot).reprobed) {
+    reprobe_item(engine, slot, item, what);
+  } else if (load_acquire(item.run_flags) & TVN_RUN_SINGLE_CONNECTION) {
+    fail_all_divisions(engine, item, slot);
+    notify_message(engine.ctx, slot, what + ", also over one connection; the download fails");
+  } else {
+    become_single_connection(engine, item, slot);
+    notify_message(engine.ctx, slot, what + "; the download is going on over one connection");
+  }
+  return kHandled;
+}
+
+// The size probe that followed a refused range has answered (its size is
+// in file_size): another size was the stale one, and the ranges are
+// computed anew from it; the same size means the ranges themselves are
+// refused, and division 0 goes on with the whole file alone.
+void take_reprobed_size(EngineState& engine, int slot, ItemData& item, std::uint32_t refused_in) {
+  const std::uint32_t size = item.disk.file_size;
+  if (size != 0 && size != refused_in) {
+    notify_message(engine.ctx, slot,
+                   "The server refused a range inside the file's " + std::to_string(refused_in) +
+                       " bytes (416) and now reports " + std::to_string(size) +
+                       " bytes; the download started over with that size");
+    return;
+  }
+  {
+    const ConnExclusion keep_out(engine, slot);
+    for (int i = 1; i < item.div_count; ++i) set_status(item, i, TVN_DIV_FAILED);
+    store_release(item.div_count, 1);
+    set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
+  }
+  notify_message(engine.ctx, slot,
+                 "The server refuses ranges inside the file's " + std::to_string(refused_in) +
+                     " bytes (416); the download is going on over one connection");
+}
+
+// A server that refuses HEAD (405, or 501 from one that knows no HEAD) has
+// said nothing about the file: its size is asked with the GET from byte 0
+// that SpeedMode starts with, and the download goes on from that answer.
+void probe_with_get(EngineState& engine, int slot, ItemData& item) {
+  const ConnExclusion keep_out(engine, slot);
+  platform::socket_close(item.conn.sockets[0]);
+  store_relaxed(item.disk.buf_fill[0], 0);
+  set_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
+  store_release(item.state, TVN_STATE_DOWNLOADING);
+  set_status(item, 0, TVN_DIV_IDLE);
+  engine.conn_wake.signal();
+}
+
 // The answer to a HEAD or to SpeedMode's size probe: the size, and the
 // version of the file this run downloads.
 int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string_view header,
@@ -120,6 +180,8 @@ int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string
   if (item.disk.file_size == 0 && result != kRedirected) store_release(item.div_count, 1);
   if (result == kRedirected) return result;
   SlotAnswers& answers = engine.answers(slot);
+  if (answers.reprobe_size != 0)
+    take_reprobed_size(engine, slot, item, std::exchange(answers.reprobe_size, 0u));
   // A fresh start: whatever the client's If-Range named, the file is read
   // from byte 0 now, so the version this answer names is the one to keep.
   const std::string_view now = answer_validator(header);
@@ -265,10 +327,20 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   if (code < 300 || code > 399) division_entry(engine.answers(slot).redirects, b) = 0;
   const int state = load_acquire(item.state);
   const bool probe_answer = (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) != 0 && b == 0;
+  if (state == TVN_STATE_PROBING && (code == 405 || code == 501)) {
+    probe_with_get(engine, slot, item);
+    return kHandled;
+  }
+  const std::uint64_t from = division_start(item.disk.range_len, b) + item.disk.range_done[b];
+  const std::uint32_t file_size = item.disk.file_size;
   int result = kAccepted;
   std::string_view location;
   if (code == 200) {
     result = kStatus200;
+  } else if (code == 416 && state == TVN_STATE_DOWNLOADING && !probe_answer && from < file_size) {
+    return ranges_refused(engine, slot, item, b, true,
+                          "The server refuses the range from byte " + std::to_string(from) +
+                              " of the file's " + std::to_string(file_size) + " bytes (416)");
   } else if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION)) {
     if (!find_header_value(header, "Location", location)) {
       // Without a target the answer is neither the file nor a way to it.
@@ -300,9 +372,19 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
     fail_attempt(item, b);
     return kHandled;
   }
-  if (code == 206 && state == TVN_STATE_DOWNLOADING && !partial_answer_fits(item, b, header, read, length)) {
-    fail_attempt(item, b);
-    return kHandled;
+  std::string_view range_line;
+  if (code == 206 && state == TVN_STATE_DOWNLOADING) {
+    if (find_header_value(header, "Content-Range", range_line)) {
+      if (!partial_answer_fits(item, b, header, read, length)) {
+        fail_attempt(item, b);
+        return kHandled;
+      }
+    } else if (from != 0) {
+      // Only an answer to a request from byte 0 can be placed without one.
+      return ranges_refused(engine, slot, item, b, false,
+                            "The server's partial answers do not say which bytes they hold "
+                            "(206 without Content-Range)");
+    }
   }
   if (state == TVN_STATE_PROBING || probe_answer)
     return take_probe_answer(engine, slot, item, header, read, length, result);
@@ -432,6 +514,8 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const std::size_t header_len = find_header_end(data, static_cast<std::size_t>(item.disk.buf_fill[b]));
   if (header_len == 0) return true;
   const std::string_view header(data, header_len);
+  // A refused HEAD moves the item on to its GETs; its header is still a HEAD's.
+  const int state = load_acquire(item.state);
   const int result = parse_response(engine, slot, item, b, header);
   if (load_acquire(item.div_status[b]) > 99) {
     division_entry(engine.answers(slot).answer_start, b) = item.disk.range_done[b];
@@ -449,7 +533,6 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
       restart_connection(engine, slot, item, b);
     }
   }
-  const int state = load_acquire(item.state);
   if (state == TVN_STATE_PROBING) {
     notify_text(engine.ctx, TVN_NOTICE_HEAD_HEADER, slot, b, data, header_len);
     return after_head_answer(engine, slot, item, b, result);

@@ -4,7 +4,10 @@
 // the server ignored, lengths that contradict each other), the version and
 // size every answer must keep (else the item starts over), chunked bodies,
 // notices 111, 102 and 104, and the move from the HEAD answer to the ranged
-// GETs.
+// GETs; a refused HEAD (405, 501) moves to a ranged GET from byte 0 as the
+// size probe, and ranges the server refuses (416 inside the file, a 206
+// that does not say which bytes it holds) have the size asked again or the
+// item go on over one connection.
 #pragma once
 
 #include "engine/engine_state.h"
