@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "engine/engine_state.h"
@@ -15,21 +14,6 @@
 
 namespace torvane::engine {
 namespace {
-
-// Files whose failed write has been reported and not yet followed by a good
-// one: the user hears of a failing disk once, not once per pass.
-std::mutex g_reported_mutex;
-std::set<std::intptr_t> g_reported;
-
-bool mark_reported(std::intptr_t file) {
-  std::lock_guard<std::mutex> lock(g_reported_mutex);
-  return g_reported.insert(file).second;
-}
-
-void clear_reported(std::intptr_t file) {
-  std::lock_guard<std::mutex> lock(g_reported_mutex);
-  g_reported.erase(file);
-}
 
 // Every handle opened through DiskIO_OpenFile and whether that open created
 // the file. Opens and closes take the lock for their whole work, so no open
@@ -99,6 +83,33 @@ int cut_buffer(ItemData& item, std::uint32_t size) {
   return 0;
 }
 
+namespace {
+
+// The disk refused a write of the item. A full disk is no fault of the
+// download: the item stops as a user's stop would leave it, to be resumed
+// once there is room. Any other error fails it. Asking the server again
+// could only bring bytes the disk refuses again, so nothing is re-requested
+// either way; the stop flags keep the connection thread from sending.
+void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
+                 const std::string& error) {
+  if (load_relaxed(item.run_flags) & kRunWriteRefused) return;
+  set_bits(item.run_flags, kRunWriteRefused);
+  const std::string name = item.disk.file_name != nullptr ? item.disk.file_name : "";
+  if (disk_full && item.div_stop != nullptr && item.div_status != nullptr) {
+    const int n = item.div_count > 0 ? item.div_count : 1;
+    for (int d = 0; d < n; ++d) {
+      if (load_acquire(item.div_status[d]) != TVN_DIV_DONE) store_release(item.div_stop[d], 1);
+    }
+    store_release(item.div_stop[item.div_count], 1);
+  } else if (!disk_full) {
+    store_release(item.state, TVN_STATE_FAILED);
+    if (EngineState* engine = state_of(ctx)) engine->post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
+  }
+  notify_message(ctx, slot, disk_full ? "disk full: " + name : error + ": " + name);
+}
+
+}  // namespace
+
 int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
   DiskIO& disk = item.disk;
   if (disk.file == 0 || disk.buf_block == nullptr) return -1;
@@ -116,18 +127,14 @@ int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
     const std::uint64_t at = division_start(disk.range_len, i) + done;
     result = platform::file_write_at(disk.file, disk.buf_ptr[i], amount, at, &written);
   }
-  if (result != 0) {
-    std::string text = platform::last_error_text();
-    if (mark_reported(disk.file)) notify_message(ctx, slot, text);
-  } else if (amount > 0) {
-    clear_reported(disk.file);
-  }
+  if (result != 0) refuse_item(ctx, slot, item, result == platform::kDiskFull, platform::last_error_text());
   done += static_cast<std::uint32_t>(written);
   std::int32_t left = fill - static_cast<std::int32_t>(written);
   if (len != 0 && done >= len) left = 0;  // the surplus is dropped
   store_relaxed(disk.range_done[i], done);
   if (left > 0 && written > 0) std::memmove(disk.buf_ptr[i], disk.buf_ptr[i] + written, left);
   store_relaxed(disk.buf_fill[i], left);
+  if (result != 0) return kWriteRefused;
   return left > 0 ? -1 : 0;
 }
 
@@ -164,7 +171,6 @@ int close_item_file(DiskIO& disk, bool finished) {
     if (remove && platform::same_file(entry.first, handle))
       remove = false;  // another item writes it
   }
-  clear_reported(handle);
   platform::file_close(handle);
   disk.file = 0;
   if (remove) platform::remove_file(disk.file_name);

@@ -24,11 +24,26 @@ void release_disk_arrays(DiskIO& disk);
 // it into shares (waiting data in the old block is dropped). 0 or -1.
 int cut_buffer(ItemData& item, std::uint32_t size);
 
+// An engine-private run_flags bit: a write of this item was refused and the
+// item has been told to stop or fail for it (0x100 is the length report's).
+constexpr std::uint32_t kRunWriteRefused = 0x200;
+
+// write_division's result when the disk refused the bytes.
+constexpr int kWriteRefused = -2;
+
 // Writes division i's waiting bytes at its place in the file. Never writes
 // past the division's range. 0 when nothing is left waiting; -1 when no file
-// or buffer exists or bytes are still waiting (a failed write leaves them in
-// the share for a later pass and raises notice 401 once until a write of
-// this file succeeds again).
+// or buffer exists; kWriteRefused when the disk refused the bytes, which
+// then stay in the share.
+//
+// A refused write ends the item, never one division: on a full disk (or
+// quota) every unfinished division and the item get their stop flags, as
+// dl_stop sets them, so the item ends with notice 109 and its record can be
+// resumed once there is room; any other error sets state 6 and asks the
+// download thread to finish the item (notice 108). Either way the reason,
+// "disk full: <file>" or "<error text>: <file>", is raised once per item as
+// notice 401, and no division is asked again for the bytes. Download thread
+// (or a test without engine threads).
 int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
 
 // Opens the item's output file: notice 301 first (result -1 fails; the

@@ -66,8 +66,14 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std:
     if (now < 100) return true;
     store_relaxed(item.disk.buf_fill[b], 0);  // a header alone: no body bytes
   } else if (!(item.options & TVN_OPT_MEMORY_FETCH)) {
-    write_division(engine.ctx, slot, item, b);
-    store_relaxed(item.disk.buf_fill[b], 0);  // what could not be written is asked for again
+    if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
+      // The item stops or fails for the disk; this range is not asked again.
+      platform::socket_close(item.conn.sockets[b]);
+      store_relaxed(item.disk.buf_fill[b], 0);
+      store_release(item.div_status[b], TVN_DIV_FAILED);
+      return is_running(item) && !completion_check(engine, slot, item);
+    }
+    store_relaxed(item.disk.buf_fill[b], 0);
   }
   // A chunked body has no size; only its last chunk says it is complete.
   const bool cut_short = chunks_cut_short(engine, slot, b);
@@ -118,8 +124,10 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
       } else {
         return attempt_failed(engine, slot, item, b);
       }
-    } else {
-      write_division(engine.ctx, slot, item, b);
+    } else if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
+      // The share stays full: the division waits for the item's stop or
+      // failure instead of reading on or taking the full share for a close.
+      return is_running(item);
     }
   }
   std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];

@@ -54,8 +54,8 @@ TEST(DiskFiles, CloseDeletesOnlyAnEmptyFileItsOpenCreated) {
 }
 
 // Each division writes at its own place and never past its range (an
-// open-ended one past the file's end); a full disk keeps the bytes for a
-// later pass and is reported once, not on every pass.
+// open-ended one past the file's end); a full disk keeps the bytes in the
+// share and is reported once, as a full disk, not on every pass.
 TEST(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
   test::TempDir dir;
   const std::string path = dir / "out.bin";
@@ -82,9 +82,9 @@ TEST(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
   EXPECT_EQ(write(1, "ABCDEFGHIJ"), 0);  // six bytes left in its range: the rest is dropped
   EXPECT_EQ(write(2, "zz"), 0);          // a complete range takes nothing more
   ASSERT_TRUE(test::redirect_descriptor(item.disk.file, "/dev/full"));
-  EXPECT_EQ(write(3, "X"), -1);
-  EXPECT_EQ(write(3, "Y"), -1);
-  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(write(3, "X"), kWriteRefused);
+  EXPECT_EQ(write(3, "Y"), kWriteRefused);
+  EXPECT_EQ(messages, std::vector<std::string>{"disk full: " + path});
   ASSERT_TRUE(test::redirect_descriptor(item.disk.file, path));
   EXPECT_EQ(write(3, ""), 0);
   ASSERT_EQ(DiskIO_CloseHandle(&item.disk), 0);

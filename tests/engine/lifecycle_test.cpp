@@ -1,16 +1,22 @@
 // What an item leaves on disk and reports at its end, through libtorvane.so,
 // also when a stopped record is resumed the way the program does it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::test {
@@ -51,12 +57,39 @@ class Lifecycle : public testing::Test {
       return 0;
     });
   }
+  // Starts a 4-division item into `target` that asks again after a lost
+  // connection without using an attempt, as the program's items do.
+  int start_auto_resuming(EngineHarness& e, const std::string& target) {
+    const int slot = e.fill({.url = server_.url("/f"),
+                             .save_path = target,
+                             .div_count = 4,
+                             .buffer_size = 4 * 40000,
+                             .options = TVN_OPT_AUTO_RESUME});
+    EXPECT_EQ(dl_start(&e.ctx(), slot), 0);
+    return slot;
+  }
+  // The texts of notice 401 from now on, read with messages_of().
+  void record_messages(EngineHarness& e) {
+    e.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
+      std::lock_guard<std::mutex> lock(messages_mutex_);
+      messages_.emplace_back(static_cast<const char*>(data));
+      return 0;
+    });
+    std::lock_guard<std::mutex> lock(messages_mutex_);
+    messages_.clear();
+  }
+  std::vector<std::string> messages_of() {
+    std::lock_guard<std::mutex> lock(messages_mutex_);
+    return messages_;
+  }
   // Resumes the last kept record in a fresh slot with `extra_header`; the slot, or -1.
   int resume(EngineHarness& e, char* extra_header = nullptr) {
     const int slot = dl_set(&e.ctx());
     if (slot < 0) return slot;
     ItemData& record = e.item(slot);
     EXPECT_EQ(copy_itemdata(&record, saved_.back()), &record);
+    // The stop flags go, as the program clears them in its saved copy.
+    std::memset(record.div_stop, 0, sizeof(std::int32_t) * (record.div_count + 1));
     record.extra_header = extra_header;
     // The copied texts are the client's: the finished slot forgets them.
     for (char* text : {record.url, record.referer, record.user_agent, record.reserved_text,
@@ -72,6 +105,8 @@ class Lifecycle : public testing::Test {
   ScriptedServer server_;
   std::vector<ItemData*> saved_;
   std::vector<char*> texts_;
+  std::mutex messages_mutex_;
+  std::vector<std::string> messages_;
 };
 
 // The last division finishes while the others are held; a retry of every
@@ -150,16 +185,78 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   EXPECT_FALSE(path_exists(target_));
 }
 
-// Every write refused from the first body byte on: the item fails rather
-// than reporting a file with a hole as finished.
-TEST_F(Lifecycle, RefusedWritesFailTheItem) {
-  server_.set_handler(serve_resource(bytes(1000, 1)));
+// A refused write ends the whole item, saying why once and asking the
+// server for nothing more: a full device rests it as a stop would, to be
+// resumed once there is room; any other error (here a file size limit)
+// fails it with the error's text. Four divisions: one HEAD and four GETs.
+TEST_F(Lifecycle, RefusedWriteEndsTheItemOnceWithoutAskingAgain) {
+  const Body body = bytes(1 << 20, 2);
+  struct Row {
+    bool full_device;
+    int final_notice;
+    std::string message;
+  } const rows[] = {{true, TVN_NOTICE_STOPPED, "disk full: " + target_},
+                    {false, TVN_NOTICE_FAILED, "File too large: " + target_}};
+  server_.set_handler(serve_resource(body));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    std::remove(target_.c_str());
+    const std::size_t before = server_.request_count();
+    EngineHarness e(1);
+    keep_stopped(e);
+    record_messages(e);
+    rlimit old_limit{};
+    if (row.full_device) {
+      ASSERT_EQ(::symlink("/dev/full", target_.c_str()), 0);  // every write: no space
+    } else {
+      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit small{100000, old_limit.rlim_max};
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    const int slot = start_auto_resuming(e, target_);
+    const int final_notice = e.wait_final(slot, kDeadline);
+    if (!row.full_device) ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    EXPECT_EQ(final_notice, row.final_notice);
+    EXPECT_EQ(messages_of(), std::vector<std::string>{row.message});
+    EXPECT_LE(server_.request_count() - before, 5u);
+    if (!row.full_device) continue;
+    // Room again: the device gives way to a file.
+    std::remove(target_.c_str());
+    ASSERT_FALSE(saved_.empty());
+    ASSERT_GE(resume(e), 0);
+    EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
+    EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
+    EXPECT_TRUE(read_file(target_) == *body);
+  }
+}
+
+// A really full disk keeps what it took; the resume after the disk has grown
+// completes the file byte for byte.
+TEST_F(Lifecycle, FullDiskKeepsItsBytesAndTheResumeCompletesThem) {
+  const std::string folder = dir_ / "disk";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  SmallDisk disk(folder, 256 << 10);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why_not();
+  const std::string target = folder + "/out.bin";
+  const Body body = bytes(1 << 20, 4);
+  server_.set_handler(serve_resource(body));
   EngineHarness e(1);
-  e.answer(TVN_NOTICE_GET_HEADER, [](EngineContext* ctx, int slot, int, void*) {
-    EXPECT_TRUE(redirect_descriptor(load_acquire(ctx->items)[slot].disk.file, "/dev/full"));
-    return 0;
-  });
-  EXPECT_EQ(e.wait_final(e.start(item(server_.url("/f"))), kDeadline), TVN_NOTICE_FAILED);
+  keep_stopped(e);
+  record_messages(e);
+  EXPECT_EQ(e.wait_final(start_auto_resuming(e, target), kDeadline), TVN_NOTICE_STOPPED);
+  EXPECT_EQ(messages_of(), std::vector<std::string>{"disk full: " + target});
+  EXPECT_LE(server_.request_count(), 5u);
+  const std::optional<std::string> kept = read_file(target);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_GT(kept->size(), 0u);
+  ASSERT_TRUE(disk.resize(4 << 20));
+  ASSERT_FALSE(saved_.empty());
+  ASSERT_GE(resume(e), 0);
+  EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
+  EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
+  EXPECT_TRUE(read_file(target) == *body);
+  EXPECT_LE(server_.request_count(), 9u);
 }
 
 // An empty resource (length 0, or none and a body that ends at once) leaves
