@@ -2,6 +2,7 @@
 // runs the download manager until nothing is left to do or the user
 // interrupts, and leaves an interrupted list in "test.tvn" of the current
 // folder, from which the same command resumes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -139,13 +140,15 @@ bool has_item(const ItemList& items, const std::string& url, const std::string& 
 }
 
 // Nothing is left to do when no item runs or waits: the list is empty or
-// holds only finished and failed items.
+// holds only finished, failed and resting items. Nobody here stops an item,
+// so one that rests was stopped by the engine (a full disk) and stays so
+// until a later run resumes it.
 bool all_done(const DownloadManager& manager) {
   return manager.with_items([&](const ItemList& items) {
     if (manager.busy()) return false;
     for (std::size_t i = 0; i < items.size(); ++i) {
       const int state = items.at(static_cast<std::int64_t>(i))->state;
-      if (state != kFinished && state != kFailed) return false;
+      if (state != kFinished && state != kFailed && state != kResting) return false;
     }
     return true;
   });
@@ -328,12 +331,15 @@ int run(const Options& options, const std::vector<std::string>& urls) {
     write_to(stdout, summary_text(outcomes));
   } else {
     for (const RunRecord::Outcome& o : outcomes) {
-      if (o.state == kFailed) {
-        error_line("failed: " + o.path + " (" + o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
+      if (o.state == kFailed || o.state == kResting) {
+        error_line(std::string(o.state == kFailed ? "failed: " : "not done: ") + o.path + " (" +
+                   o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
       }
     }
   }
-  if (failed_count(outcomes) > 0) return kExitFailed;
+  const bool resting = std::any_of(outcomes.begin(), outcomes.end(),
+                                   [](const RunRecord::Outcome& o) { return o.state == kResting; });
+  if (failed_count(outcomes) > 0 || resting) return kExitFailed;
   return exit_code;
 }
 

@@ -1,6 +1,7 @@
 // torvane-get as a user runs it: the built program in a folder of its own
 // against loopback servers, judged by its exit status and the files it leaves.
 #include <gmock/gmock.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -127,6 +128,22 @@ TEST_F(GetTest, ExistingFilesHistoryAndShutdownAfterTheLastDownload) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_), {}), 2);
   EXPECT_THAT(read_file(work_ + "/tvnlog.txt").value_or(""),
               HasSubstr("Filename: a.bin\tDivide: 1"));
+}
+
+// A full disk ends the run rather than leaving it waiting on a resting item:
+// not done, with the reason, status 1; with room, the same command finishes.
+TEST_F(GetTest, FullDiskEndsTheRunAndTheSameCommandFinishesLater) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(200'000, 6));
+  ScriptedServer server(serve_resource(body));
+  ASSERT_TRUE(std::filesystem::create_directories(out_));
+  ASSERT_EQ(::symlink("/dev/full", (out_ + "a.bin").c_str()), 0);
+  const Args command = {"-d", "4", "-o", "out", server.url("/a.bin")};
+  EXPECT_EQ(start(command).wait_exit(10s), 1) << log();
+  EXPECT_THAT(log(), HasSubstr("0 finished, 0 failed, 1 not done"));
+  EXPECT_THAT(log(), HasSubstr("out/a.bin: disk full: out/a.bin"));
+  std::remove((out_ + "a.bin").c_str());
+  EXPECT_EQ(run(command), 0) << log();
+  EXPECT_EQ(read_file(out_ + "a.bin"), *body);
 }
 
 TEST_F(GetTest, InterruptedRunOfTwoAtOnceResumesWhereItStopped) {
