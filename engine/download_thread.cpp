@@ -138,9 +138,15 @@ void reconnect_item(EngineState& engine, int slot, ItemData& item, int div, int 
   if (div < -1 || div >= n) return;
   for (int d = (div == -1 ? 0 : div); d < (div == -1 ? n : div + 1); ++d) {
     const int status = load_acquire(item.div_status[d]);
-    // Only a division that is waiting for its answer or receiving has a
-    // connection to renew. One at status 0 belongs to the connection thread
-    // and is about to connect anyway; a finished one has all its bytes (asked
+    // One at status 0 belongs to the connection thread; if it is still
+    // connecting (a connect that is never answered stays so for minutes),
+    // that thread ends the connect and, counted, uses an attempt.
+    if (status == TVN_DIV_IDLE) {
+      engine.post_connect_drop(SlotRequest{SlotRequest::kReconnect, slot, d, count_retry});
+      continue;
+    }
+    // Otherwise only a division that is waiting for its answer or receiving
+    // has a connection to renew. A finished one has all its bytes (asked
     // again, it would be refused past its end until its attempts ran out)
     // and a failed one has used its attempts.
     if (status != TVN_DIV_SENT && status < TVN_DIV_HTTP_MIN) continue;

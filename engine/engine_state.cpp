@@ -27,6 +27,30 @@ std::deque<SlotRequest> EngineState::take_requests() {
   return taken;
 }
 
+void EngineState::post_connect_drop(const SlotRequest& request) {
+  {
+    std::lock_guard<std::mutex> lock(requests_mutex_);
+    connect_drops_.push_back(request);
+  }
+  conn_wake.signal();
+}
+
+std::vector<SlotRequest> EngineState::take_connect_drops(int slot) {
+  std::vector<SlotRequest> taken;
+  std::lock_guard<std::mutex> lock(requests_mutex_);
+  if (connect_drops_.empty()) return taken;
+  for (const SlotRequest& request : connect_drops_) {
+    if (request.slot == slot) taken.push_back(request);
+  }
+  std::erase_if(connect_drops_, [slot](const SlotRequest& r) { return r.slot == slot; });
+  return taken;
+}
+
+void EngineState::forget_connect_drops(int slot) {
+  std::lock_guard<std::mutex> lock(requests_mutex_);
+  std::erase_if(connect_drops_, [slot](const SlotRequest& r) { return r.slot == slot; });
+}
+
 bool EngineState::conn_enter(int slot) {
   conn_slot_.store(slot, std::memory_order_seq_cst);
   if (dl_slot_.load(std::memory_order_seq_cst) == slot) {

@@ -106,6 +106,14 @@ class EngineState {
   // Takes every posted request (download thread).
   std::deque<SlotRequest> take_requests();
 
+  // A reconnect of a division that is still connecting (status 0 with a
+  // socket): that socket is the connection thread's, so the download thread
+  // hands the reconnect on and the connection thread closes it. Posted by
+  // the download thread; taken, for one slot, by the connection thread
+  // while it is inside that slot; dropped when the slot's item ends.
+  void post_connect_drop(const SlotRequest& request);
+  std::vector<SlotRequest> take_connect_drops(int slot);
+
   // Slot exclusion between the two threads: the connection thread announces
   // the slot it works on, the download thread announces the slot it is about
   // to finish or change behind the connection thread's back. Each checks the
@@ -129,8 +137,13 @@ class EngineState {
     if (answers_.size() <= static_cast<std::size_t>(slot)) answers_.resize(static_cast<std::size_t>(slot) + 1);
     return answers_[static_cast<std::size_t>(slot)];
   }
-  // Called when the slot's item ends (by the thread that ends it).
-  void forget_answers(int slot) { answers(slot) = SlotAnswers{}; }
+  // Called when the slot's item ends (by the thread that ends it). A
+  // reconnect still waiting for the connection thread was meant for this
+  // item, not for the next one in the slot.
+  void forget_answers(int slot) {
+    answers(slot) = SlotAnswers{};
+    forget_connect_drops(slot);
+  }
 
  private:
   std::mutex answers_mutex_;
@@ -138,6 +151,8 @@ class EngineState {
   friend class ConnExclusion;
   std::mutex requests_mutex_;
   std::deque<SlotRequest> requests_;
+  std::vector<SlotRequest> connect_drops_;  // under requests_mutex_
+  void forget_connect_drops(int slot);
   std::atomic<int> conn_slot_{-1};
   std::atomic<int> dl_slot_{-1};
 };

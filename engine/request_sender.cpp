@@ -74,10 +74,27 @@ bool use_attempt(EngineState& engine, int slot, ItemData& item, int b) {
   return true;
 }
 
+// A reconnect that the download thread handed on: a division that is still
+// connecting gets a fresh connect, and a counted reconnect uses an attempt
+// as a failed send does. One that connected and sent meanwhile, or has no
+// socket, is left alone. False when the item failed.
+bool drop_pending_connects(EngineState& engine, int slot, ItemData& item) {
+  const int n = load_acquire(item.div_count);
+  for (const SlotRequest& drop : engine.take_connect_drops(slot)) {
+    const int b = drop.div;
+    if (b < 0 || b >= n || load_acquire(item.div_status[b]) != TVN_DIV_IDLE) continue;
+    if (item.conn.sockets[b] < 0) continue;
+    platform::socket_close(item.conn.sockets[b]);
+    if (drop.count_retry == 1 && !use_attempt(engine, slot, item, b)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void send_due_requests(EngineState& engine, int slot, ItemData& item) {
   if (item.div_status == nullptr || item.div_stop == nullptr) return;
+  if (!drop_pending_connects(engine, slot, item)) return;
   const int state = load_acquire(item.state);
   if (state == TVN_STATE_PROBING) {
     // A HEAD that cannot reach the server (refused, reset while connecting)
