@@ -2,6 +2,8 @@
 // engine's own code goes through platform/ instead.
 #include "tests/support/scripted_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,10 +40,16 @@ struct ScriptedServer::Connection {
   HttpReply reply{};
   std::size_t sent = 0, limit = 0;
   bool answered = false, closed = false;
+  std::chrono::steady_clock::time_point next_drip{};
 
-  // Where sending pauses for now: the end, or a gate that is still closed.
+  bool dripping() const { return reply.drip.count() > 0 && sent >= reply.head.size(); }
+  // Where sending pauses for now: the end, a gate that is still closed, or
+  // the next byte of a drip once its time has come.
   std::size_t due() const {
-    return reply.gate && !reply.gate->is_open() ? std::min(limit, reply.gate_at) : limit;
+    const std::size_t until =
+        reply.gate && !reply.gate->is_open() ? std::min(limit, reply.gate_at) : limit;
+    if (!dripping()) return until;
+    return std::min(until, std::chrono::steady_clock::now() >= next_drip ? sent + 1 : sent);
   }
   // Orderly close; unread input would turn the FIN into a reset, so it is
   // drained first.
@@ -64,6 +72,7 @@ struct ScriptedServer::Connection {
           ::send(fd, part.data(), std::min(part.size(), until - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
       if (n < 0) finish();  // the client is gone
+      if (n > 0 && dripping()) next_drip = std::chrono::steady_clock::now() + reply.drip;
       if (n > 0) sent += static_cast<std::size_t>(n);
     }
     if (!closed && sent >= limit && !reply.hold) finish();
@@ -149,6 +158,24 @@ void ScriptedServer::run() {
     for (int fd; (fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
       connections_.emplace_back(new Connection{.fd = fd});
   }
+}
+
+UnansweredPort::UnansweredPort() {
+  listen_fd_ = listen_loopback(port_);
+  // A backlog of 0 still queues one connection; this one fills the queue.
+  if (listen_fd_ < 0 || ::listen(listen_fd_, 0) != 0) return;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<std::uint16_t>(port_));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  filler_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (filler_fd_ < 0 || ::connect(filler_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+    port_ = 0;
+}
+
+UnansweredPort::~UnansweredPort() {
+  if (filler_fd_ >= 0) ::close(filler_fd_);
+  if (listen_fd_ >= 0) ::close(listen_fd_);
 }
 
 // Ready-made replies (http_replies.h).

@@ -66,6 +66,9 @@ struct HttpReply {
   // gate opens.
   std::shared_ptr<Gate> gate{};
   std::size_t gate_at = 0;
+  // When set, the head goes at once and the body one byte at a time, this
+  // far apart (a server that drips).
+  std::chrono::milliseconds drip{0};
 
   // A reply of exactly these bytes (status line, header and body together).
   static HttpReply raw(std::string bytes) { return {.head = std::move(bytes)}; }
@@ -110,6 +113,25 @@ class ScriptedServer {
 
   std::vector<std::unique_ptr<Connection>> connections_;  // server thread only
   std::thread thread_;
+};
+
+// A loopback port whose connects are never answered: its listen queue holds
+// one connection that is never accepted, so the kernel drops the SYNs of
+// every further connect, which stays pending until the client gives up.
+class UnansweredPort {
+ public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  // 0 when the port could not be set up.
+  int port() const { return port_; }
+
+ private:
+  int listen_fd_ = -1;
+  int filler_fd_ = -1;
+  int port_ = 0;
 };
 
 }  // namespace torvane::test
