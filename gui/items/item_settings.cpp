@@ -221,6 +221,21 @@ int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
   return 1;
 }
 
+// The stall rule of the item's profiles. A value no one means is brought
+// into range: a negative one (or none) is the default; a timeout past a day
+// or a floor past 1 GiB/s is cut to that.
+void read_stall_rule(ListItem& item, const Profiles& profiles) {
+  constexpr int kMaxStallTimeout = 24 * 60 * 60;
+  constexpr int kMaxMinSpeed = 1 << 30;
+  const auto value = [&](std::string_view key, int fallback, int max) {
+    const int read = profiles.read_int(key);
+    return read < 0 ? fallback : std::min(read, max);
+  };
+  item.stall_rule = {.timeout_s = value("StallTimeout", kDefaultStallTimeout, kMaxStallTimeout),
+                     .min_speed = value("MinSpeed", kDefaultMinSpeed, kMaxMinSpeed)};
+  item.stall_note.clear();
+}
+
 }  // namespace
 
 std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value) {
@@ -296,6 +311,8 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env) {
   item.start_tick = env.clock.tick_ms();
   item.opening = nullptr;
+  // Not part of the engine record: a resume reads it afresh too.
+  read_stall_rule(item, Profiles(env.folder, item.url));
   if (item.slot_link == kResumePending && item.saved != nullptr) {
     return restore_saved_record(record, item, strings, env);
   }

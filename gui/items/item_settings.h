@@ -57,7 +57,8 @@ inline constexpr int kDefaultBufferPerDivision = 40000;
 // state set to 0, its strings adopted by `strings`, `extra_header` pointed
 // at a slot-owned copy of the item's cookie line (null when there is none)
 // and the saved record
-// released. No profile is read. When the record has a validator (see
+// released. No profile is read but the stall rule (see below). When the
+// record has a validator (see
 // remember_validator), `extra_header` also carries one line
 // "If-Range: <validator>\r\n" after the cookie line, so the engine goes on
 // only in the version of the file it began with. The item's byte mark for
@@ -75,7 +76,11 @@ inline constexpr int kDefaultBufferPerDivision = 40000;
 // caller then calls dl_start. A failed copy of the referrer or the proxy
 // leaves that field null; a failed shortened URL leaves `url` on the item's.
 //
-// Either way the item's start tick is set from the clock first, and when
+// Either way the item's stall rule ("StallTimeout" in seconds, default 60,
+// 0 never; "MinSpeed" in bytes per second, default 1, 0 no floor; negative
+// values are the defaults, a timeout is cut to a day and a floor to 1 GiB/s)
+// is read from the profiles and its stall note cleared, the item's start
+// tick is set from the clock first, and when
 // the start opens a file (a resume, or a start without an in-memory first
 // request) the item's `opening` is set to `record`, so that the open notice
 // raised inside the start finds the item.

@@ -147,6 +147,7 @@ class DownloadManager {
   void rest(int k);
   void reset_texts(int k);
   void refresh_item_status(int k, ItemData* slot);
+  void watch_stalls(int k, ListItem& item, ItemData& record, std::uint32_t now_ms);
   void write_detail_rows(const ListItem& item, ItemData* slot);
   void give_back_slot(int slot, bool resumed);
   int reserve_slot();
@@ -183,6 +184,7 @@ class DownloadManager {
   int starting_slot_ = -1;
   std::string starting_name_;
   std::uint32_t previous_tick_ = 0;
+  StallWatch stall_watch_;  // the tick's marks of the running slots
   bool closing_ = false;
   bool ended_ = false;
   bool list_dirty_ = false;

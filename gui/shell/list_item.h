@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gui/shell/engine_binding.h"
+#include "gui/shell/stall_watch.h"
 #include "torvane/torvane.h"
 
 namespace torvane {
@@ -95,6 +96,11 @@ struct ListItem {
   // stall, a full disk), for the row and the closing report; cleared by the
   // next start.
   std::string reason;
+  // When a division counts as stalled (read from the profiles at each start).
+  StallRule stall_rule;
+  // The last stall note of this start, empty for none: an engine message
+  // that comes after it adds to the reason instead of hiding the stall.
+  std::string stall_note;
 };
 
 // The text after the last '/' of `url` (all of it when it has none).

@@ -93,7 +93,10 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       // The message is also the item's reason and a line of its header log,
       // so that what the engine decided stays next to the requests it made.
       if (k >= 0) {
-        items_.at(k)->reason = static_cast<const char*>(data);
+        // A stall reconnect of this start stays named: it may be what ends the item.
+        ListItem& item = *items_.at(k);
+        item.reason = item.stall_note.empty() ? "" : item.stall_note + "; then: ";
+        item.reason += static_cast<const char*>(data);
         if (settings_.list_busy == 0 && settings_.log_view == 0) {
           for (const std::string& piece :
                header_log_note(k, slot, div, static_cast<const char*>(data))) {

@@ -1,9 +1,10 @@
 // The one-second tick and the progress texts: slot states mirrored into the
-// items, speeds measured, the two status-bar summaries, rows redrawn, the
-// detail rows of the focused item, the periodic list save and the timed
-// shutdown. Runs on the front end's main thread under the manager's lock.
+// items, stalled divisions reconnected, speeds measured, the two status-bar
+// summaries, rows redrawn, the detail rows of the focused item, the periodic
+// list save and the timed shutdown. Runs on the front end's main thread under the manager's lock.
 #include <optional>
 
+#include "gui/extras/header_log.h"
 #include "gui/extras/local_time_text.h"
 #include "gui/extras/text_util.h"
 #include "gui/shell/download_manager.h"
@@ -50,6 +51,9 @@ void DownloadManager::tick(std::uint32_t now_ms) {
       mark(k);
     }
     if (item.state >= 0 && item.state < 8) ++counters[item.state];
+    if (slot_state == TVN_STATE_PROBING || slot_state == TVN_STATE_DOWNLOADING) {
+      watch_stalls(k, item, *record, now_ms);
+    }
     if (slot_state == TVN_STATE_PROBING) ++connections;
     if (slot_state != TVN_STATE_DOWNLOADING) continue;
     connections += load_acquire(record->div_count);
@@ -64,6 +68,7 @@ void DownloadManager::tick(std::uint32_t now_ms) {
     if (settings_.strict_dl_info == 0) refresh_item_status(k, record);
     mark(k);
   }
+  stall_watch_.sweep();  // slots whose item ended since the last tick
   if (total < 0) total = 0;
   view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", connections,
                                        format_speed(total, settings_.bps == 1).c_str()));
@@ -74,6 +79,25 @@ void DownloadManager::tick(std::uint32_t now_ms) {
   previous_tick_ = now_ms;
   save_if_dirty(now_ms);
   timed_shutdown_check();
+}
+
+void DownloadManager::watch_stalls(int k, ListItem& item, ItemData& record, std::uint32_t now_ms) {
+  const int slot = item.slot_link;
+  // The start tick tells one start of the item in the slot from the next.
+  const std::uint64_t run = (item.serial << 32) ^ item.start_tick;
+  for (const StallVerdict& stalled :
+       stall_watch_.check(slot, run, sample_divisions(record), item.stall_rule, now_ms)) {
+    // Counted: a server that never recovers uses up the attempts and the
+    // item fails with this note as its reason.
+    binding_.reconnect(slot, stalled.div, 1);
+    item.reason = stalled.note;
+    item.stall_note = stalled.note;
+    if (settings_.list_busy == 0 && settings_.log_view == 0) {
+      for (const std::string& piece : header_log_note(k, slot, stalled.div, stalled.note)) {
+        view_.append_header_log(piece);
+      }
+    }
+  }
 }
 
 void DownloadManager::timed_shutdown_check() {

@@ -1,0 +1,146 @@
+// Stalled downloads end: servers that accept and never answer, send a header
+// and then nothing, stop in the middle of a body or drip; a connect that is
+// never answered; and a stall timeout of 0, which never reconnects.
+#include <gmock/gmock.h>
+
+#include "tests/core/manager_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace ::testing;
+using namespace std::chrono_literals;
+
+enum class Fault { kSilentHead, kSilent, kHeaderOnly, kMidBody, kDrip };
+
+HttpReply with_fault(Fault fault, HttpReply reply) {
+  reply.hold = true;  // the server never closes: only the stall rule ends it
+  switch (fault) {
+    case Fault::kSilentHead:
+    case Fault::kSilent:
+      return HttpReply::silence();
+    case Fault::kHeaderOnly:
+      reply.send_limit = reply.head.size();
+      break;
+    case Fault::kMidBody:
+      reply.send_limit = reply.head.size() + reply.body_size / 2;
+      break;
+    case Fault::kDrip:
+      reply.drip = 200ms;
+      break;
+  }
+  return reply;
+}
+
+class StallTest : public ManagerTest {
+ protected:
+  void SetUp() override { set_ini("[SETTING]\nLogView=0\n"); }
+  void profile(const std::string& keys) {
+    ASSERT_TRUE(write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n" + keys));
+  }
+  // `path` answers as a static file whose HEADs (kSilentHead) or GETs have
+  // `fault`: all of them, or only the first `faulty` ones. Counts them.
+  std::shared_ptr<std::atomic<int>> serve_faulty(const std::string& path, Fault fault,
+                                                 std::shared_ptr<const std::string> body,
+                                                 int faulty = 1 << 30) {
+    auto count = std::make_shared<std::atomic<int>>(0);
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_[path] = [=](const HttpRequest& r) {
+      const HttpReply reply = resource_reply(r, body);
+      if ((r.method == "HEAD") != (fault == Fault::kSilentHead) || ++*count > faulty) return reply;
+      return with_fault(fault, reply);
+    };
+    return count;
+  }
+  // Ticks as the front end does (here every 5 ms) until `done`.
+  template <class F>
+  bool ticking_until(DownloadManager& manager, F done) {
+    return wait_until([&] {
+      manager.tick(clock_.tick_ms());
+      return done();
+    });
+  }
+  std::string reason(DownloadManager& m, int k) {
+    return m.with_items([k](const ItemList& l) { return l.at(k)->reason; });
+  }
+};
+
+TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
+  // Two attempts, and a floor that a drip of 5 bytes a second stays under.
+  profile("StallTimeout=1\nMinSpeed=100\nRetry=2\n");
+  const auto body = content(20000, 4);
+  struct Case {
+    Fault fault;
+    const char* divisions;
+    bool recovers;  // the retry of each division is answered in full
+    const char* note;
+  } const cases[] = {
+      {Fault::kSilentHead, "1", false, "stalled: no data for 1 s (division 0)"},
+      {Fault::kSilentHead, "4", true, "stalled: no data for 1 s (division 0)"},
+      {Fault::kSilent, "1", false, "stalled: no data for 1 s (division 0)"},
+      {Fault::kSilent, "4", true, "stalled: no data for 1 s (division "},
+      {Fault::kHeaderOnly, "1", true, "stalled: no data for 1 s (division 0)"},
+      {Fault::kHeaderOnly, "4", false, "stalled: no data for 1 s (division "},
+      {Fault::kMidBody, "1", false, "stalled: no data for 1 s (division 0)"},
+      {Fault::kMidBody, "4", true, "stalled: no data for 1 s (division "},
+      {Fault::kDrip, "1", true, "too slow: "},
+      {Fault::kDrip, "4", false, "too slow: "},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    const std::string name = "s" + std::to_string(i++);
+    SCOPED_TRACE(name);
+    const int divisions = std::stoi(c.divisions);
+    const int targets = c.fault == Fault::kSilentHead ? 1 : divisions;
+    auto faults = serve_faulty("/" + name, c.fault, body, c.recovers ? targets : 1 << 30);
+    auto manager = start(clock_, 2);
+    manager->register_item(c.divisions, out(), server_.url("/" + name));
+    if (c.recovers) {
+      ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager).empty(); }));
+      EXPECT_EQ(saved(name), *body);
+    } else {
+      ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+      EXPECT_THAT(reason(*manager, 0), StartsWith(c.note));
+      // Each faulty division had its two attempts.
+      EXPECT_EQ(*faults, 2 * targets);
+    }
+    EXPECT_THAT(seen(*manager).log, HasSubstr(c.note));
+    manager.reset();
+    view_.log.clear();
+  }
+}
+
+TEST_F(StallTest, AConnectThatIsNeverAnsweredUsesItsAttempts) {
+  profile("StallTimeout=1\nRetry=2\n");
+  const UnansweredPort port;
+  ASSERT_NE(port.port(), 0);
+  auto manager = start(clock_, 2);
+  manager->register_item("1", out(), "http://127.0.0.1:" + std::to_string(port.port()) + "/x");
+  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+  const std::string note = "stalled: not connected after 1 s (division 0)";
+  EXPECT_EQ(reason(*manager, 0), note);
+  EXPECT_THAT(seen(*manager).log, HasSubstr(note));
+}
+
+TEST_F(StallTest, AStallTimeoutOfZeroNeverReconnects) {
+  // The default profile stalls after a second; the host 127.1 never does.
+  profile("StallTimeout=1\nRetry=1\n");
+  const std::string host = "127.1" + server_.url("").substr(16);
+  ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\never.ini\n"));
+  ASSERT_TRUE(write_file(dir_ / "Servers/never.ini", "[TVNBASICDATA]\nStallTimeout=0\n"));
+  auto never = serve_faulty("/never", Fault::kSilent, content(1000));
+  auto once = serve_faulty("/once", Fault::kSilent, content(1000));
+  auto manager = start(clock_, 2);
+  manager->register_item("1", out(), "http://" + host + "/never");
+  manager->register_item("1", out(), server_.url("/once"));
+  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager)[1] == kFailed; }));
+  // As long again, and the other one is still waiting for its first answer.
+  const auto until = std::chrono::steady_clock::now() + 1200ms;
+  ticking_until(*manager, [&] { return std::chrono::steady_clock::now() > until; });
+  EXPECT_THAT(states(*manager), ElementsAre(kDownloading, kFailed));
+  EXPECT_EQ(*never, 1);
+  EXPECT_EQ(reason(*manager, 0), "");
+}
+
+}  // namespace
+}  // namespace torvane::test
