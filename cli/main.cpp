@@ -306,6 +306,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   }
   if (manager.with_items([](const ItemList& items) { return items.empty(); })) {
     manager.end(kSettleMs);
+    write_to(stderr, view.take_output());  // what the load of the list had to say
     error_line("nothing to download");
     return exit_code == kExitOk ? kExitUsage : exit_code;
   }

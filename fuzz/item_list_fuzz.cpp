@@ -1,6 +1,6 @@
 // Fuzz target: the item list file reader. Whatever it keeps must write out
-// and read back to the same list, and every record it built must be freed
-// (the leak checker sees a heap of plain calloc/free).
+// and read back to the same list without any damage found, and every record
+// it built must be freed (the leak checker sees a heap of plain calloc/free).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One write and read settles every text at its field: from then on the
   // encoding must not change.
   const std::string once = encode_item_list(first, false);
-  if (decode_item_list(once, second, kApi) != 0 || second.size() != first.size() ||
-      encode_item_list(second, false) != once)
+  ItemListDamage damage;
+  if (decode_item_list(once, second, kApi, &damage) != 0 || damage.any() ||
+      second.size() != first.size() || encode_item_list(second, false) != once)
     std::abort();
   return 0;
 }

@@ -5,7 +5,7 @@
 #include "gui/shell/download_manager.h"
 
 #include <cstring>
-
+#include <memory>
 
 #include "gui/extras/engine_status_text.h"
 #include "gui/extras/shutdown.h"
@@ -31,6 +31,100 @@ bool is_active_state(int state) { return state != kWaiting && state != kFinished
 
 bool slot_is_busy(int state) {
   return state != TVN_STATE_EMPTY && state != TVN_STATE_FREE && state != TVN_STATE_FAILED;
+}
+
+constexpr std::string_view kListDamagedCaption = "Torvane";
+// A running item's progress goes into the list file at most this often.
+constexpr std::uint32_t kProgressSaveMs = 2000;
+
+// A running slot's progress as a stop would keep it, read while the engine's
+// threads go on writing the slot: every shared word through an atomic load,
+// never the record copied whole. Only bytes the file holds count: a
+// division's range_done grows once its bytes are written, and what waits in
+// the shares is left out. The list file stores the item's own URL, save
+// folder and target path with a saved record, never the slot's (a redirect
+// rewrites the slot's URL in place). The texts read here (referer, user
+// agent, validator, proxy) are the slot's own strings, replaced and freed
+// only under the manager's lock, which the caller holds.
+class ProgressCopy {
+ public:
+  // False when the slot has nothing to resume from: not downloading, a
+  // page fetch, no division arrays yet or no byte in the file.
+  bool take(ItemData& slot) {
+    if (load_acquire(slot.state) != TVN_STATE_DOWNLOADING) return false;
+    record_.options = load_acquire(slot.options);
+    if ((record_.options & TVN_OPT_MEMORY_FETCH) != 0) return false;
+    std::int32_t* status = load_acquire(slot.div_status);
+    std::int32_t* retries = load_acquire(slot.div_retries);
+    std::uint32_t* len = load_acquire(slot.disk.range_len);
+    std::uint32_t* done = load_acquire(slot.disk.range_done);
+    const int n = load_acquire(slot.div_count);
+    if (status == nullptr || retries == nullptr || len == nullptr || done == nullptr || n < 1 ||
+        n > kMaxStoredDivisions) {
+      return false;
+    }
+    const auto count = static_cast<std::size_t>(n);
+    status_.resize(count);
+    retries_.resize(count);
+    len_.resize(count);
+    done_.resize(count);
+    std::uint64_t written = 0;
+    for (std::size_t d = 0; d < count; ++d) {
+      len_[d] = load_relaxed(len[d]);
+      done_[d] = load_relaxed(done[d]);
+      if (len_[d] != 0 && done_[d] > len_[d]) done_[d] = len_[d];
+      written += done_[d];
+      // Whatever was under way is asked again; a division counts as done
+      // only by its bytes.
+      status_[d] = len_[d] != 0 && done_[d] == len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
+      retries_[d] = load_relaxed(retries[d]);
+    }
+    if (written == 0) return false;
+    record_.state = TVN_STATE_DOWNLOADING;
+    record_.run_flags = load_acquire(slot.run_flags);
+    record_.data_type = load_acquire(slot.data_type);
+    record_.auto_referer = load_acquire(slot.auto_referer);
+    record_.retry = load_acquire(slot.retry);
+    record_.div_count = n;
+    record_.buffer_size = load_acquire(slot.buffer_size);
+    record_.disk.file_size = load_acquire(slot.disk.file_size);
+    // The port and address are the connection thread's while it connects;
+    // a resume resolves the host again.
+    record_.referer = load_acquire(slot.referer);
+    record_.user_agent = load_acquire(slot.user_agent);
+    record_.reserved_text = load_acquire(slot.reserved_text);
+    record_.proxy = load_acquire(slot.proxy);
+    record_.div_status = status_.data();
+    record_.div_retries = retries_.data();
+    record_.disk.range_len = len_.data();
+    record_.disk.range_done = done_.data();
+    // div_stop, the sockets and the share fills are stored as zeros.
+    return true;
+  }
+  const ItemData* record() const { return &record_; }
+
+ private:
+  ItemData record_{};
+  std::vector<std::int32_t> status_, retries_;
+  std::vector<std::uint32_t> len_, done_;
+};
+
+std::string damage_text(const ItemListDamage& damage, const std::string& path,
+                        const std::string& kept_as) {
+  std::string text = path + " was damaged.";
+  if (damage.unreadable > 0) {
+    text += " " + std::to_string(damage.unreadable) +
+            (damage.unreadable == 1 ? " download could not be read and is" : " downloads could not be read and are") +
+            " left out.";
+  }
+  if (damage.without_record > 0) {
+    text += " " + std::to_string(damage.without_record) +
+            (damage.without_record == 1 ? " download lost its" : " downloads lost their") +
+            " progress and start" + (damage.without_record == 1 ? "s" : "") + " again.";
+  }
+  text += kept_as.empty() ? " It could not be moved aside and is not written to in this run."
+                          : " The damaged file is kept as " + kept_as + ".";
+  return text;
 }
 
 }  // namespace
@@ -88,30 +182,78 @@ int DownloadManager::slot_item(int slot) const { return slot_map_.item_of(slot, 
 int DownloadManager::load_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!binding_.bound()) return -1;
-  const int result = read_item_list(config_.list_file, items_, binding_.api());
+  ItemListDamage damage;
+  const int result = read_item_list(config_.list_file, items_, binding_.api(), &damage);
   for (std::size_t i = 0; i < items_.size(); ++i) {
     ListItem* item = items_.at(static_cast<std::int64_t>(i));
     if (item->serial == 0) item->serial = next_serial_++;
   }
   view_.set_item_count(items_.size());
+  if (damage.any()) {
+    // The damaged file is moved aside as it is, never rewritten: what could
+    // not be read may still be rescued from it. The list file then holds
+    // what was read, at once. A file that cannot be moved is not replaced.
+    const std::string kept_as = set_damaged_list_aside(config_.list_file, clock_.local_time());
+    list_file_held_ = kept_as.empty();
+    write_list(true);
+    view_.show_message(damage_text(damage, config_.list_file, kept_as), kListDamagedCaption);
+  }
   return result;
+}
+
+int DownloadManager::write_list(bool running_as_waiting) {
+  if (list_file_held_) return -1;
+  // A running item is stored with its progress so far, so that a program
+  // that is killed resumes it instead of downloading it again.
+  std::vector<std::unique_ptr<ProgressCopy>> copies;
+  std::vector<const ItemData*> progress(items_.size(), nullptr);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+    // A page whose link was taken is not resumed (as at a stop), and a
+    // record without its file has nothing to go on in.
+    if (item.slot_link < 0 || item.url_jump == kJumpTaken || item.target_path.empty()) continue;
+    ItemData* slot = binding_.slot(item.slot_link);
+    auto copy = std::make_unique<ProgressCopy>();
+    if (slot == nullptr || !copy->take(*slot)) continue;
+    progress[i] = copy->record();
+    copies.push_back(std::move(copy));
+  }
+  return write_item_list(config_.list_file, items_, running_as_waiting, progress);
+}
+
+std::uint64_t DownloadManager::written_in_slots() {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+    ItemData* slot = item.slot_link >= 0 ? binding_.slot(item.slot_link) : nullptr;
+    if (slot != nullptr && load_acquire(slot->state) == TVN_STATE_DOWNLOADING) {
+      sum += bytes_done(*slot, false, false).value_or(0);
+    }
+  }
+  return sum;
 }
 
 int DownloadManager::save_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   list_dirty_ = false;
-  return write_item_list(config_.list_file, items_, /*running_as_waiting=*/true);
+  return write_list(true);
 }
 
 void DownloadManager::save_if_dirty(std::uint32_t now_ms) {
   // At most once a second, and only after a change, so a killed program
-  // comes back with its queue and without the items it had finished.
-  if (!list_dirty_ || closing_) return;
+  // comes back with its queue and without the items it had finished. Bytes
+  // that reached a running item's file are such a change every few seconds:
+  // the program comes back with them.
+  if (closing_) return;
+  const std::uint64_t written = written_in_slots();
+  const bool progressed = written != saved_written_ && now_ms - last_save_tick_ >= kProgressSaveMs;
+  if (!list_dirty_ && !progressed) return;
   if (saved_before_ && now_ms - last_save_tick_ < 1000) return;
   list_dirty_ = false;
   saved_before_ = true;
   last_save_tick_ = now_ms;
-  write_item_list(config_.list_file, items_, /*running_as_waiting=*/true);
+  saved_written_ = written;
+  write_list(true);
 }
 
 int DownloadManager::end(std::uint32_t settle_timeout_ms) {
@@ -153,7 +295,7 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
   std::vector<std::unique_ptr<ListItem>> items;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    write_item_list(config_.list_file, items_, /*running_as_waiting=*/result != 0);
+    write_list(/*running_as_waiting=*/result != 0);
     list_dirty_ = false;
     // Their saved records are engine-heap memory, freed while the library
     // is still loaded.

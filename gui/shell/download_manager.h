@@ -69,9 +69,12 @@ class DownloadManager {
   int start_up();
   bool started() const;
 
-  // Reads the list file into the (empty) list. 0, or -1 when it could not be read.
+  // Reads the list file into the (empty) list. 0, or -1 when it could not be
+  // read. A damaged file is moved aside (see set_damaged_list_aside), what
+  // could be read is written at once, and a message says what was lost.
   int load_list();
-  // Writes the list file now (atomic replace). 0 or -1.
+  // Writes the list file now (atomic replace): running items as waiting,
+  // with their progress so far. 0 or -1.
   int save_list();
 
   // The ending: closing, every busy slot stopped, settled (items rest with
@@ -159,6 +162,8 @@ class DownloadManager {
   void run_shutdown();
   void mark_dirty() { list_dirty_ = true; }
   void save_if_dirty(std::uint32_t now_ms);
+  int write_list(bool running_as_waiting);
+  std::uint64_t written_in_slots();
 
   ItemSettingsEnv settings_env();
   int slot_item(int slot) const;
@@ -190,6 +195,10 @@ class DownloadManager {
   bool list_dirty_ = false;
   std::uint32_t last_save_tick_ = 0;
   bool saved_before_ = false;
+  // Bytes the running items had written at the last save.
+  std::uint64_t saved_written_ = 0;
+  // A damaged list file that could not be moved aside is not replaced.
+  bool list_file_held_ = false;
 };
 
 }  // namespace torvane

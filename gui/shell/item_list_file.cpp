@@ -1,6 +1,8 @@
 #include "gui/shell/item_list_file.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -68,6 +70,29 @@ std::uint32_t load_le32(const char* p) {
 
 void store_le32(char* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// CRC-32 (the reflected 0xEDB88320 polynomial), continued from `crc` (0 to begin).
+constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}();
+
+std::uint32_t crc32(std::string_view bytes, std::uint32_t crc = 0) {
+  crc = ~crc;
+  for (const char b : bytes) crc = kCrcTable[(crc ^ static_cast<unsigned char>(b)) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+std::string le32_text(std::uint32_t v) {
+  std::string out(4, '\0');
+  store_le32(out.data(), v);
+  return out;
 }
 
 // --- writing ---------------------------------------------------------------
@@ -139,6 +164,7 @@ class Reader {
  public:
   explicit Reader(std::string_view bytes) : bytes_(bytes) {}
   bool at_end() const { return pos_ >= bytes_.size(); }
+  std::size_t position() const { return pos_; }
   std::size_t left() const { return bytes_.size() - pos_; }
   std::string_view peek(std::size_t n) const { return bytes_.substr(pos_, n); }
 
@@ -265,7 +291,8 @@ bool read_saved_record(Reader& in, ListItem& item, const EngineApi& api) {
          record->conn.host != nullptr;
 }
 
-bool read_record(Reader& in, ListItem& item, const EngineApi& api) {
+// Fields 1-7.
+bool read_item_fields(Reader& in, ListItem& item) {
   std::int32_t state = 0;
   std::string_view division, folder, url, cookie;
   if (!in.integer(state) || !in.field(division) || !in.field(folder) || !in.field(url) ||
@@ -285,17 +312,91 @@ bool read_record(Reader& in, ListItem& item, const EngineApi& api) {
   // come from a server we talked to. The item is kept without it (it takes a
   // fresh one on its next answer); a cut line would be a broken header.
   if (cookie.size() <= kMaxStoredHeapText) item.cookie_line.assign(cookie);
+  return true;
+}
 
+// Fields 8-20 when there, then the terminator. On failure the item is left
+// as fields 1-7 made it, without a saved record.
+bool read_record_tail(Reader& in, ListItem& item, const EngineApi& api) {
+  const std::string division_text = item.division_text;
+  const std::string target_path = item.target_path;
+  bool ok = true;
   // A complete record still has its terminator ahead, so two bytes are there.
   const std::string_view next = in.peek(2);
-  if (next.size() < 2) return false;
-  if (next[0] != '\r' && next[1] != '\n' && !read_saved_record(in, item, api)) return false;
-
+  if (next.size() < 2) ok = false;
+  if (ok && next[0] != '\r' && next[1] != '\n') ok = read_saved_record(in, item, api);
   // Anything but the terminator here means the fields were not laid out as
   // ours are; the record is not trusted.
-  if (!in.skip(kItemListRecordEnd)) return false;
+  if (ok) ok = in.skip(kItemListRecordEnd);
+  if (!ok) {
+    item.saved.reset();
+    set_field(item.division_text, division_text);
+    item.target_path = target_path;
+  }
+  return ok;
+}
+
+// A record without a frame at `at`: its end, or npos when it does not read.
+std::size_t read_plain_record(std::string_view bytes, std::size_t at, ListItem& item,
+                              const EngineApi& api) {
+  Reader in(bytes.substr(at));
+  if (!read_item_fields(in, item) || !read_record_tail(in, item, api)) return std::string_view::npos;
   in.skip(kItemListRecordEnd);
-  return true;
+  return at + in.position();
+}
+
+// A framed record at `at`: its end, or npos when its item fields do not
+// check. `lost_record` is set when they do but the rest does not (or is cut
+// off): the item is kept without its saved record.
+std::size_t read_framed_record(std::string_view bytes, std::size_t at, ListItem& item,
+                               const EngineApi& api, bool& lost_record) {
+  lost_record = false;
+  if (bytes.size() - at < kItemListFrameSize) return std::string_view::npos;
+  const std::uint32_t length = load_le32(bytes.data() + at + 4);
+  const std::uint32_t head_check = load_le32(bytes.data() + at + 8);
+  const std::uint32_t rest_check = load_le32(bytes.data() + at + 12);
+  const std::size_t left = bytes.size() - at - kItemListFrameSize;
+  const bool whole = length <= left;
+  const std::string_view body = bytes.substr(at + kItemListFrameSize, whole ? length : left);
+  Reader in(body);
+  if (!read_item_fields(in, item)) return std::string_view::npos;
+  const std::string_view fields = body.substr(0, in.position());
+  if (crc32(fields, crc32(bytes.substr(at + 4, 4))) != head_check) return std::string_view::npos;
+  // The item fields and the length are what was written from here on. A
+  // cut-off frame was the last one: the reading ends with it.
+  const std::string_view rest = body.substr(fields.size());
+  Reader tail(rest);
+  if (whole && crc32(rest) == rest_check && read_record_tail(tail, item, api) && tail.at_end()) {
+    return at + kItemListFrameSize + length;
+  }
+  item.saved.reset();
+  lost_record = !whole || rest.size() > kItemListRecordEnd.size();
+  return whole ? at + kItemListFrameSize + length : bytes.size();
+}
+
+std::size_t read_any_record(std::string_view bytes, std::size_t at, ListItem& item,
+                            const EngineApi& api, bool& lost_record) {
+  lost_record = false;
+  if (bytes.substr(at, kItemListFrameMark.size()) == kItemListFrameMark) {
+    return read_framed_record(bytes, at, item, api, lost_record);
+  }
+  return read_plain_record(bytes, at, item, api);
+}
+
+// Where a record may begin after `from`: a frame mark, or the start of a
+// record without a frame (an integer field just after a terminator).
+std::size_t next_record_start(std::string_view bytes, std::size_t from) {
+  const std::string integer_length = le32_text(4);
+  for (std::size_t at = from; at < bytes.size(); ++at) {
+    if (bytes.substr(at, kItemListFrameMark.size()) == kItemListFrameMark) return at;
+    if (at >= kItemListRecordEnd.size() &&
+        bytes.substr(at - kItemListRecordEnd.size(), kItemListRecordEnd.size()) ==
+            kItemListRecordEnd &&
+        bytes.substr(at, 4) == integer_length) {
+      return at;
+    }
+  }
+  return bytes.size();
 }
 
 }  // namespace
@@ -328,54 +429,104 @@ void decode_stored_item_data(std::string_view stored, ItemData& record) {
   }
 }
 
-std::string encode_item_list(const ItemList& list, bool running_as_waiting) {
+std::string encode_item_list(const ItemList& list, bool running_as_waiting,
+                             std::span<const ItemData* const> progress) {
   std::string out;
+  std::string fields, rest;
   for (std::size_t k = 0; k < list.size(); ++k) {
     const ListItem& item = *list.at(static_cast<std::int64_t>(k));
     if (k == 0) out.append(kItemListHeader);
     std::int32_t state = item.state;
     if (running_as_waiting && state >= kInitialising && state <= kDownloading) state = kWaiting;
-    put_integer(out, state);
-    put_field(out, field_text(item.division_text));
-    put_field(out, field_text(item.save_folder));
-    put_field(out, field_text(item.url));
-    put_integer(out, item.url_jump);
-    put_integer(out, item.skip_count);
-    put_field(out, item.cookie_line);
-    // A record the reader would refuse would end the reading of every item
-    // after it; left out, only this item loses its progress.
-    if (item.saved != nullptr && storable(*item.saved)) {
-      put_saved_record(out, *item.saved, item.target_path);
-    }
-    out.append(kItemListRecordEnd);
+    fields.clear();
+    put_integer(fields, state);
+    put_field(fields, field_text(item.division_text));
+    put_field(fields, field_text(item.save_folder));
+    put_field(fields, field_text(item.url));
+    put_integer(fields, item.url_jump);
+    put_integer(fields, item.skip_count);
+    put_field(fields, item.cookie_line);
+    rest.clear();
+    const ItemData* saved = k < progress.size() && progress[k] != nullptr ? progress[k]
+                                                                           : item.saved.get();
+    // A record the reader would refuse is left out: only this item loses
+    // its progress.
+    if (saved != nullptr && storable(*saved)) put_saved_record(rest, *saved, item.target_path);
+    rest.append(kItemListRecordEnd);
+    const std::string length = le32_text(static_cast<std::uint32_t>(fields.size() + rest.size()));
+    out.append(kItemListFrameMark);
+    out.append(length);
+    put_u32(out, crc32(fields, crc32(length)));
+    put_u32(out, crc32(rest));
+    out.append(fields);
+    out.append(rest);
   }
   return out;
 }
 
-int decode_item_list(std::string_view bytes, ItemList& list, const EngineApi& api) {
+int decode_item_list(std::string_view bytes, ItemList& list, const EngineApi& api,
+                     ItemListDamage* damage) {
+  ItemListDamage found;
   // The header's text is not compared, so a file of an older version string
-  // still reads; without the blank line there is no header and no item.
+  // still reads; without the blank line there is no header: whatever is
+  // there is searched for records.
   const std::size_t header_end = bytes.find(kItemListRecordEnd);
-  if (header_end == std::string_view::npos) return 0;
-  Reader in(bytes.substr(header_end + kItemListRecordEnd.size()));
-  while (!in.at_end()) {
-    ListItem item;
-    // A damaged or cut-off record ends the reading: its length fields can no
-    // longer be trusted to find the next record. Its allocations go with it.
-    if (!read_record(in, item, api)) break;
-    *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne))) = std::move(item);
+  std::size_t at = header_end == std::string_view::npos ? 0 : header_end + kItemListRecordEnd.size();
+  if (header_end == std::string_view::npos && !bytes.empty()) {
+    ++found.unreadable;
+    at = next_record_start(bytes, 0);
   }
+  bool in_damage = header_end == std::string_view::npos;
+  while (at < bytes.size()) {
+    ListItem item;
+    bool lost_record = false;
+    const std::size_t end = read_any_record(bytes, at, item, api, lost_record);
+    if (end == std::string_view::npos) {
+      // One damaged record per mark that does not check, and one for the
+      // damage that starts anywhere else (a mark itself hit, or a record
+      // without a frame): the reading goes on at the next record that reads.
+      if (!in_damage || bytes.substr(at, kItemListFrameMark.size()) == kItemListFrameMark) {
+        ++found.unreadable;
+      }
+      in_damage = true;
+      at = next_record_start(bytes, at + 1);
+      continue;
+    }
+    in_damage = false;
+    if (lost_record) ++found.without_record;
+    *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne))) = std::move(item);
+    at = end;
+  }
+  if (damage != nullptr) *damage = found;
   return 0;
 }
 
-int read_item_list(const std::string& path, ItemList& list, const EngineApi& api) {
+int read_item_list(const std::string& path, ItemList& list, const EngineApi& api,
+                   ItemListDamage* damage) {
   std::string bytes;
   if (!platform::read_whole_file(path.c_str(), bytes)) return -1;
-  return decode_item_list(bytes, list, api);
+  return decode_item_list(bytes, list, api, damage);
 }
 
-int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting) {
-  const std::string bytes = encode_item_list(list, running_as_waiting);
+std::string set_damaged_list_aside(const std::string& path, const LocalTime& now) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, ".damaged-%04u%02u%02u-%02u%02u%02u", now.year % 10000u,
+                now.month % 100u, now.day % 100u, now.hour % 100u, now.minute % 100u,
+                now.second % 100u);
+  const std::string base = path + stamp;
+  // Moved, not copied: the bytes stay exactly as they were, and the move
+  // never replaces a file set aside before.
+  for (int n = 1; n <= 100; ++n) {
+    const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    if (platform::move_no_replace(path.c_str(), name.c_str()) == 0) return name;
+    if (platform::path_kind(name.c_str()) == 0) break;  // failed for another reason
+  }
+  return {};
+}
+
+int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting,
+                    std::span<const ItemData* const> progress) {
+  const std::string bytes = encode_item_list(list, running_as_waiting, progress);
   return platform::write_file_atomic(path.c_str(), bytes.data(), bytes.size());
 }
 

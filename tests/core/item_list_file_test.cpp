@@ -1,5 +1,6 @@
 // The item list file: exact bytes, saved-record round trips, and damaged or
-// cut-off files (every complete record kept, nothing leaked or over-read).
+// cut-off files (every record that reads kept, the damage counted, nothing
+// leaked or over-read), framed and as files were written before frames.
 #include "gui/shell/item_list_file.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,18 @@ std::string le32(std::uint32_t v) {
           static_cast<char>(v >> 24)};
 }
 const auto text = [](std::string_view t) { return le32(t.size()) + std::string(t); };
+
+// The same list as written before records had frames: each frame taken off.
+std::string unframed(std::string_view bytes) {
+  std::string out(bytes.substr(0, kItemListHeader.size()));
+  for (std::size_t at = out.size(); at + kItemListFrameSize <= bytes.size();) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
+    const std::size_t n = p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24;
+    out.append(bytes.substr(at + kItemListFrameSize, n));
+    at += kItemListFrameSize + n;
+  }
+  return out;
+}
 
 ListItem& add(ItemList& list, std::int32_t state, std::string_view url, const char* div = "2") {
   ListItem& item = *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByTen)));
@@ -53,10 +66,10 @@ SavedRecord stopped_record() {
 }
 
 // Decodes from an exact-size heap copy, so ASan sees a read past the end.
-ItemList decoded(std::string_view bytes) {
+ItemList decoded(std::string_view bytes, ItemListDamage* damage = nullptr) {
   const std::vector<char> exact(bytes.begin(), bytes.end());
   ItemList list;
-  EXPECT_EQ(decode_item_list(std::string_view(exact.data(), exact.size()), list, kApi), 0);
+  EXPECT_EQ(decode_item_list(std::string_view(exact.data(), exact.size()), list, kApi, damage), 0);
   return list;
 }
 
@@ -70,7 +83,7 @@ TEST(ItemListFile, EmptyFileExactBytesAndRunningStatesAsWaiting) {
 
   for (std::int32_t s = kWaiting; s <= kResting; ++s) add(list, s, "http://h/f.zip");
   for (const bool running_as_waiting : {true, false}) {
-    const std::string bytes = encode_item_list(list, running_as_waiting);
+    const std::string bytes = unframed(encode_item_list(list, running_as_waiting));
     const std::string integer0 = le32(4) + le32(0), record = bytes.substr(kItemListHeader.size());
     EXPECT_EQ(bytes.substr(0, kItemListHeader.size() + 63),
               std::string(kItemListHeader) + integer0 + text("2") + text("/dl/") +
@@ -100,7 +113,7 @@ TEST(ItemListFile, LongTextsWrittenWholeAndCutToFieldsOnReading) {
   list.at(0)->cookie_line = std::string(20000, 'c');  // past any fixed buffer
   // Past the bound: left out, and the reading goes on.
   list.at(1)->cookie_line = std::string(kMaxStoredHeapText + 1, 'c');
-  std::string bytes = encode_item_list(list, false);
+  std::string bytes = unframed(encode_item_list(list, false));
   // The over-long URL by hand: an item holds at most 2047 bytes.
   bytes.replace(bytes.find(text("z")), 5, text(cases[3].first));
   EXPECT_NE(bytes.find(std::string("\x2c\x01\0\0", 4) + "http://h/u"), std::string::npos);
@@ -118,7 +131,7 @@ TEST(ItemListFile, SavedRecordLayoutRoundTripCutsAndDamage) {
   ItemList list;
   add(list, kResting, "http://h/a.zip", "8").saved = stopped_record();
   add(list, kWaiting, "http://h/b.zip");
-  const std::string good = encode_item_list(list, false);
+  const std::string good = unframed(encode_item_list(list, false));
   // After the URL, two integers and the cookie line: the 148-byte block.
   const std::size_t block = good.find(text("http://h/a.zip")) + 18 + 16 + 8;
   // Integers at their 32-bit offsets (state, options, div_count, port, the
@@ -153,21 +166,72 @@ TEST(ItemListFile, SavedRecordLayoutRoundTripCutsAndDamage) {
   for (std::size_t cut = 0; cut <= good.size(); ++cut)
     EXPECT_EQ(decoded(good.substr(0, cut)).size(), cut == good.size() ? 2u : cut >= first_end)
         << "cut " << cut;
-  // what is damaged, where (4 bytes replaced), by what, the records kept
+  // what is damaged, where (4 bytes replaced), by what, the records kept:
+  // after a damaged first record the reading goes on at the second one.
   const std::tuple<const char*, std::size_t, std::string, std::size_t> cases[] = {
       {"integer length 5", first_end, le32(5), 1},
       {"URL runs past the end", first_end + 8 + 5 + 8, le32(0xFFFFFFFF), 1},
-      {"div_count above the bound", block + 48, le32(4097), 0},
-      {"div_status one too long", good.find(le32(12), block + 148), le32(16) + le32(0), 0},
-      {"div_stop one short", good.find(le32(16), block + 148), le32(12), 0},
-      {"record block not 148", block - 4, le32(147), 0},
+      {"div_count above the bound", block + 48, le32(4097), 1},
+      {"div_status one too long", good.find(le32(12), block + 148), le32(16) + le32(0), 1},
+      {"div_stop one short", good.find(le32(16), block + 148), le32(12), 1},
+      {"record block not 148", block - 4, le32(147), 1},
       {"no terminator", first_end - 4, "\r\nXY", 0},
       {"unknown state", first_end + 4, le32(9), 2},
   };
   for (const auto& [name, at, bytes, kept] : cases) {
-    const ItemList damaged = decoded(std::string(good).replace(at, 4, bytes));
+    ItemListDamage damage;
+    const ItemList damaged = decoded(std::string(good).replace(at, 4, bytes), &damage);
     EXPECT_EQ(damaged.size(), kept) << name;
+    EXPECT_EQ(damage.unreadable, kept == 2 ? 0 : 1) << name;
     EXPECT_EQ(damaged.size() == 2 ? damaged.at(1)->state : kWaiting, kWaiting) << name;
+  }
+}
+
+// Framed records: one damaged record costs that record (or, when only its
+// saved record is hit, that record's progress), never the ones around it.
+TEST(ItemListFile, DamageCostsOnlyTheDamagedRecord) {
+  ItemList list;
+  for (const char* name : {"a", "b", "c"}) {
+    add(list, kResting, std::string("http://h/") + name).saved = stopped_record();
+  }
+  const std::string three = encode_item_list(list, false);
+  list.take(2);
+  list.take(1);
+  const std::string one = encode_item_list(list, false);
+  const std::size_t b = three.find(kItemListFrameMark, kItemListHeader.size() + 1);
+  const std::size_t block = one.find(le32(148)) + 4;
+  const auto flip = [](std::string bytes, std::size_t at) {
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+    return bytes;
+  };
+  // what, the bytes, the items kept (name, '+' with its saved record), the
+  // records left out, the items kept without their saved record
+  const std::tuple<const char*, std::string, const char*, int, int> cases[] = {
+      {"the only record's URL", flip(one, one.find("http://h/a") + 4), "", 1, 0},
+      {"the only record's saved record", flip(one, block + 60), "a-", 0, 1},
+      {"cut in the only record's item fields", one.substr(0, block - 20), "", 1, 0},
+      {"cut in the only record's saved record", one.substr(0, block + 200), "a-", 0, 1},
+      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)), "a-", 0,
+       1},
+      {"the middle record's URL", flip(three, three.find("http://h/b") + 4), "a+c+", 1, 0},
+      {"the middle record's length", flip(three, b + 5), "a+c+", 1, 0},
+      {"the middle record's mark", flip(three, b + 1), "a+c+", 1, 0},
+      {"the middle record's saved record", flip(three, three.find("http://h/b") + 100), "a+b-c+",
+       0, 1},
+      {"undamaged, without frames", unframed(three), "a+b+c+", 0, 0},
+  };
+  for (const auto& [what, bytes, kept, unreadable, without_record] : cases) {
+    ItemListDamage damage;
+    const ItemList back = decoded(bytes, &damage);
+    std::string names;
+    for (std::size_t i = 0; i < back.size(); ++i) {
+      names += std::string(back.at(i)->url).substr(9) + (back.at(i)->saved ? "+" : "-");
+      EXPECT_STREQ(back.at(i)->division_text, back.at(i)->saved ? "3" : "2") << what;
+      EXPECT_EQ(back.at(i)->state, kResting) << what;
+    }
+    EXPECT_EQ(names, kept) << what;
+    EXPECT_EQ(damage.unreadable, unreadable) << what;
+    EXPECT_EQ(damage.without_record, without_record) << what;
   }
 }
 

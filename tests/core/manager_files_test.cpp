@@ -1,11 +1,13 @@
-// Which file the manager writes: a resume goes on in its own file, and two
-// items with one file name never share a file.
+// Which file the manager writes: a resume goes on in its own file, two
+// items with one file name never share a file, and a damaged list file is
+// moved aside, never overwritten.
 #include <gmock/gmock.h>
 
 #include <filesystem>
 #include <set>
 
 #include "gui/extras/target_file.h"
+#include "gui/shell/item_list_file.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {
@@ -132,6 +134,37 @@ TEST_F(ManagerFiles, TwoItemsWithOneFileNameNeverShareAFile) {
   ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kFailed}; }));
   EXPECT_THAT(names_in(folder), ElementsAre("data.bin"));
   EXPECT_EQ(read_file(folder + "data.bin"), *a);
+}
+
+TEST_F(ManagerFiles, ADamagedListIsMovedAsideAndWhatReadsIsKept) {
+  ItemList list;
+  for (const char* name : {"a", "b", "c"}) {
+    ListItem& item = *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne)));
+    item.state = kResting;  // not started by the load
+    set_field(item.url, server_.url(std::string("/") + name));
+  }
+  std::string damaged = encode_item_list(list, false);
+  damaged[damaged.find("/b") + 1] ^= 0x10;  // the middle record's URL
+  const std::string aside = list_file() + ".damaged-20270309-140500";
+  ManualClock clock(kAt1405);
+  // The second load at the same second leaves the first file set aside alone.
+  for (const std::string& kept_as : {aside, aside + "-2"}) {
+    ASSERT_TRUE(write_file(list_file(), damaged));
+    auto manager = start(clock, 2);
+    ASSERT_EQ(manager->load_list(), 0);
+    EXPECT_THAT(seen(*manager).messages,
+                Contains(AllOf(HasSubstr("1 download could not be read"), HasSubstr(kept_as))));
+    EXPECT_EQ(read_file(kept_as), damaged);
+    EXPECT_EQ(manager->end(10000), 0);
+    ItemList back;
+    ItemListDamage damage;
+    ASSERT_EQ(read_item_list(list_file(), back, EngineApi{}, &damage), 0);
+    EXPECT_FALSE(damage.any());
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_THAT((std::vector<std::string>{back.at(0)->url, back.at(1)->url}),
+                ElementsAre(server_.url("/a"), server_.url("/c")));
+  }
+  EXPECT_EQ(read_file(aside), damaged);
 }
 
 }  // namespace
