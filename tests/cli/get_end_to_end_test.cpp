@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -185,6 +186,56 @@ TEST_F(GetTest, InterruptedRunOfTwoAtOnceResumesWhereItStopped) {
     if (r.method == "GET" && r.target != "/c") starts.push_back(r.range_start());
   EXPECT_GE(starts.size(), 4u);
   EXPECT_THAT(starts, ::testing::Each(::testing::Gt(0)));
+}
+
+TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
+  constexpr std::size_t kSize = 8'000'000, kHalf = kSize / 2, kHeld = 2'000'000;
+  // What may be re-fetched per division: bytes that waited in a share.
+  constexpr std::size_t kSlack = 100'000;
+  const auto body = std::make_shared<const std::string>(pattern_bytes(kSize, 12));
+  const auto gate = std::make_shared<Gate>();
+  ScriptedServer server([=](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    reply.gate = gate;  // every answer holds kHeld bytes into its body
+    reply.gate_at = reply.head.size() + kHeld;
+    return reply;
+  });
+  const Args command = {"-d", "2", "-o", "out", server.url("/big.bin")};
+  start(command);
+  // The list keeps the two divisions' progress (range_len {kHalf, kHalf},
+  // then range_done) once both are close to the hold.
+  const auto le32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  const std::string lengths = le32(8) + le32(kHalf) + le32(kHalf) + le32(8);
+  const auto saved_near_hold = [&] {
+    const std::string list = read_file(work_ + "/test.tvn").value_or("");
+    const std::size_t at = list.find(lengths);
+    if (at == std::string::npos || list.size() < at + lengths.size() + 8) return false;
+    std::uint32_t done[2];
+    std::memcpy(done, list.data() + at + lengths.size(), 8);
+    return done[0] + kSlack >= kHeld && done[1] + kSlack >= kHeld;
+  };
+  for (int i = 0; i < 750 && !saved_near_hold(); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(saved_near_hold()) << log();
+  process_.send_signal(SIGKILL);
+  process_.wait_exit(3s);
+
+  gate->open();
+  const std::size_t first_run = server.request_count();
+  ASSERT_EQ(run(command), 0) << log();
+  EXPECT_TRUE(read_file(out_ + "big.bin") == *body);
+  // Each division is asked for from close to where the killed run held.
+  const std::vector<HttpRequest> all = server.requests();
+  std::size_t refetched = 0, gets = 0;
+  for (const HttpRequest& r : std::span(all).subspan(first_run)) {
+    if (r.method != "GET") continue;
+    ++gets;
+    const std::int64_t start = r.range_start();
+    ASSERT_GE(start, 0) << r.raw;
+    const std::size_t into = static_cast<std::size_t>(start) % kHalf;
+    refetched += into < kHeld ? kHeld - into : 0;
+  }
+  EXPECT_EQ(gets, 2u);
+  EXPECT_LE(refetched, 2 * kSlack);
 }
 
 }  // namespace
