@@ -114,7 +114,8 @@ std::string damage_text(const ItemListDamage& damage, const std::string& path,
   std::string text = path + " was damaged.";
   if (damage.unreadable > 0) {
     text += " " + std::to_string(damage.unreadable) +
-            (damage.unreadable == 1 ? " download could not be read and is" : " downloads could not be read and are") +
+            (damage.unreadable == 1 ? " download could not be read and is"
+                                    : " downloads could not be read and are") +
             " left out.";
   }
   if (damage.without_record > 0) {

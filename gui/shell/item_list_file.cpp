@@ -85,7 +85,8 @@ constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
 
 std::uint32_t crc32(std::string_view bytes, std::uint32_t crc = 0) {
   crc = ~crc;
-  for (const char b : bytes) crc = kCrcTable[(crc ^ static_cast<unsigned char>(b)) & 0xFF] ^ (crc >> 8);
+  for (const char b : bytes)
+    crc = kCrcTable[(crc ^ static_cast<unsigned char>(b)) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
@@ -340,7 +341,8 @@ bool read_record_tail(Reader& in, ListItem& item, const EngineApi& api) {
 std::size_t read_plain_record(std::string_view bytes, std::size_t at, ListItem& item,
                               const EngineApi& api) {
   Reader in(bytes.substr(at));
-  if (!read_item_fields(in, item) || !read_record_tail(in, item, api)) return std::string_view::npos;
+  if (!read_item_fields(in, item) || !read_record_tail(in, item, api))
+    return std::string_view::npos;
   in.skip(kItemListRecordEnd);
   return at + in.position();
 }
@@ -447,8 +449,8 @@ std::string encode_item_list(const ItemList& list, bool running_as_waiting,
     put_integer(fields, item.skip_count);
     put_field(fields, item.cookie_line);
     rest.clear();
-    const ItemData* saved = k < progress.size() && progress[k] != nullptr ? progress[k]
-                                                                           : item.saved.get();
+    const ItemData* saved =
+        k < progress.size() && progress[k] != nullptr ? progress[k] : item.saved.get();
     // A record the reader would refuse is left out: only this item loses
     // its progress.
     if (saved != nullptr && storable(*saved)) put_saved_record(rest, *saved, item.target_path);
@@ -471,7 +473,8 @@ int decode_item_list(std::string_view bytes, ItemList& list, const EngineApi& ap
   // still reads; without the blank line there is no header: whatever is
   // there is searched for records.
   const std::size_t header_end = bytes.find(kItemListRecordEnd);
-  std::size_t at = header_end == std::string_view::npos ? 0 : header_end + kItemListRecordEnd.size();
+  std::size_t at =
+      header_end == std::string_view::npos ? 0 : header_end + kItemListRecordEnd.size();
   if (header_end == std::string_view::npos && !bytes.empty()) {
     ++found.unreadable;
     at = next_record_start(bytes, 0);

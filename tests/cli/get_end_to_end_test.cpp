@@ -204,7 +204,9 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
   start(command);
   // The list keeps the two divisions' progress (range_len {kHalf, kHalf},
   // then range_done) once both are close to the hold.
-  const auto le32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  const auto le32 = [](std::uint32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+  };
   const std::string lengths = le32(8) + le32(kHalf) + le32(kHalf) + le32(8);
   const auto saved_near_hold = [&] {
     const std::string list = read_file(work_ + "/test.tvn").value_or("");

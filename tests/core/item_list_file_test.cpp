@@ -211,13 +211,13 @@ TEST(ItemListFile, DamageCostsOnlyTheDamagedRecord) {
       {"the only record's saved record", flip(one, block + 60), "a-", 0, 1},
       {"cut in the only record's item fields", one.substr(0, block - 20), "", 1, 0},
       {"cut in the only record's saved record", one.substr(0, block + 200), "a-", 0, 1},
-      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)), "a-", 0,
-       1},
+      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)), "a-",
+       0, 1},
       {"the middle record's URL", flip(three, three.find("http://h/b") + 4), "a+c+", 1, 0},
       {"the middle record's length", flip(three, b + 5), "a+c+", 1, 0},
       {"the middle record's mark", flip(three, b + 1), "a+c+", 1, 0},
-      {"the middle record's saved record", flip(three, three.find("http://h/b") + 100), "a+b-c+",
-       0, 1},
+      {"the middle record's saved record", flip(three, three.find("http://h/b") + 100), "a+b-c+", 0,
+       1},
       {"undamaged, without frames", unframed(three), "a+b+c+", 0, 0},
   };
   for (const auto& [what, bytes, kept, unreadable, without_record] : cases) {
