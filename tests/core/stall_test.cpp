@@ -110,6 +110,25 @@ TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
   }
 }
 
+TEST_F(StallTest, AnEngineMessageAfterAStallKeepsTheStallInTheReason) {
+  profile("StallTimeout=1\nRetry=2\n");
+  {
+    // The first GET is never answered, the retry is a redirect without a
+    // target, which the engine reports.
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_["/f"] = [gets = std::make_shared<int>(0)](const HttpRequest& r) {
+      if (r.method != "GET") return resource_reply(r, content(1000));
+      return ++*gets == 1 ? HttpReply::silence() : status_reply(302, "Found");
+    };
+  }
+  auto manager = start(clock_, 2);
+  manager->register_item("1", out(), server_.url("/f"));
+  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+  EXPECT_EQ(reason(*manager, 0),
+            "stalled: no data for 1 s (division 0); then: The server answered 302 (a redirection) "
+            "without a Location");
+}
+
 TEST_F(StallTest, AConnectThatIsNeverAnsweredUsesItsAttempts) {
   profile("StallTimeout=1\nRetry=2\n");
   const UnansweredPort port;
