@@ -24,9 +24,9 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
   // While the size is probed (a HEAD, or SpeedMode's ranged GET) only
   // division 0 talks to the server; the others wait without a connection.
   const std::uint32_t flags = load_acquire(record.run_flags);
-  const bool probing = state == TVN_STATE_PROBING ||
-                       ((flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
-                        (flags & TVN_RUN_PROBE_DONE) == 0);
+  const bool probing =
+      state == TVN_STATE_PROBING || ((flags & (TVN_RUN_PROBE_PENDING | TVN_RUN_PROBE_SENT)) != 0 &&
+                                     (flags & TVN_RUN_PROBE_DONE) == 0);
   out.resize(static_cast<std::size_t>(count));
   for (int d = 0; d < count; ++d) {
     if (probing && d > 0) break;
@@ -35,7 +35,8 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
     if (!busy || load_acquire(stop[d]) == 1) continue;
     out[static_cast<std::size_t>(d)] = {
         .status = s,
-        .bytes = static_cast<std::int64_t>(load_acquire(range_done[d])) + load_acquire(buf_fill[d])};
+        .bytes =
+            static_cast<std::int64_t>(load_acquire(range_done[d])) + load_acquire(buf_fill[d])};
   }
   return out;
 }
@@ -45,14 +46,15 @@ std::vector<StallVerdict> StallWatch::check(int slot, std::uint64_t run,
                                             const StallRule& rule, std::uint32_t now_ms) {
   std::vector<StallVerdict> verdicts;
   if (slot < 0) return verdicts;
-  if (slots_.size() <= static_cast<std::size_t>(slot)) slots_.resize(static_cast<std::size_t>(slot) + 1);
+  if (slots_.size() <= static_cast<std::size_t>(slot))
+    slots_.resize(static_cast<std::size_t>(slot) + 1);
   Slot& marks = slots_[static_cast<std::size_t>(slot)];
   if (marks.run != run) marks = Slot{.seen = false, .run = run, .marks = {}};
   marks.seen = true;
   marks.marks.resize(std::max(marks.marks.size(), divisions.size()));
   const std::uint32_t timeout_ms = static_cast<std::uint32_t>(rule.timeout_s) * 1000u;
-  const std::int64_t floor = std::max<std::int64_t>(
-      1, static_cast<std::int64_t>(rule.min_speed) * rule.timeout_s);
+  const std::int64_t floor =
+      std::max<std::int64_t>(1, static_cast<std::int64_t>(rule.min_speed) * rule.timeout_s);
   for (std::size_t d = 0; d < marks.marks.size(); ++d) {
     Mark& m = marks.marks[d];
     const DivisionSample s = d < divisions.size() ? divisions[d] : DivisionSample{};
@@ -75,9 +77,10 @@ std::vector<StallVerdict> StallWatch::check(int slot, std::uint64_t run,
     const int div = static_cast<int>(d);
     std::string note;
     if (now_ms - m.moved_ms >= timeout_ms) {
-      note = m.status == TVN_DIV_IDLE
-                 ? format_text("stalled: not connected after %d s (division %d)", rule.timeout_s, div)
-                 : format_text("stalled: no data for %d s (division %d)", rule.timeout_s, div);
+      note =
+          m.status == TVN_DIV_IDLE
+              ? format_text("stalled: not connected after %d s (division %d)", rule.timeout_s, div)
+              : format_text("stalled: no data for %d s (division %d)", rule.timeout_s, div);
     } else if (now_ms - m.window_ms >= timeout_ms) {
       if (m.window_bytes < floor) {
         note = format_text("too slow: %lld bytes in %d s (division %d)",

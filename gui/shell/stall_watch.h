@@ -70,8 +70,8 @@ class StallWatch {
     bool watched = false;
     std::int32_t status = 0;
     std::int64_t bytes = 0;
-    std::uint32_t moved_ms = 0;   // when bytes last changed
-    std::uint32_t window_ms = 0;  // start of the current speed window
+    std::uint32_t moved_ms = 0;     // when bytes last changed
+    std::uint32_t window_ms = 0;    // start of the current speed window
     std::int64_t window_bytes = 0;  // bytes moved since then
   };
   struct Slot {

@@ -60,6 +60,10 @@ class StallTest : public ManagerTest {
       return done();
     });
   }
+  // Until the one item of the list has failed.
+  bool fails_alone(DownloadManager& m) {
+    return ticking_until(m, [&] { return states(m) == std::vector<int>{kFailed}; });
+  }
   std::string reason(DownloadManager& m, int k) {
     return m.with_items([k](const ItemList& l) { return l.at(k)->reason; });
   }
@@ -99,7 +103,7 @@ TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
       ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager).empty(); }));
       EXPECT_EQ(saved(name), *body);
     } else {
-      ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+      ASSERT_TRUE(fails_alone(*manager));
       EXPECT_THAT(reason(*manager, 0), StartsWith(c.note));
       // Each faulty division had its two attempts.
       EXPECT_EQ(*faults, 2 * targets);
@@ -123,7 +127,7 @@ TEST_F(StallTest, AnEngineMessageAfterAStallKeepsTheStallInTheReason) {
   }
   auto manager = start(clock_, 2);
   manager->register_item("1", out(), server_.url("/f"));
-  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+  ASSERT_TRUE(fails_alone(*manager));
   EXPECT_EQ(reason(*manager, 0),
             "stalled: no data for 1 s (division 0); then: The server answered 302 (a redirection) "
             "without a Location");
@@ -135,7 +139,7 @@ TEST_F(StallTest, AConnectThatIsNeverAnsweredUsesItsAttempts) {
   ASSERT_NE(port.port(), 0);
   auto manager = start(clock_, 2);
   manager->register_item("1", out(), "http://127.0.0.1:" + std::to_string(port.port()) + "/x");
-  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager) == std::vector<int>{kFailed}; }));
+  ASSERT_TRUE(fails_alone(*manager));
   const std::string note = "stalled: not connected after 1 s (division 0)";
   EXPECT_EQ(reason(*manager, 0), note);
   EXPECT_THAT(seen(*manager).log, HasSubstr(note));
