@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
@@ -16,48 +17,37 @@ namespace {
 
 using Body = std::shared_ptr<const std::string>;
 
-// A 206 from the request's start to the end of `body` (or to the end of a
-// `claimed` size, of which only `body` is sent): with a Content-Range
-// total (or "*") and Content-Length when `range`, else with neither.
-HttpReply partial(const HttpRequest& r, const Body& body, bool range, std::size_t claimed = 0,
-                  const char* total = nullptr) {
-  const std::size_t from = static_cast<std::size_t>(r.range_start());
-  const std::size_t end = claimed != 0 ? claimed : body->size();
+// A 206 from the request's start that sends `sent` to its end. It names
+// the bytes up to `size` ("bytes A-B/<total>") with their length, or, with
+// a null `total`, neither range nor length.
+HttpReply partial(const HttpRequest& r, const Body& sent, std::size_t size, const char* total) {
+  const auto from = static_cast<std::size_t>(r.range_start());
   std::string head = "HTTP/1.0 206 Partial Content\r\n";
-  if (range)
-    head += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(end - 1) + "/" +
-            (total != nullptr ? total : std::to_string(end)) +
-            "\r\nContent-Length: " + std::to_string(end - from) + "\r\n";
+  if (total != nullptr)
+    head += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
+            total + "\r\nContent-Length: " + std::to_string(size - from) + "\r\n";
   return {
-      .head = head + "\r\n", .body = body, .body_offset = from, .body_size = body->size() - from};
+      .head = head + "\r\n", .body = sent, .body_offset = from, .body_size = sent->size() - from};
 }
 
 TEST(Fallback, RefusedHeadsRangesAndLengthsEndWholeOrWithAReason) {
   const Body body = std::make_shared<const std::string>(pattern_bytes(300000, 5));
   // What is left of `body` after it shrank; the HEAD still names the old size.
   const Body shrunk = std::make_shared<const std::string>(body->substr(0, 200000));
-  const auto head_refused = [&](int code) {
-    return [&, code](const HttpRequest& r) {
-      return r.method == "HEAD" ? status_reply(code, "Refused") : resource_reply(r, body);
-    };
-  };
   const auto beyond_shrunk = [&](const HttpRequest& r, bool stale_gets) {
     if (r.method == "HEAD") return resource_reply(r, body);
     if (r.range_start() >= 200000) return status_reply(416, "Range Not Satisfiable");
-    return stale_gets ? partial(r, shrunk, true, body->size()) : partial(r, shrunk, true, 0, "*");
+    return stale_gets ? partial(r, shrunk, 300000, "300000") : partial(r, shrunk, 200000, "*");
   };
   struct Row {
-    const char* what;
+    std::string what;
     HttpHandler handler;
     int divisions;
     Body saved;  // null: the item fails
     bool message;
     std::uint32_t options = 0;
-  } rows[] = {
-      {"HEAD 405, one division", head_refused(405), 1, body, false},
-      {"HEAD 405, four divisions", head_refused(405), 4, body, false},
-      {"HEAD 501, one division", head_refused(501), 1, body, false},
-      {"HEAD 501, four divisions", head_refused(501), 4, body, false},
+  };
+  std::vector<Row> rows = {
       {"416 inside a stale HEAD length, GETs name no total",
        [&](const HttpRequest& r) { return beyond_shrunk(r, false); }, 4, shrunk, true},
       {"416 inside a length that every answer still names",
@@ -70,17 +60,22 @@ TEST(Fallback, RefusedHeadsRangesAndLengthsEndWholeOrWithAReason) {
                     : resource_reply(r, body);
        },
        4, body, true},
-      {"206 without Content-Range or length, one division",
-       [&](const HttpRequest& r) {
-         return r.method == "HEAD" ? resource_reply(r, body) : partial(r, body, false);
-       },
-       1, body, false},
-      {"206 without Content-Range or length, four divisions",
-       [&](const HttpRequest& r) {
-         return r.method == "HEAD" ? resource_reply(r, body) : partial(r, body, false);
-       },
-       4, body, true},
   };
+  for (const int divisions : {1, 4}) {
+    for (const int code : {405, 501})
+      rows.push_back({"HEAD " + std::to_string(code) + ", divisions " + std::to_string(divisions),
+                      [&, code](const HttpRequest& r) {
+                        return r.method == "HEAD" ? status_reply(code, "Refused")
+                                                  : resource_reply(r, body);
+                      },
+                      divisions, body, false});
+    rows.push_back({"206 without Content-Range or length, divisions " + std::to_string(divisions),
+                    [&](const HttpRequest& r) {
+                      return r.method == "HEAD" ? resource_reply(r, body)
+                                                : partial(r, body, 0, nullptr);
+                    },
+                    divisions, body, divisions > 1});
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TempDir dir;
