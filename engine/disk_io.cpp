@@ -103,7 +103,8 @@ void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
     store_release(item.div_stop[item.div_count], 1);
   } else if (!disk_full) {
     store_release(item.state, TVN_STATE_FAILED);
-    if (EngineState* engine = state_of(ctx)) engine->post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
+    if (EngineState* engine = state_of(ctx))
+      engine->post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
   }
   notify_message(ctx, slot, disk_full ? "disk full: " + name : error + ": " + name);
 }
@@ -127,7 +128,8 @@ int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
     const std::uint64_t at = division_start(disk.range_len, i) + done;
     result = platform::file_write_at(disk.file, disk.buf_ptr[i], amount, at, &written);
   }
-  if (result != 0) refuse_item(ctx, slot, item, result == platform::kDiskFull, platform::last_error_text());
+  if (result != 0)
+    refuse_item(ctx, slot, item, result == platform::kDiskFull, platform::last_error_text());
   done += static_cast<std::uint32_t>(written);
   std::int32_t left = fill - static_cast<std::int32_t>(written);
   if (len != 0 && done >= len) left = 0;  // the surplus is dropped

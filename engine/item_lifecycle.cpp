@@ -1,5 +1,7 @@
 #include "engine/item_lifecycle.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -39,10 +41,19 @@ int allocate_division_arrays(ItemData& item) {
   return kPrepareNoMemory;
 }
 
+// A negative size would read as gigabytes; more than kMaxShare per division
+// only costs memory.
+std::int32_t bounded_buffer_size(std::int32_t size, int n) {
+  const std::int64_t most = std::min<std::int64_t>(INT32_MAX, kMaxShare * n);
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(size, 0, most));
+}
+
 }  // namespace
 
 int prepare_item(ItemData& item, bool allocate, bool set_state) {
   if (item.div_count <= 0) store_relaxed(item.div_count, 1);
+  // A resumed record keeps the count its arrays and ranges were made for.
+  if (allocate && item.div_count > kMaxDivisions) store_relaxed(item.div_count, kMaxDivisions);
   const int n = item.div_count;
   item.disk.count_ref = &item.div_count;
   if (allocate) {
@@ -66,7 +77,7 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
     store_relaxed(item.div_retries[i], item.retry);
   }
   if (resolve_item(item) != 0) return kPrepareNoHost;
-  const std::int32_t size = raised_buffer_size(item.buffer_size, n);
+  const std::int32_t size = raised_buffer_size(bounded_buffer_size(item.buffer_size, n), n);
   store_relaxed(item.buffer_size, size);
   if (cut_buffer(item, static_cast<std::uint32_t>(size)) != 0) return kPrepareNoMemory;
   fill_address(item);

@@ -34,10 +34,18 @@ constexpr int kPrepareOk = 0;
 constexpr int kPrepareNoMemory = 1;
 constexpr int kPrepareNoHost = 2;
 
+// A started item gets at most this many divisions: more connections to one
+// server only run out of descriptors and ask again and again.
+constexpr int kMaxDivisions = 64;
+// A division's share of the buffer is at most this many bytes (and at least
+// kMinShare); a negative buffer_size counts as 0.
+constexpr std::int64_t kMaxShare = 64 << 20;
+
 // Preparation of a started item. With `allocate` (dl_start's path) the
-// division arrays are made anew; without it (dl_resume of a saved record)
-// the record's own arrays are used. Sets state 3, or 4 with probe_pending
-// under SpeedMode, only when `set_state` is true.
+// division count is brought down to kMaxDivisions and the division arrays
+// are made anew; without it (dl_resume of a saved record) the record's own
+// count and arrays are used. The buffer is brought into range. Sets state
+// 3, or 4 with probe_pending under SpeedMode, only when `set_state` is true.
 int prepare_item(ItemData& item, bool allocate, bool set_state);
 
 // Frees everything the engine owns in the record (closing any socket left)

@@ -129,6 +129,18 @@ int edit_file(const char* path, Edit edit) {
 
 }  // namespace
 
+std::size_t ini_cut_length(std::string_view text, std::size_t max) {
+  if (text.size() <= max) return text.size();
+  // The first byte left out continues a character: the cut goes before that
+  // character's first byte (a UTF-8 character has at most three more).
+  std::size_t n = max;
+  for (int back = 0; back < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80;
+       ++back) {
+    --n;
+  }
+  return (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80 ? max : n;
+}
+
 bool ini_text_allowed(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
@@ -324,7 +336,7 @@ std::size_t ini_read_string(const char* path, std::string_view section, std::str
     while (!def.empty() && is_blank(def.back())) def.remove_suffix(1);
     value.assign(def);
   }
-  const std::size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  const std::size_t n = ini_cut_length(value, size - 1);
   std::memcpy(buffer, value.data(), n);
   buffer[n] = '\0';
   return n;

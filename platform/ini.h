@@ -93,13 +93,18 @@ class IniDocument {
   bool crlf_ = false;
 };
 
+// How many bytes of `text` a cut to at most `max` bytes keeps: a UTF-8
+// character that would be split is left out whole, so a cut value stays
+// valid text (a file name template, a URL).
+std::size_t ini_cut_length(std::string_view text, std::size_t max);
+
 // True when `text` may be written as a section, key or value.
 bool ini_text_allowed(std::string_view text);
 bool ini_key_allowed(std::string_view key);
 
 // --- File operations, shaped like the profile functions -----------------
 
-// Value of `key`, cut to `size`-1 characters and NUL-terminated; `def` when
+// Value of `key`, cut to `size`-1 bytes (see ini_cut_length) and NUL-terminated; `def` when
 // absent (trailing blanks of `def` removed). Returns the count of characters
 // copied. With an empty `key` this is the key listing below; size 0 copies
 // nothing and returns 0.

@@ -122,6 +122,20 @@ int saturate_int(long long value) {
   return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
+// `value` of `key` brought into [low, high]. A value outside is noted with
+// the one used: a profile asking for what cannot work gets a working
+// download, and the user learns why it does not do what was written.
+int in_range(int value, int low, int high, std::string_view key, const ItemSettingsEnv& env) {
+  const int used = std::clamp(value, low, high);
+  if (used != value && env.notes != nullptr) {
+    const std::string range =
+        std::to_string(low) + (high == INT_MAX ? " and up" : " to " + std::to_string(high));
+    env.notes->push_back(std::string(key) + "=" + std::to_string(value) + " is out of range (" +
+                         range + "); " + std::to_string(used) + " is used");
+  }
+  return used;
+}
+
 // Which file decides a link jump: "urljump" 1 in the first file; else, only
 // when the first file does not have the key at all, "urljump" 1 in the
 // default profile behind a host profile. An explicit 0 in the host profile
@@ -339,14 +353,16 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 
   const int div = profiles.read_int("Div");
   item.division_from_profile = div != kAbsentInt ? 1 : 0;
-  record->div_count = div != kAbsentInt ? div : division_text_value(item.division_text);
-  if (record->div_count < 0) record->div_count = 1;
+  const int divisions = div != kAbsentInt ? div : division_text_value(item.division_text);
+  record->div_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
   item.division_count = record->div_count;
 
   if (profiles.read_text("SAVE", text)) set_field(item.save_folder, text);
   record->save_path = item.save_folder;
   int per_division = profiles.read_int("BufferSize");
-  if (per_division == kAbsentInt) per_division = kDefaultBufferPerDivision;
+  per_division = per_division == kAbsentInt ? kDefaultBufferPerDivision
+                                            : in_range(per_division, kMinBufferPerDivision,
+                                                       kMaxBufferPerDivision, "BufferSize", env);
   record->buffer_size = saturate_int(static_cast<long long>(per_division) * record->div_count);
 
   // A failed copy leaves the field null: the engine then goes without a
@@ -370,7 +386,7 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
     if (on) record->options |= option.bit;
   }
   const int retry = profiles.read_int("Retry");
-  record->retry = retry == kAbsentInt ? kDefaultRetry : retry;
+  record->retry = retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env);
 
   item.url_jump = kNoJump;
   const char* jump_file = link_jump_file(profiles);

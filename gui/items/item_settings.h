@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "gui/extras/clock.h"
 #include "gui/shell/engine_binding.h"
@@ -40,11 +41,20 @@ struct ItemSettingsEnv {
   // The existing-file policy, for the cookie step that opens the file a
   // page fetch had skipped; none: the file is left for the engine to open.
   const ProgramSettings* settings = nullptr;
+  // Receives one text per value a fresh start brought into range, naming
+  // the value used; none: nobody is told.
+  std::vector<std::string>* notes = nullptr;
 };
 
 // What an absent "Retry" and "BufferSize" mean.
 inline constexpr int kDefaultRetry = 5;
 inline constexpr int kDefaultBufferPerDivision = 40000;
+// The ranges a fresh start brings its values into: the division count
+// (the item's own or "Div"; 0 means 1 without a word), "BufferSize" per
+// division, and "Retry" (attempts; any count from 0 up).
+inline constexpr int kMaxDivisions = 64;
+inline constexpr int kMinBufferPerDivision = 4096;
+inline constexpr int kMaxBufferPerDivision = 64 << 20;
 
 // Fills the reserved slot `record` (state 1) from item `item`.
 //

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "gui/extras/engine_status_text.h"
+#include "gui/extras/header_log.h"
 #include "gui/extras/shutdown.h"
 #include "gui/extras/target_file.h"
 #include "gui/shell/item_list_file.h"
@@ -23,6 +24,7 @@ constexpr std::string_view kBindFailedText = "Torvane.DLLの初期化失敗";
 constexpr std::string_view kBindFailedCaption = "error";
 constexpr std::string_view kShutdownFailedText = "シャットダウンに失敗しました。";
 constexpr std::string_view kShutdownFailedCaption = "エラー";
+constexpr std::string_view kSettingsCaption = "Settings";
 // platform::path_kind
 constexpr int kPathFile = 1;
 constexpr int kPathFolder = 2;
@@ -149,8 +151,12 @@ DownloadManager::~DownloadManager() {
 int DownloadManager::start_up() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   settings_ = ProgramSettings{};
-  int limit = read_max_dl_files(ini_);
-  if (config_.limit_override > 0) limit = config_.limit_override;
+  std::string limit_note;
+  int limit = read_max_dl_files(ini_, &limit_note);
+  if (config_.limit_override > 0) {
+    limit = config_.limit_override;
+    limit_note.clear();
+  }
   const std::vector<std::string> candidates = config_.library_candidates.empty()
                                                   ? engine_library_candidates(config_.folder.dir())
                                                   : config_.library_candidates;
@@ -163,6 +169,7 @@ int DownloadManager::start_up() {
   for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.assign(slot_map_.capacity(), 0);
   ending_slots_.assign(slot_map_.capacity(), 0);
+  if (!limit_note.empty()) view_.show_message(limit_note, kSettingsCaption);
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
   previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
@@ -385,7 +392,10 @@ int DownloadManager::start_item(int k) {
   const int old_link = item->slot_link;
   item->reason.clear();
   const bool had_saved = static_cast<bool>(item->saved);
-  const int mode = apply_item_settings(record, *item, slot_strings_[slot], settings_env());
+  std::vector<std::string> notes;  // values the start brought into range
+  ItemSettingsEnv env = settings_env();
+  env.notes = &notes;
+  const int mode = apply_item_settings(record, *item, slot_strings_[slot], env);
   own_item_texts(record, *item, slot_strings_[slot], mode);
   prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
   // Linked only once the engine took the item: a failure notice raised
@@ -409,6 +419,12 @@ int DownloadManager::start_item(int k) {
   set_file_name(*item, starting_name_.c_str());
   item->slot_link = slot;
   slot_map_.link(slot, k);
+  if (settings_.list_busy == 0 && settings_.log_view == 0) {
+    for (const std::string& note : notes) {
+      for (const std::string& piece : header_log_note(k, slot, 0, note))
+        view_.append_header_log(piece);
+    }
+  }
   view_.redraw_rows(k, k);
   return slot;
 }

@@ -12,7 +12,7 @@ std::string read_raw(const char* file, std::string_view section, std::string_vie
   std::string value;
   if (!platform::ini_get(file, section, key, value)) value.assign(kAbsentText);
   if (size == 0) return {};
-  if (value.size() > size - 1) value.resize(size - 1);
+  value.resize(platform::ini_cut_length(value, size - 1));
   return value;
 }
 

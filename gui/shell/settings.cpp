@@ -1,6 +1,8 @@
 // Reading and writing the program settings.
 #include "gui/shell/settings.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace torvane {
@@ -21,9 +23,19 @@ std::uint16_t read_u16(const IniAccess& ini, std::string_view key) {
 
 }  // namespace
 
-int read_max_dl_files(const IniAccess& ini) {
-  const int n = ini.read_int(kSettingSection, "MaxDLFiles", kDefaultMaxDlFiles);
-  return n <= 0 ? kDefaultMaxDlFiles : n;
+int read_max_dl_files(const IniAccess& ini, std::string* note) {
+  // The least int stands for "absent", so that a stored -1 is out of range
+  // rather than silently the default.
+  const int n = ini.read_int(kSettingSection, "MaxDLFiles", INT_MIN);
+  if (n == INT_MIN || !ini.has_path()) return kDefaultMaxDlFiles;
+  // Every slot is a record the engine allocates up front: a limit in the
+  // billions keeps the engine from starting at all.
+  const int used = n <= 0 ? kDefaultMaxDlFiles : std::min(n, kMaxMaxDlFiles);
+  if (used != n && note != nullptr) {
+    *note = "MaxDLFiles=" + std::to_string(n) + " is out of range (1 to " +
+            std::to_string(kMaxMaxDlFiles) + "); " + std::to_string(used) + " is used";
+  }
+  return used;
 }
 
 int write_max_dl_files(const IniAccess& ini, int max_dl_files) {

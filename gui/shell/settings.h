@@ -48,9 +48,11 @@ struct ProgramSettings {
   LocalTime shutdown_time{};
 };
 
-// MaxDLFiles, read at start-up before the engine is bound: 15 when absent,
-// 0 or less.
-int read_max_dl_files(const IniAccess& ini);
+// MaxDLFiles, read at start-up before the engine is bound: 15 when absent;
+// a stored value is brought into 1 to 999 (0 or less reads as 15, more than
+// 999 as 999), and then `note`, when given, says which value is used.
+inline constexpr int kMaxMaxDlFiles = 999;
+int read_max_dl_files(const IniAccess& ini, std::string* note = nullptr);
 // Written by the main window on close.
 int write_max_dl_files(const IniAccess& ini, int max_dl_files);
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "gui/shell/item_list_file.h"
 #include "gui/shell/progress_text.h"
@@ -60,12 +61,12 @@ TEST_F(ItemSettings, DefaultsThenProfileKeysHostFirst) {
   // host profile, default profile; options, div_count, buffer_size, auto_referer
   const std::tuple<std::string, std::string, std::uint32_t, int, int, int> cases[] = {
       {"Div=-5", "", kAutoResume, 1, 40000, 1},
-      {"BufferSize=2000000000", "", kAutoResume, 4, INT32_MAX, 1},
+      {"BufferSize=2000000000", "", kAutoResume, 4, 4 * kMaxBufferPerDivision, 1},
       {"AutoResume=0", "AutoResume=1", 0, 4, 160000, 1},
       {"AutoResume=-1", "AutoResume=-1", kAutoResume, 4, 160000, 1},  // -1 is absent
       {"AutoResume=-3", "", 0, 4, 160000, 1},
-      {"SpeedMode=2", "AutoReferrer=0\nDiv=2\nBufferSize=1000", kAutoResume | TVN_OPT_SPEED_MODE, 2,
-       2000, 0},  // the default profile fills in
+      {"SpeedMode=2", "AutoReferrer=0\nDiv=2\nBufferSize=10000", kAutoResume | TVN_OPT_SPEED_MODE,
+       2, 20000, 0},  // the default profile fills in
       // A referrer leaves the slot's auto_referer. Last: its strings are checked below.
       {"Proxy=p:1\nReferrer=", "AutoReferrer=0", kAutoResume | TVN_OPT_USE_PROXY, 4, 160000, 77},
   };
@@ -79,6 +80,45 @@ TEST_F(ItemSettings, DefaultsThenProfileKeysHostFirst) {
   }
   EXPECT_STREQ(record_.referer, "");  // an empty value is present
   EXPECT_TRUE(strings_.owns(record_.proxy) && strings_.owns(record_.referer));
+}
+
+// Values that cannot work are brought into range, each with one note that
+// names the value used; absent (-1) and in-range values go without a word.
+TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
+  std::vector<std::string> notes;
+  env_.notes = &notes;
+  const auto note = [](const std::string& value, const std::string& range, int used) {
+    return value + " is out of range (" + range + "); " + std::to_string(used) + " is used";
+  };
+  const std::string buffers = "4096 to 67108864";
+  struct Row {
+    std::string profile;
+    const char* divisions;  // the item's own division text
+    int div_count, buffer_size, retry;
+    std::vector<std::string> notes;
+  } const rows[] = {
+      {"Div=99999", "4", 64, 64 * 40000, 5, {note("Div=99999", "1 to 64", 64)}},
+      {"", "999", 64, 64 * 40000, 5, {note("Div=999", "1 to 64", 64)}},
+      {"Div=0", "4", 1, 40000, 5, {}},
+      {"BufferSize=0", "4", 4, 4 * 4096, 5, {note("BufferSize=0", buffers, 4096)}},
+      {"BufferSize=1", "4", 4, 4 * 4096, 5, {note("BufferSize=1", buffers, 4096)}},
+      {"BufferSize=-1", "4", 4, 4 * 40000, 5, {}},
+      {"BufferSize=2000000000\nRetry=-9",
+       "2",
+       2,
+       2 << 26,
+       0,
+       {note("BufferSize=2000000000", buffers, 64 << 20), note("Retry=-9", "0 and up", 0)}},
+      {"Div=64\nBufferSize=67108864\nRetry=0", "4", 64, INT32_MAX, 0, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.profile + " | " + row.divisions);
+    notes.clear();
+    ASSERT_EQ(start("http://h/f.zip", row.profile, "AutoReferrer=1", row.divisions), 0);
+    EXPECT_EQ(std::tie(record_.div_count, item_.division_count, record_.buffer_size, record_.retry),
+              std::tie(row.div_count, row.div_count, row.buffer_size, row.retry));
+    EXPECT_EQ(notes, row.notes);
+  }
 }
 
 TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
@@ -255,12 +295,12 @@ TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
               std::tie(size_after, count, count))
         << state << " " << flags << " " << size;
   }
-  // A profile's Div, even 0 (and so no buffer), is never overruled by the table.
+  // A profile's Div, even 0 (read as 1), is never overruled by the table.
   ASSERT_EQ(start("http://h/f.zip", "Div=0"), 0);
   record_.state = kProbing, record_.disk.file_size = 2500;
   EXPECT_EQ(on_header_received(&record_, &item_, 1, strings_, env_), 0);
   EXPECT_EQ(std::tie(record_.div_count, item_.division_count, record_.buffer_size),
-            std::tuple(0, 0, 0));
+            std::tuple(1, 1, 40000));
   EXPECT_EQ(on_header_received(&record_, nullptr, 1, strings_, env_), 0);  // no item linked
 }
 

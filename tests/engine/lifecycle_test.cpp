@@ -259,6 +259,27 @@ TEST_F(Lifecycle, FullDiskKeepsItsBytesAndTheResumeCompletesThem) {
   EXPECT_LE(server_.request_count(), 9u);
 }
 
+// A client's division count and buffer that cannot work are brought into
+// range: the file arrives whole over at most 64 connections.
+TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
+  const Body body = bytes(300000, 6);
+  server_.set_handler(serve_resource(body));
+  const std::pair<int, int> rows[] = {{99999, 40000}, {4, -1}, {4, 1}};
+  for (const auto& [divisions, buffer] : rows) {
+    SCOPED_TRACE(testing::Message() << divisions << " divisions, buffer " << buffer);
+    std::remove(target_.c_str());
+    const std::size_t before = server_.request_count();
+    EngineHarness e(1);
+    const int slot = e.start({.url = server_.url("/f"),
+                              .save_path = target_,
+                              .div_count = divisions,
+                              .buffer_size = buffer});
+    EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
+    EXPECT_TRUE(read_file(target_) == *body);
+    EXPECT_LE(server_.request_count() - before, 65u);  // a HEAD and one GET per division
+  }
+}
+
 // An empty resource (length 0, or none and a body that ends at once) leaves
 // an empty file, also over an older one.
 TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {

@@ -1,0 +1,76 @@
+// Settings that cannot work, through the manager and the real engine: they
+// are brought into range, said once, and the program works.
+#include <string>
+
+#include "gui/shell/settings.h"
+#include "tests/core/manager_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using SettingsClampTest = ManagerTest;
+
+// MaxDLFiles is brought into 1 to 999 with one message at start-up; a limit
+// in the billions used to keep the engine from starting at all.
+TEST_F(SettingsClampTest, MaxDlFilesIsBroughtIntoRangeOnceAtStartUp) {
+  struct Row {
+    std::string stored;
+    int limit;
+    bool said;
+  } const rows[] = {{"", 15, false},          {"MaxDLFiles=20\n", 20, false},
+                    {"MaxDLFiles=0\n", 15, true}, {"MaxDLFiles=-7\n", 15, true},
+                    {"MaxDLFiles=2147483647\n", 999, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored);
+    set_ini("[SETTING]\n" + row.stored);
+    view_.messages.clear();
+    auto manager = start(clock_, 0);
+    EXPECT_EQ(manager->with_settings([](ProgramSettings& s) { return s.max_dl_files; }), row.limit);
+    const std::vector<std::string> said = seen(*manager).messages;
+    ASSERT_EQ(said.size(), row.said ? 1u : 0u);
+    for (const std::string& text : said) EXPECT_NE(text.find(std::to_string(row.limit) + " is used"), text.npos);
+    manager->end(5000);
+  }
+}
+
+// A profile asking for 99999 divisions and a buffer of one byte downloads
+// the file whole over at most 64 connections, and the header log says so
+// once.
+TEST_F(SettingsClampTest, AbsurdProfileStillDownloadsTheFileWhole) {
+  set_ini("[SETTING]\nLogView=0\n");
+  ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\ndefault=def.ini\n"));
+  ASSERT_TRUE(write_file(dir_ / "def.ini", "[TVNBASICDATA]\nDiv=99999\nBufferSize=1\n"));
+  const auto body = content(300'000, 3);
+  serve("/f.bin", body);
+  auto manager = start(clock_, 2);
+  manager->register_item("1", out(), server_.url("/f.bin"));
+  EXPECT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("f.bin"), *body);
+  EXPECT_LE(server_.request_count(), 65u);  // a HEAD and one GET per division
+  const std::string log = seen(*manager).log;
+  for (const char* note : {"Div=99999 is out of range (1 to 64); 64 is used",
+                           "BufferSize=1 is out of range (4096 to 67108864); 4096 is used"}) {
+    const std::size_t at = log.find(note);
+    EXPECT_NE(at, std::string::npos) << note;
+    EXPECT_EQ(log.find(note, at + 1), std::string::npos) << note;
+  }
+  manager->end(5000);
+}
+
+// A line of a megabyte neither breaks a read nor hides the keys after it;
+// its value is cut between characters, never inside one.
+TEST_F(SettingsClampTest, MegabyteIniLineIsCutAndTheKeysAfterItRead) {
+  std::string long_value;
+  while (long_value.size() < (1 << 20)) long_value += "\u3042";  // three bytes each
+  set_ini("[SETTING]\nOtherName=" + long_value + "\nMaxDLFiles=7\nExistFile=2\n");
+  auto manager = start(clock_, 0);
+  const ProgramSettings s = manager->with_settings([](ProgramSettings& s) { return s; });
+  EXPECT_EQ(s.max_dl_files, 7);
+  EXPECT_EQ(s.exist_file, 2);
+  ASSERT_TRUE(s.other_name.has_value());
+  EXPECT_EQ(*s.other_name, long_value.substr(0, (kTemplateTextSize - 1) / 3 * 3));
+  manager->end(5000);
+}
+
+}  // namespace
+}  // namespace torvane::test
