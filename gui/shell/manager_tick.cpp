@@ -1,7 +1,8 @@
 // The one-second tick and the progress texts: slot states mirrored into the
 // items, stalled divisions reconnected, speeds measured, the two status-bar
 // summaries, rows redrawn, the detail rows of the focused item, the periodic
-// list save and the timed shutdown. Runs on the front end's main thread under the manager's lock.
+// list save and the timed shutdown. Runs on the front end's main thread
+// under the manager's lock.
 #include <optional>
 
 #include "gui/extras/header_log.h"
