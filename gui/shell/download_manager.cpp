@@ -197,6 +197,13 @@ int DownloadManager::load_list() {
     if (item->serial == 0) item->serial = next_serial_++;
   }
   view_.set_item_count(items_.size());
+  if (result != 0 && platform::path_kind(config_.list_file.c_str()) != 0) {
+    // There but not readable: an empty list written over it would lose it.
+    list_file_held_ = true;
+    view_.show_message(
+        config_.list_file + " could not be read; it is left as it is and not written in this run.",
+        kListDamagedCaption);
+  }
   if (damage.any()) {
     // The damaged file is moved aside as it is, never rewritten: what could
     // not be read may still be rescued from it. The list file then holds
