@@ -36,20 +36,18 @@ class DiskFullTest : public ManagerTest {
       ++notes;
     }
     EXPECT_EQ(notes, 1u);
-    const std::size_t asked = server_.request_count();
-    EXPECT_LE(asked, 5u);  // a HEAD and one GET per division
-
-    // Slots freed and the list idle: nothing starts the resting item.
+    // Slots freed and the list idle: nothing starts the resting item. GETs
+    // sent before the stop may still reach the server; no more come.
     manager->scheduler_pass(-1, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(states(*manager), std::vector<int>{kResting});
-    EXPECT_EQ(server_.request_count(), asked);
+    EXPECT_LE(server_.request_count(), 5u);  // a HEAD and one GET per division
 
     make_room();
     manager->scheduler_pass(-1, true);
     EXPECT_TRUE(wait_until([&] { return states(*manager).empty(); }));
     EXPECT_EQ(saved("f.bin"), *body);
-    EXPECT_LE(server_.request_count(), asked + 5);
+    EXPECT_LE(server_.request_count(), 10u);
     manager->end(5000);
   }
 };
