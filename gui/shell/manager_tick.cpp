@@ -91,6 +91,7 @@ void DownloadManager::watch_stalls(int k, ListItem& item, ItemData& record, std:
     // Counted: a server that never recovers uses up the attempts and the
     // item fails with this note as its reason.
     binding_.reconnect(slot, stalled.div, 1);
+    if (stalled.note.empty()) continue;  // a finished division's idle connection
     item.reason = stalled.note;
     item.stall_note = stalled.note;
     if (settings_.list_busy == 0 && settings_.log_view == 0) {

@@ -16,7 +16,9 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
   std::int32_t* stop = load_acquire(record.div_stop);
   std::uint32_t* range_done = load_acquire(record.disk.range_done);
   std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
-  if (status == nullptr || stop == nullptr || range_done == nullptr || buf_fill == nullptr)
+  std::uint32_t* range_len = load_acquire(record.disk.range_len);
+  if (status == nullptr || stop == nullptr || range_done == nullptr || buf_fill == nullptr ||
+      range_len == nullptr)
     return out;
   const int count = std::max(load_acquire(record.div_count), 1);
   // A stopping item ends on its own; nothing of it is reconnected.
@@ -33,10 +35,12 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
     const std::int32_t s = load_acquire(status[d]);
     const bool busy = s == TVN_DIV_IDLE || s == TVN_DIV_SENT || s >= TVN_DIV_HTTP_MIN;
     if (!busy || load_acquire(stop[d]) == 1) continue;
+    const std::uint32_t done = load_acquire(range_done[d]);
+    const std::uint32_t len = load_acquire(range_len[d]);
     out[static_cast<std::size_t>(d)] = {
         .status = s,
-        .bytes =
-            static_cast<std::int64_t>(load_acquire(range_done[d])) + load_acquire(buf_fill[d])};
+        .bytes = static_cast<std::int64_t>(done) + load_acquire(buf_fill[d]),
+        .complete = s >= TVN_DIV_HTTP_MIN && len != 0 && done >= len};
   }
   return out;
 }
@@ -76,6 +80,13 @@ std::vector<StallVerdict> StallWatch::check(int slot, std::uint64_t run,
     if (rule.timeout_s <= 0) continue;
     const int div = static_cast<int>(d);
     std::string note;
+    if (now_ms - m.moved_ms >= timeout_ms && s.complete) {
+      // Nothing is due on it: no note, no reason.
+      m = Mark{true, s.status, s.bytes, now_ms, now_ms, 0};
+      verdicts.push_back({div, {}});
+      continue;
+    }
+    if (s.complete) continue;  // its speed no longer matters
     if (now_ms - m.moved_ms >= timeout_ms) {
       note =
           m.status == TVN_DIV_IDLE

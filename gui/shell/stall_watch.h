@@ -35,6 +35,9 @@ struct DivisionSample {
   // size is probed on division 0).
   std::int32_t status = kNotWatched;
   std::int64_t bytes = 0;  // range_done + buf_fill: header bytes count
+  // Every byte of its range is in the file; its connection may still be
+  // open until the next division is done.
+  bool complete = false;
   static constexpr std::int32_t kNotWatched = -1;
 };
 
@@ -48,6 +51,8 @@ struct StallVerdict {
   int div;
   // "stalled: no data for 60 s (division 2)", "too slow: 12 bytes in 60 s
   // (division 0)", "stalled: not connected after 60 s (division 0)".
+  // Empty for a division that has all its bytes and only holds an idle
+  // connection: closing it ends the division and is no stall.
   std::string note;
 };
 

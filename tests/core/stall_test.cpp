@@ -145,6 +145,27 @@ TEST_F(StallTest, AConnectThatIsNeverAnsweredUsesItsAttempts) {
   EXPECT_THAT(seen(*manager).log, HasSubstr(note));
 }
 
+TEST_F(StallTest, ADivisionThatHasAllItsBytesIsNotStalled) {
+  // Division 0 gets its whole range at once and its connection is kept open
+  // while division 1 drips in over two seconds: only the drip is waited for.
+  profile("StallTimeout=1\nMinSpeed=0\nRetry=1\n");
+  const auto body = content(80, 3);
+  {
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_["/held"] = [=](const HttpRequest& r) {
+      HttpReply reply = resource_reply(r, body);
+      reply.hold = true;
+      if (r.range_start() > 0) reply.drip = 50ms;
+      return reply;
+    };
+  }
+  auto manager = start(clock_, 2);
+  manager->register_item("2", out(), server_.url("/held"));
+  ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("held"), *body);
+  EXPECT_THAT(seen(*manager).log, Not(HasSubstr("stalled")));
+}
+
 TEST_F(StallTest, AStallTimeoutOfZeroNeverReconnects) {
   // The default profile stalls after a second; the host 127.1 never does.
   profile("StallTimeout=1\nRetry=1\n");
