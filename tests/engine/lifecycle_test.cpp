@@ -2,7 +2,6 @@
 // also when a stopped record is resumed the way the program does it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,7 +15,6 @@
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
-#include "tests/support/small_disk.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::test {
@@ -229,34 +227,6 @@ TEST_F(Lifecycle, RefusedWriteEndsTheItemOnceWithoutAskingAgain) {
     EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
     EXPECT_TRUE(read_file(target_) == *body);
   }
-}
-
-// A really full disk keeps what it took; the resume after the disk has grown
-// completes the file byte for byte.
-TEST_F(Lifecycle, FullDiskKeepsItsBytesAndTheResumeCompletesThem) {
-  const std::string folder = dir_ / "disk";
-  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-  SmallDisk disk(folder, 256 << 10);
-  if (!disk.mounted()) GTEST_SKIP() << disk.why_not();
-  const std::string target = folder + "/out.bin";
-  const Body body = bytes(1 << 20, 4);
-  server_.set_handler(serve_resource(body));
-  EngineHarness e(1);
-  keep_stopped(e);
-  record_messages(e);
-  EXPECT_EQ(e.wait_final(start_auto_resuming(e, target), kDeadline), TVN_NOTICE_STOPPED);
-  EXPECT_EQ(messages_of(), std::vector<std::string>{"disk full: " + target});
-  EXPECT_LE(server_.request_count(), 5u);
-  const std::optional<std::string> kept = read_file(target);
-  ASSERT_TRUE(kept.has_value());
-  EXPECT_GT(kept->size(), 0u);
-  ASSERT_TRUE(disk.resize(4 << 20));
-  ASSERT_FALSE(saved_.empty());
-  ASSERT_GE(resume(e), 0);
-  EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
-  EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
-  EXPECT_TRUE(read_file(target) == *body);
-  EXPECT_LE(server_.request_count(), 9u);
 }
 
 // A client's division count and buffer that cannot work are brought into
