@@ -158,7 +158,7 @@ bool read_whole_file(const char* path, std::string& out) {
   return ok;
 }
 
-int write_file_atomic(const char* path, const void* data, std::size_t size) {
+int write_file_atomic(const char* path, const void* data, std::size_t size, bool synced) {
   std::string tmp = std::string(path) + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return -1;
@@ -167,7 +167,7 @@ int write_file_atomic(const char* path, const void* data, std::size_t size) {
   const mode_t mode = ::stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644;
   std::size_t written = 0;
   bool ok = ::fchmod(fd, mode) == 0 && file_write_at(fd, data, size, 0, &written) == 0 &&
-            ::fsync(fd) == 0;
+            (!synced || ::fsync(fd) == 0);
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(tmp.c_str(), path) != 0) {
     const int saved = errno;

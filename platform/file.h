@@ -63,8 +63,11 @@ bool read_whole_file(const char* path, std::string& out);
 
 // Replaces `path` with `data` through a temporary file in the same folder that
 // is renamed over it, so a crash leaves either the old or the new file whole.
-// The file keeps its permissions. 0 or -1.
-int write_file_atomic(const char* path, const void* data, std::size_t size);
+// The file keeps its permissions. With `synced` the data reaches the disk
+// before the rename (it then survives a power cut too, at the price of a wait
+// that can reach a good part of a second while other files are written fast).
+// 0 or -1.
+int write_file_atomic(const char* path, const void* data, std::size_t size, bool synced = true);
 
 // The system's text for the last failed call on this thread (errno).
 std::string last_error_text();

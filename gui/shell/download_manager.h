@@ -162,7 +162,7 @@ class DownloadManager {
   void run_shutdown();
   void mark_dirty() { list_dirty_ = true; }
   void save_if_dirty(std::uint32_t now_ms);
-  int write_list(bool running_as_waiting);
+  int write_list(bool running_as_waiting, bool synced = true);
   std::uint64_t written_in_slots();
 
   ItemSettingsEnv settings_env();

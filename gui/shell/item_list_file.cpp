@@ -528,9 +528,9 @@ std::string set_damaged_list_aside(const std::string& path, const LocalTime& now
 }
 
 int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting,
-                    std::span<const ItemData* const> progress) {
+                    std::span<const ItemData* const> progress, bool synced) {
   const std::string bytes = encode_item_list(list, running_as_waiting, progress);
-  return platform::write_file_atomic(path.c_str(), bytes.data(), bytes.size());
+  return platform::write_file_atomic(path.c_str(), bytes.data(), bytes.size(), synced);
 }
 
 }  // namespace torvane

@@ -106,8 +106,9 @@ int read_item_list(const std::string& path, ItemList& list, const EngineApi& api
 std::string set_damaged_list_aside(const std::string& path, const LocalTime& now);
 
 // Replaces the file at `path` with the encoding of `list` through a temporary
-// file renamed over it, so a crash keeps the previous list. 0 or -1.
+// file renamed over it, so a crash keeps the previous list; `synced` as for
+// platform::write_file_atomic. 0 or -1.
 int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting,
-                    std::span<const ItemData* const> progress = {});
+                    std::span<const ItemData* const> progress = {}, bool synced = true);
 
 }  // namespace torvane
