@@ -605,7 +605,8 @@ void DownloadManager::run_shutdown() {
 
 int DownloadManager::change_limit(int limit) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!binding_.bound() || limit <= 0) return -1;
+  // Past the stored range the slot arrays would grow without bound.
+  if (!binding_.bound() || limit <= 0 || limit > kMaxMaxDlFiles) return -1;
   if (slot_map_.grow(limit) != 0) return -1;
   while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.resize(slot_map_.capacity(), 0);
