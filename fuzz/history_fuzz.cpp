@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "gui/extras/history_reader.h"
+#include "core/text/history_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

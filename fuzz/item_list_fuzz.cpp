@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "gui/shell/item_list_file.h"
+#include "core/queue/item_list_file.h"
 
 namespace {
 

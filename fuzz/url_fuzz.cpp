@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "gui/extras/text_util.h"
-#include "gui/items/url_parse.h"
+#include "core/text/text_util.h"
+#include "core/text/url_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

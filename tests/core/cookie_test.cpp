@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "gui/items/cookies.h"
+#include "core/queue/cookies.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {

@@ -6,9 +6,9 @@
 #include <set>
 #include <tuple>
 
-#include "gui/extras/engine_status_text.h"
-#include "gui/extras/history_writer.h"
-#include "gui/extras/target_file.h"
+#include "core/text/engine_status_text.h"
+#include "core/queue/history_writer.h"
+#include "core/queue/target_file.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "gui/shell/ini_access.h"
-#include "gui/shell/settings.h"
+#include "core/settings/ini_access.h"
+#include "core/settings/settings.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {

@@ -1,7 +1,7 @@
 // The item list file: exact bytes, saved-record round trips, and damaged or
 // cut-off files (every record that reads kept, the damage counted, nothing
 // leaked or over-read), framed and as files were written before frames.
-#include "gui/shell/item_list_file.h"
+#include "core/queue/item_list_file.h"
 
 #include <gtest/gtest.h>
 

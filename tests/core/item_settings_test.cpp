@@ -1,6 +1,6 @@
 // Item settings: a reserved slot filled from an item and its profiles, the
 // resume from a saved record, and the response-header handler.
-#include "gui/items/item_settings.h"
+#include "core/queue/item_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "gui/shell/item_list_file.h"
-#include "gui/shell/progress_text.h"
+#include "core/queue/item_list_file.h"
+#include "core/text/progress_text.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {

@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "gui/shell/download_manager.h"
+#include "core/queue/download_manager.h"
 #include "tests/support/http_replies.h"
 #include "tests/support/recording_power.h"
 #include "tests/support/test_files.h"

@@ -6,8 +6,8 @@
 
 #include <ranges>
 
-#include "gui/shell/item_list_file.h"
-#include "gui/shell/progress_text.h"
+#include "core/queue/item_list_file.h"
+#include "core/text/progress_text.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "gui/items/server_profiles.h"
-#include "gui/items/size_table.h"
+#include "core/settings/server_profiles.h"
+#include "core/settings/size_table.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {

@@ -2,7 +2,7 @@
 // are brought into range, said once, and the program works.
 #include <string>
 
-#include "gui/shell/settings.h"
+#include "core/settings/settings.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {

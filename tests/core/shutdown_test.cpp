@@ -1,10 +1,10 @@
 // The automatic shutdown against a recording backend, and the dry run's lines.
-#include "gui/extras/shutdown.h"
+#include "core/settings/shutdown.h"
 
 #include <gtest/gtest.h>
 
-#include "gui/extras/power_dry_run.h"
-#include "gui/shell/settings.h"
+#include "core/system/power_dry_run.h"
+#include "core/settings/settings.h"
 #include "tests/support/recording_power.h"
 
 namespace torvane {

@@ -4,10 +4,10 @@
 #include <string>
 #include <tuple>
 
-#include "gui/extras/history_reader.h"
-#include "gui/extras/local_time_text.h"
-#include "gui/extras/name_template.h"
-#include "gui/extras/set_time_text.h"
+#include "core/text/history_reader.h"
+#include "core/text/local_time_text.h"
+#include "core/text/name_template.h"
+#include "core/text/set_time_text.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {

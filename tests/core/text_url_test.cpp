@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "gui/extras/pattern_expand.h"
-#include "gui/extras/text_util.h"
-#include "gui/items/url_parse.h"
+#include "core/text/pattern_expand.h"
+#include "core/text/text_util.h"
+#include "core/text/url_parse.h"
 
 namespace torvane {
 

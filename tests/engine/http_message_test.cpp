@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/ftp_layer.h"
+#include "engine/ftp/ftp_layer.h"
 
 namespace torvane::engine {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/extras/power.h"
+#include "core/system/power.h"
 
 namespace torvane {
 

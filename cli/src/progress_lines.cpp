@@ -1,0 +1,152 @@
+#include "cli/progress_lines.h"
+
+#include "core/text/progress_text.h"
+
+namespace torvane::cli {
+namespace {
+
+// A redirect or a link jump changes an item's URL while it runs; its serial
+// stays.
+std::string item_key(const RowSnapshot& row) {
+  if (row.serial != 0) return "#" + std::to_string(row.serial);
+  return row.url + '\n' + row.save_folder;
+}
+
+// Terminal columns of a UTF-8 lead byte: the status words and Japanese file
+// names are three-byte characters that take two columns; continuation bytes
+// take none.
+std::size_t columns_of(unsigned char c) {
+  if (c < 0x80) return 1;
+  if (c < 0xC0) return 0;
+  return c < 0xE0 ? 1 : 2;
+}
+
+std::size_t display_width(std::string_view text) {
+  std::size_t width = 0;
+  for (const char c : text) width += columns_of(static_cast<unsigned char>(c));
+  return width;
+}
+
+// `text` cut to `width` columns at a character boundary (marked with '~'
+// when cut) and padded with blanks to exactly `width`.
+std::string fit(std::string_view text, std::size_t width) {
+  std::string out;
+  if (display_width(text) <= width) {
+    out = text;
+  } else {
+    std::size_t used = 0, end = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const std::size_t w = columns_of(static_cast<unsigned char>(text[i]));
+      if (w > 0 && used + w > width - 1) break;
+      used += w;
+      end = i + 1;
+    }
+    out = std::string(text.substr(0, end)) + "~";
+  }
+  out.append(width - display_width(out), ' ');
+  return out;
+}
+
+}  // namespace
+
+RowSnapshot snapshot_row(const ListItem& item) {
+  return {item.state, item.file_name, item.progress, item.speed, item.save_folder,
+          item.url,   item.serial,    item.reason};
+}
+
+std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {
+  std::vector<RowSnapshot> rows;
+  rows.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const ListItem* item = items.at(static_cast<std::int64_t>(i));
+    if (item != nullptr) rows.push_back(snapshot_row(*item));
+  }
+  return rows;
+}
+
+bool is_running(int state) {
+  return state >= kInitialising && state <= kDownloading;
+}
+
+std::string progress_line(const RowSnapshot& row, std::size_t name_width) {
+  std::string line = fit(item_state_word(row.state), 8);
+  line += ' ';
+  line += fit(row.file_name, name_width);
+  line += ' ';
+  line += row.progress;
+  if (!row.speed.empty()) line += "  " + row.speed;
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows) {
+  std::vector<std::string> lines;
+  for (const RowSnapshot& row : rows) {
+    if (is_running(row.state)) lines.push_back(progress_line(row, 24));
+  }
+  return lines;
+}
+
+std::string erase_block(std::size_t previous) {
+  // Up `previous` lines, to column 1, then clear to the end of the screen.
+  if (previous == 0) return "\r\x1b[J";
+  return "\x1b[" + std::to_string(previous) + "A\r\x1b[J";
+}
+
+std::map<std::string, int> states_by_item(const std::vector<RowSnapshot>& rows) {
+  std::map<std::string, int> states;
+  for (const RowSnapshot& row : rows) states[item_key(row)] = row.state;
+  return states;
+}
+
+void RunRecord::observe(const std::vector<RowSnapshot>& rows) {
+  for (const RowSnapshot& row : rows) {
+    const std::string key = item_key(row);
+    auto [it, added] = items_.try_emplace(key);
+    if (added) order_.push_back(key);
+    it->second.url = row.url;
+    // The engine's target name replaces the URL's once a start succeeded,
+    // and the redirected one once the answer came.
+    if (!row.file_name.empty()) it->second.path = row.save_folder + row.file_name;
+    it->second.state = row.state;
+    if (!row.reason.empty()) it->second.reason = row.reason;
+  }
+}
+
+std::vector<RunRecord::Outcome> RunRecord::outcomes(
+    const std::vector<RowSnapshot>& final_rows) const {
+  const std::map<std::string, int> now = states_by_item(final_rows);
+  std::vector<Outcome> out;
+  for (const std::string& key : order_) {
+    Outcome o = items_.at(key);
+    const auto it = now.find(key);
+    o.state = it == now.end() ? kFinished : it->second;
+    out.push_back(std::move(o));
+  }
+  return out;
+}
+
+std::size_t failed_count(const std::vector<RunRecord::Outcome>& outcomes) {
+  std::size_t n = 0;
+  for (const RunRecord::Outcome& o : outcomes) n += o.state == kFailed ? 1 : 0;
+  return n;
+}
+
+std::string summary_text(const std::vector<RunRecord::Outcome>& outcomes) {
+  std::size_t finished = 0;
+  for (const RunRecord::Outcome& o : outcomes) finished += o.state == kFinished ? 1 : 0;
+  const std::size_t failed = failed_count(outcomes);
+  const std::size_t other = outcomes.size() - finished - failed;
+  std::string text = std::to_string(finished) + " finished, " + std::to_string(failed) + " failed";
+  if (other > 0) text += ", " + std::to_string(other) + " not done";
+  text += '\n';
+  for (const RunRecord::Outcome& o : outcomes) {
+    text += "  " + fit(item_state_word(o.state), 8) + " " + o.path;
+    if (o.state == kFailed) text += "  (" + o.url + ")";
+    if (o.state != kFinished && !o.reason.empty()) text += ": " + o.reason;
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,204 @@
+// The download manager: the item list, the slot map and the program settings
+// around one bound engine. It registers, schedules, starts, stops, resumes
+// and removes items, answers the engine's notices, runs the one-second tick
+// and saves the list. Front ends (the window, torvane-get, tests) drive it
+// and see it through a View.
+//
+// Threads: every public function takes the manager's recursive mutex, so it
+// may be called from any thread; notices arrive on the engine's threads and
+// take the same mutex. The engine is always called with the mutex held
+// (lock order "manager, then engine"), except torvane_end, which the ending
+// calls after letting go of it. View calls happen under the mutex.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/system/clock.h"
+#include "core/queue/history_writer.h"
+#include "core/system/power.h"
+#include "core/system/engine_binding.h"
+#include "core/settings/ini_access.h"
+#include "core/queue/list_item.h"
+#include "core/text/progress_text.h"
+#include "core/settings/settings.h"
+#include "core/queue/slot_strings.h"
+#include "core/queue/view.h"
+#include "core/queue/item_settings.h"
+
+namespace torvane {
+
+struct ManagerConfig {
+  ProgramFolder folder;              // the INI, the profiles and the engine library
+  std::string list_file = "test.tvn";  // relative: the current folder
+  std::string history_file = "tvnlog.txt";  // relative: the current folder
+  // Where the engine library is looked for; empty: engine_library_candidates(folder).
+  std::vector<std::string> library_candidates;
+  int wait_ms = 20;
+  // A simultaneous-download limit for this run instead of the stored
+  // MaxDLFiles (0: the stored one). It is not written back.
+  int limit_override = 0;
+  // The machine's power services the automatic shutdown uses (when the
+  // list empties with ShutDown 1, or at the set time with ShutDown 2).
+  // None: the shutdown does nothing.
+  PowerBackend* power = nullptr;
+  // Told of each item that finished, just before it leaves the list (a
+  // front end that polls the list may never see its last name). Called with
+  // the manager's lock held, on whichever thread the item finished; it must
+  // not call the manager.
+  std::function<void(const ListItem&)> finished;
+};
+
+enum class RemoveMode { kGone, kQuiet, kRedraw };
+
+class DownloadManager {
+ public:
+  DownloadManager(ManagerConfig config, View& view, const Clock& clock);
+  ~DownloadManager();  // runs the ending (at most 30 s of settling) when end() was not called
+  DownloadManager(const DownloadManager&) = delete;
+  DownloadManager& operator=(const DownloadManager&) = delete;
+
+  // Settings zeroed, MaxDLFiles (15 when absent or not positive), the engine
+  // bound, the slot map sized, the settings read. -1 when the engine could
+  // not be bound: "Torvane.DLLの初期化失敗" / "error" has been shown and the
+  // list file is left alone.
+  int start_up();
+  bool started() const;
+
+  // Reads the list file into the (empty) list. 0, or -1 when it could not be
+  // read. A damaged file is moved aside (see set_damaged_list_aside), what
+  // could be read is written at once, and a message says what was lost.
+  int load_list();
+  // Writes the list file now (atomic replace): running items as waiting,
+  // with their progress so far. 0 or -1.
+  int save_list();
+
+  // The ending: closing, every busy slot stopped, settled (items rest with
+  // their saved record), the list written, the items freed, the engine ended.
+  // `settle_timeout_ms` bounds the wait (0: wait as long as it takes).
+  // Returns 0, or -1 when the wait ran out (the list is written anyway).
+  int end(std::uint32_t settle_timeout_ms = 0);
+
+  // Appends a waiting item and starts it at once. Its index, or -1.
+  int register_item(std::string_view division_text, std::string_view save_folder,
+                    std::string_view url);
+  // The scheduler pass over one item or all (-1), requeueing failed and
+  // resting items first when `requeue`. A waiting item keeps its saved
+  // record through a requeue, and an item still linked to a slot (a link
+  // jump whose page fetch has not ended yet) is left alone.
+  void scheduler_pass(int index, bool requeue);
+  // The slot, -1 when the engine refused (the item failed), -2 when no slot
+  // could be reserved or the item is still linked to one. A waiting item
+  // with a saved record resumes from it.
+  int start_item(int k);
+  void stop_item(int k);
+  void stop_all();
+  void reconnect_item(int k);
+  void remove_item(int k, RemoveMode mode);
+  // Delete the selected / all items as the list's commands do.
+  void delete_all();
+
+  // The one-second tick; `now_ms` is the timer's time argument.
+  void tick(std::uint32_t now_ms);
+
+  // Asks the engine for a new limit; 0, or -1 when the slot map could not grow.
+  int change_limit(int limit);
+
+  // A notice from the engine, as the engine calls it.
+  static int notice_entry(EngineContext* context, int code, int slot, int div, void* data);
+
+  // Read access for front ends: `f(const ItemList&)` under the mutex.
+  template <class F>
+  auto with_items(F&& f) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return f(static_cast<const ItemList&>(items_));
+  }
+  // The settings, read or changed under the mutex.
+  template <class F>
+  auto with_settings(F&& f) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return f(settings_);
+  }
+  // True while an item is linked to a slot or in a running state.
+  bool busy() const;
+  // The engine context, for the engine status texts (read its fields with
+  // acquire loads).
+  EngineContext& context() { return binding_.context(); }
+  // The engine status window's texts: the threads' bits, or every slot.
+  std::string engine_status(bool threads);
+  // Stored files and folders this manager uses.
+  const ManagerConfig& config() const { return config_; }
+
+ private:
+  int handle_notice(int code, int slot, int div, void* data);
+  int final_notice_item(int slot);
+  void take_header_names(ListItem* item, int slot, ItemData* record);
+  int on_open_file(int k, int slot);
+  static void set_file_name(ListItem& item, const char* path);
+  int on_header_parsed(int k, int slot);
+  void own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings, int mode);
+  void release_slot_strings(int slot);
+  int on_memory_page(int item, ItemData* record);
+  void on_finished(int item, int slot);
+  void on_failed(int item, int slot);
+  void on_stopped(int item, int slot);
+  void fail(int k);
+  void rest(int k);
+  void reset_texts(int k);
+  void refresh_item_status(int k, ItemData* slot);
+  void watch_stalls(int k, ListItem& item, ItemData& record, std::uint32_t now_ms);
+  void write_detail_rows(const ListItem& item, ItemData* slot);
+  void give_back_slot(int slot, bool resumed);
+  int reserve_slot();
+  int open_target_file(int slot);
+  // Why the open of `path` (or of the record's own name when empty) failed,
+  // as the item's reason.
+  std::string open_failure_reason(const ItemData* record, std::string path) const;
+  void timed_shutdown_check();
+  void run_shutdown();
+  void mark_dirty() { list_dirty_ = true; }
+  void save_if_dirty(std::uint32_t now_ms);
+  int write_list(bool running_as_waiting, bool synced = true);
+  std::uint64_t written_in_slots();
+
+  ItemSettingsEnv settings_env();
+  int slot_item(int slot) const;
+
+  ManagerConfig config_;
+  View& view_;
+  const Clock& clock_;
+  IniAccess ini_;
+  mutable std::recursive_mutex mutex_;
+  EngineBinding binding_;
+  ProgramSettings settings_{};
+  ItemList items_;
+  SlotMap slot_map_;
+  std::vector<SlotStrings> slot_strings_;
+  HistoryWriter history_;
+  // Per slot: the division count the engine prepared its arrays for.
+  std::vector<int> prepared_divisions_;
+  // Per slot: its final notice has come since it was last reserved. The
+  // engine zeroes such a slot right after the notice, without this lock.
+  std::vector<std::uint8_t> ending_slots_;
+  std::uint64_t next_serial_ = 1;
+  // The slot start_item is starting, and the file its open notice opened.
+  int starting_slot_ = -1;
+  std::string starting_name_;
+  std::uint32_t previous_tick_ = 0;
+  StallWatch stall_watch_;  // the tick's marks of the running slots
+  bool closing_ = false;
+  bool ended_ = false;
+  bool list_dirty_ = false;
+  std::uint32_t last_save_tick_ = 0;
+  bool saved_before_ = false;
+  // Bytes the running items had written at the last save.
+  std::uint64_t saved_written_ = 0;
+  // A damaged list file that could not be moved aside is not replaced.
+  bool list_file_held_ = false;
+};
+
+}  // namespace torvane

@@ -1,0 +1,722 @@
+// The manager's life and its list commands: start-up and ending, registering,
+// scheduling, starting, stopping and removing items, the limit change and
+// the list file. The notices are in manager_notices.cpp, the tick and the
+// progress texts in manager_tick.cpp.
+#include "core/queue/download_manager.h"
+
+#include <cstring>
+#include <memory>
+
+#include "core/text/engine_status_text.h"
+#include "core/text/header_log.h"
+#include "core/settings/shutdown.h"
+#include "core/queue/target_file.h"
+#include "core/queue/item_list_file.h"
+#include "platform/file.h"
+#include "platform/thread_time.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane {
+
+namespace {
+
+constexpr std::string_view kBindFailedText = "Torvane.DLLの初期化失敗";
+constexpr std::string_view kBindFailedCaption = "error";
+constexpr std::string_view kShutdownFailedText = "シャットダウンに失敗しました。";
+constexpr std::string_view kShutdownFailedCaption = "エラー";
+constexpr std::string_view kSettingsCaption = "Settings";
+// platform::path_kind
+constexpr int kPathFile = 1;
+constexpr int kPathFolder = 2;
+
+bool is_active_state(int state) { return state != kWaiting && state != kFinished && state != kFailed; }
+
+bool slot_is_busy(int state) {
+  return state != TVN_STATE_EMPTY && state != TVN_STATE_FREE && state != TVN_STATE_FAILED;
+}
+
+constexpr std::string_view kListDamagedCaption = "Torvane";
+// A running item's progress goes into the list file at most this often.
+constexpr std::uint32_t kProgressSaveMs = 2000;
+
+// A running slot's progress as a stop would keep it, read while the engine's
+// threads go on writing the slot: every shared word through an atomic load,
+// never the record copied whole. Only bytes the file holds count: a
+// division's range_done grows once its bytes are written, and what waits in
+// the shares is left out. The list file stores the item's own URL, save
+// folder and target path with a saved record, never the slot's (a redirect
+// rewrites the slot's URL in place). The texts read here (referer, user
+// agent, validator, proxy) are the slot's own strings, replaced and freed
+// only under the manager's lock, which the caller holds.
+class ProgressCopy {
+ public:
+  // False when the slot has nothing to resume from: not downloading, a
+  // page fetch, no division arrays yet or no byte in the file.
+  bool take(ItemData& slot) {
+    if (load_acquire(slot.state) != TVN_STATE_DOWNLOADING) return false;
+    record_.options = load_acquire(slot.options);
+    if ((record_.options & TVN_OPT_MEMORY_FETCH) != 0) return false;
+    std::int32_t* status = load_acquire(slot.div_status);
+    std::int32_t* retries = load_acquire(slot.div_retries);
+    std::uint32_t* len = load_acquire(slot.disk.range_len);
+    std::uint32_t* done = load_acquire(slot.disk.range_done);
+    const int n = load_acquire(slot.div_count);
+    if (status == nullptr || retries == nullptr || len == nullptr || done == nullptr || n < 1 ||
+        n > kMaxStoredDivisions) {
+      return false;
+    }
+    const auto count = static_cast<std::size_t>(n);
+    status_.resize(count);
+    retries_.resize(count);
+    len_.resize(count);
+    done_.resize(count);
+    std::uint64_t written = 0;
+    for (std::size_t d = 0; d < count; ++d) {
+      len_[d] = load_relaxed(len[d]);
+      done_[d] = load_relaxed(done[d]);
+      if (len_[d] != 0 && done_[d] > len_[d]) done_[d] = len_[d];
+      written += done_[d];
+      // Whatever was under way is asked again; a division counts as done
+      // only by its bytes.
+      status_[d] = len_[d] != 0 && done_[d] == len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
+      retries_[d] = load_relaxed(retries[d]);
+    }
+    if (written == 0) return false;
+    record_.state = TVN_STATE_DOWNLOADING;
+    record_.run_flags = load_acquire(slot.run_flags);
+    record_.data_type = load_acquire(slot.data_type);
+    record_.auto_referer = load_acquire(slot.auto_referer);
+    record_.retry = load_acquire(slot.retry);
+    record_.div_count = n;
+    record_.buffer_size = load_acquire(slot.buffer_size);
+    record_.disk.file_size = load_acquire(slot.disk.file_size);
+    // The port and address are the connection thread's while it connects;
+    // a resume resolves the host again.
+    record_.referer = load_acquire(slot.referer);
+    record_.user_agent = load_acquire(slot.user_agent);
+    record_.reserved_text = load_acquire(slot.reserved_text);
+    record_.proxy = load_acquire(slot.proxy);
+    record_.div_status = status_.data();
+    record_.div_retries = retries_.data();
+    record_.disk.range_len = len_.data();
+    record_.disk.range_done = done_.data();
+    // div_stop, the sockets and the share fills are stored as zeros.
+    return true;
+  }
+  const ItemData* record() const { return &record_; }
+
+ private:
+  ItemData record_{};
+  std::vector<std::int32_t> status_, retries_;
+  std::vector<std::uint32_t> len_, done_;
+};
+
+std::string damage_text(const ItemListDamage& damage, const std::string& path,
+                        const std::string& kept_as) {
+  std::string text = path + " was damaged.";
+  if (damage.unreadable > 0) {
+    text += " " + std::to_string(damage.unreadable) +
+            (damage.unreadable == 1 ? " download could not be read and is"
+                                    : " downloads could not be read and are") +
+            " left out.";
+  }
+  if (damage.without_record > 0) {
+    text += " " + std::to_string(damage.without_record) +
+            (damage.without_record == 1 ? " download lost its" : " downloads lost their") +
+            " progress and start" + (damage.without_record == 1 ? "s" : "") + " again.";
+  }
+  text += kept_as.empty() ? " It could not be moved aside and is not written to in this run."
+                          : " The damaged file is kept as " + kept_as + ".";
+  return text;
+}
+
+}  // namespace
+
+DownloadManager::DownloadManager(ManagerConfig config, View& view, const Clock& clock)
+    : config_(std::move(config)),
+      view_(view),
+      clock_(clock),
+      ini_(config_.folder.path("Torvane.ini")),
+      history_(config_.history_file) {
+  binding_.set_client(this);
+}
+
+DownloadManager::~DownloadManager() {
+  // A front end that did not end the run still gets its list written; the
+  // wait is bounded so that a destructor never hangs.
+  constexpr std::uint32_t kSettleMs = 30000;
+  if (binding_.bound() && !ended_) end(kSettleMs);
+}
+
+int DownloadManager::start_up() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  settings_ = ProgramSettings{};
+  std::string limit_note;
+  int limit = read_max_dl_files(ini_, &limit_note);
+  if (config_.limit_override > 0) {
+    limit = config_.limit_override;
+    limit_note.clear();
+  }
+  const std::vector<std::string> candidates = config_.library_candidates.empty()
+                                                  ? engine_library_candidates(config_.folder.dir())
+                                                  : config_.library_candidates;
+  if (binding_.bind(candidates, &DownloadManager::notice_entry, limit, config_.wait_ms) != 0) {
+    view_.show_message(kBindFailedText, kBindFailedCaption);
+    return -1;
+  }
+  slot_map_.grow(limit);
+  slot_strings_.clear();
+  for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
+  prepared_divisions_.assign(slot_map_.capacity(), 0);
+  ending_slots_.assign(slot_map_.capacity(), 0);
+  if (!limit_note.empty()) view_.show_message(limit_note, kSettingsCaption);
+  read_settings(ini_, settings_);
+  settings_.max_dl_files = limit;
+  previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
+  return 0;
+}
+
+bool DownloadManager::started() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return binding_.bound();
+}
+
+ItemSettingsEnv DownloadManager::settings_env() {
+  return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_, &settings_};
+}
+
+int DownloadManager::slot_item(int slot) const { return slot_map_.item_of(slot, items_.size()); }
+
+int DownloadManager::load_list() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!binding_.bound()) return -1;
+  ItemListDamage damage;
+  const int result = read_item_list(config_.list_file, items_, binding_.api(), &damage);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->serial == 0) item->serial = next_serial_++;
+  }
+  view_.set_item_count(items_.size());
+  if (result != 0 && platform::path_kind(config_.list_file.c_str()) != 0) {
+    // There but not readable: an empty list written over it would lose it.
+    list_file_held_ = true;
+    view_.show_message(
+        config_.list_file + " could not be read; it is left as it is and not written in this run.",
+        kListDamagedCaption);
+  }
+  if (damage.any()) {
+    // The damaged file is moved aside as it is, never rewritten: what could
+    // not be read may still be rescued from it. The list file then holds
+    // what was read, at once. A file that cannot be moved is not replaced.
+    const std::string kept_as = set_damaged_list_aside(config_.list_file, clock_.local_time());
+    list_file_held_ = kept_as.empty();
+    write_list(true);
+    view_.show_message(damage_text(damage, config_.list_file, kept_as), kListDamagedCaption);
+  }
+  return result;
+}
+
+int DownloadManager::write_list(bool running_as_waiting, bool synced) {
+  if (list_file_held_) return -1;
+  // A running item is stored with its progress so far, so that a program
+  // that is killed resumes it instead of downloading it again.
+  std::vector<std::unique_ptr<ProgressCopy>> copies;
+  std::vector<const ItemData*> progress(items_.size(), nullptr);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+    // A page whose link was taken is not resumed (as at a stop), and a
+    // record without its file has nothing to go on in.
+    if (item.slot_link < 0 || item.url_jump == kJumpTaken || item.target_path.empty()) continue;
+    ItemData* slot = binding_.slot(item.slot_link);
+    auto copy = std::make_unique<ProgressCopy>();
+    if (slot == nullptr || !copy->take(*slot)) continue;
+    progress[i] = copy->record();
+    copies.push_back(std::move(copy));
+  }
+  return write_item_list(config_.list_file, items_, running_as_waiting, progress, synced);
+}
+
+std::uint64_t DownloadManager::written_in_slots() {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+    ItemData* slot = item.slot_link >= 0 ? binding_.slot(item.slot_link) : nullptr;
+    if (slot != nullptr && load_acquire(slot->state) == TVN_STATE_DOWNLOADING) {
+      sum += bytes_done(*slot, false, false).value_or(0);
+    }
+  }
+  return sum;
+}
+
+int DownloadManager::save_list() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  list_dirty_ = false;
+  return write_list(true);
+}
+
+void DownloadManager::save_if_dirty(std::uint32_t now_ms) {
+  // At most once a second, and only after a change, so a killed program
+  // comes back with its queue and without the items it had finished. Bytes
+  // that reached a running item's file are such a change every few seconds:
+  // the program comes back with them.
+  if (closing_) return;
+  const std::uint64_t written = written_in_slots();
+  const bool progressed = written != saved_written_ && now_ms - last_save_tick_ >= kProgressSaveMs;
+  if (!list_dirty_ && !progressed) return;
+  if (saved_before_ && now_ms - last_save_tick_ < 1000) return;
+  list_dirty_ = false;
+  saved_before_ = true;
+  last_save_tick_ = now_ms;
+  saved_written_ = written;
+  // Not synced: this runs under the manager's lock, which every engine
+  // notice waits for, and a sync while downloads write fast held them up to
+  // 0.3 s. A killed program loses nothing by it (the system still holds the
+  // bytes); the saves at a stop and at the end are synced.
+  write_list(true, /*synced=*/false);
+}
+
+int DownloadManager::end(std::uint32_t settle_timeout_ms) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!binding_.bound() || ended_) return -1;
+    closing_ = true;
+    settings_.list_busy = 1;
+    const int count = load_acquire(binding_.context().slot_count);
+    for (int slot = 0; slot < count; ++slot) {
+      ItemData* record = binding_.slot(slot);
+      if (record != nullptr && slot_is_busy(load_acquire(record->state))) binding_.stop(slot, -1);
+    }
+  }
+  // Settle without the lock: the stop notices need it to rest the items.
+  const std::uint32_t began = platform::tick_ms();
+  int result = 0;
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(mutex_);
+      bool settled = true;
+      const int count = load_acquire(binding_.context().slot_count);
+      for (int slot = 0; slot < count && settled; ++slot) {
+        ItemData* record = binding_.slot(slot);
+        settled = record == nullptr || !slot_is_busy(load_acquire(record->state));
+      }
+      for (std::size_t i = 0; i < items_.size() && settled; ++i) {
+        const int state = items_.at(static_cast<std::int64_t>(i))->state;
+        settled = state == kWaiting || state == kFinished || state == kFailed || state == kResting;
+      }
+      if (settled) break;
+    }
+    if (settle_timeout_ms != 0 && platform::tick_ms() - began >= settle_timeout_ms) {
+      result = -1;
+      break;
+    }
+    platform::sleep_ms(1);
+  }
+  std::vector<std::unique_ptr<ListItem>> items;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    write_list(/*running_as_waiting=*/result != 0);
+    list_dirty_ = false;
+    // Their saved records are engine-heap memory, freed while the library
+    // is still loaded.
+    items = items_.take_all();
+    ended_ = true;
+  }
+  binding_.end_engine();  // joins the engine threads: never under the lock
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  items.clear();  // their saved records go back to the engine's heap
+  for (SlotStrings& strings : slot_strings_) strings.forget_all();
+  binding_.unload();
+  return result;
+}
+
+int DownloadManager::register_item(std::string_view division_text, std::string_view save_folder,
+                                   std::string_view url) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (closing_) return -1;
+  std::string folder(save_folder);
+  if (settings_.save_to_dir == 1 && (folder.empty() || folder.back() != '/')) folder += '/';
+  const std::size_t k = items_.append(ItemList::Growth::kByTen);
+  ListItem& item = *items_.at(static_cast<std::int64_t>(k));
+  item.state = kWaiting;
+  item.serial = next_serial_++;
+  set_field(item.file_name, file_name_of_url(url));
+  set_field(item.division_text, division_text);
+  set_field(item.progress, kUnknownProgress);
+  set_field(item.speed, kUnknownSpeed);
+  set_field(item.save_folder, folder);
+  set_field(item.url, url);
+  view_.set_item_count(items_.size());
+  mark_dirty();
+  start_item(static_cast<int>(k));
+  return static_cast<int>(k);
+}
+
+void DownloadManager::scheduler_pass(int index, bool requeue) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  int active = 0;
+  const std::size_t first = index < 0 ? 0 : static_cast<std::size_t>(index);
+  const std::size_t last = index < 0 ? items_.size() : first + 1;
+  for (std::size_t i = first; i < last && i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (requeue) {
+      if (item->state == kFailed) {
+        item->state = kWaiting;
+        item->slot_link = kNoSlot;
+        mark_dirty();
+      } else if (item->state == kResting) {
+        item->state = kWaiting;
+        item->slot_link = item->saved ? kResumePending : kNoSlot;
+        mark_dirty();
+      } else if (item->state == kWaiting && item->slot_link < 0) {
+        // Queued again: a resume stays a resume. A waiting item still linked
+        // to a slot waits for that slot's final notice to let it go.
+        item->slot_link = item->saved ? kResumePending : kNoSlot;
+      }
+    }
+    if (item->state == kWaiting && item->slot_link < 0 && active < settings_.max_dl_files &&
+        !closing_) {
+      start_item(static_cast<int>(i));
+    }
+    if (is_active_state(item->state)) ++active;
+  }
+}
+
+int DownloadManager::start_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr || !binding_.bound()) return -2;
+  // Linked until its slot's final notice (a link jump whose page is done
+  // waits there for it): a second slot now would leave that notice acting on
+  // an item that runs elsewhere.
+  if (item->slot_link >= 0) return -2;
+  // An item that has a saved record goes on from it, however it came to be
+  // started again; a fresh start would write from byte 0 and then, finding
+  // the record still there, take the finished download for a stopped one.
+  if (item->saved) item->slot_link = kResumePending;
+  const int slot = reserve_slot();
+  if (slot < 0) return -2;
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) {
+    give_back_slot(slot, false);
+    return -2;
+  }
+  const int old_link = item->slot_link;
+  item->reason.clear();
+  const bool had_saved = static_cast<bool>(item->saved);
+  std::vector<std::string> notes;  // values the start brought into range
+  ItemSettingsEnv env = settings_env();
+  env.notes = &notes;
+  const int mode = apply_item_settings(record, *item, slot_strings_[slot], env);
+  own_item_texts(record, *item, slot_strings_[slot], mode);
+  prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
+  // Linked only once the engine took the item: a failure notice raised
+  // inside the start finds no item, and the refusal is handled here alone.
+  // The open notice, raised inside the start on this thread, notes the name
+  // of the file opened: once the start has returned, the download thread
+  // may already be closing that file and freeing its name.
+  starting_slot_ = slot;
+  starting_name_.clear();
+  const int result = mode == 1 ? binding_.resume(slot, -1) : binding_.start(slot);
+  starting_slot_ = -1;
+  if (had_saved) mark_dirty();  // the saved record has moved into the slot
+  if (result == -1) {
+    item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
+    fail(k);
+    give_back_slot(slot, mode == 1);
+    view_.redraw_rows(k, k);
+    return -1;
+  }
+  item->state = old_link == kResumePending ? kDownloading : kInitialising;
+  set_file_name(*item, starting_name_.c_str());
+  item->slot_link = slot;
+  slot_map_.link(slot, k);
+  if (settings_.list_busy == 0 && settings_.log_view == 0) {
+    for (const std::string& note : notes) {
+      for (const std::string& piece : header_log_note(k, slot, 0, note))
+        view_.append_header_log(piece);
+    }
+  }
+  view_.redraw_rows(k, k);
+  return slot;
+}
+
+void DownloadManager::own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings,
+                                     int mode) {
+  if (mode == 1) {
+    // A resumed record's URL is copy_itemdata's duplicate. It is the item's
+    // own unless the stop came during the shortened first request of a
+    // cookie profile, whose text must not become the item's.
+    if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) strings.set_item_url(record->url);
+    return;
+  }
+  // The engine writes a redirect into `url` while the lock is not held, and
+  // the item may be rewritten or removed while the slot still runs, so the
+  // slot reads copies of its own. A copy that cannot be made leaves the
+  // field null, which the engine refuses like a name it cannot build.
+  if (record->url == item.url) record->url = strings.copy_url(item.url);
+  if (record->save_path == item.save_folder) record->save_path = strings.copy(item.save_folder);
+}
+
+int DownloadManager::reserve_slot() {
+  int slot = binding_.set();
+  // An item rests, fails or finishes at its slot's final notice, but the
+  // engine counts that slot as taken until it has zeroed it, just after the
+  // notice. A start refused in between would leave an item that reads as
+  // free to start waiting for the slot-freed pass instead, so the release,
+  // which needs only the engine's own lock, is waited for (bounded) here.
+  // On an engine thread the wait could be for a release that this very
+  // thread makes once the notice it is in returns; the pass that the
+  // slot-freed notice runs starts the item then.
+  EngineContext& ctx = binding_.context();
+  const std::uint32_t self = platform::current_thread_id();
+  if (slot < 0 && (self == load_acquire(ctx.dl_thread_id) || self == load_acquire(ctx.conn_thread_id))) {
+    return slot;
+  }
+  constexpr std::uint32_t kReleaseWaitMs = 1000;
+  const std::uint32_t began = platform::tick_ms();
+  while (slot < 0) {
+    bool ending = false;
+    for (std::size_t s = 0; s < ending_slots_.size() && !ending; ++s) {
+      ItemData* record = ending_slots_[s] != 0 ? binding_.slot(static_cast<int>(s)) : nullptr;
+      const int state = record != nullptr ? load_acquire(record->state) : TVN_STATE_EMPTY;
+      ending = state != TVN_STATE_EMPTY && state != TVN_STATE_FREE;
+    }
+    if (!ending) {
+      // Released by now, or nothing was ending: one more ask decides.
+      slot = binding_.set();
+      break;
+    }
+    if (platform::tick_ms() - began >= kReleaseWaitMs) return -1;
+    platform::sleep_ms(1);
+  }
+  if (slot >= 0 && static_cast<std::size_t>(slot) < ending_slots_.size()) ending_slots_[slot] = 0;
+  return slot;
+}
+
+void DownloadManager::give_back_slot(int slot, bool resumed) {
+  // A refused start leaves the slot reserved or failed; the engine hands it
+  // out again only at state 0, and it must not carry this item's strings,
+  // arrays or option bits into the next one.
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr) return;
+  SlotStrings& strings = slot_strings_[static_cast<std::size_t>(slot)];
+  if (resumed) {
+    // Every string and array of a restored record is an engine-heap copy.
+    binding_.api().free_itemdata(record);
+    strings.forget_all();
+  } else {
+    strings.release_all();
+  }
+  if (record->disk.file != 0) binding_.api().DiskIO_CloseHandle(&record->disk);
+  const ItemData blank{};
+  std::memcpy(reinterpret_cast<char*>(record) + sizeof record->state,
+              reinterpret_cast<const char*>(&blank) + sizeof blank.state,
+              sizeof(ItemData) - sizeof record->state);
+  store_release(record->state, TVN_STATE_EMPTY);
+}
+
+void DownloadManager::stop_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  if (item->state == kWaiting || item->state == kResting) {
+    rest(k);
+    mark_dirty();
+  } else if (item->slot_link >= 0) {
+    binding_.stop(item->slot_link, -1);
+  }
+  view_.redraw_rows(k, k);
+}
+
+void DownloadManager::stop_all() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (std::size_t i = 0; i < items_.size(); ++i) stop_item(static_cast<int>(i));
+  view_.redraw_rows(0, -1);
+}
+
+void DownloadManager::reconnect_item(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ListItem* item = items_.at(k);
+  if (item == nullptr || item->slot_link < 0) return;
+  binding_.reconnect(item->slot_link, -1, 0);
+  view_.redraw_rows(k, k);
+}
+
+void DownloadManager::fail(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  item->state = kFailed;
+  if (item->slot_link >= 0) slot_map_.unlink(item->slot_link);
+  item->slot_link = kNoSlot;
+  reset_texts(k);
+  mark_dirty();
+}
+
+void DownloadManager::rest(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr) return;
+  item->state = kResting;
+  item->slot_link = kNoSlot;
+}
+
+void DownloadManager::reset_texts(int k) {
+  ListItem* item = items_.at(k);
+  if (item == nullptr || item->slot_link != kNoSlot) return;
+  set_field(item->speed, kUnknownSpeed);
+  if (!(item->state == kResting && item->saved)) set_field(item->progress, kUnknownProgress);
+}
+
+void DownloadManager::remove_item(int k, RemoveMode mode) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (k < 0 || items_.at(k) == nullptr) return;
+  settings_.list_busy = 1;
+  // A slot that still runs reads only its own strings; its later notices
+  // find no item.
+  items_.take(static_cast<std::size_t>(k));
+  slot_map_.item_removed(k);
+  if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
+  if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);
+  settings_.list_busy = closing_ ? 1 : 0;
+  mark_dirty();
+  if (items_.empty() && settings_.shut_down == 1) run_shutdown();
+}
+
+void DownloadManager::delete_all() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::size_t count = items_.size();
+  for (std::size_t n = 0; n < count && !items_.empty(); ++n) {
+    ListItem* item = items_.at(0);
+    const int state = item->state;
+    const int link = item->slot_link;
+    const RemoveMode mode = n + 1 == count ? RemoveMode::kRedraw : RemoveMode::kQuiet;
+    remove_item(0, mode);
+    if (state != kWaiting && state != kFailed && state != kResting && link >= 0) {
+      binding_.stop(link, -1);
+    }
+  }
+}
+
+void DownloadManager::run_shutdown() {
+  if (config_.power == nullptr) return;
+  if (perform_shutdown(settings_.how_to_sd, *config_.power) == -1) {
+    view_.show_message(kShutdownFailedText, kShutdownFailedCaption);
+  }
+}
+
+int DownloadManager::change_limit(int limit) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // Past the stored range the slot arrays would grow without bound.
+  if (!binding_.bound() || limit <= 0 || limit > kMaxMaxDlFiles) return -1;
+  if (slot_map_.grow(limit) != 0) return -1;
+  while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
+  prepared_divisions_.resize(slot_map_.capacity(), 0);
+  ending_slots_.resize(slot_map_.capacity(), 0);
+  EngineContext& ctx = binding_.context();
+  store_release(ctx.max_items, limit);
+  set_bits(ctx.resize_ctl, TVN_RESIZE_REQUEST);
+  return 0;
+}
+
+bool DownloadManager::busy() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->slot_link >= 0 || (item->state >= kInitialising && item->state <= kDownloading)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DownloadManager::engine_status(bool threads) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!binding_.bound()) return {};
+  return threads ? thread_status_text(binding_.context()) : item_status_text(binding_.context());
+}
+
+int DownloadManager::open_target_file(int slot) {
+  ItemData* record = binding_.slot(slot);
+  if (record == nullptr) return -1;
+  // The item of this open: the one linked to the slot, or, inside the start
+  // that has not linked it yet, the one the slot was just filled from.
+  ListItem* self = nullptr;
+  const int linked = slot_item(slot);
+  if (linked >= 0) self = items_.at(linked);
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    ListItem* item = items_.at(static_cast<std::int64_t>(i));
+    if (item->opening != record) continue;
+    if (self == nullptr && item->slot_link < 0) self = item;
+    item->opening = nullptr;
+  }
+  const EngineApi& api = binding_.api();
+  // A resume: the record has its divisions from the stop and no file open.
+  // It goes on in the item's own file, whatever the policy says: that file
+  // holds its bytes so far and is not "an existing file" to it.
+  if (load_acquire(record->div_status) != nullptr && record->disk.file == 0 &&
+      !(load_acquire(record->options) & TVN_OPT_MEMORY_FETCH)) {
+    std::string path = self != nullptr ? self->target_path : std::string();
+    if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
+    if (path.empty()) path = record_file_name(record, api);
+    if (path.empty()) return -1;
+    if (open_resumed_file(record, api, path) != 0) {
+      if (self != nullptr) self->reason = open_failure_reason(record, path);
+      return -1;
+    }
+    if (self != nullptr) self->target_path = path;
+    return 0;
+  }
+  // One download per file: a path that another item of the queue writes
+  // (linked to a running slot, or holding a saved record to resume into it)
+  // counts as taken, so the later item gets another name (or fails under the
+  // "error" policy, saying why). Deterministic, and nobody waits.
+  const PathInUse in_use = [&](const std::string& path) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
+      if (&item != self && (item.slot_link >= 0 || item.saved != nullptr) &&
+          item.target_path == path) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::string chosen;
+  const int result =
+      torvane::open_target_file(record, api, settings_, clock_, in_use, &chosen);
+  if (result == kTargetBusy) {
+    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen,
+                       "エラー");
+    return -1;
+  }
+  if (result == 0 && record->disk.file == 0 && !chosen.empty() &&
+      platform::path_kind(chosen.c_str()) == kPathFolder) {
+    // The engine opens the file itself under this policy; a folder in the
+    // way would only fail there without a word.
+    if (self != nullptr) self->reason = "a folder is in the way of the file: " + chosen;
+    return -1;
+  }
+  if (result != 0) {
+    if (self != nullptr) self->reason = open_failure_reason(record, chosen);
+    return -1;
+  }
+  if (self != nullptr) self->target_path = chosen;
+  return 0;
+}
+
+std::string DownloadManager::open_failure_reason(const ItemData* record, std::string path) const {
+  // Read before anything else can change errno.
+  const std::string error = platform::last_error_text();
+  if (path.empty()) path = record_file_name(record, binding_.api());
+  if (path.empty()) return "no file name can be made from the URL and the save folder";
+  switch (platform::path_kind(path.c_str())) {
+    case kPathFolder:
+      return "a folder is in the way of the file: " + path;
+    case kPathFile:
+      if (settings_.exist_file == kExistFail) return "the file exists already: " + path;
+      break;
+    default:
+      break;
+  }
+  return "cannot open " + path + ": " + error;
+}
+
+}  // namespace torvane

@@ -1,0 +1,436 @@
+// Item settings: a reserved slot filled from an item and its server profiles,
+// and the handler of the response-header notice.
+#include "core/queue/item_settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "core/queue/cookies.h"
+#include "core/settings/server_profiles.h"
+#include "core/settings/size_table.h"
+#include "core/text/text_util.h"
+#include "core/text/progress_text.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane {
+namespace {
+
+// Text keys are read cut to 1022 characters, as every profile text is.
+constexpr std::size_t kProfileTextSize = 1023;
+// The "http://" prefix that a "Host" splice keeps.
+constexpr std::size_t kSchemePrefix = 7;
+
+// The option bits a profile sets, in the order they are read.
+struct OptionKey {
+  std::string_view key;
+  std::uint32_t bit;
+};
+constexpr OptionKey kOptionKeys[] = {
+    {"IgnoreRedirection", TVN_OPT_IGNORE_REDIRECTION},
+    {"IgnoreClientError", TVN_OPT_IGNORE_CLIENT_ERROR},
+    {"IgnoreServerError", TVN_OPT_IGNORE_SERVER_ERROR},
+    {"AutoResume", TVN_OPT_AUTO_RESUME},
+    {"SpeedMode", TVN_OPT_SPEED_MODE},
+};
+
+// The two files a key is resolved through: the host's profile first and the
+// default profile behind it, or the default profile alone.
+class Profiles {
+ public:
+  Profiles(const ProgramFolder& folder, std::string_view url)
+      : host_(find_server_profile(folder, url)), default_(default_server_profile(folder)) {}
+
+  const char* first() const { return host_ ? host_->c_str() : default_.c_str(); }
+  const char* second() const { return host_ ? default_.c_str() : nullptr; }
+
+  // The value, kAbsentInt when neither file has it.
+  int read_int(std::string_view key) const {
+    return read_int_with_fallback(kProfileSection, key, kAbsentInt, first(), second());
+  }
+  // Only from `file` (a file of this pair), kAbsentInt when absent there.
+  static int read_int_from(const char* file, std::string_view key) {
+    return read_int_with_fallback(kProfileSection, key, kAbsentInt, file, nullptr);
+  }
+  // True and the value (an empty value counts) when a file has the key.
+  bool read_text(std::string_view key, std::string& out) const {
+    return read_text_with_fallback(kProfileSection, key, out, kProfileTextSize, first(),
+                                   second()) >= 0;
+  }
+
+ private:
+  std::optional<std::string> host_;
+  std::string default_;
+};
+
+// Index of the n-th '/' (n >= 1), or npos when there are fewer.
+std::size_t nth_slash(std::string_view text, int n) {
+  std::size_t at = std::string_view::npos;
+  for (int i = 0; i < n; ++i) {
+    at = text.find('/', at == std::string_view::npos ? 0 : at + 1);
+    if (at == std::string_view::npos) break;
+  }
+  return at;
+}
+
+// The URL with its host part replaced: the scheme prefix, the new host, then
+// everything from the third '/' on. A URL without a third '/', or a result
+// that would not fit the field, stays as it is: a cut URL would send the
+// request somewhere nobody asked for.
+void splice_host(ListItem& item, std::string_view host) {
+  const std::string_view url(item.url);
+  const std::size_t path = nth_slash(url, 3);
+  if (path == std::string_view::npos) return;
+  std::string spliced(url.substr(0, std::min(kSchemePrefix, path)));
+  spliced.append(host);
+  spliced.append(url.substr(path));
+  if (spliced.size() > sizeof item.url - 1) return;
+  set_field(item.url, spliced);
+}
+
+// The first request of a "Cookie" 2 or more: the URL cut after its last '/'
+// (2) or after its N-th '/' (N of 3 or more; the one after the host is the
+// third). With fewer slashes the request goes to the whole URL.
+std::string_view first_request_url(std::string_view url, int cookie) {
+  const std::size_t cut = cookie == 2 ? url.rfind('/') : nth_slash(url, cookie);
+  return cut == std::string_view::npos ? url : url.substr(0, cut + 1);
+}
+
+// The decimal value of the division text the item was added with: leading
+// blanks, a sign and the digits that follow; anything else reads as 0.
+int division_text_value(const char (&text)[4]) {
+  std::string_view s(text, strnlen(text, sizeof text));
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int value = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');  // three characters at most: no overflow
+  }
+  return negative ? -value : value;
+}
+
+int saturate_int(long long value) {
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// `value` of `key` brought into [low, high]. A value outside is noted with
+// the one used: a profile asking for what cannot work gets a working
+// download, and the user learns why it does not do what was written.
+int in_range(int value, int low, int high, std::string_view key, const ItemSettingsEnv& env) {
+  const int used = std::clamp(value, low, high);
+  if (used != value && env.notes != nullptr) {
+    const std::string range =
+        std::to_string(low) + (high == INT_MAX ? " and up" : " to " + std::to_string(high));
+    env.notes->push_back(std::string(key) + "=" + std::to_string(value) + " is out of range (" +
+                         range + "); " + std::to_string(used) + " is used");
+  }
+  return used;
+}
+
+// Which file decides a link jump: "urljump" 1 in the first file; else, only
+// when the first file does not have the key at all, "urljump" 1 in the
+// default profile behind a host profile. An explicit 0 in the host profile
+// therefore switches a default jump off. Null: no link jump.
+const char* link_jump_file(const Profiles& profiles) {
+  const int first = Profiles::read_int_from(profiles.first(), "urljump");
+  if (first == 1) return profiles.first();
+  if (first == kAbsentInt && profiles.second() != nullptr &&
+      Profiles::read_int_from(profiles.second(), "urljump") == 1) {
+    return profiles.second();
+  }
+  return nullptr;
+}
+
+constexpr std::string_view kIfRange = "If-Range:";
+constexpr std::size_t kMaxValidator = 1024;
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool usable_validator(std::string_view value) {
+  if (value.empty() || value.size() > kMaxValidator) return false;
+  // It goes back out as a header line of its own.
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+bool name_is(std::string_view name, std::string_view wanted) {
+  return name.size() == wanted.size() &&
+         std::equal(name.begin(), name.end(), wanted.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// The item's cookie line, then "If-Range: <validator>" when the record has a
+// validator fit to send (the list file may have been edited) and the lines
+// do not carry one already.
+std::string resume_header(std::string_view cookie_line, const char* validator) {
+  std::string header(cookie_line);
+  if (validator == nullptr || !usable_validator(validator)) return header;
+  if (find_text_ci(header, kIfRange, static_cast<long>(header.size())) != kNone) return header;
+  header.append(kIfRange).append(" ").append(validator).append("\r\n");
+  return header;
+}
+
+// A link jump from `jump_file`, when that file has "skip".
+void arm_link_jump(ItemData* record, ListItem& item, const char* jump_file) {
+  const int skip = Profiles::read_int_from(jump_file, "skip");
+  if (skip == kAbsentInt) return;
+  // The link page comes into memory over one connection; the item keeps its
+  // own division count (and buffer) for the download that follows.
+  record->options |= TVN_OPT_MEMORY_FETCH;
+  item.url_jump = kJumpArmed;
+  item.skip_count = skip;
+  record->div_count = 1;
+}
+
+// A stopped item taken up again from the record saved at its stop.
+int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
+                         const ItemSettingsEnv& env) {
+  if (env.api.copy_itemdata(record, item.saved.get()) == nullptr) {
+    // copy_itemdata freed what it had made but left the saved record's plain
+    // fields behind; an empty record keeps them from reaching the next item
+    // that gets this slot, and without division arrays dl_resume refuses it.
+    EngineContext* const owner = record->owner;
+    std::memset(reinterpret_cast<char*>(record) + sizeof record->state, 0,
+                sizeof(ItemData) - sizeof record->state);
+    record->owner = owner;
+    store_release(record->state, TVN_STATE_EMPTY);
+    return 1;
+  }
+  // dl_resume takes up only a record that is not reserved.
+  store_release(record->state, TVN_STATE_EMPTY);
+  // The copies live in the engine's heap and are the program's to free; the
+  // open file's name is the engine's, which frees it when the item ends.
+  for (char* text : {record->url, record->referer, record->user_agent, record->reserved_text,
+                     record->save_path, record->proxy}) {
+    strings.adopt(text);
+  }
+  // The saved pointer is from an earlier run. The engine reads the cookie
+  // line from a copy the slot owns, as after the cookie step, so the item's
+  // own text can change or go while the slot still runs.
+  const std::string header = resume_header(item.cookie_line, record->reserved_text);
+  record->extra_header = header.empty() ? nullptr : strings.copy(header);
+  // dl_resume drops what waited in the shares: the first speed after the
+  // resume is measured from what the file holds, not from nothing.
+  item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, true, false).value_or(0));
+  if (item.target_path.empty() && record->disk.file_name != nullptr) {
+    item.target_path = record->disk.file_name;
+  }
+  item.opening = record;
+  item.saved.reset();
+  return 1;
+}
+
+// The stall rule of the item's profiles. A value no one means is brought
+// into range: a negative one (or none) is the default; a timeout past a day
+// or a floor past 1 GiB/s is cut to that.
+void read_stall_rule(ListItem& item, const Profiles& profiles) {
+  constexpr int kMaxStallTimeout = 24 * 60 * 60;
+  constexpr int kMaxMinSpeed = 1 << 30;
+  const auto value = [&](std::string_view key, int fallback, int max) {
+    const int read = profiles.read_int(key);
+    return read < 0 ? fallback : std::min(read, max);
+  };
+  item.stall_rule = {.timeout_s = value("StallTimeout", kDefaultStallTimeout, kMaxStallTimeout),
+                     .min_speed = value("MinSpeed", kDefaultMinSpeed, kMaxMinSpeed)};
+  item.stall_note.clear();
+}
+
+}  // namespace
+
+std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value) {
+  char sign = 0;
+  if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
+    sign = value.front();
+    value.remove_prefix(1);
+  }
+  constexpr std::uint64_t kMax = UINT32_MAX;
+  std::uint64_t n = 0;
+  std::size_t digits = 0;
+  for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+    n = std::min<std::uint64_t>(n * 10 + static_cast<std::uint64_t>(value[digits] - '0'), kMax);
+  }
+  // A typo must not turn a reported size into "no size".
+  if (digits == 0) return size;
+  if (sign == '+') return static_cast<std::uint32_t>(std::min<std::uint64_t>(size + n, kMax));
+  if (sign == '-') return n >= size ? 0 : static_cast<std::uint32_t>(size - n);
+  return static_cast<std::uint32_t>(n);
+}
+
+std::optional<std::string> answer_validator(std::string_view header) {
+  std::optional<std::string> etag, modified;
+  bool first = true;
+  while (!header.empty()) {
+    std::size_t end = header.find('\n');
+    std::string_view line = header.substr(0, end);
+    header.remove_prefix(end == std::string_view::npos ? header.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      // "HTTP/1.x 200 ..." or 206: only an answer with the file's bytes
+      // tells which version of the file they are.
+      first = false;
+      const std::size_t blank = line.find(' ');
+      if (!line.starts_with("HTTP/") || blank == std::string_view::npos) return std::nullopt;
+      const std::string_view code = line.substr(blank + 1, 3);
+      if (code != "200" && code != "206") return std::nullopt;
+      continue;
+    }
+    if (line.empty()) break;  // the end of the header
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = trim_blanks(line.substr(0, colon));
+    const std::string_view value = trim_blanks(line.substr(colon + 1));
+    if (!usable_validator(value)) continue;
+    // A weak tag only says the content means the same; the bytes of a
+    // range must be the same.
+    if (name_is(name, "ETag") && !value.starts_with("W/") && !etag) etag.emplace(value);
+    if (name_is(name, "Last-Modified") && !modified) modified.emplace(value);
+  }
+  return etag ? etag : modified;
+}
+
+void remember_validator(ItemData* record, int div, SlotStrings& strings) {
+  if (record == nullptr || div < 0 || div >= load_acquire(record->div_count)) return;
+  char** shares = record->disk.buf_ptr;
+  std::int32_t* fill = record->disk.buf_fill;
+  if (shares == nullptr || fill == nullptr || shares[div] == nullptr) return;
+  const std::int32_t size = load_relaxed(fill[div]);
+  if (size <= 0) return;
+  const std::optional<std::string> validator =
+      answer_validator(std::string_view(shares[div], static_cast<std::size_t>(size)));
+  if (!validator) return;
+  char* const old = load_acquire(record->reserved_text);
+  if (old != nullptr && *validator == old) return;
+  char* const copy = strings.copy(*validator);
+  if (copy == nullptr) return;  // out of memory: the one learnt before stays
+  store_release(record->reserved_text, copy);
+  strings.release(old);  // one the set does not own (none) is left alone
+}
+
+int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
+                        const ItemSettingsEnv& env) {
+  item.start_tick = env.clock.tick_ms();
+  item.opening = nullptr;
+  // Not part of the engine record: a resume reads it afresh too.
+  read_stall_rule(item, Profiles(env.folder, item.url));
+  if (item.slot_link == kResumePending && item.saved != nullptr) {
+    return restore_saved_record(record, item, strings, env);
+  }
+  // A fresh start writes a file of its own, from byte 0.
+  item.target_path.clear();
+  item.last_bytes = 0;
+
+  const Profiles profiles(env.folder, item.url);
+  std::string text;
+
+  const int data_type = profiles.read_int("DataType");
+  record->data_type = data_type == kAbsentInt ? TVN_DATA_HTTP : data_type;
+  if (profiles.read_text("URL", text)) set_field(item.url, text);
+  if (profiles.read_text("Host", text)) splice_host(item, text);
+  record->url = item.url;
+  const int cookie = profiles.read_int("Cookie");
+  if (cookie >= 1) record->options |= TVN_OPT_MEMORY_FETCH;
+  if (cookie >= 2) {
+    // The engine may write a redirect into `url` in place, so the copy gets
+    // a full URL buffer.
+    char* shortened = strings.copy(first_request_url(item.url, cookie), TVN_URL_CAPACITY);
+    if (shortened != nullptr) record->url = shortened;
+  }
+
+  const int div = profiles.read_int("Div");
+  item.division_from_profile = div != kAbsentInt ? 1 : 0;
+  const int divisions = div != kAbsentInt ? div : division_text_value(item.division_text);
+  record->div_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
+  item.division_count = record->div_count;
+
+  if (profiles.read_text("SAVE", text)) set_field(item.save_folder, text);
+  record->save_path = item.save_folder;
+  int per_division = profiles.read_int("BufferSize");
+  per_division = per_division == kAbsentInt ? kDefaultBufferPerDivision
+                                            : in_range(per_division, kMinBufferPerDivision,
+                                                       kMaxBufferPerDivision, "BufferSize", env);
+  record->buffer_size = saturate_int(static_cast<long long>(per_division) * record->div_count);
+
+  // A failed copy leaves the field null: the engine then goes without a
+  // proxy (it needs both the bit and the text) or sends no fixed referrer.
+  record->proxy = nullptr;
+  if (profiles.read_text("Proxy", text)) {
+    record->proxy = strings.copy(text);
+    record->options |= TVN_OPT_USE_PROXY;
+  }
+  record->referer = nullptr;
+  if (profiles.read_text("Referrer", text)) {
+    record->referer = strings.copy(text);
+  } else {
+    const int auto_referer = profiles.read_int("AutoReferrer");
+    record->auto_referer = auto_referer == kAbsentInt ? 1 : auto_referer;
+  }
+  for (const OptionKey& option : kOptionKeys) {
+    const int value = profiles.read_int(option.key);
+    // AutoResume is the one option that is on unless a profile turns it off.
+    const bool on = value > 0 || (value == kAbsentInt && option.bit == TVN_OPT_AUTO_RESUME);
+    if (on) record->options |= option.bit;
+  }
+  const int retry = profiles.read_int("Retry");
+  record->retry = retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env);
+
+  item.url_jump = kNoJump;
+  const char* jump_file = link_jump_file(profiles);
+  if (jump_file != nullptr) arm_link_jump(record, item, jump_file);
+  // Only a start that opens its file at once raises the open notice within
+  // the start; an in-memory first request opens it later, when the item is
+  // linked to its slot.
+  if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) item.opening = record;
+  return 0;
+}
+
+
+int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
+                       SlotStrings& strings, const ItemSettingsEnv& env) {
+  if (item == nullptr || record == nullptr) return 0;
+  const int state = load_acquire(record->state);
+  const bool probe_sent = (load_acquire(record->run_flags) & TVN_RUN_PROBE_SENT) != 0;
+  if (state != TVN_STATE_PROBING && !(state == TVN_STATE_DOWNLOADING && probe_sent)) return 0;
+
+  // Read afresh: a profile edited since the start applies from here on.
+  const Profiles profiles(env.folder, item->url);
+  const std::uint32_t size = load_acquire(record->disk.file_size);
+  if (size != 0) {
+    if (item->division_from_profile == 0) {
+      if (const std::optional<int> row = divisions_for_size(env.ini, size)) {
+        // The division arrays were made for the prepared count and are never
+        // enlarged, so a larger row is capped (not ignored: the file still
+        // gets as many divisions as the slot can carry).
+        const int cap = std::max(prepared_divisions, 1);
+        int count = std::min(*row, cap);
+        if (count < 0) count = 1;
+        store_release(record->div_count, count);
+        item->division_count = count;
+      }
+    }
+    std::string file_size;
+    if (profiles.read_text("FileSize", file_size)) {
+      store_release(record->disk.file_size, apply_file_size_value(size, file_size));
+    }
+  }
+
+  const int cookie = profiles.read_int("Cookie");
+  if (cookie == kAbsentInt) return 0;
+  return cookie_step(record, *item, cookie, prepared_divisions, strings, env);
+}
+
+}  // namespace torvane
