@@ -20,7 +20,8 @@ std::condition_variable g_done;
 int g_final = 0;
 
 int on_notice(EngineContext*, int code, int, int, void* data) {
-  if (code == TVN_NOTICE_MESSAGE && data != nullptr) std::fprintf(stderr, "engine: %s\n", static_cast<char*>(data));
+  if (code == TVN_NOTICE_MESSAGE && data != nullptr)
+    std::fprintf(stderr, "engine: %s\n", static_cast<char*>(data));
   if (code == TVN_NOTICE_FINISHED || code == TVN_NOTICE_FAILED || code == TVN_NOTICE_STOPPED) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_final = code;
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
   item.div_count = divisions;
   item.retry = 5;
   item.buffer_size = divisions * 40000;
-  item.options = TVN_OPT_AUTO_RESUME | (speed_mode ? static_cast<uint32_t>(TVN_OPT_SPEED_MODE) : 0u);
+  item.options =
+      TVN_OPT_AUTO_RESUME | (speed_mode ? static_cast<uint32_t>(TVN_OPT_SPEED_MODE) : 0u);
   std::remove(save.c_str());
   if (dl_start(&ctx, slot) != 0) {
     torvane_end(&ctx);
@@ -68,6 +70,7 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   torvane_end(&ctx);
-  std::fprintf(stderr, "%s in %.3f s\n", g_final == TVN_NOTICE_FINISHED ? "finished" : "failed", seconds);
+  std::fprintf(stderr, "%s in %.3f s\n", g_final == TVN_NOTICE_FINISHED ? "finished" : "failed",
+               seconds);
   return g_final == TVN_NOTICE_FINISHED ? 0 : 1;
 }

@@ -50,7 +50,8 @@ bool grow_slots(EngineState& engine, int wanted) {
     // The records moved: each count_ref must point at its own div_count.
     fresh[i].disk.count_ref = &fresh[i].div_count;
   }
-  engine.retired.push_back(EngineState::Retired{std::unique_ptr<ItemData, FreeDeleter>(old), old_count});
+  engine.retired.push_back(
+      EngineState::Retired{std::unique_ptr<ItemData, FreeDeleter>(old), old_count});
   store_release(ctx->items, fresh);
   store_release(ctx->slot_count, new_count);
   return true;

@@ -10,7 +10,9 @@
 
 namespace torvane::engine {
 
-void FreeDeleter::operator()(void* p) const { std::free(p); }
+void FreeDeleter::operator()(void* p) const {
+  std::free(p);
+}
 
 void EngineState::post(const SlotRequest& request) {
   {
@@ -79,7 +81,9 @@ ItemData* slot_at(EngineContext* ctx, int slot) {
   return items == nullptr ? nullptr : items + slot;
 }
 
-int slot_count_of(EngineContext* ctx) { return load_acquire(ctx->slot_count); }
+int slot_count_of(EngineContext* ctx) {
+  return load_acquire(ctx->slot_count);
+}
 
 int notify(EngineContext* ctx, int code, int slot, int div, void* data) {
   const TorvaneCallback cb = ctx->callback;

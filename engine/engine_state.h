@@ -134,7 +134,8 @@ class EngineState {
   // lives. Any thread; see SlotAnswers for who touches which field when.
   SlotAnswers& answers(int slot) {
     std::lock_guard<std::mutex> lock(answers_mutex_);
-    if (answers_.size() <= static_cast<std::size_t>(slot)) answers_.resize(static_cast<std::size_t>(slot) + 1);
+    if (answers_.size() <= static_cast<std::size_t>(slot))
+      answers_.resize(static_cast<std::size_t>(slot) + 1);
     return answers_[static_cast<std::size_t>(slot)];
   }
   // Called when the slot's item ends (by the thread that ends it). A

@@ -22,7 +22,9 @@ using namespace torvane::engine;
 
 namespace {
 
-bool valid_slot(EngineContext* ctx, int slot) { return slot >= 0 && slot < slot_count_of(ctx); }
+bool valid_slot(EngineContext* ctx, int slot) {
+  return slot >= 0 && slot < slot_count_of(ctx);
+}
 
 template <class T>
 bool duplicate_array(T*& field, int count) {
@@ -296,9 +298,7 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   ok = duplicate_array(dst->disk.range_len, n) && ok;
   ok = duplicate_array(dst->disk.range_done, n) && ok;
   ok = duplicate_array(dst->disk.buf_fill, n) && ok;
-  dst->disk.buf_ptr = src->disk.buf_ptr != nullptr
-                          ? zeroed_array<char*>(n)
-                          : nullptr;
+  dst->disk.buf_ptr = src->disk.buf_ptr != nullptr ? zeroed_array<char*>(n) : nullptr;
   ok = ok && (src->disk.buf_ptr == nullptr || dst->disk.buf_ptr != nullptr);
   dst->conn.host = nullptr;
   dst->request_path = nullptr;
@@ -315,10 +315,10 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
 
 TORVANE_API int free_itemdata(ItemData* item) {
   if (item == nullptr) return -1;
-  char** strings[] = {&item->referer,   &item->user_agent, &item->reserved_text,
-                      &item->url,       &item->save_path,  &item->proxy,
-                      &item->disk.file_name, &item->conn.host, &item->request_path,
-                      &item->disk.buf_block};
+  char** strings[] = {
+      &item->referer,      &item->user_agent,    &item->reserved_text,  &item->url,
+      &item->save_path,    &item->proxy,         &item->disk.file_name, &item->conn.host,
+      &item->request_path, &item->disk.buf_block};
   for (char** s : strings) {
     std::free(*s);
     *s = nullptr;
@@ -338,7 +338,9 @@ TORVANE_API int free_itemdata(ItemData* item) {
   return 0;
 }
 
-TORVANE_API void* GetMem(unsigned size) { return std::calloc(size > 0 ? size : 1, 1); }
+TORVANE_API void* GetMem(unsigned size) {
+  return std::calloc(size > 0 ? size : 1, 1);
+}
 
 TORVANE_API void FreeMem(void* p) {
   if (p == nullptr) return;

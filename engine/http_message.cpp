@@ -51,7 +51,9 @@ bool read_u62(std::string_view text, std::size_t& at, std::uint64_t& value) {
   return at > begin;
 }
 
-bool is_entity_tag(std::string_view v) { return !v.empty() && (v.front() == '"' || v.substr(0, 2) == "W/"); }
+bool is_entity_tag(std::string_view v) {
+  return !v.empty() && (v.front() == '"' || v.substr(0, 2) == "W/");
+}
 
 }  // namespace
 
@@ -151,7 +153,8 @@ bool next_header_value(std::string_view header, std::string_view name, std::size
     const std::size_t rest = header.size() - line;
     if (rest > name.size() + 1) {
       bool match = true;
-      for (std::size_t k = 0; k < name.size() && match; ++k) match = equal_ci(header[line + k], name[k]);
+      for (std::size_t k = 0; k < name.size() && match; ++k)
+        match = equal_ci(header[line + k], name[k]);
       if (match && header[line + name.size()] == ':' && header[line + name.size() + 1] == ' ') {
         const std::size_t begin = line + name.size() + 2;
         std::size_t end = begin;
@@ -214,14 +217,16 @@ bool is_chunked(std::string_view header) {
 
 std::string_view answer_validator(std::string_view header) {
   std::string_view tag;
-  if (find_header_value(header, "ETag", tag) && trimmed(tag).substr(0, 1) == "\"") return trimmed(tag);
+  if (find_header_value(header, "ETag", tag) && trimmed(tag).substr(0, 1) == "\"")
+    return trimmed(tag);
   std::string_view date;
   return find_header_value(header, "Last-Modified", date) ? trimmed(date) : std::string_view{};
 }
 
 std::string_view validator_like(std::string_view header, std::string_view validator) {
   std::string_view value;
-  if (!find_header_value(header, is_entity_tag(validator) ? "ETag" : "Last-Modified", value)) return {};
+  if (!find_header_value(header, is_entity_tag(validator) ? "ETag" : "Last-Modified", value))
+    return {};
   return trimmed(value);
 }
 

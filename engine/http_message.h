@@ -20,7 +20,8 @@ void build_head_request(const ItemData& item, std::string& out);
 // Referer (the item URL itself with auto_referer 1), extra_header verbatim
 // but for any If-Range line, "If-Range: <if_range>" when if_range is not
 // empty, "Connection: close" and the blank line.
-void build_get_request(const ItemData& item, int b, std::string& out, std::string_view if_range = {});
+void build_get_request(const ItemData& item, int b, std::string& out,
+                       std::string_view if_range = {});
 
 // The value of the first "If-Range" line of a client's extra header lines
 // (CRLF or LF ended); false when there is none or `lines` is null.
@@ -84,8 +85,18 @@ class ChunkDecoder {
   bool finished() const { return state_ == State::kDone; }
 
  private:
-  enum class State { kSize, kExtension, kSizeLf, kData, kDataCr, kDataLf, kTrailerStart, kTrailer,
-                     kFinalLf, kDone };
+  enum class State {
+    kSize,
+    kExtension,
+    kSizeLf,
+    kData,
+    kDataCr,
+    kDataLf,
+    kTrailerStart,
+    kTrailer,
+    kFinalLf,
+    kDone
+  };
   State state_ = State::kSize;
   std::uint64_t size_ = 0, left_ = 0, total_ = 0;
   int digits_ = 0;

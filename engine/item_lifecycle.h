@@ -20,7 +20,9 @@ namespace torvane::engine {
 inline bool is_running(int state) {
   return state == TVN_STATE_PROBING || state == TVN_STATE_DOWNLOADING;
 }
-inline bool is_running(ItemData& item) { return is_running(load_acquire(item.state)); }
+inline bool is_running(ItemData& item) {
+  return is_running(load_acquire(item.state));
+}
 
 // SpeedMode's size probe is under way: only division 0 is requested and read.
 inline bool size_probe_running(std::uint32_t run_flags) {

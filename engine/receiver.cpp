@@ -22,7 +22,9 @@ namespace {
 // answer fails rather than being cut short.
 constexpr std::uint32_t kMemoryFetchLimit = 64u << 20;
 
-bool receiving(int status) { return status == TVN_DIV_SENT || status > 99; }
+bool receiving(int status) {
+  return status == TVN_DIV_SENT || status > 99;
+}
 
 // Doubles the buffer of a single-division memory fetch whose share is full,
 // so that the whole page reaches the client. False when it cannot grow.
@@ -42,12 +44,14 @@ bool grow_memory_buffer(ItemData& item) {
 // A failed attempt of division b. Returns false when it ended the item.
 bool attempt_failed(EngineState& engine, int slot, ItemData& item, int b) {
   fail_attempt(item, b);
-  return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+  return load_acquire(item.div_status[b]) != TVN_DIV_FAILED ||
+         !completion_check(engine, slot, item);
 }
 
 // The connection of division b ended (the server closed it, or there is no
 // room left). Returns false when the item was finished.
-bool connection_ended(EngineState& engine, int slot, ItemData& item, int b, std::uint32_t capacity) {
+bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
+                      std::uint32_t capacity) {
   const int status = load_acquire(item.div_status[b]);
   if (status < 100) {
     // A header cut off by the close may still be complete but for its blank
@@ -133,8 +137,8 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];
   const bool size_known = disk.file_size != 0;
   if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && size_known) {
-    const std::int64_t left = static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] -
-                              disk.buf_fill[b];
+    const std::int64_t left =
+        static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] - disk.buf_fill[b];
     room = std::min(room, left);
   }
   if (room > 0) {
@@ -164,11 +168,13 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
       }
       if (status > 99) {
         notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
-        if (disk.file_size != 0 && disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) >=
-                                       disk.range_len[b]) {
+        if (disk.file_size != 0 &&
+            disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) >=
+                disk.range_len[b]) {
           write_division(engine.ctx, slot, item, b);
           const int last = item.div_count - 1;
-          if (item.div_count == 1 || b == last || load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
+          if (item.div_count == 1 || b == last ||
+              load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
             platform::socket_close(item.conn.sockets[b]);
             store_release(item.div_status[b], TVN_DIV_DONE);
             return !completion_check(engine, slot, item);
@@ -216,11 +222,13 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
 }  // namespace
 
 void receive_item(EngineState& engine, int slot, ItemData& item) {
-  if (item.div_status == nullptr || item.conn.sockets == nullptr || item.disk.buf_ptr == nullptr) return;
+  if (item.div_status == nullptr || item.conn.sockets == nullptr || item.disk.buf_ptr == nullptr)
+    return;
   const std::uint32_t flags = load_acquire(item.run_flags);
   int passes = 0;
   if (!size_probe_running(flags)) {
-    for (int b = 0; b < item.div_count; ++b) passes += receiving(load_acquire(item.div_status[b])) ? 1 : 0;
+    for (int b = 0; b < item.div_count; ++b)
+      passes += receiving(load_acquire(item.div_status[b])) ? 1 : 0;
   } else if ((flags & TVN_RUN_PROBE_SENT) && receiving(load_acquire(item.div_status[0]))) {
     passes = 1;
   }

@@ -21,7 +21,9 @@ namespace {
 
 enum ParseResult { kStatus200 = 0, kAccepted = 1, kHandled = 2, kRedirected = 3 };
 
-void set_status(ItemData& item, int b, int status) { store_release(item.div_status[b], status); }
+void set_status(ItemData& item, int b, int status) {
+  store_release(item.div_status[b], status);
+}
 
 // Re-splits the URL and resolves its host again. The connection thread reads
 // the same strings while it builds requests, so it is kept out meanwhile.
@@ -42,7 +44,8 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
 // that redirects to itself would otherwise be asked for ever.
 constexpr int kMaxRedirects = 10;
 
-int follow_redirect(EngineState& engine, int slot, ItemData& item, int b, std::string_view location_text) {
+int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
+                    std::string_view location_text) {
   if (++division_entry(engine.answers(slot).redirects, b) > kMaxRedirects) {
     notify_message(engine.ctx, slot,
                    "too many redirects (more than " + std::to_string(kMaxRedirects) +
@@ -101,9 +104,10 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   // has ended, or will, at that end; and a server that ignores ranges can
   // only send from the start. Either way it starts over from byte 0.
   const int first = load_acquire(item.div_status[0]);
-  const std::uint32_t kept = item.disk.range_done[0] + static_cast<std::uint32_t>(item.disk.buf_fill[0]);
-  const bool in_step = (first == TVN_DIV_SENT && item.disk.range_done[0] == 0) ||
-                       (first > 99 && kept < old_end);
+  const std::uint32_t kept =
+      item.disk.range_done[0] + static_cast<std::uint32_t>(item.disk.buf_fill[0]);
+  const bool in_step =
+      (first == TVN_DIV_SENT && item.disk.range_done[0] == 0) || (first > 99 && kept < old_end);
   const bool whole = item.disk.range_done[0] >= item.disk.file_size;  // the size probe's open range
   if (!in_step && !whole) {
     platform::socket_close(item.conn.sockets[0]);
@@ -208,7 +212,8 @@ bool stated_size(int code, std::string_view header, LengthResult read, std::uint
     return read == LengthResult::kOk;
   }
   ContentRange range;
-  if (!read_content_range(header, range) || !range.total_known || range.total > 0xFFFFFFFFull) return false;
+  if (!read_content_range(header, range) || !range.total_known || range.total > 0xFFFFFFFFull)
+    return false;
   size = static_cast<std::uint32_t>(range.total);
   return true;
 }
@@ -223,7 +228,8 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   const bool size_known = stated_size(code, header, read, length, size);
   const bool chunked = is_chunked(header);
   const std::string_view held = item_validator(answers, item);
-  const std::string_view now = held.empty() ? answer_validator(header) : validator_like(header, held);
+  const std::string_view now =
+      held.empty() ? answer_validator(header) : validator_like(header, held);
   if (!held.empty() && !now.empty() && now != held) {
     // A resume of a file that changed, or divisions served by servers that
     // hold different versions: their bytes must not be mixed in one file.
@@ -344,9 +350,9 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   } else if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION)) {
     if (!find_header_value(header, "Location", location)) {
       // Without a target the answer is neither the file nor a way to it.
-      notify_message(engine.ctx, slot,
-                     "The server answered " + std::to_string(code) +
-                         " (a redirection) without a Location");
+      notify_message(
+          engine.ctx, slot,
+          "The server answered " + std::to_string(code) + " (a redirection) without a Location");
       fail_attempt(item, b);
       return kHandled;
     }
@@ -368,7 +374,8 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   if (read == LengthResult::kConflict) {
     // Which one is right cannot be known: HTTP has such an answer refused.
-    notify_message(engine.ctx, slot, "The server sent Content-Length lines that contradict each other");
+    notify_message(engine.ctx, slot,
+                   "The server sent Content-Length lines that contradict each other");
     fail_attempt(item, b);
     return kHandled;
   }
@@ -410,8 +417,8 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
       constexpr std::uint64_t kHeaderRoom = 16384;
       constexpr std::uint64_t kLargestFirstCut = 64u << 20;
       const std::uint64_t wanted = std::uint64_t{item.disk.file_size} + kHeaderRoom;
-      const auto size = static_cast<std::uint32_t>(
-          std::clamp<std::uint64_t>(wanted, 32768u, kLargestFirstCut));
+      const auto size =
+          static_cast<std::uint32_t>(std::clamp<std::uint64_t>(wanted, 32768u, kLargestFirstCut));
       store_relaxed(item.buffer_size, static_cast<std::int32_t>(size));
       if (cut_buffer(item, size) != 0) {
         store_release(item.state, TVN_STATE_FAILED);
@@ -428,7 +435,8 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
   return true;
 }
 
-bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b, std::size_t header_len) {
+bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b,
+                      std::size_t header_len) {
   const int status = load_acquire(item.div_status[b]);
   if (status > 99) {
     char* share = item.disk.buf_ptr[b];
@@ -440,7 +448,8 @@ bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b, std:
       chunks = take_chunks(engine, slot, item, b, 0);
       if (chunks == ChunkDecoder::Result::kBad) {
         fail_attempt(item, b);
-        return load_acquire(item.div_status[b]) != TVN_DIV_FAILED || !completion_check(engine, slot, item);
+        return load_acquire(item.div_status[b]) != TVN_DIV_FAILED ||
+               !completion_check(engine, slot, item);
       }
     }
     if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
@@ -463,14 +472,16 @@ bool chunked_division(EngineState& engine, int slot, int b) {
   return b == 0 && engine.answers(slot).chunked;
 }
 
-ChunkDecoder::Result take_chunks(EngineState& engine, int slot, ItemData& item, int b, std::int32_t from) {
+ChunkDecoder::Result take_chunks(EngineState& engine, int slot, ItemData& item, int b,
+                                 std::int32_t from) {
   char* share = item.disk.buf_ptr[b];
   const std::int32_t fill = item.disk.buf_fill[b];
   std::size_t payload = 0;
-  const ChunkDecoder::Result result =
-      engine.answers(slot).chunks.decode(share + from, static_cast<std::size_t>(fill - from), payload);
+  const ChunkDecoder::Result result = engine.answers(slot).chunks.decode(
+      share + from, static_cast<std::size_t>(fill - from), payload);
   if (result == ChunkDecoder::Result::kBad) {
-    report_once(engine, slot, item, "The server's chunked answer cannot be read; its framing is broken");
+    report_once(engine, slot, item,
+                "The server's chunked answer cannot be read; its framing is broken");
     return result;
   }
   store_relaxed(item.disk.buf_fill[b], from + static_cast<std::int32_t>(payload));
@@ -511,7 +522,8 @@ void compute_item_ranges(ItemData& item) {
 
 bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const char* data = item.disk.buf_ptr[b];
-  const std::size_t header_len = find_header_end(data, static_cast<std::size_t>(item.disk.buf_fill[b]));
+  const std::size_t header_len =
+      find_header_end(data, static_cast<std::size_t>(item.disk.buf_fill[b]));
   if (header_len == 0) return true;
   const std::string_view header(data, header_len);
   // A refused HEAD moves the item on to its GETs; its header is still a HEAD's.

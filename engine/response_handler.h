@@ -31,7 +31,8 @@ bool chunked_division(EngineState& engine, int slot, int b);
 // b's share, in place; buf_fill then counts payload bytes only. kBad is
 // reported (notice 401) and leaves the share as it was: the caller fails
 // the attempt.
-ChunkDecoder::Result take_chunks(EngineState& engine, int slot, ItemData& item, int b, std::int32_t from);
+ChunkDecoder::Result take_chunks(EngineState& engine, int slot, ItemData& item, int b,
+                                 std::int32_t from);
 
 // The connection of division b ended before the last chunk of its body.
 bool chunks_cut_short(EngineState& engine, int slot, int b);

@@ -51,8 +51,8 @@ int split_url(ItemData& item) {
   }
   const char* host_begin = url + scheme;
   const char* slash = std::strchr(host_begin, '/');
-  const std::size_t host_len = slash ? static_cast<std::size_t>(slash - host_begin)
-                                     : std::strlen(host_begin);
+  const std::size_t host_len =
+      slash ? static_cast<std::size_t>(slash - host_begin) : std::strlen(host_begin);
   char* host = copy_text(host_begin, host_len);
   char* target = nullptr;
   if (proxy_in_use(item)) {
@@ -144,7 +144,8 @@ std::string resolve_location(std::string_view base, std::string_view location) {
   location = location.substr(0, location.find('#'));
   const std::size_t colon = location.find(':');
   const std::size_t delimiter = location.find_first_of("/?");
-  if (colon != std::string_view::npos && colon > 0 && (delimiter == std::string_view::npos || colon < delimiter)) {
+  if (colon != std::string_view::npos && colon > 0 &&
+      (delimiter == std::string_view::npos || colon < delimiter)) {
     return std::string(location);  // has a scheme: absolute
   }
   const std::size_t scheme_end = base.find("://");
@@ -152,7 +153,8 @@ std::string resolve_location(std::string_view base, std::string_view location) {
   const std::size_t host_start = scheme_end + 3;
   std::size_t path_start = base.find_first_of("/?", host_start);
   if (path_start == std::string_view::npos) path_start = base.size();
-  if (location.substr(0, 2) == "//") return std::string(base.substr(0, scheme_end + 1)) + std::string(location);
+  if (location.substr(0, 2) == "//")
+    return std::string(base.substr(0, scheme_end + 1)) + std::string(location);
   const std::string origin(base.substr(0, path_start));
   if (location.empty()) return std::string(base.substr(0, base.find('#')));
   std::string_view query;

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int skip = static_cast<std::int8_t>(data[0]) % 5;
   const std::size_t name_len = data[1] % 16;
   std::string_view page(reinterpret_cast<const char*>(data + 2), size - 2);
-  const std::string_view file_name = page.substr(page.size() > name_len ? page.size() - name_len : 0);
+  const std::string_view file_name =
+      page.substr(page.size() > name_len ? page.size() - name_len : 0);
 
   std::string link = "unchanged";
   if (torvane::extract_page_link(page, skip, file_name, link) == 0) {

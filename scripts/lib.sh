@@ -22,7 +22,7 @@ TEST_PACKAGES=(
   "${RUN_PACKAGES[@]}"
   libgtest-dev libgmock-dev
   g++-multilib
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   nginx-light tinyproxy python3 python3-pyftpdlib
   curl bc
 )

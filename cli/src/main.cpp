@@ -15,10 +15,10 @@
 #include "cli/options.h"
 #include "cli/progress_lines.h"
 #include "cli/terminal_view.h"
-#include "core/system/clock.h"
-#include "core/settings/shutdown.h"
 #include "core/queue/download_manager.h"
 #include "core/settings/settings.h"
+#include "core/settings/shutdown.h"
+#include "core/system/clock.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/thread_time.h"
@@ -235,7 +235,9 @@ std::string make_save_folder(const std::string& folder) {
        end = folder.find('/', end + 1)) {
     const std::string part = folder.substr(0, end);
     const int kind = platform::path_kind(part.c_str());
-    if (kind == kFile) return "cannot save into '" + folder.substr(0, folder.size() - 1) + "': '" + part + "' is a file, not a folder";
+    if (kind == kFile)
+      return "cannot save into '" + folder.substr(0, folder.size() - 1) + "': '" + part +
+             "' is a file, not a folder";
     if (kind != kFolder && platform::make_folder(part.c_str()) != 0) {
       return "cannot create the folder '" + part + "': " + platform::last_error_text();
     }

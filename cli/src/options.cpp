@@ -10,8 +10,18 @@ namespace torvane::cli {
 namespace {
 
 enum class Key {
-  kOutput, kDivisions, kJobs, kExpand, kInput, kHome, kVerbose, kQuiet, kHelp,
-  kExist, kHistory, kShutdown
+  kOutput,
+  kDivisions,
+  kJobs,
+  kExpand,
+  kInput,
+  kHome,
+  kVerbose,
+  kQuiet,
+  kHelp,
+  kExist,
+  kHistory,
+  kShutdown
 };
 
 struct Spelling {

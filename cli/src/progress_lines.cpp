@@ -50,8 +50,8 @@ std::string fit(std::string_view text, std::size_t width) {
 }  // namespace
 
 RowSnapshot snapshot_row(const ListItem& item) {
-  return {item.state, item.file_name, item.progress, item.speed, item.save_folder,
-          item.url,   item.serial,    item.reason};
+  return {item.state,       item.file_name, item.progress, item.speed,
+          item.save_folder, item.url,       item.serial,   item.reason};
 }
 
 std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {

@@ -46,8 +46,7 @@ bool ftp_reply_complete(const char* data, std::size_t len);
 // Formats "<verb> <login>\r\n" into `line`. Returns its length, or -1 when the
 // login is null, holds CR or LF (it would inject a second command), or the
 // line with its NUL would not fit TVN_FTP_COMMAND_CAPACITY bytes.
-int ftp_format_command(const char* verb, const char* login,
-                       char (&line)[TVN_FTP_COMMAND_CAPACITY]);
+int ftp_format_command(const char* verb, const char* login, char (&line)[TVN_FTP_COMMAND_CAPACITY]);
 
 // One step of one record, chosen by its io and login bits. Failed and idle
 // records are left alone.

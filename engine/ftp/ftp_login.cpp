@@ -102,8 +102,8 @@ void read_reply(TvnFtpConnection& record) {
     mark_failed(record);  // a reply without end must not exhaust memory
     return;
   }
-  char* grown = static_cast<char*>(
-      std::realloc(record.text, static_cast<std::size_t>(record.reply_capacity) + TVN_FTP_REPLY_CHUNK));
+  char* grown = static_cast<char*>(std::realloc(
+      record.text, static_cast<std::size_t>(record.reply_capacity) + TVN_FTP_REPLY_CHUNK));
   if (grown == nullptr) {
     mark_failed(record);
     return;

@@ -8,12 +8,14 @@
 namespace torvane::engine {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // "NNN " at data[at]: the final line of a reply starts here.
 bool final_line_at(const char* data, std::size_t len, std::size_t at) {
-  return len - at >= 4 && is_digit(data[at]) && is_digit(data[at + 1]) &&
-         is_digit(data[at + 2]) && data[at + 3] == ' ';
+  return len - at >= 4 && is_digit(data[at]) && is_digit(data[at + 1]) && is_digit(data[at + 2]) &&
+         data[at + 3] == ' ';
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::int32_t kSpareRecords = 10;
 
-bool has(std::uint32_t& word, std::uint32_t bits) { return (load_acquire(word) & bits) != 0; }
+bool has(std::uint32_t& word, std::uint32_t bits) {
+  return (load_acquire(word) & bits) != 0;
+}
 
 void pause(FtpState& ftp, platform::WaitSet& waits) {
   TvnFtpContext* ctx = ftp.ctx;
@@ -57,8 +59,8 @@ bool grow_table(TvnFtpContext* ctx, std::int32_t wanted) {
   const auto count = static_cast<std::size_t>(wanted + kSpareRecords);
   if (count > std::numeric_limits<std::size_t>::max() / sizeof(TvnFtpConnection)) return false;
   const std::int32_t old_count = ctx->record_count;
-  auto* grown = static_cast<TvnFtpConnection*>(
-      std::realloc(ctx->records, count * sizeof(TvnFtpConnection)));
+  auto* grown =
+      static_cast<TvnFtpConnection*>(std::realloc(ctx->records, count * sizeof(TvnFtpConnection)));
   if (grown == nullptr) return false;
   std::memset(static_cast<void*>(grown + old_count), 0,
               (count - static_cast<std::size_t>(old_count)) * sizeof(TvnFtpConnection));
@@ -167,8 +169,8 @@ TORVANE_API int tvnftp_end(TvnFtpContext* ctx) {
   // The layer's own thread (a call from inside notice 201) cannot join
   // itself; it still ends after this cycle, and a call from another thread
   // then joins it. Asked first rather than left to join() to refuse.
-  bool joined = ftp->thread_tid.load(std::memory_order_acquire) !=
-                torvane::platform::current_thread_id();
+  bool joined =
+      ftp->thread_tid.load(std::memory_order_acquire) != torvane::platform::current_thread_id();
   if (joined) {
     try {
       ftp->thread.join();

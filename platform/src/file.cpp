@@ -73,14 +73,16 @@ bool file_is_empty_regular(FileHandle handle) {
 }
 
 bool path_names_file(const char* path, FileHandle handle) {
-  struct stat by_path {}, by_handle {};
+  struct stat by_path {
+  }, by_handle{};
   return path != nullptr && handle > 0 && ::stat(path, &by_path) == 0 &&
          fstat(static_cast<int>(handle), &by_handle) == 0 && by_path.st_dev == by_handle.st_dev &&
          by_path.st_ino == by_handle.st_ino;
 }
 
 bool same_file(FileHandle a, FileHandle b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return a > 0 && b > 0 && fstat(static_cast<int>(a), &sa) == 0 &&
          fstat(static_cast<int>(b), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -118,9 +120,13 @@ int path_kind(const char* path) {
   return S_ISDIR(st.st_mode) ? 2 : 1;
 }
 
-int make_folder(const char* path) { return ::mkdir(path, 0755) == 0 ? 0 : -1; }
+int make_folder(const char* path) {
+  return ::mkdir(path, 0755) == 0 ? 0 : -1;
+}
 
-int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+int remove_file(const char* path) {
+  return ::unlink(path) == 0 ? 0 : -1;
+}
 
 int move_no_replace(const char* from, const char* to) {
   if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;

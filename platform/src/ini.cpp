@@ -18,8 +18,9 @@
 namespace torvane::platform {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
@@ -98,7 +99,9 @@ Load load_file(const char* path, IniDocument& doc) {
   return Load::kRead;
 }
 
-bool load(const char* path, IniDocument& doc) { return load_file(path, doc) == Load::kRead; }
+bool load(const char* path, IniDocument& doc) {
+  return load_file(path, doc) == Load::kRead;
+}
 
 // Creates every missing folder above `path`.
 bool make_parent_folders(const std::string& path) {

@@ -36,8 +36,12 @@ std::string program_file_path() {
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
-bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+bool stdout_is_terminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+bool stderr_is_terminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 namespace {
 std::atomic<int> g_signal{0};
@@ -58,9 +62,13 @@ void catch_interrupts() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-int interrupt_signal() { return g_signal.load(); }
+int interrupt_signal() {
+  return g_signal.load();
+}
 
-const char* environment(const char* name) { return std::getenv(name); }
+const char* environment(const char* name) {
+  return std::getenv(name);
+}
 
 bool folder_writable(const char* path) {
   return path != nullptr && *path != '\0' && access(path, W_OK | X_OK) == 0;

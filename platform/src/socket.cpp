@@ -56,7 +56,9 @@ void socket_close(std::int32_t& fd) {
   fd = -1;
 }
 
-bool socket_writable(std::int32_t fd) { return (poll_one(fd, POLLOUT) & POLLOUT) != 0; }
+bool socket_writable(std::int32_t fd) {
+  return (poll_one(fd, POLLOUT) & POLLOUT) != 0;
+}
 
 bool socket_readable(std::int32_t fd) {
   // A closed or reset connection is readable: the read then reports it.

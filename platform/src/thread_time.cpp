@@ -11,8 +11,8 @@ namespace torvane::platform {
 std::uint32_t tick_ms() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  const std::uint64_t ms =
-      static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+  const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<std::uint32_t>(ms);
 }
 
@@ -23,6 +23,8 @@ void sleep_ms(int ms) {
   }
 }
 
-std::uint32_t current_thread_id() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+std::uint32_t current_thread_id() {
+  return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
 
 }  // namespace torvane::platform

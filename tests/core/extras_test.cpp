@@ -6,9 +6,9 @@
 #include <set>
 #include <tuple>
 
-#include "core/text/engine_status_text.h"
 #include "core/queue/history_writer.h"
 #include "core/queue/target_file.h"
+#include "core/text/engine_status_text.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {
@@ -67,8 +67,11 @@ TEST(TargetFile, APathAnotherDownloadWritesIsNeitherWrittenNorMoved) {
   const PathInUse in_use = [&](const std::string& path) { return busy.contains(path); };
   // policy, result, the path chosen
   const std::tuple<int, int, std::string> cases[] = {
-      {kExistOverwrite, 0, other}, {kExistFail, kTargetBusy, data}, {kExistOtherName, 0, other},
-      {kExistRenameOld, 0, other}, {7, 0, other},  // not even left to the engine
+      {kExistOverwrite, 0, other},
+      {kExistFail, kTargetBusy, data},
+      {kExistOtherName, 0, other},
+      {kExistRenameOld, 0, other},
+      {7, 0, other},  // not even left to the engine
   };
   for (const auto& [policy, result, path] : cases) {
     SCOPED_TRACE(policy);

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <set>
 
-#include "core/queue/target_file.h"
 #include "core/queue/item_list_file.h"
+#include "core/queue/target_file.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {

@@ -17,8 +17,10 @@ TEST_F(SettingsClampTest, MaxDlFilesIsBroughtIntoRangeOnceAtStartUp) {
     std::string stored;
     int limit;
     bool said;
-  } const rows[] = {{"", 15, false},          {"MaxDLFiles=20\n", 20, false},
-                    {"MaxDLFiles=0\n", 15, true}, {"MaxDLFiles=-7\n", 15, true},
+  } const rows[] = {{"", 15, false},
+                    {"MaxDLFiles=20\n", 20, false},
+                    {"MaxDLFiles=0\n", 15, true},
+                    {"MaxDLFiles=-7\n", 15, true},
                     {"MaxDLFiles=2147483647\n", 999, true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.stored);
@@ -28,7 +30,8 @@ TEST_F(SettingsClampTest, MaxDlFilesIsBroughtIntoRangeOnceAtStartUp) {
     EXPECT_EQ(manager->with_settings([](ProgramSettings& s) { return s.max_dl_files; }), row.limit);
     const std::vector<std::string> said = seen(*manager).messages;
     ASSERT_EQ(said.size(), row.said ? 1u : 0u);
-    for (const std::string& text : said) EXPECT_NE(text.find(std::to_string(row.limit) + " is used"), text.npos);
+    for (const std::string& text : said)
+      EXPECT_NE(text.find(std::to_string(row.limit) + " is used"), text.npos);
     manager->end(5000);
   }
 }

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/system/power_dry_run.h"
 #include "core/settings/settings.h"
+#include "core/system/power_dry_run.h"
 #include "tests/support/recording_power.h"
 
 namespace torvane {

@@ -175,7 +175,8 @@ TEST(Answers, RedirectsResolveRelativeTargetsAndEndAfterTen) {
   const Body body = bytes(5000);
   ScriptedServer server([&](const HttpRequest& r) {
     if (r.target == "/loop") return status_reply(302, "Found", {}, {"Location: /loop"});
-    if (r.target == "/a/b/rel") return status_reply(302, "Found", {}, {"Location: ../c/./file.bin#x"});
+    if (r.target == "/a/b/rel")
+      return status_reply(302, "Found", {}, {"Location: ../c/./file.bin#x"});
     if (r.target == "/a/c/file.bin") return resource_reply(r, body);
     return status_reply(404, "Not Found");
   });
@@ -191,7 +192,6 @@ TEST(Answers, RedirectsResolveRelativeTargetsAndEndAfterTen) {
   EXPECT_EQ(asked, 11);
 }
 
-
 // A server that sends its header and closes, every time: each such answer
 // uses an attempt even under AutoResume, so the item ends.
 TEST(Answers, AnswersWithoutABodyByteUseUpTheAttempts) {
@@ -203,8 +203,8 @@ TEST(Answers, AnswersWithoutABodyByteUseUpTheAttempts) {
     return reply;
   });
   EngineHarness e(1);
-  const int slot = e.start(
-      {.url = server.url("/h"), .save_path = dir / "h", .options = TVN_OPT_AUTO_RESUME});
+  const int slot =
+      e.start({.url = server.url("/h"), .save_path = dir / "h", .options = TVN_OPT_AUTO_RESUME});
   EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FAILED);
   EXPECT_EQ(gets_for(server, "/h", 0), 3);  // the item's three attempts
 }

@@ -134,21 +134,22 @@ TEST(HeaderReading, RepeatedLengthsRangesAndValidators) {
       {"Transfer-Encoding: gzip, chunked\r\nContent-Length: 9\r\n", -2}};
   for (const auto& [lines, expected] : lengths) {
     std::uint32_t value = 0;
-    const LengthResult got = read_content_length(std::string("HTTP/1.0 200 OK\r\n") + lines + "\r\n", value);
-    const std::int64_t read = got == LengthResult::kOk        ? std::int64_t{value}
-                              : got == LengthResult::kMissing ? -2
+    const LengthResult got =
+        read_content_length(std::string("HTTP/1.0 200 OK\r\n") + lines + "\r\n", value);
+    const std::int64_t read = got == LengthResult::kOk         ? std::int64_t{value}
+                              : got == LengthResult::kMissing  ? -2
                               : got == LengthResult::kConflict ? -3
                                                                : -1;
     EXPECT_EQ(read, expected) << lines;
   }
   // first-last/total, or "none" when unreadable or impossible.
   const std::pair<const char*, const char*> ranges[] = {
-      {"bytes 10-99/100", "10-99/100"}, {"bytes 0-0/*", "0-0/*"},
-      {"bytes 10-100/100", "none"},     {"bytes 9-8/100", "none"},
-      {"bytes 1-2/3x", "none"},         {"items 0-1/2", "none"}};
+      {"bytes 10-99/100", "10-99/100"}, {"bytes 0-0/*", "0-0/*"}, {"bytes 10-100/100", "none"},
+      {"bytes 9-8/100", "none"},        {"bytes 1-2/3x", "none"}, {"items 0-1/2", "none"}};
   for (const auto& [value, expected] : ranges) {
     ContentRange r;
-    const bool ok = read_content_range(std::string("HTTP/1.0 206 P\r\nContent-Range: ") + value + "\r\n\r\n", r);
+    const bool ok = read_content_range(
+        std::string("HTTP/1.0 206 P\r\nContent-Range: ") + value + "\r\n\r\n", r);
     const std::string got = !ok ? "none"
                                 : std::to_string(r.first) + "-" + std::to_string(r.last) + "/" +
                                       (r.total_known ? std::to_string(r.total) : "*");
@@ -191,8 +192,9 @@ TEST(ChunkDecoder, EverySplitGivesThePayloadAndOnlyTheEndEnds) {
   std::size_t n = 0;
   EXPECT_EQ(decoder.decode(bytes.data(), bytes.size(), n), ChunkDecoder::Result::kEnd);
   EXPECT_EQ(std::string(bytes.data(), n), "abc");
-  for (const std::string bad : {"x\r\n", "\r\n", "3\r\nabcX", "3\r\nabc\rX", "0000000000000001f\r\n",
-                                "100000000\r\n", "3\r\nabc\r\nfffffffe\r\n"}) {
+  for (const std::string bad :
+       {"x\r\n", "\r\n", "3\r\nabcX", "3\r\nabc\rX", "0000000000000001f\r\n", "100000000\r\n",
+        "3\r\nabc\r\nfffffffe\r\n"}) {
     std::vector<char> in(bad.begin(), bad.end());
     ChunkDecoder d;
     EXPECT_EQ(d.decode(in.data(), in.size(), n), ChunkDecoder::Result::kBad) << bad;

@@ -202,7 +202,8 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
   // A server that keeps no versions ignores If-Range, as HTTP asks of one
   // that does not support it (an ETag line a test adds by hand is not one).
   if (!options.validator.empty() && if_range != std::string::npos &&
-      request.raw.compare(if_range + 11, options.validator.size() + 2, options.validator + "\r\n") != 0)
+      request.raw.compare(if_range + 11, options.validator.size() + 2,
+                          options.validator + "\r\n") != 0)
     start = -1;  // another version than the one the client holds: all of this one
   if (start >= 0 && static_cast<std::size_t>(start) >= size)
     return status_reply(416, "Range Not Satisfiable", {},
@@ -214,7 +215,8 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
                                      std::to_string(size) + "\r\n";
   if (!options.omit_length) head += "Content-Length: " + std::to_string(size - from) + "\r\n";
   if (!options.validator.empty())
-    head += (options.validator[0] == '"' ? "ETag: " : "Last-Modified: ") + options.validator + "\r\n";
+    head +=
+        (options.validator[0] == '"' ? "ETag: " : "Last-Modified: ") + options.validator + "\r\n";
   return {.head = head + "Connection: close\r\n\r\n",
           .body = std::move(content),
           .body_offset = from,

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace torvane::test {
 
@@ -35,8 +35,8 @@ class SmallDisk {
 
   // Gives the mounted disk `bytes` of room, keeping its files.
   bool resize(std::size_t bytes) {
-    return mounted_ && ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT,
-                               size_option(bytes).c_str()) == 0;
+    return mounted_ &&
+           ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, size_option(bytes).c_str()) == 0;
   }
 
  private:

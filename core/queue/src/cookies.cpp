@@ -59,8 +59,7 @@ std::string cookie_line_of(std::string_view value) {
 // naming when the policy left the opening to it.
 bool open_output_file(ItemData* record, const ItemSettingsEnv& env) {
   if (record->disk.file != 0) return true;
-  if (env.settings != nullptr &&
-      open_target_file(record, env.api, *env.settings, env.clock) != 0) {
+  if (env.settings != nullptr && open_target_file(record, env.api, *env.settings, env.clock) != 0) {
     return false;
   }
   if (record->disk.file != 0) return true;

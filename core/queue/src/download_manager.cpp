@@ -7,11 +7,11 @@
 #include <cstring>
 #include <memory>
 
+#include "core/queue/item_list_file.h"
+#include "core/queue/target_file.h"
+#include "core/settings/shutdown.h"
 #include "core/text/engine_status_text.h"
 #include "core/text/header_log.h"
-#include "core/settings/shutdown.h"
-#include "core/queue/target_file.h"
-#include "core/queue/item_list_file.h"
 #include "platform/file.h"
 #include "platform/thread_time.h"
 #include "torvane/shared_access.hpp"
@@ -29,7 +29,9 @@ constexpr std::string_view kSettingsCaption = "Settings";
 constexpr int kPathFile = 1;
 constexpr int kPathFolder = 2;
 
-bool is_active_state(int state) { return state != kWaiting && state != kFinished && state != kFailed; }
+bool is_active_state(int state) {
+  return state != kWaiting && state != kFinished && state != kFailed;
+}
 
 bool slot_is_busy(int state) {
   return state != TVN_STATE_EMPTY && state != TVN_STATE_FREE && state != TVN_STATE_FAILED;
@@ -166,7 +168,8 @@ int DownloadManager::start_up() {
   }
   slot_map_.grow(limit);
   slot_strings_.clear();
-  for (std::size_t i = 0; i < slot_map_.capacity(); ++i) slot_strings_.emplace_back(&binding_.api());
+  for (std::size_t i = 0; i < slot_map_.capacity(); ++i)
+    slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.assign(slot_map_.capacity(), 0);
   ending_slots_.assign(slot_map_.capacity(), 0);
   if (!limit_note.empty()) view_.show_message(limit_note, kSettingsCaption);
@@ -185,7 +188,9 @@ ItemSettingsEnv DownloadManager::settings_env() {
   return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_, &settings_};
 }
 
-int DownloadManager::slot_item(int slot) const { return slot_map_.item_of(slot, items_.size()); }
+int DownloadManager::slot_item(int slot) const {
+  return slot_map_.item_of(slot, items_.size());
+}
 
 int DownloadManager::load_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -469,7 +474,8 @@ int DownloadManager::reserve_slot() {
   // slot-freed notice runs starts the item then.
   EngineContext& ctx = binding_.context();
   const std::uint32_t self = platform::current_thread_id();
-  if (slot < 0 && (self == load_acquire(ctx.dl_thread_id) || self == load_acquire(ctx.conn_thread_id))) {
+  if (slot < 0 &&
+      (self == load_acquire(ctx.dl_thread_id) || self == load_acquire(ctx.conn_thread_id))) {
     return slot;
   }
   constexpr std::uint32_t kReleaseWaitMs = 1000;
@@ -680,11 +686,9 @@ int DownloadManager::open_target_file(int slot) {
     return false;
   };
   std::string chosen;
-  const int result =
-      torvane::open_target_file(record, api, settings_, clock_, in_use, &chosen);
+  const int result = torvane::open_target_file(record, api, settings_, clock_, in_use, &chosen);
   if (result == kTargetBusy) {
-    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen,
-                       "エラー");
+    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen, "エラー");
     return -1;
   }
   if (result == 0 && record->disk.file == 0 && !chosen.empty() &&

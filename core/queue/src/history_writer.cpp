@@ -38,8 +38,8 @@ int HistoryWriter::write_entry(const ListItem& item, const Clock& clock, bool bi
   }
   std::string date;
   format_local_time(clock, kTimeSlash, date);
-  std::string record = "Date: " + date + "\r\nURL: " + item.url + "\r\nFilename: " +
-                       item.file_name + "\tDivide: " + item.division_text +
+  std::string record = "Date: " + date + "\r\nURL: " + item.url +
+                       "\r\nFilename: " + item.file_name + "\tDivide: " + item.division_text +
                        "\r\nSave: " + item.save_folder + "\r\n";
   const std::uint32_t size = size_from_progress(item.progress);
   const std::uint32_t ms = clock.tick_ms() - item.start_tick;

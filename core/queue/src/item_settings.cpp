@@ -13,8 +13,8 @@
 #include "core/queue/cookies.h"
 #include "core/settings/server_profiles.h"
 #include "core/settings/size_table.h"
-#include "core/text/text_util.h"
 #include "core/text/progress_text.h"
+#include "core/text/text_util.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -397,7 +397,6 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) item.opening = record;
   return 0;
 }
-
 
 int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env) {

@@ -3,9 +3,9 @@
 // the manager's lock, so they never see the list half changed.
 #include <cstring>
 
+#include "core/queue/download_manager.h"
 #include "core/text/header_log.h"
 #include "core/text/url_parse.h"
-#include "core/queue/download_manager.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -14,8 +14,7 @@ namespace {
 constexpr std::string_view kEngineMessageCaption = "Error";
 }  // namespace
 
-int DownloadManager::notice_entry(EngineContext* context, int code, int slot, int div,
-                                  void* data) {
+int DownloadManager::notice_entry(EngineContext* context, int code, int slot, int div, void* data) {
   auto* manager = static_cast<DownloadManager*>(EngineBinding::client_of(context));
   if (manager == nullptr) return -1;
   std::lock_guard<std::recursive_mutex> lock(manager->mutex_);
@@ -195,9 +194,9 @@ void DownloadManager::release_slot_strings(int slot) {
   if (ItemData* record = binding_.slot(slot)) {
     // Cleared in the record too, so that a refused resume's free_itemdata
     // does not free them a second time.
-    for (char** field : {&record->url, &record->referer, &record->user_agent,
-                         &record->reserved_text, &record->save_path, &record->proxy,
-                         &record->extra_header}) {
+    for (char** field :
+         {&record->url, &record->referer, &record->user_agent, &record->reserved_text,
+          &record->save_path, &record->proxy, &record->extra_header}) {
       if (strings.owns(*field)) store_release(*field, nullptr);
     }
   }
@@ -219,8 +218,7 @@ int DownloadManager::on_memory_page(int k, ItemData* record) {
     page = std::string_view(disk.buf_block, record->buffer_size > 0 ? record->buffer_size : 0);
   }
   std::string link;
-  if (extract_page_link(page, item->skip_count,
-                        item->file_name, link) != 0) {
+  if (extract_page_link(page, item->skip_count, item->file_name, link) != 0) {
     return -1;
   }
   set_field(item->url, link);

@@ -5,10 +5,10 @@
 // under the manager's lock.
 #include <optional>
 
+#include "core/queue/download_manager.h"
 #include "core/text/header_log.h"
 #include "core/text/local_time_text.h"
 #include "core/text/text_util.h"
-#include "core/queue/download_manager.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -73,9 +73,9 @@ void DownloadManager::tick(std::uint32_t now_ms) {
   if (total < 0) total = 0;
   view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", connections,
                                        format_speed(total, settings_.bps == 1).c_str()));
-  view_.set_status_text(1, format_text("Item:%.3d(待機:%.3d 休憩:%.3d 失敗:%.3d)",
-                                       static_cast<int>(items_.size()), counters[kWaiting],
-                                       counters[kResting], counters[kFailed]));
+  view_.set_status_text(
+      1, format_text("Item:%.3d(待機:%.3d 休憩:%.3d 失敗:%.3d)", static_cast<int>(items_.size()),
+                     counters[kWaiting], counters[kResting], counters[kFailed]));
   if (first_marked >= 0) view_.redraw_rows(first_marked, last_marked);
   previous_tick_ = now_ms;
   save_if_dirty(now_ms);
@@ -106,7 +106,8 @@ void DownloadManager::timed_shutdown_check() {
   if (!items_.empty() || settings_.shut_down != 2) return;
   const LocalTime now = clock_.local_time();
   const LocalTime& at = settings_.shutdown_time;
-  const bool second_ok = at.second == 9999 || (at.second + 9 >= now.second && now.second + 9 >= at.second);
+  const bool second_ok =
+      at.second == 9999 || (at.second + 9 >= now.second && now.second + 9 >= at.second);
   if (time_field_matches(at.year, now.year) && time_field_matches(at.month, now.month) &&
       time_field_matches(at.day, now.day) && time_field_matches(at.hour, now.hour) &&
       time_field_matches(at.minute, now.minute) && second_ok) {
@@ -158,9 +159,10 @@ void DownloadManager::write_detail_rows(const ListItem& item, ItemData* slot) {
       if (tries > retry) tries = retry;
       const std::uint32_t len = load_relaxed(range_len[d]);
       if (len == 0 && d != 0) continue;
-      const std::int64_t done = static_cast<std::int64_t>(load_relaxed(range_done[d])) +
-                                load_relaxed(buf_fill[d]);
-      view_.write_detail_row(d, detail_row_text(d, load_relaxed(status[d]), tries, retry, done, len));
+      const std::int64_t done =
+          static_cast<std::int64_t>(load_relaxed(range_done[d])) + load_relaxed(buf_fill[d]);
+      view_.write_detail_row(d,
+                             detail_row_text(d, load_relaxed(status[d]), tries, retry, done, len));
     }
   } else if (item.state == kFailed) {
     view_.write_detail_row(0, "ERROR");

@@ -103,8 +103,8 @@ int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettin
       case kExistRenameOld:
         if (api.DiskIO_CheckFile(path.c_str()) == kFileThere) {
           std::string aside = path;
-          if (apply_name_template(aside, template_of(settings.renane),
-                                  settings.rn_ignore_err == 1, clock) != 0) {
+          if (apply_name_template(aside, template_of(settings.renane), settings.rn_ignore_err == 1,
+                                  clock) != 0) {
             return -1;
           }
           if (platform::move_no_replace(path.c_str(), aside.c_str()) != 0) return -1;

@@ -8,7 +8,9 @@
 namespace torvane {
 namespace {
 
-std::string index_path(const ProgramFolder& folder) { return folder.path(kServerIndexFile); }
+std::string index_path(const ProgramFolder& folder) {
+  return folder.path(kServerIndexFile);
+}
 
 // The stored value of `key` in "ServerData", "--" counting as absent.
 std::optional<std::string> index_value(const ProgramFolder& folder, std::string_view key) {
@@ -43,15 +45,24 @@ struct KeyInfo {
 
 // The editor's row order.
 constexpr KeyInfo kRowOrder[] = {
-    {"DataType", Kind::kInt},          {"URL", Kind::kText},
-    {"Proxy", Kind::kText},            {"Div", Kind::kInt},
-    {"SAVE", Kind::kText},             {"BufferSize", Kind::kInt},
-    {"Referrer", Kind::kText},         {"AutoReferrer", Kind::kInt},
-    {"IgnoreRedirection", Kind::kInt}, {"IgnoreClientError", Kind::kInt},
-    {"IgnoreServerError", Kind::kInt}, {"AutoResume", Kind::kInt},
-    {"Retry", Kind::kInt},             {"urljump", Kind::kInt},
-    {"skip", Kind::kInt},              {"FileSize", Kind::kText},
-    {"Host", Kind::kText},             {"Cookie", Kind::kInt},
+    {"DataType", Kind::kInt},
+    {"URL", Kind::kText},
+    {"Proxy", Kind::kText},
+    {"Div", Kind::kInt},
+    {"SAVE", Kind::kText},
+    {"BufferSize", Kind::kInt},
+    {"Referrer", Kind::kText},
+    {"AutoReferrer", Kind::kInt},
+    {"IgnoreRedirection", Kind::kInt},
+    {"IgnoreClientError", Kind::kInt},
+    {"IgnoreServerError", Kind::kInt},
+    {"AutoResume", Kind::kInt},
+    {"Retry", Kind::kInt},
+    {"urljump", Kind::kInt},
+    {"skip", Kind::kInt},
+    {"FileSize", Kind::kText},
+    {"Host", Kind::kText},
+    {"Cookie", Kind::kInt},
     {"SpeedMode", Kind::kInt},
 };
 
@@ -77,7 +88,8 @@ std::string default_server_profile(const ProgramFolder& folder) {
 
 std::vector<std::string> list_server_profiles(const ProgramFolder& folder) {
   std::vector<std::string> names{std::string(kDefaultProfileName)};
-  for (std::string& key : platform::ini_key_names(index_path(folder).c_str(), kServerIndexSection)) {
+  for (std::string& key :
+       platform::ini_key_names(index_path(folder).c_str(), kServerIndexSection)) {
     names.push_back(std::move(key));
   }
   return names;
@@ -119,8 +131,8 @@ int read_server_profile(const ProgramFolder& folder, std::string_view name,
   return 0;
 }
 
-int write_server_profile(const ProgramFolder& folder, std::string_view name,
-                         std::string_view file, const std::vector<ProfileRow>& rows) {
+int write_server_profile(const ProgramFolder& folder, std::string_view name, std::string_view file,
+                         const std::vector<ProfileRow>& rows) {
   // Checked before anything is written, so a refused row leaves both files
   // as they were.
   if (!platform::ini_key_allowed(name) || !platform::ini_text_allowed(file) ||
@@ -132,8 +144,8 @@ int write_server_profile(const ProgramFolder& folder, std::string_view name,
     if (!platform::ini_key_allowed(row.key) || !platform::ini_text_allowed(row.value)) return -1;
     lines.push_back(row.key + "=" + row.value);
   }
-  if (!is_default_file(file) &&
-      platform::ini_write_string(index_path(folder).c_str(), kServerIndexSection, name, file) != 1) {
+  if (!is_default_file(file) && platform::ini_write_string(index_path(folder).c_str(),
+                                                           kServerIndexSection, name, file) != 1) {
     return -1;
   }
   const std::string path = folder.stored_path(file);

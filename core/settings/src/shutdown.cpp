@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "core/system/power_dry_run.h"
 #include "core/settings/settings.h"
+#include "core/system/power_dry_run.h"
 #include "platform/power_dbus.h"
 #include "platform/process.h"
 

@@ -9,7 +9,9 @@
 namespace torvane {
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // One "%d" conversion at `pos`; false when no digits follow.
 bool scan_int(std::string_view text, std::size_t& pos, int& value) {
@@ -30,7 +32,6 @@ bool scan_int(std::string_view text, std::size_t& pos, int& value) {
   pos = i;
   return true;
 }
-
 
 }  // namespace
 

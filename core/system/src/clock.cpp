@@ -20,6 +20,8 @@ LocalTime SystemClock::local_time() const {
   return t;
 }
 
-std::uint32_t SystemClock::tick_ms() const { return platform::tick_ms(); }
+std::uint32_t SystemClock::tick_ms() const {
+  return platform::tick_ms();
+}
 
 }  // namespace torvane

@@ -40,8 +40,7 @@ bool EngineApi::complete() const {
          DiskIO_MakeFileName && copy_itemdata && free_itemdata && GetMem && FreeMem;
 }
 
-int bind_engine_library(const std::vector<std::string>& candidates, EngineApi& api,
-                        void*& handle) {
+int bind_engine_library(const std::vector<std::string>& candidates, EngineApi& api, void*& handle) {
   for (const std::string& candidate : candidates) {
     void* library = platform::library_open(candidate.c_str());
     if (library == nullptr) continue;
@@ -98,7 +97,9 @@ void SavedRecordDeleter::operator()(ItemData* record) const {
   api->FreeMem(&record);
 }
 
-EngineBinding::~EngineBinding() { end(); }
+EngineBinding::~EngineBinding() {
+  end();
+}
 
 int EngineBinding::bind(const std::vector<std::string>& candidates, TorvaneCallback handler,
                         int limit, int wait_ms) {
@@ -137,7 +138,9 @@ void EngineBinding::unload() {
   library_ = nullptr;
 }
 
-int EngineBinding::set() { return bound() ? api_.dl_set(&context_) : -1; }
+int EngineBinding::set() {
+  return bound() ? api_.dl_set(&context_) : -1;
+}
 
 int EngineBinding::start(int slot) {
   if (!bound() || slot < 0) return -1;

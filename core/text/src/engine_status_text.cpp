@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "core/text/text_util.h"
-
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -12,23 +11,25 @@ namespace {
 
 void append_thread_bits(std::string& out, std::string_view title, std::uint32_t bits) {
   out += title;
-  out += format_text("\r\nStop=%d\r\nStopOK=%d\r\nEnd=%d\r\nEndOK=%d\r\nEndFail=%d\r\n\r\n",
-         static_cast<int>(bits & TVN_CTL_STOP), static_cast<int>(bits & TVN_CTL_STOP_OK),
-         static_cast<int>(bits & TVN_CTL_END), static_cast<int>(bits & TVN_CTL_END_OK),
-         static_cast<int>(bits & TVN_CTL_END_FAIL));
+  out +=
+      format_text("\r\nStop=%d\r\nStopOK=%d\r\nEnd=%d\r\nEndOK=%d\r\nEndFail=%d\r\n\r\n",
+                  static_cast<int>(bits & TVN_CTL_STOP), static_cast<int>(bits & TVN_CTL_STOP_OK),
+                  static_cast<int>(bits & TVN_CTL_END), static_cast<int>(bits & TVN_CTL_END_OK),
+                  static_cast<int>(bits & TVN_CTL_END_FAIL));
 }
 
 // One block of per-division lines, or "readエラー" when the array is gone.
 // `As` is the type the format expects, so every value reaches printf as such.
 template <class As, class T>
-void append_division_block(std::string& out, std::string_view title, const char* format,
-                           T* values, int count) {
+void append_division_block(std::string& out, std::string_view title, const char* format, T* values,
+                           int count) {
   out += title;
   if (values == nullptr) {
     out += "readエラー\r\n";
     return;
   }
-  for (int d = 0; d < count; ++d) out += format_text(format, d, static_cast<As>(load_relaxed(values[d])));
+  for (int d = 0; d < count; ++d)
+    out += format_text(format, d, static_cast<As>(load_relaxed(values[d])));
 }
 
 }  // namespace
@@ -46,8 +47,9 @@ std::string item_status_text(EngineContext& context) {
   const std::uint32_t resize = load_acquire(context.resize_ctl);
   const int count = load_acquire(context.slot_count);
   out += format_text("同時ダウンロード数=%d\r\nメモリ取得済み数=%d\r\nCNGDL=%d\r\nCNGDLOK=%d\r\n",
-         load_acquire(context.max_items), count, static_cast<int>(resize & TVN_RESIZE_REQUEST),
-         static_cast<int>(resize & TVN_RESIZE_DONE));
+                     load_acquire(context.max_items), count,
+                     static_cast<int>(resize & TVN_RESIZE_REQUEST),
+                     static_cast<int>(resize & TVN_RESIZE_DONE));
   ItemData* items = load_acquire(context.items);
   if (items == nullptr) {
     out += "\r\n致命的なエラー！アイテムがありません。\r\n";
@@ -59,10 +61,12 @@ std::string item_status_text(EngineContext& context) {
     out += format_text("\r\nアイテム[%d]\r\nステータス=%d\r\n", i, state);
     if (state != TVN_STATE_DOWNLOADING) continue;
     const int n = load_acquire(item.div_count) > 0 ? load_acquire(item.div_count) : 1;
-    append_division_block<int>(out, "ステータス\r\n", "st%.3d=%d\r\n", load_acquire(item.div_status), n);
+    append_division_block<int>(out, "ステータス\r\n", "st%.3d=%d\r\n",
+                               load_acquire(item.div_status), n);
     append_division_block<unsigned long>(out, "ファイル書込み\r\n", "wf%.3d=%lu\r\n",
-                          load_acquire(item.disk.range_done), n);
-    append_division_block<unsigned long>(out, "バッファ\r\n", "bf%.3d=%lu\r\n", load_acquire(item.disk.buf_fill), n);
+                                         load_acquire(item.disk.range_done), n);
+    append_division_block<unsigned long>(out, "バッファ\r\n", "bf%.3d=%lu\r\n",
+                                         load_acquire(item.disk.buf_fill), n);
   }
   return out;
 }

@@ -10,11 +10,16 @@ namespace {
 // The blanks in the header titles are full-width, so the four titles line up.
 std::string_view title_of(int code) {
   switch (code) {
-    case TVN_NOTICE_HEAD_SENT: return "HTTPリクエスト(head) ";
-    case TVN_NOTICE_HEAD_HEADER: return "HTTPヘッダ　　(head) ";
-    case TVN_NOTICE_GET_SENT: return "HTTPリクエスト(get)/D";
-    case TVN_NOTICE_GET_HEADER: return "HTTPヘッダ　　(get)/D";
-    default: return {};
+    case TVN_NOTICE_HEAD_SENT:
+      return "HTTPリクエスト(head) ";
+    case TVN_NOTICE_HEAD_HEADER:
+      return "HTTPヘッダ　　(head) ";
+    case TVN_NOTICE_GET_SENT:
+      return "HTTPリクエスト(get)/D";
+    case TVN_NOTICE_GET_HEADER:
+      return "HTTPヘッダ　　(get)/D";
+    default:
+      return {};
   }
 }
 

@@ -9,8 +9,9 @@
 namespace torvane {
 namespace {
 
-bool is_separator(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
-
+bool is_separator(char c) {
+  return c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
 
 int column_of(std::string_view key) {
   static constexpr std::string_view kKeys[kHistoryColumnCount] = {
@@ -118,7 +119,9 @@ class Parser {
 
 }  // namespace
 
-HistoryList parse_history(std::string_view text) { return Parser().run(text); }
+HistoryList parse_history(std::string_view text) {
+  return Parser().run(text);
+}
 
 HistoryList load_history_file(const char* path) {
   std::string text;

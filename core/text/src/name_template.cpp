@@ -6,7 +6,9 @@
 namespace torvane {
 namespace {
 
-bool is_token_letter(char c) { return c == 'f' || c == 'e' || c == 't'; }
+bool is_token_letter(char c) {
+  return c == 'f' || c == 'e' || c == 't';
+}
 
 std::string_view first_bytes(std::string_view text, int count) {
   if (count <= 0 || static_cast<std::size_t>(count) >= text.size()) return text;

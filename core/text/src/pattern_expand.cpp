@@ -14,14 +14,20 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 // The letter test of the series: the byte range 'A'..'z', the six signs
 // between 'Z' and 'a' included.
-bool is_letter(char c) { return c >= 'A' && c <= 'z'; }
+bool is_letter(char c) {
+  return c >= 'A' && c <= 'z';
+}
 
 // The byte at `i`, or NUL outside the text, so that look-arounds near either
 // end need no separate bounds test.
-char at(std::string_view text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+char at(std::string_view text, std::size_t i) {
+  return i < text.size() ? text[i] : '\0';
+}
 
 // The decimal value of `digits` (all digits, at most 18 of them).
 std::int64_t decimal(std::string_view digits) {
@@ -228,7 +234,8 @@ std::string expand_letter_range(std::string_view text, std::size_t dash) {
   if (places - first_diff > 12) return expand_error_too_many();
   std::int64_t count = 0;
   for (std::size_t i = first_diff; i < places; ++i) {
-    count = count * 26 + (static_cast<unsigned char>(end[i]) - static_cast<unsigned char>(start[i]));
+    count =
+        count * 26 + (static_cast<unsigned char>(end[i]) - static_cast<unsigned char>(start[i]));
   }
   if (count > kMaxExpandedFiles - 1) return expand_error_too_many();
   // Ends that use the signs between 'Z' and 'a' can make the count negative:

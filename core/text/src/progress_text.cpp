@@ -24,11 +24,16 @@ std::string_view item_state_word(int state) {
 
 std::string_view division_status_word(int status) {
   switch (status) {
-    case 0: return "待機";
-    case 1: return "接続";
-    case 2: return "完了";
-    case 3: return "ERR!";
-    default: return status > 3 ? "ＤＬ" : "";
+    case 0:
+      return "待機";
+    case 1:
+      return "接続";
+    case 2:
+      return "完了";
+    case 3:
+      return "ERR!";
+    default:
+      return status > 3 ? "ＤＬ" : "";
   }
 }
 

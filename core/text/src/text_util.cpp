@@ -11,18 +11,19 @@ namespace {
 
 constexpr std::string_view kBr = "<br>";
 
-
 template <typename Equal>
 std::size_t find_bounded(std::string_view data, std::string_view pattern, long count,
                          Equal equal_rest) {
   if (pattern.empty() || count <= 0 || data.size() < pattern.size()) return kNone;
   // The match must start among the first `count` offsets and fit in the data.
   std::size_t last_start = data.size() - pattern.size();
-  if (static_cast<unsigned long>(count) - 1 < last_start) last_start = static_cast<std::size_t>(count) - 1;
+  if (static_cast<unsigned long>(count) - 1 < last_start)
+    last_start = static_cast<std::size_t>(count) - 1;
   for (std::size_t i = 0; i <= last_start; ++i) {
     if (data[i] != pattern[0]) continue;
     bool match = true;
-    for (std::size_t k = 1; k < pattern.size() && match; ++k) match = equal_rest(data[i + k], pattern[k]);
+    for (std::size_t k = 1; k < pattern.size() && match; ++k)
+      match = equal_rest(data[i + k], pattern[k]);
     if (match) return i;
   }
   return kNone;
@@ -55,8 +56,7 @@ std::size_t find_text(std::string_view data, std::string_view pattern, long coun
 }
 
 std::size_t find_text_ci(std::string_view data, std::string_view pattern, long count) {
-  return find_bounded(data, pattern, count,
-                      [](char a, char b) { return equal_ci(a, b); });
+  return find_bounded(data, pattern, count, [](char a, char b) { return equal_ci(a, b); });
 }
 
 std::size_t find_nth_char(std::string_view text, char c, int n) {

@@ -131,7 +131,7 @@ struct EngineContext {
   TorvaneCallback callback;
   int32_t wait_ms;
   uint32_t dl_thread_ctl;
-  void* dl_thread;  /* handle: engine-internal, opaque */
+  void* dl_thread; /* handle: engine-internal, opaque */
   uint32_t dl_thread_id;
   uint32_t conn_thread_ctl;
   void* conn_thread; /* handle: engine-internal, opaque */
@@ -141,10 +141,10 @@ struct EngineContext {
 };
 
 typedef struct ConnInfo {
-  int32_t* sockets;   /* [div_count], -1 = none */
-  char* host;         /* host part of the URL (engine-owned) */
-  int32_t port;       /* used as an unsigned 16-bit port */
-  void* host_entry;   /* resolver result (engine-owned) */
+  int32_t* sockets;    /* [div_count], -1 = none */
+  char* host;          /* host part of the URL (engine-owned) */
+  int32_t port;        /* used as an unsigned 16-bit port */
+  void* host_entry;    /* resolver result (engine-owned) */
   uint8_t address[16]; /* IPv4 socket address: family, port (network order), address, zeros */
 } ConnInfo;
 

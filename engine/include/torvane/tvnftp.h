@@ -80,14 +80,14 @@ enum {
 #define TVN_FTP_COMMAND_CAPACITY 256
 
 struct TvnFtpContext {
-  int32_t wanted_count;   /* wanted number of connection records */
-  int32_t record_count;   /* records allocated (written by the layer) */
+  int32_t wanted_count;    /* wanted number of connection records */
+  int32_t record_count;    /* records allocated (written by the layer) */
   TvnFtpCallback callback; /* may be null */
-  int32_t wait_ms;        /* pause per cycle; none when 0 or less */
-  uint32_t thread_ctl;    /* TVN_CTL_* bits */
-  void* thread;           /* handle: layer-internal, opaque; null when not running */
+  int32_t wait_ms;         /* pause per cycle; none when 0 or less */
+  uint32_t thread_ctl;     /* TVN_CTL_* bits */
+  void* thread;            /* handle: layer-internal, opaque; null when not running */
   uint32_t thread_id;
-  uint32_t resize_ctl;    /* TVN_RESIZE_REQUEST, TVN_RESIZE_DONE */
+  uint32_t resize_ctl;              /* TVN_RESIZE_REQUEST, TVN_RESIZE_DONE */
   struct TvnFtpConnection* records; /* owned by the layer */
 };
 

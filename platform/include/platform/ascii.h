@@ -6,9 +6,13 @@
 
 namespace torvane {
 
-constexpr char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char lower_ascii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-constexpr bool equal_ci(char a, char b) { return lower_ascii(a) == lower_ascii(b); }
+constexpr bool equal_ci(char a, char b) {
+  return lower_ascii(a) == lower_ascii(b);
+}
 
 constexpr bool equal_ci(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

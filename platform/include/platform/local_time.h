@@ -8,10 +8,10 @@ namespace torvane::platform {
 
 struct LocalTimeFields {
   std::uint16_t year;
-  std::uint16_t month;         // 1..12
-  std::uint16_t day_of_week;   // 0 = Sunday .. 6 = Saturday
-  std::uint16_t day;           // 1..31
-  std::uint16_t hour;          // 0..23
+  std::uint16_t month;        // 1..12
+  std::uint16_t day_of_week;  // 0 = Sunday .. 6 = Saturday
+  std::uint16_t day;          // 1..31
+  std::uint16_t hour;         // 0..23
   std::uint16_t minute;
   std::uint16_t second;
   std::uint16_t milliseconds;

@@ -18,23 +18,23 @@
 #include <string_view>
 #include <vector>
 
-#include "core/system/clock.h"
 #include "core/queue/history_writer.h"
-#include "core/system/power.h"
-#include "core/system/engine_binding.h"
-#include "core/settings/ini_access.h"
+#include "core/queue/item_settings.h"
 #include "core/queue/list_item.h"
-#include "core/text/progress_text.h"
-#include "core/settings/settings.h"
 #include "core/queue/slot_strings.h"
 #include "core/queue/view.h"
-#include "core/queue/item_settings.h"
+#include "core/settings/ini_access.h"
+#include "core/settings/settings.h"
+#include "core/system/clock.h"
+#include "core/system/engine_binding.h"
+#include "core/system/power.h"
+#include "core/text/progress_text.h"
 
 namespace torvane {
 
 struct ManagerConfig {
-  ProgramFolder folder;              // the INI, the profiles and the engine library
-  std::string list_file = "test.tvn";  // relative: the current folder
+  ProgramFolder folder;                     // the INI, the profiles and the engine library
+  std::string list_file = "test.tvn";       // relative: the current folder
   std::string history_file = "tvnlog.txt";  // relative: the current folder
   // Where the engine library is looked for; empty: engine_library_candidates(folder).
   std::vector<std::string> library_candidates;

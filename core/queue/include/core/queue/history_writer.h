@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/queue/list_item.h"
 #include "core/system/clock.h"
 #include "core/text/history_reader.h"
-#include "core/queue/list_item.h"
 #include "platform/file.h"
 
 namespace torvane {

@@ -36,9 +36,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/queue/list_item.h"
 #include "core/system/clock.h"
 #include "core/system/engine_binding.h"
-#include "core/queue/list_item.h"
 
 namespace torvane {
 

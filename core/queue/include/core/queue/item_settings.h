@@ -23,12 +23,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/queue/list_item.h"
+#include "core/queue/slot_strings.h"
+#include "core/settings/ini_access.h"
+#include "core/settings/settings.h"
 #include "core/system/clock.h"
 #include "core/system/engine_binding.h"
-#include "core/settings/ini_access.h"
-#include "core/queue/list_item.h"
-#include "core/settings/settings.h"
-#include "core/queue/slot_strings.h"
 #include "torvane/torvane.h"
 
 namespace torvane {

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/system/engine_binding.h"
 #include "core/queue/stall_watch.h"
+#include "core/system/engine_binding.h"
 #include "torvane/torvane.h"
 
 namespace torvane {

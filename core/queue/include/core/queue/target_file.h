@@ -25,9 +25,9 @@
 #include <functional>
 #include <string>
 
+#include "core/settings/settings.h"
 #include "core/system/clock.h"
 #include "core/system/engine_binding.h"
-#include "core/settings/settings.h"
 #include "torvane/torvane.h"
 
 namespace torvane {

@@ -66,8 +66,8 @@ int read_server_profile(const ProgramFolder& folder, std::string_view name,
 // is the default file, "ServerData" gets name = file. Nothing is written when
 // a row or the name holds a line break, a NUL, or a key that cannot be stored;
 // then -1. Otherwise 0, or -1 when a write failed.
-int write_server_profile(const ProgramFolder& folder, std::string_view name,
-                         std::string_view file, const std::vector<ProfileRow>& rows);
+int write_server_profile(const ProgramFolder& folder, std::string_view name, std::string_view file,
+                         const std::vector<ProfileRow>& rows);
 
 // The editor's result after a successful save (1 renamed, 2 new or renamed
 // new, 0 unchanged); `current_name` takes the edited name when it differs.

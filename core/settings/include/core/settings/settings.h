@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "core/system/clock.h"
 #include "core/settings/ini_access.h"
+#include "core/system/clock.h"
 
 namespace torvane {
 

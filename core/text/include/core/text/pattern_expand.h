@@ -15,8 +15,7 @@ namespace torvane {
 
 inline constexpr int kMaxExpandedFiles = 1000;
 
-inline constexpr std::string_view kExpandErrorInput =
-    "ERROR!!\r\n　入力が正しくありません\r\n";
+inline constexpr std::string_view kExpandErrorInput = "ERROR!!\r\n　入力が正しくありません\r\n";
 inline constexpr std::string_view kExpandErrorDigits = "ERROR!!\r\n　桁数が合いません\r\n";
 inline constexpr std::string_view kExpandErrorForm =
     "ERROR!!\r\n　入力が正しくないか対応していない形式です\r\n";

@@ -35,8 +35,7 @@ std::string progress_text(std::uint64_t done, std::uint32_t size);
 // division by its whole range (the speed counts it so). None when the
 // arrays are gone. The counters are read with relaxed loads, so a running
 // slot may be passed (the caller holds the manager's lock).
-std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole,
-                                        bool waiting = true);
+std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole, bool waiting = true);
 
 // Bytes per millisecond from the mark `before` to `now` over `elapsed_ms`
 // (format_speed's unit); 0 when no time passed or fewer bytes are counted
