@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/decimal.h"
 #include "engine/ranges.h"
 #include "platform/ascii.h"
 
@@ -27,29 +28,18 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// A decimal number below 4 GiB, or false.
+// A decimal number below 4 GiB and nothing else, or false.
 bool read_u32(std::string_view text, std::uint32_t& value) {
-  if (text.empty()) return false;
+  std::size_t at = 0;
   std::uint64_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    if (number > 0xFFFFFFFFull) return false;
-  }
+  if (!read_decimal(text, at, 0xFFFFFFFFull, number) || at != text.size()) return false;
   value = static_cast<std::uint32_t>(number);
   return true;
 }
 
-// Digits from `at`, at most 2^62; false when there are none.
-bool read_u62(std::string_view text, std::size_t& at, std::uint64_t& value) {
-  const std::size_t begin = at;
-  value = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
-    if (value > (1ull << 62)) return false;
-  }
-  return at > begin;
-}
+// Content-Range positions are read up to 2^62: far beyond any file, and sums
+// of two of them cannot overflow.
+constexpr std::uint64_t kMaxRangeValue = 1ull << 62;
 
 bool is_entity_tag(std::string_view v) {
   return !v.empty() && (v.front() == '"' || v.substr(0, 2) == "W/");
@@ -118,12 +108,11 @@ std::size_t find_header_end(const char* data, std::size_t len) {
 int read_status_code(std::string_view header) {
   const std::size_t space = header.find(' ');
   if (space == std::string_view::npos) return kNoSpace;
-  int code = 0;
-  for (std::size_t i = space + 1; i < space + 4; ++i) {
-    if (i >= header.size() || header[i] < '0' || header[i] > '9') return kNotANumber;
-    code = code * 10 + (header[i] - '0');
-  }
-  return code;
+  const std::string_view digits = header.substr(space + 1, 3);
+  std::size_t at = 0;
+  std::uint64_t code = 0;
+  if (!read_decimal(digits, at, 999, code) || at != 3) return kNotANumber;
+  return static_cast<int>(code);
 }
 
 bool find_if_range(const char* lines, std::string_view& value) {
@@ -199,10 +188,15 @@ bool read_content_range(std::string_view header, ContentRange& range) {
   if (text.substr(0, 6) != "bytes ") return false;
   text.remove_prefix(6);
   std::size_t at = 0;
-  if (!read_u62(text, at, range.first) || at >= text.size() || text[at++] != '-') return false;
-  if (!read_u62(text, at, range.last) || at >= text.size() || text[at++] != '/') return false;
+  if (!read_decimal(text, at, kMaxRangeValue, range.first) || at >= text.size() ||
+      text[at++] != '-')
+    return false;
+  if (!read_decimal(text, at, kMaxRangeValue, range.last) || at >= text.size() || text[at++] != '/')
+    return false;
   range.total_known = text.substr(at) != "*";
-  if (range.total_known && (!read_u62(text, at, range.total) || at != text.size())) return false;
+  if (range.total_known &&
+      (!read_decimal(text, at, kMaxRangeValue, range.total) || at != text.size()))
+    return false;
   return range.last >= range.first && (!range.total_known || range.last < range.total);
 }
 
@@ -237,7 +231,7 @@ ChunkDecoder::Result ChunkDecoder::decode(char* data, std::size_t len, std::size
     switch (state_) {
       case State::kSize: {
         int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
+        if (is_digit(c)) digit = c - '0';
         if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
         if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
         if (digit >= 0) {

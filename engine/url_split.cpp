@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/decimal.h"
 #include "engine/heap.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
@@ -19,11 +20,17 @@ bool proxy_in_use(const ItemData& item) {
   return (item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr;
 }
 
-// The decimal port behind the first colon; 80 when there is none or it is below 1.
+// The decimal port behind the first colon (after blanks and a '+'; what
+// follows the digits is ignored); 80 when there is none or it is not 1 to 65535.
 int port_after_colon(const char* colon) {
   if (colon == nullptr) return 80;
-  const long value = std::strtol(colon + 1, nullptr, 10);
-  return (value < 1 || value > 65535) ? 80 : static_cast<int>(value);
+  const std::string_view text = colon + 1;
+  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string_view::npos || text[at] == '-') return 80;
+  if (text[at] == '+') ++at;
+  std::uint64_t value = 0;
+  if (!read_decimal(text, at, 65535, value) || value < 1) return 80;
+  return static_cast<int>(value);
 }
 
 }  // namespace

@@ -3,19 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/decimal.h"
 #include "engine/ftp/ftp_layer.h"
 
 namespace torvane::engine {
 namespace {
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // "NNN " at data[at]: the final line of a reply starts here.
 bool final_line_at(const char* data, std::size_t len, std::size_t at) {
-  return len - at >= 4 && is_digit(data[at]) && is_digit(data[at + 1]) && is_digit(data[at + 2]) &&
-         data[at + 3] == ' ';
+  const std::string_view line(data + at, len - at);
+  std::size_t end = 0;
+  std::uint64_t code = 0;
+  return read_decimal(line, end, 999, code) && end == 3 && end < line.size() && line[end] == ' ';
 }
 
 }  // namespace

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "engine/decimal.h"
 #include "engine/ftp/ftp_layer.h"
 
 namespace torvane::engine {
@@ -105,6 +107,30 @@ TEST(HeaderReading, LocationValue) {
     const bool found = find_header_value(header, "Location", value);
     EXPECT_EQ(found ? std::string(value) : "(none)", wanted) << header;
   }
+}
+
+TEST(HeaderReading, DecimalsStopAtTheirLimitAndAtTheFirstNonDigit) {
+  // text, limit; then the value (-1: refused) and where the reading stopped
+  constexpr std::uint64_t kAll = ~std::uint64_t{0};
+  const std::tuple<const char*, std::uint64_t, std::int64_t, std::size_t> cases[] = {
+      {"999 OK", 999, 999, 3},
+      {"1000", 999, -1, 3},
+      {"65535", 65535, 65535, 5},
+      {"65536", 65535, -1, 4},
+      {"18446744073709551615", kAll, -2, 20},  // the largest 64-bit value
+      {"18446744073709551616", kAll, -1, 19},
+      {"x1", kAll, -1, 0},
+      {"", kAll, -1, 0},
+      {"7", 5, -1, 0}};
+  for (const auto& [text, limit, expected, stop] : cases) {
+    std::size_t at = 0;
+    std::uint64_t value = 0;
+    const bool ok = read_decimal(text, at, limit, value);
+    EXPECT_EQ(!ok ? -1 : value == kAll ? -2 : static_cast<std::int64_t>(value), expected) << text;
+    EXPECT_EQ(at, stop) << text;
+  }
+  EXPECT_EQ(read_status_code("HTTP/1.1 20"), kNotANumber);
+  EXPECT_EQ(read_status_code("HTTP/1.1 2000"), 200);
 }
 
 TEST(HeaderReading, ContentLengthPast32BitsOrNotANumberIsInvalid) {

@@ -44,6 +44,9 @@ TEST(UrlSplit, HostTargetAndPortForDirectAndProxiedRequests) {
       {"HTTP://127.0.0.1:8080/f", nullptr, "127.0.0.1", "/f", 8080},
       {"http://127.0.0.1:0/f", nullptr, "127.0.0.1", "/f", 80},
       {"http://127.0.0.1:70000/f", nullptr, "127.0.0.1", "/f", 80},
+      // A sign may lead and anything after the digits is ignored; a negative one gives 80.
+      {"http://127.0.0.1:+81x/f", nullptr, "127.0.0.1", "/f", 81},
+      {"http://127.0.0.1:-81/f", nullptr, "127.0.0.1", "/f", 80},
       // Through a proxy the target is the whole URL and the host keeps its port.
       {"http://127.0.0.1:8080/f?q", "127.0.0.1", "127.0.0.1:8080", "http://127.0.0.1:8080/f?q", 80},
       {"http://127.0.0.1/f", "127.0.0.1:3128", "127.0.0.1", "http://127.0.0.1/f", 3128},
