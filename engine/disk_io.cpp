@@ -8,6 +8,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/heap.h"
+#include "engine/item_state.h"
 #include "engine/ranges.h"
 #include "platform/file.h"
 #include "torvane/shared_access.hpp"
@@ -102,7 +103,7 @@ void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
     }
     store_release(item.div_stop[item.div_count], 1);
   } else if (!disk_full) {
-    store_release(item.state, TVN_STATE_FAILED);
+    set_item_state(item, TVN_STATE_FAILED);
     if (EngineState* engine = state_of(ctx))
       engine->post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
   }
@@ -148,7 +149,7 @@ int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_fai
          DiskIO_OpenFile(&item.disk, name) == 0;
   }
   if (ok) return 0;
-  store_release(item.state, TVN_STATE_FAILED);
+  set_item_state(item, TVN_STATE_FAILED);
   if (report_failure) notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
   return -1;
 }

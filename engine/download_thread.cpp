@@ -8,6 +8,7 @@
 #include "engine/disk_io.h"
 #include "engine/heap.h"
 #include "engine/item_lifecycle.h"
+#include "engine/item_state.h"
 #include "engine/threads.h"
 #include "platform/socket.h"
 #include "platform/thread_time.h"
@@ -157,14 +158,14 @@ void reconnect_item(EngineState& engine, int slot, ItemData& item, int div, int 
     const std::uint32_t len = item.disk.range_len[d];
     if (len != 0 && item.disk.range_done[d] >= len) {
       // Its range is complete; only the connection was still open.
-      store_release(item.div_status[d], TVN_DIV_DONE);
+      set_division_status(item, d, TVN_DIV_DONE);
       if (completion_check(engine, slot, item)) return;
     } else if (count_retry == 1 && load_relaxed(item.div_retries[d]) < 2) {
-      store_release(item.div_status[d], TVN_DIV_FAILED);
+      set_division_status(item, d, TVN_DIV_FAILED);
       if (completion_check(engine, slot, item)) return;
     } else {
       if (count_retry == 1) store_relaxed(item.div_retries[d], item.div_retries[d] - 1);
-      store_release(item.div_status[d], TVN_DIV_IDLE);
+      set_division_status(item, d, TVN_DIV_IDLE);
     }
   }
   engine.conn_wake.signal();
@@ -177,7 +178,7 @@ void reset_divisions(EngineState& engine, int slot, ItemData& item, int div) {
     const int status = load_acquire(item.div_status[i]);
     // A division that is receiving keeps its connection: putting it back to 0
     // would request its range a second time on top of the bytes in its share.
-    if (status == TVN_DIV_FAILED) store_release(item.div_status[i], TVN_DIV_IDLE);
+    if (status == TVN_DIV_FAILED) set_division_status(item, i, TVN_DIV_IDLE);
   }
   engine.conn_wake.signal();
 }

@@ -13,6 +13,7 @@
 #include "engine/engine_state.h"
 #include "engine/heap.h"
 #include "engine/item_lifecycle.h"
+#include "engine/item_state.h"
 #include "engine/threads.h"
 #include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
@@ -133,7 +134,7 @@ TORVANE_API int dl_set(EngineContext* ctx) {
       // A record restored from a saved copy may carry an owner from an
       // earlier run; the slot belongs to this context now.
       store_release(items[i].owner, ctx);
-      store_release(items[i].state, TVN_STATE_RESERVED);
+      set_item_state(items[i], TVN_STATE_RESERVED);
       return i;
     }
   }
@@ -151,7 +152,7 @@ TORVANE_API int dl_start(EngineContext* ctx, int slot) {
   if (load_acquire(item.state) != TVN_STATE_RESERVED) return -1;
   store_release(item.owner, ctx);
   if (!(item.options & TVN_OPT_MEMORY_FETCH) && open_item_file(ctx, slot, item) != 0) return -1;
-  store_release(item.state, TVN_STATE_STARTED);
+  set_item_state(item, TVN_STATE_STARTED);
   state->conn_wake.signal();
   return 0;
 }
@@ -181,7 +182,7 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
   }
   if (prepare_item(item, false, false) != kPrepareOk) {
     DiskIO_CloseHandle(&item.disk);
-    store_release(item.state, TVN_STATE_FAILED);
+    set_item_state(item, TVN_STATE_FAILED);
     notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);
     return -1;
   }
@@ -190,10 +191,11 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
     if (div != -1 && i != div) continue;
     // Nothing is under way in a record that is not running, so a "sent"
     // division would never be answered: it is asked again as well.
-    if (item.div_status[i] != TVN_DIV_DONE) store_relaxed(item.div_status[i], TVN_DIV_IDLE);
+    if (item.div_status[i] != TVN_DIV_DONE)
+      set_division_status(item, i, TVN_DIV_IDLE, std::memory_order_relaxed);
     store_relaxed(item.disk.buf_fill[i], 0);
   }
-  store_release(item.state, TVN_STATE_DOWNLOADING);
+  set_item_state(item, TVN_STATE_DOWNLOADING);
   state->wake_all();
   return 0;
 }
@@ -277,7 +279,7 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
   std::memcpy(reinterpret_cast<char*>(dst) + sizeof dst->state,
               reinterpret_cast<const char*>(src) + sizeof src->state,
               sizeof(ItemData) - sizeof dst->state);
-  store_release(dst->state, keep_state == TVN_STATE_RESERVED ? keep_state : src->state);
+  set_item_state(*dst, keep_state == TVN_STATE_RESERVED ? keep_state : src->state);
   const int n = src->div_count > 0 ? src->div_count : 1;
   // Every url buffer the engine may rewrite on a redirect holds a full URL.
   dst->url = duplicate_text(src->url, TVN_URL_CAPACITY);

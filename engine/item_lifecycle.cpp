@@ -8,6 +8,7 @@
 
 #include "engine/disk_io.h"
 #include "engine/heap.h"
+#include "engine/item_state.h"
 #include "engine/ranges.h"
 #include "engine/url_split.h"
 #include "platform/file.h"
@@ -84,9 +85,9 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
   if (set_state) {
     if (item.options & TVN_OPT_SPEED_MODE) {
       set_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
-      store_release(item.state, TVN_STATE_DOWNLOADING);
+      set_item_state(item, TVN_STATE_DOWNLOADING);
     } else {
-      store_release(item.state, TVN_STATE_PROBING);
+      set_item_state(item, TVN_STATE_PROBING);
     }
   }
   return kPrepareOk;
@@ -144,7 +145,7 @@ void zero_record(ItemData& item) {
   store_relaxed(item.request_path, nullptr);
   // The owner stays: the slot belongs to its context for the array's life,
   // and dl_stop, which may come at any moment, finds the engine lock by it.
-  store_release(item.state, TVN_STATE_EMPTY);
+  set_item_state(item, TVN_STATE_EMPTY);
 }
 
 namespace {
@@ -236,10 +237,10 @@ bool completion_check(EngineState& engine, int slot, ItemData& item) {
   }
   const ConnExclusion keep_out(engine, slot);
   if (any_failed) {
-    store_release(item.state, TVN_STATE_FAILED);
+    set_item_state(item, TVN_STATE_FAILED);
   } else if (item.options & TVN_OPT_MEMORY_FETCH) {
     if (notify(engine.ctx, TVN_NOTICE_MEMORY_DONE, slot, 0, &item.disk) == -1)
-      store_release(item.state, TVN_STATE_FAILED);
+      set_item_state(item, TVN_STATE_FAILED);
   }
   finish_item(engine, slot, item);
   return true;
@@ -251,8 +252,8 @@ bool stop_division(EngineState& engine, int slot, ItemData& item, int j) {
   if (status > 99) write_division(engine.ctx, slot, item, j);
   platform::socket_close(item.conn.sockets[j]);
   const std::uint32_t len = item.disk.range_len[j];
-  store_release(item.div_status[j],
-                (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);
+  set_division_status(item, j,
+                      (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);
   return completion_check(engine, slot, item);
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/http_message.h"
+#include "engine/item_state.h"
 #include "engine/response_handler.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
@@ -26,7 +27,7 @@ void fail_all_divisions(EngineState& engine, ItemData& item, int slot) {
   const ConnExclusion keep_out(engine, slot);
   for (int i = 0; i < item.div_count; ++i) {
     platform::socket_close(item.conn.sockets[i]);
-    store_release(item.div_status[i], TVN_DIV_FAILED);
+    set_division_status(item, i, TVN_DIV_FAILED);
   }
 }
 
@@ -64,7 +65,7 @@ void reset_divisions(ItemData& item, std::uint32_t size, bool one) {
   }
   compute_item_ranges(item);
   for (int i = 0; i < n; ++i)
-    store_release(item.div_status[i], i < item.div_count ? TVN_DIV_IDLE : TVN_DIV_FAILED);
+    set_division_status(item, i, i < item.div_count ? TVN_DIV_IDLE : TVN_DIV_FAILED);
 }
 
 }  // namespace

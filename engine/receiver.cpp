@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engine/disk_io.h"
 #include "engine/item_lifecycle.h"
+#include "engine/item_state.h"
 #include "engine/ranges.h"
 #include "engine/response_handler.h"
 #include "engine/threads.h"
@@ -48,6 +50,33 @@ bool attempt_failed(EngineState& engine, int slot, ItemData& item, int b) {
          !completion_check(engine, slot, item);
 }
 
+// Division b's connection closed before its range (or its chunked body) was
+// complete: asked again under AutoResume, else failed. Returns false when the
+// item was finished.
+bool closed_early(EngineState& engine, int slot, ItemData& item, int b) {
+  // An answer that closed without one body byte where bytes were due uses
+  // an attempt even under AutoResume: asking again for free would loop for
+  // ever against a server that only ever sends its header.
+  const std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
+  const bool moved = static_cast<std::size_t>(b) >= starts.size() ||
+                     item.disk.range_done[b] != starts[static_cast<std::size_t>(b)];
+  if (!moved) {
+    const int left = load_relaxed(item.div_retries[b]);
+    if (left < 2) {
+      set_division_status(item, b, TVN_DIV_FAILED);
+      return !completion_check(engine, slot, item);
+    }
+    store_relaxed(item.div_retries[b], left - 1);
+  }
+  if (item.options & TVN_OPT_AUTO_RESUME) {
+    set_division_status(item, b, TVN_DIV_IDLE);
+    engine.conn_wake.signal();
+    return true;
+  }
+  set_division_status(item, b, TVN_DIV_FAILED);
+  return !completion_check(engine, slot, item);
+}
+
 // The connection of division b ended (the server closed it, or there is no
 // room left). Returns false when the item was finished.
 bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
@@ -74,7 +103,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
       // The item stops or fails for the disk; this range is not asked again.
       platform::socket_close(item.conn.sockets[b]);
       store_relaxed(item.disk.buf_fill[b], 0);
-      store_release(item.div_status[b], TVN_DIV_FAILED);
+      set_division_status(item, b, TVN_DIV_FAILED);
       return is_running(item) && !completion_check(engine, slot, item);
     }
     store_relaxed(item.disk.buf_fill[b], 0);
@@ -82,109 +111,113 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
   // A chunked body has no size; only its last chunk says it is complete.
   const bool cut_short = chunks_cut_short(engine, slot, b);
   platform::socket_close(item.conn.sockets[b]);
-  store_release(item.div_status[b], TVN_DIV_DONE);
+  set_division_status(item, b, TVN_DIV_DONE);
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
-  if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short) {
-    // An answer that closed without one body byte where bytes were due uses
-    // an attempt even under AutoResume: asking again for free would loop for
-    // ever against a server that only ever sends its header.
-    const std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
-    const bool moved = static_cast<std::size_t>(b) >= starts.size() ||
-                       item.disk.range_done[b] != starts[static_cast<std::size_t>(b)];
-    if (!moved) {
-      const int left = load_relaxed(item.div_retries[b]);
-      if (left < 2) {
-        store_release(item.div_status[b], TVN_DIV_FAILED);
-        return !completion_check(engine, slot, item);
-      }
-      store_relaxed(item.div_retries[b], left - 1);
-    }
-    if (item.options & TVN_OPT_AUTO_RESUME) {
-      store_release(item.div_status[b], TVN_DIV_IDLE);
-      engine.conn_wake.signal();
-      return true;
-    }
-    store_release(item.div_status[b], TVN_DIV_FAILED);
-  }
+  if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short)
+    return closed_early(engine, slot, item, b);
   return !completion_check(engine, slot, item);
+}
+
+// Division b's share is full before a read: a header that does not fit fails
+// the attempt, a page fetched into memory grows its buffer (`capacity` then
+// follows), and a download writes the share to the file. Empty when the read
+// goes on, else what read_division returns.
+std::optional<bool> full_share(EngineState& engine, int slot, ItemData& item, int b, int status,
+                               std::uint32_t& capacity) {
+  if (status < 100) {
+    // A header larger than the share is not an answer we can read.
+    return attempt_failed(engine, slot, item, b);
+  }
+  if (item.options & TVN_OPT_MEMORY_FETCH) {
+    if (!grow_memory_buffer(item)) return attempt_failed(engine, slot, item, b);
+    capacity = static_cast<std::uint32_t>(item.buffer_size);
+  } else if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
+    // The share stays full: the division waits for the item's stop or
+    // failure instead of reading on or taking the full share for a close.
+    return is_running(item);
+  }
+  return std::nullopt;
+}
+
+// Bytes division b may read now: the free part of its share, and no more
+// than its range still lacks once the file's size is known.
+std::int64_t read_room(ItemData& item, int b, int status, std::uint32_t capacity) {
+  const DiskIO& disk = item.disk;
+  std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];
+  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && disk.file_size != 0) {
+    const std::int64_t left =
+        static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] - disk.buf_fill[b];
+    room = std::min(room, left);
+  }
+  return room;
+}
+
+// Body bytes of division b are in its share: notice 105, and once its range
+// is complete the bytes are written and the division ends, unless the next
+// division still needs the bytes this connection brings past the range.
+// False when the item was finished.
+bool take_body_bytes(EngineState& engine, int slot, ItemData& item, int b) {
+  const DiskIO& disk = item.disk;
+  notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+  if (disk.file_size == 0 ||
+      disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) < disk.range_len[b])
+    return true;
+  write_division(engine.ctx, slot, item, b);
+  const int last = item.div_count - 1;
+  if (item.div_count == 1 || b == last || load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
+    platform::socket_close(item.conn.sockets[b]);
+    set_division_status(item, b, TVN_DIV_DONE);
+    return !completion_check(engine, slot, item);
+  }
+  return true;
+}
+
+// A read brought bytes to division b, whose share held `before` bytes: the
+// answer's header, a piece of a chunked body, or body bytes. False when the
+// item was finished.
+bool took_bytes(EngineState& engine, int slot, ItemData& item, int b, int status,
+                std::int32_t before) {
+  if (status == TVN_DIV_SENT) {
+    if (!handle_header(engine, slot, item, b)) return false;
+    if (!is_running(item) || b >= item.div_count) return is_running(item);
+    status = load_acquire(item.div_status[b]);
+  } else if (status > 99 && chunked_division(engine, slot, b)) {
+    const ChunkDecoder::Result chunks = take_chunks(engine, slot, item, b, before);
+    if (chunks == ChunkDecoder::Result::kBad) return attempt_failed(engine, slot, item, b);
+    if (chunks == ChunkDecoder::Result::kEnd) {
+      notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+      return is_running(item) && end_division(engine, slot, item, b);
+    }
+  }
+  return status < 100 || take_body_bytes(engine, slot, item, b);
 }
 
 // One read for division b. Returns false when the item was finished.
 bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   DiskIO& disk = item.disk;
-  const int n = item.div_count;
   const std::uint32_t size = static_cast<std::uint32_t>(item.buffer_size);
-  std::uint32_t capacity = share_capacity(disk.buf_ptr, n, size, b);
-  int status = load_acquire(item.div_status[b]);
+  std::uint32_t capacity = share_capacity(disk.buf_ptr, item.div_count, size, b);
+  const int status = load_acquire(item.div_status[b]);
   if (static_cast<std::uint32_t>(disk.buf_fill[b]) >= capacity) {
-    if (status < 100) {
-      // A header larger than the share is not an answer we can read.
-      return attempt_failed(engine, slot, item, b);
-    }
-    if (item.options & TVN_OPT_MEMORY_FETCH) {
-      if (grow_memory_buffer(item)) {
-        capacity = static_cast<std::uint32_t>(item.buffer_size);
-      } else {
-        return attempt_failed(engine, slot, item, b);
-      }
-    } else if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
-      // The share stays full: the division waits for the item's stop or
-      // failure instead of reading on or taking the full share for a close.
-      return is_running(item);
-    }
+    if (const std::optional<bool> result = full_share(engine, slot, item, b, status, capacity))
+      return *result;
   }
-  std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];
-  const bool size_known = disk.file_size != 0;
-  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && size_known) {
-    const std::int64_t left =
-        static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] - disk.buf_fill[b];
-    room = std::min(room, left);
+  const std::int64_t room = read_room(item, b, status, capacity);
+  if (room <= 0) return connection_ended(engine, slot, item, b, capacity);
+  const long got = platform::socket_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
+                                         static_cast<std::size_t>(room));
+  if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted) return true;
+  if (got < 0) {
+    // A reset, or any other receive error: the socket is dead either way.
+    reconnect_item(engine, slot, item, b, 1);
+    return is_running(item);
   }
-  if (room > 0) {
-    const long got = platform::socket_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
-                                           static_cast<std::size_t>(room));
-    if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted) return true;
-    if (got < 0) {
-      // A reset, or any other receive error: the socket is dead either way.
-      reconnect_item(engine, slot, item, b, 1);
-      return is_running(item);
-    }
-    if (got > 0) {
-      ++engine.reads_this_cycle;
-      const std::int32_t before = disk.buf_fill[b];
-      store_relaxed(disk.buf_fill[b], before + static_cast<std::int32_t>(got));
-      if (status == TVN_DIV_SENT) {
-        if (!handle_header(engine, slot, item, b)) return false;
-        if (!is_running(item) || b >= item.div_count) return is_running(item);
-        status = load_acquire(item.div_status[b]);
-      } else if (status > 99 && chunked_division(engine, slot, b)) {
-        const ChunkDecoder::Result chunks = take_chunks(engine, slot, item, b, before);
-        if (chunks == ChunkDecoder::Result::kBad) return attempt_failed(engine, slot, item, b);
-        if (chunks == ChunkDecoder::Result::kEnd) {
-          notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
-          return is_running(item) && end_division(engine, slot, item, b);
-        }
-      }
-      if (status > 99) {
-        notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
-        if (disk.file_size != 0 &&
-            disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) >=
-                disk.range_len[b]) {
-          write_division(engine.ctx, slot, item, b);
-          const int last = item.div_count - 1;
-          if (item.div_count == 1 || b == last ||
-              load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
-            platform::socket_close(item.conn.sockets[b]);
-            store_release(item.div_status[b], TVN_DIV_DONE);
-            return !completion_check(engine, slot, item);
-          }
-        }
-      }
-      return true;
-    }
-  }
-  return connection_ended(engine, slot, item, b, capacity);
+  if (got == 0) return connection_ended(engine, slot, item, b, capacity);
+  ++engine.reads_this_cycle;
+  const std::int32_t before = disk.buf_fill[b];
+  store_relaxed(disk.buf_fill[b], before + static_cast<std::int32_t>(got));
+  return took_bytes(engine, slot, item, b, status, before);
 }
 
 // One receive pass. Returns false when the item was finished.

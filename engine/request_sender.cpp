@@ -6,6 +6,7 @@
 #include "engine/http_message.h"
 #include "engine/item_lifecycle.h"
 #include "engine/item_restart.h"
+#include "engine/item_state.h"
 #include "engine/threads.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -53,7 +54,7 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
   notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b,
               t_request.data(), t_request.size());
   // Hands the division to the download thread.
-  store_release(item.div_status[b], TVN_DIV_SENT);
+  set_division_status(item, b, TVN_DIV_SENT);
   return kSent;
 }
 
@@ -66,7 +67,7 @@ bool due(ItemData& item, int b) {
 bool use_attempt(EngineState& engine, int slot, ItemData& item, int b) {
   const int left = load_relaxed(item.div_retries[b]);
   if (left < 2) {
-    store_release(item.state, TVN_STATE_FAILED);
+    set_item_state(item, TVN_STATE_FAILED);
     engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "engine/http_message.h"
 #include "engine/item_lifecycle.h"
 #include "engine/item_restart.h"
+#include "engine/item_state.h"
 #include "engine/ranges.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
@@ -20,10 +22,6 @@ namespace torvane::engine {
 namespace {
 
 enum ParseResult { kStatus200 = 0, kAccepted = 1, kHandled = 2, kRedirected = 3 };
-
-void set_status(ItemData& item, int b, int status) {
-  store_release(item.div_status[b], status);
-}
 
 // Re-splits the URL and resolves its host again. The connection thread reads
 // the same strings while it builds requests, so it is kept out meanwhile.
@@ -36,7 +34,7 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
     ok = resolve_item(item) == 0;
     if (ok) fill_address(item);
   }
-  set_status(item, b, ok ? TVN_DIV_IDLE : TVN_DIV_FAILED);
+  set_division_status(item, b, ok ? TVN_DIV_IDLE : TVN_DIV_FAILED);
   return ok;
 }
 
@@ -52,7 +50,7 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
                        " in a row); the last one pointed to " + std::string(location_text));
     platform::socket_close(item.conn.sockets[b]);
     store_relaxed(item.disk.buf_fill[b], 0);
-    set_status(item, b, TVN_DIV_FAILED);
+    set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
   }
   const std::string resolved =
@@ -63,7 +61,7 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
   if (location.size() >= TVN_URL_CAPACITY || item.url == nullptr) {
     platform::socket_close(item.conn.sockets[b]);
     store_relaxed(item.disk.buf_fill[b], 0);
-    set_status(item, b, TVN_DIV_FAILED);
+    set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
   }
   {
@@ -90,7 +88,7 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   const int n = item.div_count;
   for (int i = 1; i < n; ++i) {
     platform::socket_close(item.conn.sockets[i]);
-    set_status(item, i, TVN_DIV_FAILED);
+    set_division_status(item, i, TVN_DIV_FAILED);
   }
   store_release(item.div_count, 1);
   const std::uint32_t old_end = item.disk.range_len[0];
@@ -113,7 +111,7 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
     platform::socket_close(item.conn.sockets[0]);
     store_relaxed(item.disk.buf_fill[0], 0);
     store_relaxed(item.disk.range_done[0], 0u);
-    set_status(item, 0, TVN_DIV_IDLE);
+    set_division_status(item, 0, TVN_DIV_IDLE);
   }
 }
 
@@ -126,7 +124,7 @@ int ranges_refused(EngineState& engine, int slot, ItemData& item, int b, bool si
   platform::socket_close(item.conn.sockets[b]);
   store_relaxed(item.disk.buf_fill[b], 0);
   // Division 0's own connection is gone: it can only start over.
-  set_status(item, b, b == 0 ? TVN_DIV_IDLE : TVN_DIV_FAILED);
+  set_division_status(item, b, b == 0 ? TVN_DIV_IDLE : TVN_DIV_FAILED);
   if (size_in_doubt && !engine.answers(slot).reprobed) {
     reprobe_item(engine, slot, item, what);
   } else if (load_acquire(item.run_flags) & TVN_RUN_SINGLE_CONNECTION) {
@@ -154,7 +152,7 @@ void take_reprobed_size(EngineState& engine, int slot, ItemData& item, std::uint
   }
   {
     const ConnExclusion keep_out(engine, slot);
-    for (int i = 1; i < item.div_count; ++i) set_status(item, i, TVN_DIV_FAILED);
+    for (int i = 1; i < item.div_count; ++i) set_division_status(item, i, TVN_DIV_FAILED);
     store_release(item.div_count, 1);
     set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
   }
@@ -171,8 +169,8 @@ void probe_with_get(EngineState& engine, int slot, ItemData& item) {
   platform::socket_close(item.conn.sockets[0]);
   store_relaxed(item.disk.buf_fill[0], 0);
   set_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
-  store_release(item.state, TVN_STATE_DOWNLOADING);
-  set_status(item, 0, TVN_DIV_IDLE);
+  set_item_state(item, TVN_STATE_DOWNLOADING);
+  set_division_status(item, 0, TVN_DIV_IDLE);
   engine.conn_wake.signal();
 }
 
@@ -218,6 +216,45 @@ bool stated_size(int code, std::string_view header, LengthResult read, std::uint
   return true;
 }
 
+// The answer must be of the version the item holds, and the first answer
+// that names one sets it. True when the item started over (with
+// `restart_size`) because the version changed.
+bool restarted_for_version(EngineState& engine, int slot, ItemData& item, std::string_view header,
+                           std::uint32_t restart_size) {
+  const std::string_view held = item_validator(engine.answers(slot), item);
+  const std::string_view now =
+      held.empty() ? answer_validator(header) : validator_like(header, held);
+  if (!held.empty() && !now.empty() && now != held) {
+    // A resume of a file that changed, or divisions served by servers that
+    // hold different versions: their bytes must not be mixed in one file.
+    restart_item(engine, slot, item, restart_size, answer_validator(header),
+                 "The file changed on the server (its version is no longer the one the download "
+                 "began with)");
+    return true;
+  }
+  if (held.empty() && !now.empty()) hold_validator(engine, slot, now);
+  return false;
+}
+
+// A chunked answer to a GET: taken where it can be decoded (one division
+// from byte 0, as SlotAnswers::chunked says), else the item starts over on
+// one division.
+int take_chunked_answer(EngineState& engine, int slot, ItemData& item, std::string_view header,
+                        int result) {
+  if (!engine.answers(slot).chunked) {
+    restart_item(engine, slot, item, 0, answer_validator(header),
+                 "The server sends the file in chunks without a size, which only one connection "
+                 "can take");
+    return kHandled;
+  }
+  // No size: the division reads to the last chunk, however long the file is.
+  const ConnExclusion keep_out(engine, slot);
+  store_relaxed(item.disk.file_size, 0u);
+  store_relaxed(item.disk.range_len[0], 0u);
+  set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
+  return result;
+}
+
 // A 200 or 206 to a GET of a running item (not the size probe): it must be
 // of the version and the size the item started with, and a chunked body is
 // taken only where it can be decoded (one division from byte 0).
@@ -227,18 +264,8 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   std::uint32_t size = 0;
   const bool size_known = stated_size(code, header, read, length, size);
   const bool chunked = is_chunked(header);
-  const std::string_view held = item_validator(answers, item);
-  const std::string_view now =
-      held.empty() ? answer_validator(header) : validator_like(header, held);
-  if (!held.empty() && !now.empty() && now != held) {
-    // A resume of a file that changed, or divisions served by servers that
-    // hold different versions: their bytes must not be mixed in one file.
-    restart_item(engine, slot, item, chunked || !size_known ? 0u : size, answer_validator(header),
-                 "The file changed on the server (its version is no longer the one the download "
-                 "began with)");
+  if (restarted_for_version(engine, slot, item, header, chunked || !size_known ? 0u : size))
     return kHandled;
-  }
-  if (held.empty() && !now.empty()) hold_validator(engine, slot, now);
   const std::uint32_t file_size = item.disk.file_size;
   if (code == 200 && b == 0 && item.disk.range_done[0] != 0) {
     // The server ignored the range of a continued transfer: its bytes start
@@ -248,20 +275,7 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   }
   answers.chunks = ChunkDecoder{};
   answers.chunked = chunked && b == 0 && item.div_count == 1;
-  if (chunked && !answers.chunked) {
-    restart_item(engine, slot, item, 0, answer_validator(header),
-                 "The server sends the file in chunks without a size, which only one connection "
-                 "can take");
-    return kHandled;
-  }
-  if (chunked) {
-    // No size: the division reads to the last chunk, however long the file is.
-    const ConnExclusion keep_out(engine, slot);
-    store_relaxed(item.disk.file_size, 0u);
-    store_relaxed(item.disk.range_len[0], 0u);
-    set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
-    return result;
-  }
+  if (chunked) return take_chunked_answer(engine, slot, item, header, result);
   if (size_known && file_size != 0 && size != file_size) {
     restart_item(engine, slot, item, size, answer_validator(header),
                  "The server reports another size for the file (" + std::to_string(size) +
@@ -278,7 +292,7 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   if (code == 200 && b != 0) {
     if (read == LengthResult::kMissing) {
       platform::socket_close(item.conn.sockets[b]);
-      set_status(item, b, TVN_DIV_FAILED);
+      set_division_status(item, b, TVN_DIV_FAILED);
       return kHandled;
     }
     become_single_connection(engine, item, slot);  // the whole file, of the size asked for
@@ -296,7 +310,7 @@ int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, L
   if (b != 0) {
     if (read == LengthResult::kMissing) {
       platform::socket_close(item.conn.sockets[b]);
-      set_status(item, b, TVN_DIV_FAILED);
+      set_division_status(item, b, TVN_DIV_FAILED);
       return kHandled;
     }
     if (length >= file_size) become_single_connection(engine, item, slot);
@@ -318,6 +332,69 @@ bool partial_answer_fits(const ItemData& item, int b, std::string_view header, L
   return read != LengthResult::kOk || length == range.last - range.first + 1;
 }
 
+// The status rules beyond 200 and a refused range: a redirection is
+// followed (kRedirected) unless the options ignore it, an error answer uses
+// an attempt (kHandled) unless the options keep it; anything else is
+// kAccepted.
+int status_rules(EngineState& engine, int slot, ItemData& item, int b, std::string_view header,
+                 int code) {
+  const std::uint32_t options = item.options;
+  if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION)) {
+    std::string_view location;
+    if (!find_header_value(header, "Location", location)) {
+      // Without a target the answer is neither the file nor a way to it.
+      notify_message(
+          engine.ctx, slot,
+          "The server answered " + std::to_string(code) + " (a redirection) without a Location");
+      fail_attempt(item, b);
+      return kHandled;
+    }
+    return follow_redirect(engine, slot, item, b, location);
+  }
+  if ((code >= 400 && code <= 499 && !(options & TVN_OPT_IGNORE_CLIENT_ERROR)) ||
+      (code >= 500 && code <= 599 && !(options & TVN_OPT_IGNORE_SERVER_ERROR))) {
+    fail_attempt(item, b);
+    return kHandled;
+  }
+  return kAccepted;
+}
+
+// A Content-Length that cannot be used: not a size below 4 GiB (the division
+// fails), or lines that contradict each other (an attempt is used). kHandled.
+int length_refused(EngineState& engine, int slot, ItemData& item, int b, LengthResult read) {
+  if (read == LengthResult::kInvalid) {
+    platform::socket_close(item.conn.sockets[b]);
+    report_once(engine, slot, item,
+                "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
+    set_division_status(item, b, TVN_DIV_FAILED);
+    return kHandled;
+  }
+  // Which one is right cannot be known: HTTP has such an answer refused.
+  notify_message(engine.ctx, slot,
+                 "The server sent Content-Length lines that contradict each other");
+  fail_attempt(item, b);
+  return kHandled;
+}
+
+// A 206 to a running item's GET that cannot be placed in the file: its
+// Content-Range is not the part asked for (an attempt is used), or it has
+// none and the request did not start at byte 0. Empty when it fits.
+std::optional<int> misplaced_part(EngineState& engine, int slot, ItemData& item, int b,
+                                  std::string_view header, LengthResult read, std::uint32_t length,
+                                  std::uint64_t from) {
+  std::string_view range_line;
+  if (find_header_value(header, "Content-Range", range_line)) {
+    if (partial_answer_fits(item, b, header, read, length)) return std::nullopt;
+    fail_attempt(item, b);
+    return kHandled;
+  }
+  if (from == 0) return std::nullopt;
+  // Only an answer to a request from byte 0 can be placed without one.
+  return ranges_refused(engine, slot, item, b, false,
+                        "The server's partial answers do not say which bytes they hold "
+                        "(206 without Content-Range)");
+}
+
 // Parses the header of division b (header_len bytes). Sets the division's
 // status and returns a ParseResult.
 int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::string_view header) {
@@ -328,8 +405,7 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
     fail_attempt(item, b);
     return kHandled;
   }
-  set_status(item, b, code);
-  const std::uint32_t options = item.options;
+  set_division_status(item, b, code);
   if (code < 300 || code > 399) division_entry(engine.answers(slot).redirects, b) = 0;
   const int state = load_acquire(item.state);
   const bool probe_answer = (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) != 0 && b == 0;
@@ -339,59 +415,21 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   const std::uint64_t from = division_start(item.disk.range_len, b) + item.disk.range_done[b];
   const std::uint32_t file_size = item.disk.file_size;
-  int result = kAccepted;
-  std::string_view location;
-  if (code == 200) {
-    result = kStatus200;
-  } else if (code == 416 && state == TVN_STATE_DOWNLOADING && !probe_answer && from < file_size) {
+  if (code == 416 && state == TVN_STATE_DOWNLOADING && !probe_answer && from < file_size) {
     return ranges_refused(engine, slot, item, b, true,
                           "The server refuses the range from byte " + std::to_string(from) +
                               " of the file's " + std::to_string(file_size) + " bytes (416)");
-  } else if (code >= 300 && code <= 399 && !(options & TVN_OPT_IGNORE_REDIRECTION)) {
-    if (!find_header_value(header, "Location", location)) {
-      // Without a target the answer is neither the file nor a way to it.
-      notify_message(
-          engine.ctx, slot,
-          "The server answered " + std::to_string(code) + " (a redirection) without a Location");
-      fail_attempt(item, b);
-      return kHandled;
-    }
-    result = follow_redirect(engine, slot, item, b, location);
-    if (result == kHandled) return result;
-  } else if ((code >= 400 && code <= 499 && !(options & TVN_OPT_IGNORE_CLIENT_ERROR)) ||
-             (code >= 500 && code <= 599 && !(options & TVN_OPT_IGNORE_SERVER_ERROR))) {
-    fail_attempt(item, b);
-    return kHandled;
   }
+  const int result = code == 200 ? kStatus200 : status_rules(engine, slot, item, b, header, code);
+  if (result == kHandled) return result;
   std::uint32_t length = 0;
   const LengthResult read = read_content_length(header, length);
-  if (read == LengthResult::kInvalid) {
-    platform::socket_close(item.conn.sockets[b]);
-    report_once(engine, slot, item,
-                "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
-    set_status(item, b, TVN_DIV_FAILED);
-    return kHandled;
-  }
-  if (read == LengthResult::kConflict) {
-    // Which one is right cannot be known: HTTP has such an answer refused.
-    notify_message(engine.ctx, slot,
-                   "The server sent Content-Length lines that contradict each other");
-    fail_attempt(item, b);
-    return kHandled;
-  }
-  std::string_view range_line;
+  if (read == LengthResult::kInvalid || read == LengthResult::kConflict)
+    return length_refused(engine, slot, item, b, read);
   if (code == 206 && state == TVN_STATE_DOWNLOADING) {
-    if (find_header_value(header, "Content-Range", range_line)) {
-      if (!partial_answer_fits(item, b, header, read, length)) {
-        fail_attempt(item, b);
-        return kHandled;
-      }
-    } else if (from != 0) {
-      // Only an answer to a request from byte 0 can be placed without one.
-      return ranges_refused(engine, slot, item, b, false,
-                            "The server's partial answers do not say which bytes they hold "
-                            "(206 without Content-Range)");
-    }
+    if (const std::optional<int> refused =
+            misplaced_part(engine, slot, item, b, header, read, length, from))
+      return *refused;
   }
   if (state == TVN_STATE_PROBING || probe_answer)
     return take_probe_answer(engine, slot, item, header, read, length, result);
@@ -421,13 +459,13 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
           static_cast<std::uint32_t>(std::clamp<std::uint64_t>(wanted, 32768u, kLargestFirstCut));
       store_relaxed(item.buffer_size, static_cast<std::int32_t>(size));
       if (cut_buffer(item, size) != 0) {
-        store_release(item.state, TVN_STATE_FAILED);
+        set_item_state(item, TVN_STATE_FAILED);
         finish_running_item(engine, slot, item);
         return false;
       }
     }
-    store_release(item.state, TVN_STATE_DOWNLOADING);
-    set_status(item, b, TVN_DIV_IDLE);
+    set_item_state(item, TVN_STATE_DOWNLOADING);
+    set_division_status(item, b, TVN_DIV_IDLE);
     engine.conn_wake.signal();
   } else if (status == TVN_DIV_FAILED) {
     return !completion_check(engine, slot, item);
@@ -496,7 +534,7 @@ bool chunks_cut_short(EngineState& engine, int slot, int b) {
 bool end_division(EngineState& engine, int slot, ItemData& item, int b) {
   if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
   platform::socket_close(item.conn.sockets[b]);
-  set_status(item, b, TVN_DIV_DONE);
+  set_division_status(item, b, TVN_DIV_DONE);
   return !completion_check(engine, slot, item);
 }
 
@@ -505,10 +543,10 @@ void fail_attempt(ItemData& item, int b) {
   store_relaxed(item.disk.buf_fill[b], 0);
   const int left = load_relaxed(item.div_retries[b]);
   if (left < 2) {
-    set_status(item, b, TVN_DIV_FAILED);
+    set_division_status(item, b, TVN_DIV_FAILED);
   } else {
     store_relaxed(item.div_retries[b], left - 1);
-    set_status(item, b, TVN_DIV_IDLE);
+    set_division_status(item, b, TVN_DIV_IDLE);
   }
 }
 
@@ -540,7 +578,7 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
     }
     if (answer == -1) {
       platform::socket_close(item.conn.sockets[b]);
-      set_status(item, b, TVN_DIV_FAILED);
+      set_division_status(item, b, TVN_DIV_FAILED);
     } else if (answer == 1) {
       restart_connection(engine, slot, item, b);
     }
