@@ -23,7 +23,8 @@ void TerminalView::set_status_text(int part, std::string_view text) {
   status_[static_cast<std::size_t>(part)] = text;
 }
 
-void TerminalView::show_message(std::string_view text, std::string_view caption) {
+void TerminalView::show_message(std::string_view text, std::string_view caption, MessageOwner,
+                                MessageIcon) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string line(caption);
   line += ": ";

@@ -19,6 +19,9 @@ namespace torvane::test {
 // Everything the manager showed.
 struct Seen {
   std::vector<std::string> detail, messages;
+  // "+first-last" and "-first-last" for inserted and removed rows, in order.
+  std::vector<std::string> row_changes;
+  std::vector<std::pair<MessageOwner, MessageIcon>> message_kinds;
   std::string log, status[3];
   std::vector<std::pair<int, int>> limits;
 };
@@ -28,6 +31,12 @@ struct Seen {
 class RecordingView final : public View, public Seen {
  public:
   void redraw_rows(int, int) override {}
+  void rows_inserted(int first, int last) override {
+    row_changes.push_back("+" + std::to_string(first) + "-" + std::to_string(last));
+  }
+  void rows_removed(int first, int last) override {
+    row_changes.push_back("-" + std::to_string(first) + "-" + std::to_string(last));
+  }
   void set_item_count(std::size_t) override {}
   int focused_row() const override { return 0; }
   void write_detail_row(int row, std::string_view text) override {
@@ -37,8 +46,10 @@ class RecordingView final : public View, public Seen {
   void clear_detail_rows() override { detail.clear(); }
   void append_header_log(std::string_view text) override { log += text; }
   void set_status_text(int part, std::string_view text) override { status[part] = text; }
-  void show_message(std::string_view t, std::string_view c) override {
+  void show_message(std::string_view t, std::string_view c, MessageOwner owner,
+                    MessageIcon icon) override {
     messages.emplace_back(c).append(": ").append(t);
+    message_kinds.emplace_back(owner, icon);
   }
   void limit_changed(int ok, int limit) override { limits.emplace_back(ok, limit); }
 };

@@ -27,6 +27,8 @@ class TerminalView final : public View {
   // The list rows and detail rows have no place on a terminal; the main loop
   // draws from its own snapshots.
   void redraw_rows(int, int) override {}
+  void rows_inserted(int, int) override {}
+  void rows_removed(int, int) override {}
   void set_item_count(std::size_t) override {}
   int focused_row() const override { return -1; }
   void write_detail_row(int, std::string_view) override {}
@@ -34,7 +36,9 @@ class TerminalView final : public View {
 
   void append_header_log(std::string_view text) override;
   void set_status_text(int part, std::string_view text) override;
-  void show_message(std::string_view text, std::string_view caption) override;
+  // A terminal has no owner window or icon; the caption leads the line.
+  void show_message(std::string_view text, std::string_view caption, MessageOwner owner,
+                    MessageIcon icon) override;
   void limit_changed(int ok, int limit) override;
 
   // Everything queued since the last call, as lines ending in '\n':

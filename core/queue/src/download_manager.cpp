@@ -163,7 +163,8 @@ int DownloadManager::start_up() {
                                                   ? engine_library_candidates(config_.folder.dir())
                                                   : config_.library_candidates;
   if (binding_.bind(candidates, &DownloadManager::notice_entry, limit, config_.wait_ms) != 0) {
-    view_.show_message(kBindFailedText, kBindFailedCaption);
+    view_.show_message(kBindFailedText, kBindFailedCaption, MessageOwner::kNone,
+                       MessageIcon::kNone);
     return -1;
   }
   slot_map_.grow(limit);
@@ -172,7 +173,10 @@ int DownloadManager::start_up() {
     slot_strings_.emplace_back(&binding_.api());
   prepared_divisions_.assign(slot_map_.capacity(), 0);
   ending_slots_.assign(slot_map_.capacity(), 0);
-  if (!limit_note.empty()) view_.show_message(limit_note, kSettingsCaption);
+  if (!limit_note.empty()) {
+    view_.show_message(limit_note, kSettingsCaption, MessageOwner::kNone,
+                       MessageIcon::kInformation);
+  }
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
   previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
@@ -196,18 +200,21 @@ int DownloadManager::load_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!binding_.bound()) return -1;
   ItemListDamage damage;
+  const std::size_t before = items_.size();
   const int result = read_item_list(config_.list_file, items_, binding_.api(), &damage);
   for (std::size_t i = 0; i < items_.size(); ++i) {
     ListItem* item = items_.at(static_cast<std::int64_t>(i));
     if (item->serial == 0) item->serial = next_serial_++;
   }
+  if (items_.size() > before)
+    view_.rows_inserted(static_cast<int>(before), static_cast<int>(items_.size()) - 1);
   view_.set_item_count(items_.size());
   if (result != 0 && platform::path_kind(config_.list_file.c_str()) != 0) {
     // There but not readable: an empty list written over it would lose it.
     list_file_held_ = true;
     view_.show_message(
         config_.list_file + " could not be read; it is left as it is and not written in this run.",
-        kListDamagedCaption);
+        kListDamagedCaption, MessageOwner::kNone, MessageIcon::kWarning);
   }
   if (damage.any()) {
     // The damaged file is moved aside as it is, never rewritten: what could
@@ -216,7 +223,8 @@ int DownloadManager::load_list() {
     const std::string kept_as = set_damaged_list_aside(config_.list_file, clock_.local_time());
     list_file_held_ = kept_as.empty();
     write_list(true);
-    view_.show_message(damage_text(damage, config_.list_file, kept_as), kListDamagedCaption);
+    view_.show_message(damage_text(damage, config_.list_file, kept_as), kListDamagedCaption,
+                       MessageOwner::kNone, MessageIcon::kWarning);
   }
   return result;
 }
@@ -350,6 +358,7 @@ int DownloadManager::register_item(std::string_view division_text, std::string_v
   set_field(item.speed, kUnknownSpeed);
   set_field(item.save_folder, folder);
   set_field(item.url, url);
+  view_.rows_inserted(static_cast<int>(k), static_cast<int>(k));
   view_.set_item_count(items_.size());
   mark_dirty();
   start_item(static_cast<int>(k));
@@ -580,11 +589,12 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   // find no item.
   items_.take(static_cast<std::size_t>(k));
   slot_map_.item_removed(k);
+  view_.rows_removed(k, k);
   if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
   if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);
   settings_.list_busy = closing_ ? 1 : 0;
   mark_dirty();
-  if (items_.empty() && settings_.shut_down == 1) run_shutdown();
+  if (items_.empty() && settings_.shut_down == 1) run_shutdown(MessageOwner::kNone);
 }
 
 void DownloadManager::delete_all() {
@@ -602,10 +612,10 @@ void DownloadManager::delete_all() {
   }
 }
 
-void DownloadManager::run_shutdown() {
+void DownloadManager::run_shutdown(MessageOwner owner) {
   if (config_.power == nullptr) return;
   if (perform_shutdown(settings_.how_to_sd, *config_.power) == -1) {
-    view_.show_message(kShutdownFailedText, kShutdownFailedCaption);
+    view_.show_message(kShutdownFailedText, kShutdownFailedCaption, owner, MessageIcon::kWarning);
   }
 }
 
@@ -688,7 +698,8 @@ int DownloadManager::open_target_file(int slot) {
   std::string chosen;
   const int result = torvane::open_target_file(record, api, settings_, clock_, in_use, &chosen);
   if (result == kTargetBusy) {
-    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen, "エラー");
+    view_.show_message("別のダウンロードが書き込み中のファイルです: " + chosen, "エラー",
+                       MessageOwner::kNone, MessageIcon::kWarning);
     return -1;
   }
   if (result == 0 && record->disk.file == 0 && !chosen.empty() &&

@@ -103,7 +103,8 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
           }
         }
       }
-      view_.show_message(static_cast<const char*>(data), kEngineMessageCaption);
+      view_.show_message(static_cast<const char*>(data), kEngineMessageCaption, MessageOwner::kNone,
+                         MessageIcon::kInformation);
       return 0;
     default:
       return 0;

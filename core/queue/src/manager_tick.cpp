@@ -111,7 +111,7 @@ void DownloadManager::timed_shutdown_check() {
   if (time_field_matches(at.year, now.year) && time_field_matches(at.month, now.month) &&
       time_field_matches(at.day, now.day) && time_field_matches(at.hour, now.hour) &&
       time_field_matches(at.minute, now.minute) && second_ok) {
-    run_shutdown();
+    run_shutdown(MessageOwner::kMainWindow);
   }
 }
 

@@ -159,7 +159,9 @@ class DownloadManager {
   // as the item's reason.
   std::string open_failure_reason(const ItemData* record, std::string path) const;
   void timed_shutdown_check();
-  void run_shutdown();
+  // The timed trigger's failure message belongs to the main window; the one
+  // after the last removal has no owner.
+  void run_shutdown(MessageOwner owner);
   void mark_dirty() { list_dirty_ = true; }
   void save_if_dirty(std::uint32_t now_ms);
   int write_list(bool running_as_waiting, bool synced = true);
