@@ -16,6 +16,9 @@
 #include "cli/progress_lines.h"
 #include "cli/terminal_view.h"
 #include "core/queue/download_manager.h"
+#include "core/queue/item_lookup.h"
+#include "core/settings/add_items_history.h"
+#include "core/settings/program_home.h"
 #include "core/settings/settings.h"
 #include "core/settings/shutdown.h"
 #include "core/system/clock.h"
@@ -45,38 +48,10 @@ void error_line(std::string_view text) {
   write_to(stderr, "torvane-get: " + std::string(text) + "\n");
 }
 
-// The program folder: --home, else TORVANE_HOME, else the program file's
-// folder; a folder the program may not write to (an installed program) gives
-// way to the user's configuration folder.
-ProgramFolder program_folder(const std::string& home) {
-  if (!home.empty()) return ProgramFolder(home);
-  const char* env = platform::environment("TORVANE_HOME");
-  if (env != nullptr && *env != '\0') return ProgramFolder(env);
-  ProgramFolder beside = ProgramFolder::of_program_file(platform::program_file_path());
-  if (platform::folder_writable(beside.dir().c_str())) return beside;
-  std::string base;
-  const char* xdg = platform::environment("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg != '\0') {
-    base = xdg;
-  } else {
-    const char* user_home = platform::environment("HOME");
-    base = std::string(user_home != nullptr ? user_home : "") + "/.config";
-  }
-  platform::make_folder(base.c_str());  // the folders may exist already
-  platform::make_folder((base + "/torvane").c_str());
-  return ProgramFolder(base + "/torvane");
-}
-
 // The division text of new items: -d, else the add-items panel's stored
 // "Div", else "1".
 std::string division_text(const Options& options, const IniAccess& ini) {
-  if (!options.divisions.empty()) return options.divisions;
-  std::string stored;
-  ini.read_text(kSettingSection, "Div", stored, 4);
-  const bool usable = !stored.empty() &&
-                      stored.find_first_not_of("0123456789") == std::string::npos &&
-                      std::stoi(stored) > 0;
-  return usable ? stored : "1";
+  return options.divisions.empty() ? default_division_text(ini) : options.divisions;
 }
 
 // Progress output: redrawn in place on a terminal, periodic plain lines
@@ -131,14 +106,6 @@ class Display {
   std::uint32_t last_report_ = 0;
 };
 
-bool has_item(const ItemList& items, const std::string& url, const std::string& folder) {
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ListItem* item = items.at(static_cast<std::int64_t>(i));
-    if (item != nullptr && url == item->url && folder == item->save_folder) return true;
-  }
-  return false;
-}
-
 // Nothing is left to do when no item runs or waits: the list is empty or
 // holds only finished, failed and resting items. Nobody here stops an item,
 // so one that rests was stopped by the engine (a full disk) and stays so
@@ -151,16 +118,6 @@ bool all_done(const DownloadManager& manager) {
       if (state != kFinished && state != kFailed && state != kResting) return false;
     }
     return true;
-  });
-}
-
-bool waiting_idle(const DownloadManager& manager) {
-  return manager.with_items([&](const ItemList& items) {
-    if (manager.busy()) return false;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items.at(static_cast<std::int64_t>(i))->state == kWaiting) return true;
-    }
-    return false;
   });
 }
 
@@ -205,7 +162,7 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
   // The first speed is measured against this tick, not against the start
   // of the clock.
   manager.tick(last_tick);
-  int idle_ticks = 0;
+  IdleStarter idle_starter;
   for (;;) {
     if (platform::interrupt_signal() != 0) return true;
     const std::uint32_t now = clock.tick_ms();
@@ -213,10 +170,7 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
     if (tick) {
       last_tick = now;
       manager.tick(now);
-      // A waiting item with nothing running would wait for a slot-freed
-      // notice that never comes; give it the pass such a notice runs.
-      idle_ticks = waiting_idle(manager) ? idle_ticks + 1 : 0;
-      if (idle_ticks >= 2) manager.scheduler_pass(-1, false);
+      idle_starter.on_tick(manager);
     }
     const std::vector<RowSnapshot> rows = observe(manager, finished, record);
     display.update(rows, view.take_output(), view.status_text(2), tick, now);
@@ -245,7 +199,70 @@ std::string make_save_folder(const std::string& folder) {
   return {};
 }
 
-int run(const Options& options, const std::vector<std::string>& urls) {
+// The command line's choices for this run, over the stored settings (which
+// are not changed). The header log is kept only while the log pane is
+// shown; -v shows it for this run. A stored automatic shutdown is left to
+// the windowed program: from a terminal the machine only goes down when the
+// command line asks for it.
+void apply_run_options(DownloadManager& manager, const Options& options) {
+  manager.with_settings([&](ProgramSettings& s) {
+    if (options.verbose) s.log_view = 0;
+    if (options.exist_file >= 0) s.exist_file = options.exist_file;
+    if (options.history) s.write_log = 1;
+    s.shut_down = options.shutdown ? 1 : 0;
+  });
+}
+
+// Registers each URL that is not queued yet into the same folder: the same
+// command again resumes instead of duplicating. kExitFailed when one could
+// not be added, else kExitOk.
+int register_urls(DownloadManager& manager, const std::vector<std::string>& urls,
+                  const std::string& divisions, const std::string& save_folder,
+                  FinishedRows& finished, RunRecord& record) {
+  int exit_code = kExitOk;
+  for (const std::string& url : urls) {
+    const bool known = manager.with_items(
+        [&](const ItemList& items) { return find_item(items, url, save_folder) >= 0; });
+    if (known) continue;
+    if (manager.register_item(divisions, save_folder, url) < 0) {
+      error_line("cannot add " + url);
+      exit_code = kExitFailed;
+    }
+    observe(manager, finished, record);
+  }
+  return exit_code;
+}
+
+// The closing words after an ending that was not interrupted, and the exit
+// status: failed when an item failed or was left resting.
+int report_outcomes(const Options& options, const std::vector<RunRecord::Outcome>& outcomes,
+                    int exit_code) {
+  if (!options.quiet) {
+    write_to(stdout, summary_text(outcomes));
+  } else {
+    for (const RunRecord::Outcome& o : outcomes) {
+      if (o.state == kFailed || o.state == kResting) {
+        error_line(std::string(o.state == kFailed ? "failed: " : "not done: ") + o.path + " (" +
+                   o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
+      }
+    }
+  }
+  const bool resting = std::any_of(outcomes.begin(), outcomes.end(),
+                                   [](const RunRecord::Outcome& o) { return o.state == kResting; });
+  if (failed_count(outcomes) > 0 || resting) return kExitFailed;
+  return exit_code;
+}
+
+void report_interrupt(int ended) {
+  write_to(stderr,
+           std::string("\ninterrupted: ") +
+               (ended == 0 ? "the downloads are saved in " : "not every download stopped; see ") +
+               kListFile + ", run the same command here to resume\n");
+}
+
+// kExitOk when the run can start: something to fetch or a list to resume,
+// and the save folder there.
+int check_start(const std::vector<std::string>& urls, const std::string& save_folder) {
   // With nothing to fetch and no list to resume, starting the engine would
   // only leave an empty list file behind.
   if (urls.empty() && platform::path_kind(kListFile) != 1) {
@@ -253,19 +270,24 @@ int run(const Options& options, const std::vector<std::string>& urls) {
     write_to(stderr, "Try 'torvane-get --help'.\n");
     return kExitUsage;
   }
-  const std::string save_folder = item_save_folder(options.save_folder);
   if (!urls.empty()) {
     if (const std::string error = make_save_folder(save_folder); !error.empty()) {
       error_line(error);
       return kExitFailed;
     }
   }
+  return kExitOk;
+}
+
+int run(const Options& options, const std::vector<std::string>& urls) {
+  const std::string save_folder = item_save_folder(options.save_folder);
+  if (const int status = check_start(urls, save_folder); status != kExitOk) return status;
 
   platform::catch_interrupts();
   TerminalView view(options.verbose);
   const SystemClock clock;
   ManagerConfig config;
-  config.folder = program_folder(options.home);
+  config.folder = choose_program_folder(options.home);
   config.list_file = kListFile;
   config.limit_override = options.simultaneous;
   const IniAccess ini(config.folder.path("Torvane.ini"));
@@ -279,33 +301,13 @@ int run(const Options& options, const std::vector<std::string>& urls) {
     error_line("the download engine (libtorvane.so) could not be started");
     return kExitFailed;
   }
-  // The header log is kept only while the log pane is shown; -v shows it
-  // for this run without changing the stored setting.
-  // The same for the run's own choices. A stored automatic shutdown is left
-  // to the windowed program: from a terminal the machine only goes down when
-  // the command line asks for it.
-  manager.with_settings([&](ProgramSettings& s) {
-    if (options.verbose) s.log_view = 0;
-    if (options.exist_file >= 0) s.exist_file = options.exist_file;
-    if (options.history) s.write_log = 1;
-    s.shut_down = options.shutdown ? 1 : 0;
-  });
+  apply_run_options(manager, options);
   manager.load_list();  // no list file is an empty list
 
   RunRecord record;
   observe(manager, finished, record);  // the items of an earlier run take part too
-  const std::string divisions = division_text(options, ini);
-  int exit_code = kExitOk;
-  for (const std::string& url : urls) {
-    const bool known = manager.with_items(
-        [&](const ItemList& items) { return has_item(items, url, save_folder); });
-    if (known) continue;  // the same command again resumes instead of duplicating
-    if (manager.register_item(divisions, save_folder, url) < 0) {
-      error_line("cannot add " + url);
-      exit_code = kExitFailed;
-    }
-    observe(manager, finished, record);
-  }
+  const int exit_code =
+      register_urls(manager, urls, division_text(options, ini), save_folder, finished, record);
   if (manager.with_items([](const ItemList& items) { return items.empty(); })) {
     manager.end(kSettleMs);
     write_to(stderr, view.take_output());  // what the load of the list had to say
@@ -324,26 +326,10 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   display.clear();
   write_to(stderr, view.take_output());
   if (interrupted) {
-    write_to(stderr,
-             std::string("\ninterrupted: ") +
-                 (ended == 0 ? "the downloads are saved in " : "not every download stopped; see ") +
-                 kListFile + ", run the same command here to resume\n");
+    report_interrupt(ended);
     return kExitInterrupted;
   }
-  if (!options.quiet) {
-    write_to(stdout, summary_text(outcomes));
-  } else {
-    for (const RunRecord::Outcome& o : outcomes) {
-      if (o.state == kFailed || o.state == kResting) {
-        error_line(std::string(o.state == kFailed ? "failed: " : "not done: ") + o.path + " (" +
-                   o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
-      }
-    }
-  }
-  const bool resting = std::any_of(outcomes.begin(), outcomes.end(),
-                                   [](const RunRecord::Outcome& o) { return o.state == kResting; });
-  if (failed_count(outcomes) > 0 || resting) return kExitFailed;
-  return exit_code;
+  return report_outcomes(options, outcomes, exit_code);
 }
 
 }  // namespace

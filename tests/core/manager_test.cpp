@@ -7,6 +7,7 @@
 #include <ranges>
 
 #include "core/queue/item_list_file.h"
+#include "core/queue/item_lookup.h"
 #include "core/text/progress_text.h"
 #include "tests/core/manager_fixture.h"
 
@@ -244,6 +245,34 @@ TEST_F(ManagerTest, RowChangesAndFailedShutdownMessagesReachTheViewWithTheirOwne
   EXPECT_THAT(s.message_kinds,
               ElementsAre(std::pair(MessageOwner::kNone, MessageIcon::kWarning),
                           std::pair(MessageOwner::kMainWindow, MessageIcon::kWarning)));
+}
+
+TEST_F(ManagerTest, AWaitingItemWithNothingRunningStartsOnTheSecondIdleTick) {
+  serve(path(0), content(3000));
+  {
+    ItemList list;
+    ListItem& item = *list.at(static_cast<std::int64_t>(list.append(ItemList::Growth::kByOne)));
+    set_field(item.url, server_.url(path(0)));
+    set_field(item.save_folder, out());
+    set_field(item.division_text, "1");
+    ASSERT_EQ(write_item_list(list_file(), list, true), 0);
+  }
+  auto manager = start(clock_, 2);
+  ASSERT_EQ(manager->load_list(), 0);
+  const auto index_of = [&](const std::string& url, const std::string& folder) {
+    return manager->with_items([&](const ItemList& l) { return find_item(l, url, folder); });
+  };
+  EXPECT_EQ(index_of(server_.url(path(0)), out()), 0);
+  EXPECT_EQ(index_of(server_.url(path(0)), out() + "x/"), -1);
+  EXPECT_EQ(index_of(server_.url(path(1)), out()), -1);
+  // A slot-freed notice may still be on its way after the first idle tick.
+  IdleStarter starter;
+  EXPECT_FALSE(starter.on_tick(*manager));
+  EXPECT_THAT(states(*manager), ElementsAre(kWaiting));
+  EXPECT_TRUE(starter.on_tick(*manager));
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("f0"), *content(3000));
+  EXPECT_FALSE(starter.on_tick(*manager));
 }
 
 TEST(ProgressText, SpeedsAndSizes) {

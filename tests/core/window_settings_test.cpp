@@ -1,0 +1,162 @@
+// What the windows keep in the program INI (the add-items history, the main
+// window's geometry) and the dialog choices mapped onto settings: the
+// power-and-line dialog's entries, the program folder.
+#include <gmock/gmock.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/settings/add_items_history.h"
+#include "core/settings/program_home.h"
+#include "core/settings/shutdown_choices.h"
+#include "core/settings/window_geometry.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Optional;
+
+class StoredWindowSettings : public ::testing::Test {
+ protected:
+  void set_ini(const std::string& text) { ASSERT_TRUE(write_file(ini_.path(), text)); }
+  std::string ini_text() { return read_file(ini_.path()).value_or("<none>"); }
+  TempDir dir_;
+  IniAccess ini_{dir_ / "Torvane.ini"};
+};
+
+TEST(AddItemsHistory, AddingRemovesEveryEntryEqualIgnoringCase) {
+  struct Case {
+    std::vector<std::string> list;
+    std::string text;
+    HistoryEnd where;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {{"/a/", "/b/"}, "/c/", HistoryEnd::kTop, {"/c/", "/a/", "/b/"}},
+      {{"/a/", "/b/"}, "/c/", HistoryEnd::kEnd, {"/a/", "/b/", "/c/"}},
+      {{"/A/", "/b/", "/a/"}, "/a/", HistoryEnd::kTop, {"/a/", "/b/"}},
+      {{"HTTP://X/", "/b/"}, "http://x/", HistoryEnd::kEnd, {"/b/", "http://x/"}},
+      {{"/ä/"}, "/Ä/", HistoryEnd::kTop, {"/Ä/", "/ä/"}},  // only ASCII letters fold
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> list = c.list;
+    add_history_entry(list, c.text, c.where);
+    EXPECT_EQ(list, c.expected) << c.text;
+  }
+}
+
+TEST_F(StoredWindowSettings, HistoryReadsWhatIsThereAndKeepsTenNewestFirst) {
+  EXPECT_EQ(read_add_items_history(ini_).division, "1");  // no file at all
+  EXPECT_EQ(read_add_items_history(ini_).url_text, std::nullopt);
+  set_ini("[SETTING]\nSAVE_T=/d/\nSAVE_0=/d/\nSAVE_2=/E/\nSAVE_5=/e/\nURL_1=--\nDiv=4\n");
+  AddItemsHistory h = read_add_items_history(ini_);
+  EXPECT_THAT(h.save_text, Optional(std::string("/d/")));
+  EXPECT_THAT(h.save_list, ElementsAre("/d/", "/e/"));  // the later of two equal entries stays
+  EXPECT_TRUE(h.url_list.empty());
+  EXPECT_EQ(h.division, "4");
+
+  for (int i = 0; i < 12; ++i)
+    add_history_entry(h.url_list, "u" + std::to_string(i), HistoryEnd::kTop);
+  h.save_list = {"/only/", std::string(2048, 'x')};  // too long to store, and one shorter list
+  h.url_text = "http://";
+  ASSERT_EQ(write_add_items_history(ini_, h), 0);
+  const AddItemsHistory back = read_add_items_history(ini_);
+  EXPECT_THAT(back.save_list, ElementsAre("/only/"));  // SAVE_2 and SAVE_5 are gone
+  EXPECT_THAT(back.url_list,
+              ElementsAre("u11", "u10", "u9", "u8", "u7", "u6", "u5", "u4", "u3", "u2"));
+  EXPECT_THAT(back.url_text, Optional(std::string("http://")));
+  EXPECT_EQ(back.division, "4");
+}
+
+TEST_F(StoredWindowSettings, DefaultDivisionIsAStoredPositiveNumberElseOne) {
+  for (const auto& [stored, expected] :
+       std::vector<std::pair<std::string, std::string>>{{"", "1"},
+                                                        {"Div=8\n", "8"},
+                                                        {"Div=0\n", "1"},
+                                                        {"Div=x2\n", "1"},
+                                                        {"Div=-3\n", "1"},
+                                                        {"Div=1234\n", "123"}}) {
+    set_ini("[SETTING]\n" + stored);
+    EXPECT_EQ(default_division_text(ini_), expected) << stored;
+  }
+}
+
+TEST_F(StoredWindowSettings, GeometryPlacesOnlyWhenAllFourAreThere) {
+  set_ini("[Window]\nX=10\nY=20\nWidth=700\nIconic=1\n");
+  WindowGeometry g = read_window_geometry(ini_);
+  EXPECT_FALSE(g.placed());
+  EXPECT_FALSE(g.starts_minimised());  // Iconic needs usable geometry
+  EXPECT_FALSE(g.has_splitter());
+  g.height = 500;
+  g.div_bar_x = 300;
+  ASSERT_EQ(write_window_geometry(ini_, g), 0);
+  g = read_window_geometry(ini_);
+  EXPECT_TRUE(g.starts_minimised());
+  EXPECT_EQ(g.div_bar_x, 300);
+  g.iconic = 7;
+  ASSERT_EQ(write_window_geometry(ini_, g), 0);
+  EXPECT_EQ(read_window_geometry(ini_).iconic, 0);
+}
+
+TEST(WindowGeometry, SplitterFollowsTheWidthWithinItsMargins) {
+  struct Case {
+    int x, old_width, new_width, expected;
+  };
+  const Case cases[] = {
+      {300, 600, 700, 350},  // in proportion
+      {600, 700, 400, 200},  // 342, at most the width less 200
+      {200, 600, 400, 150},  // 133, at least 150
+      {350, 0, 600, 350},    // before the first layout: not scaled
+      {800, 600, 600, 600},  // the same width: only kept inside
+      {300, 600, 100, 0},    // narrower than both margins: the right one wins, then 0
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(splitter_after_resize(c.x, c.old_width, c.new_width), c.expected)
+        << c.x << " " << c.old_width << " -> " << c.new_width;
+  }
+  EXPECT_EQ(splitter_drag_position(100, 600), 150);
+  EXPECT_EQ(splitter_drag_position(500, 600), 400);
+}
+
+TEST(ShutdownChoices, MethodEntriesAndSwitchesMapOntoTheBits) {
+  struct Case {
+    int how_to_sd, entry;
+  };
+  // The first method bit in list order picks the entry; none is power off.
+  const Case entries[] = {{0, 1},     {0x1 | 0x4, 0}, {0x4, 2},  {0x8 | 0x10, 3},
+                          {0x200, 4}, {0x10, 5},      {0x20, 6}, {0x40 | 0x80 | 0x100, 1}};
+  for (const Case& c : entries)
+    EXPECT_EQ(shutdown_method_entry(c.how_to_sd), c.entry) << c.how_to_sd;
+
+  EXPECT_EQ(with_shutdown_method(0, shutdown_method_entry(0)), 0x2);  // OK on an untouched dialog
+  EXPECT_EQ(with_shutdown_method(0x1 | 0x40 | 0x100, 2), 0x4 | 0x40 | 0x100);
+  EXPECT_EQ(with_shutdown_method(0x10 | 0x20, 4), 0x200);
+  EXPECT_EQ(with_shutdown_method(0x8, 7), 0x8);
+  EXPECT_EQ(with_shutdown_switches(0x2 | 0x40, false, true), 0x2 | 0x80);
+  EXPECT_EQ(with_shutdown_switches(0x2 | 0x80 | 0x100, true, false), 0x2 | 0x40 | 0x100);
+  EXPECT_EQ(shutdown_trigger_entry(2), 2);
+  EXPECT_EQ(shutdown_trigger_entry(3), 0);
+  EXPECT_EQ(shutdown_trigger_entry(-1), 0);
+  EXPECT_EQ(kShutdownMethodTexts[shutdown_method_entry(0)], "シャットダウン後にパワーオフ");
+}
+
+TEST(ProgramHome, OverrideThenEnvironmentThenTheProgramsFolder) {
+  const char* saved = std::getenv("TORVANE_HOME");
+  const std::string restore = saved != nullptr ? saved : "";
+  ::setenv("TORVANE_HOME", "/from/env", 1);
+  EXPECT_EQ(choose_program_folder("/given").dir(), "/given/");
+  EXPECT_EQ(choose_program_folder().dir(), "/from/env/");
+  ::setenv("TORVANE_HOME", "", 1);
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  EXPECT_EQ(choose_program_folder().dir(), exe + "/");  // the build folder is writable
+  if (saved != nullptr) {
+    ::setenv("TORVANE_HOME", restore.c_str(), 1);
+  } else {
+    ::unsetenv("TORVANE_HOME");
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test
