@@ -93,8 +93,7 @@ namespace {
 // either way; the stop flags keep the connection thread from sending.
 void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
                  const std::string& error) {
-  if (load_relaxed(item.run_flags) & kRunWriteRefused) return;
-  set_bits(item.run_flags, kRunWriteRefused);
+  if (!first_time(item, kRunWriteRefused)) return;
   const std::string name = item.disk.file_name != nullptr ? item.disk.file_name : "";
   if (disk_full && item.div_stop != nullptr && item.div_status != nullptr) {
     const int n = item.div_count > 0 ? item.div_count : 1;

@@ -24,10 +24,6 @@ void release_disk_arrays(DiskIO& disk);
 // it into shares (waiting data in the old block is dropped). 0 or -1.
 int cut_buffer(ItemData& item, std::uint32_t size);
 
-// An engine-private run_flags bit: a write of this item was refused and the
-// item has been told to stop or fail for it (0x100 is the length report's).
-constexpr std::uint32_t kRunWriteRefused = 0x200;
-
 // write_division's result when the disk refused the bytes.
 constexpr int kWriteRefused = -2;
 
@@ -46,11 +42,11 @@ constexpr int kWriteRefused = -2;
 // (or a test without engine threads).
 int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
 
-// Opens the item's output file: notice 301 first (result -1 fails; the
-// client may open the file itself meanwhile), then, unless a file is open,
-// names it from save_path and url and opens it. On failure the item gets
-// state 6 and, with `report_failure`, notice 108 is raised (a caller that
-// finishes the item itself leaves it to the finishing step); result -1.
+// Opens the item's output file: notice 301 first (result -1 fails), then,
+// unless a file is open, names it from save_path and url and opens it. On
+// failure the item gets state 6 and, with `report_failure`, notice 108 is
+// raised (a caller that finishes the item itself leaves it to the finishing
+// step); result -1.
 int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure = true);
 
 // Closes the file of `disk` and frees its name; DiskIO_CloseHandle is

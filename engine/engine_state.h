@@ -78,9 +78,10 @@ class EngineState {
   explicit EngineState(EngineContext* ctx) : ctx(ctx) {}
 
   EngineContext* const ctx;
-  // Serialises dl_set, dl_start, dl_resume, dl_stop, dl_reconnect and the
-  // array move of a resize. Recursive: a notice raised inside dl_start may
-  // call the exports again on the same thread.
+  // The engine lock of torvane.h: serialises dl_set, dl_start, dl_resume,
+  // dl_stop, the array move of a resize and the release of a finished
+  // record. Recursive: a notice raised inside dl_start may call the exports
+  // again on the same thread.
   std::recursive_mutex mutex;
   // Slot arrays replaced by a resize, kept readable until torvane_end.
   struct Retired {

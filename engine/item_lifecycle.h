@@ -2,10 +2,11 @@
 // one division, the completion check, and finishing an item (close, final
 // notice, release, zero, notice 112).
 //
-// Thread rules: preparation and the state-2 stop run on the connection thread
-// (or, for dl_resume, on the caller's thread while no engine thread serves
-// the slot); everything else here runs on the download thread, which is the
-// only thread that finishes an item in state 3 or 4.
+// Thread rules: preparation, the state-2 stop and the finish of an item whose
+// preparation failed run on the connection thread (preparation, for
+// dl_resume, on the caller's thread while no engine thread serves the slot);
+// everything else here runs on the download thread, which is the only thread
+// that finishes an item in state 3 or 4.
 #pragma once
 
 #include <cstdint>
@@ -50,8 +51,8 @@ constexpr std::int64_t kMaxShare = 64 << 20;
 // 3, or 4 with probe_pending under SpeedMode, only when `set_state` is true.
 int prepare_item(ItemData& item, bool allocate, bool set_state);
 
-// Frees everything the engine owns in the record (closing any socket left)
-// and nulls the pointers; the GUI-owned strings are left alone.
+// Frees the engine's blocks of the record (closing any socket left) and
+// nulls their pointers; the client's texts are left alone.
 void release_item(ItemData& item);
 
 // Zeroes the whole record field by field (another thread may be reading it)

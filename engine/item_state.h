@@ -23,4 +23,19 @@ inline void set_division_status(ItemData& item, int d, int status,
   std::atomic_ref<std::int32_t>(item.div_status[d]).store(status, order);
 }
 
+// Engine-private run_flags bits, each marking something done once per item:
+// a length that cannot be used has been reported, and a write of the item was
+// refused and the item told to stop or fail for it. A new start clears them
+// with the rest of the record, a resume clears the refused write.
+constexpr std::uint32_t kRunLengthReported = 0x100;
+constexpr std::uint32_t kRunWriteRefused = 0x200;
+
+// Sets `bit` in the item's run_flags. True only for the call that set it, so
+// that what follows happens once per item however often the cause recurs.
+inline bool first_time(ItemData& item, std::uint32_t bit) {
+  const std::uint32_t before =
+      std::atomic_ref<std::uint32_t>(item.run_flags).fetch_or(bit, std::memory_order_acq_rel);
+  return (before & bit) == 0;
+}
+
 }  // namespace torvane::engine

@@ -9,7 +9,7 @@ void compute_ranges(std::uint32_t file_size, int n, std::uint32_t* range_len) {
   const std::uint32_t count = static_cast<std::uint32_t>(n);
   const std::uint32_t r = file_size % count;
   const std::uint32_t base = (file_size - r) / count;
-  // The client reads the lengths while the item runs (progress, stalls).
+  // Released: the client reads the lengths while the item runs.
   for (std::uint32_t i = 0; i < count; ++i) store_release(range_len[i], base + (i < r ? 1u : 0u));
 }
 

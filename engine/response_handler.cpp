@@ -72,13 +72,8 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
   return restart_connection(engine, slot, item, b) ? kRedirected : kHandled;
 }
 
-// An engine-private run_flags bit: the reason has been reported for this item.
-constexpr std::uint32_t kRunLengthReported = 0x100;
-
 void report_once(EngineState& engine, int slot, ItemData& item, const char* text) {
-  if (load_acquire(item.run_flags) & kRunLengthReported) return;
-  set_bits(item.run_flags, kRunLengthReported);
-  notify_message(engine.ctx, slot, text);
+  if (first_time(item, kRunLengthReported)) notify_message(engine.ctx, slot, text);
 }
 
 // The server sent the whole file to a later division: division 0 takes over
@@ -569,8 +564,8 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const int result = parse_response(engine, slot, item, b, header);
   if (load_acquire(item.div_status[b]) > 99) {
     division_entry(engine.answers(slot).answer_start, b) = item.disk.range_done[b];
-    // The client may change url, extra_header, options, file_size and
-    // div_count during this notice; the connection thread reads them.
+    // What the client may change during this notice (torvane.h) the
+    // connection thread reads: it is kept out meanwhile.
     int answer;
     {
       const ConnExclusion keep_out(engine, slot);

@@ -13,20 +13,34 @@
  * the records have their stored sizes (EngineContext 48, ItemData 148,
  * ConnInfo 32, DiskIO 36 bytes) and on 64-bit builds they are larger.
  *
- * Threading contract:
- *  - The exports may be called from any thread, including from inside a
- *    notice callback. Notices run on the engine thread that raises them (or on
- *    the caller of dl_start/dl_resume for 301 and a failed-open 108).
- *  - dl_set/dl_start/dl_resume/dl_stop/dl_reconnect serialise on one
- *    engine-internal recursive mutex. A client that has locks of its own must
- *    take them before calling an export, never while the engine might be
- *    waiting on them, i.e. lock order is always "client lock, then engine".
- *  - A slot array retired by a resize stays readable until torvane_end, so a
- *    stale ItemData pointer never reads freed memory; dl_stop on a stale
- *    pointer is forwarded to the live slot of the same index.
- *  - Fields written by one thread and read by another must be read with
- *    acquire and written with release semantics by C++ clients
- *    (std::atomic_ref); see torvane/shared_access.hpp.
+ * Threads. The engine runs two threads per context. The connection thread
+ * prepares started items (state 2: division arrays, buffer, host lookup) and
+ * sends the requests that are due. The download thread receives, writes the
+ * files, carries out stops and reconnects, moves the slot table on a resize
+ * and finishes the items that ran. Each notice runs on the thread that raises
+ * it (see the notice table below); the callback must return before that
+ * thread goes on.
+ *
+ * Locks. dl_set, dl_start, dl_resume and dl_stop take one engine-internal
+ * recursive lock; dl_reconnect takes none. The download thread takes it to
+ * move the slot table and to release a finished record, never while a notice
+ * runs. The lock order is: the client's lock, then the engine's. So:
+ *  - a client may call every export while it holds its own lock;
+ *  - notice 301, and notice 108 raised by dl_start or dl_resume, run on the
+ *    caller's thread with the engine lock held: their callback may take a
+ *    client lock only when that thread took it before calling the export;
+ *  - notices on the engine threads run without the engine lock: their
+ *    callback may take client locks and call the exports (not torvane_end);
+ *  - while a client holds a lock that its callback takes, it must not wait
+ *    for an engine thread (torvane_end waits for both).
+ *
+ * A slot table retired by a resize stays readable until torvane_end, so a
+ * stale ItemData pointer never reads freed memory; dl_stop on a stale pointer
+ * is forwarded to the live slot of the same index.
+ *
+ * Shared fields are read and written through std::atomic_ref by C++ clients
+ * (torvane/shared_access.hpp), with the memory order that each field's
+ * comment below names; C clients use the matching C11 atomics.
  */
 #ifndef TORVANE_TORVANE_H
 #define TORVANE_TORVANE_H
@@ -105,7 +119,64 @@ enum {
 /* data_type values. */
 enum { TVN_DATA_HTTP = 1, TVN_DATA_FTP = 2 };
 
-/* Notice codes. */
+/* Notice codes, raised through the context's callback as
+ * callback(ctx, code, slot, div, data). The callback's result is ignored but
+ * where this table names it. "data" pointers are valid during the callback
+ * only.
+ *
+ *  code  thread                div  data, result, what the client may do
+ *  3     the finishing thread  0   null. The item is ending: its file is
+ *        (see below)               closed; its final notice follows.
+ *  101   connection thread     d   the HEAD request text (NUL-terminated copy).
+ *  102   download thread       d   the HEAD answer's header text (copy).
+ *  103   connection thread     d   the GET request text of division d (copy).
+ *  104   download thread       d   the GET answer's header text (copy).
+ *  105   download thread       d   the ItemData: bytes of division d arrived
+ *                                  or its connection ended. The client reads
+ *                                  progress here; it may call dl_stop and
+ *                                  dl_reconnect (which then acts at once).
+ *  106   download thread       0   the item's DiskIO: a memory fetch ended
+ *                                  whole; the page is the buf_fill[0] bytes at
+ *                                  buf_ptr[0]. Result -1 fails the item (108
+ *                                  follows, else 107).
+ *  107   the finishing thread  0   null. Finished: every division complete.
+ *  108   the finishing thread, 0   null. Failed. Also raised alone on the
+ *        or the caller of          caller's thread when dl_start or dl_resume
+ *        dl_start/dl_resume        returns -1 for a failed open or preparation.
+ *  109   the finishing thread  0   null. Stopped by dl_stop(item, -1), or by
+ *                                  a full disk. 107 to 109 are the item's
+ *                                  final notice: the record is still whole
+ *                                  (the client may copy it with
+ *                                  copy_itemdata) and after it the engine
+ *                                  reads none of the texts the client gave.
+ *  111   download thread       d   the ItemData: division d's answer header
+ *                                  was read and accepted (102 or 104 follows).
+ *                                  The connection thread is kept out of the
+ *                                  slot meanwhile, so the client may change
+ *                                  url (in its buffer), extra_header, options,
+ *                                  disk.file_size and lower div_count. Result
+ *                                  -1 fails the division; 1 splits the URL and
+ *                                  looks the host up again, and the division
+ *                                  is asked again (status 0).
+ *  112   the finishing thread  0   null. The record has been released and
+ *                                  zeroed (state 0); dl_set may already have
+ *                                  handed the slot out again.
+ *  201   download thread       0   null, slot 0. The slot table was resized on
+ *                                  request (TVN_RESIZE_DONE set in resize_ctl
+ *                                  when it grew or had the size; else
+ *                                  max_items was set back to slot_count). The
+ *                                  table may have moved: re-read items.
+ *  301   the caller of         0   null. Before an item's file is opened. The
+ *        dl_start/dl_resume;       client may open the file itself
+ *        download thread after     (DiskIO_OpenFile on the item's disk) or set
+ *        a redirected HEAD         save_path and url; result -1 refuses, and
+ *                                  the item fails (state 6, notice 108).
+ *  401   download thread       0   a NUL-terminated text: why the engine
+ *                                  restarted, reduced or failed the item.
+ *
+ * "The finishing thread" is the download thread for an item that ran
+ * (states 3 to 6) and the connection thread for one still in state 2 (a
+ * failed preparation: 3, 108, 112; a stop before preparation: 109, 112). */
 enum {
   TVN_NOTICE_CLOSING = 3,
   TVN_NOTICE_HEAD_SENT = 101,
@@ -125,6 +196,15 @@ enum {
   TVN_NOTICE_MESSAGE = 401
 };
 
+/* The client sets max_items, callback and wait_ms before torvane_init, which
+ * fills the rest. While the engine runs:
+ *  - max_items: to grow the table store it (release) and set
+ *    TVN_RESIZE_REQUEST in resize_ctl (set_bits); notice 201 answers.
+ *  - wait_ms: any time (the threads read it relaxed); callback: never.
+ *  - dl_thread_ctl: the client may set TVN_CTL_STOP to pause the download
+ *    thread (TVN_CTL_STOP_OK confirms) and clear both to let it go on.
+ *  - conn_thread_ctl, the handles, the thread ids, slot_count and items are
+ *    the engine's; read them with acquire. */
 struct EngineContext {
   int32_t max_items;
   int32_t slot_count;
@@ -159,6 +239,47 @@ typedef struct DiskIO {
   char* buf_block;      /* the one buffer block of buffer_size bytes */
   char* file_name;      /* copy of the open file's path */
 } DiskIO;
+
+/* Who writes which field of a slot's record, and how a running one is read.
+ *
+ * The client writes:
+ *  - in a slot reserved by dl_set (state 1), before dl_start: data_type,
+ *    referer, user_agent, auto_referer, url, save_path, extra_header,
+ *    options, retry, div_count, proxy, buffer_size, conn.port (FTP items)
+ *    and disk.file (a file opened with DiskIO_OpenFile). dl_start makes the
+ *    division arrays anew and frees any the record points at, so those are
+ *    null or blocks from the engine heap (GetMem).
+ *  - in a slot that no engine thread serves (state 0, 5 or 6), before
+ *    dl_resume: the whole record, usually copy_itemdata of a copy the client
+ *    kept, with its division arrays (engine heap), ranges, bytes done and
+ *    disk.file_size. dl_resume keeps the division count and the arrays; it
+ *    ignores the handle in disk.file (open the file during notice 301).
+ *  - during notice 301: disk (the file), save_path and url; during notice
+ *    111: url, extra_header, options, disk.file_size and div_count (never
+ *    above its value).
+ *  - state, only to 0 (release), to give up a slot in state 1, or in state
+ *    6 after dl_start or dl_resume returned -1.
+ *  - reserved_text, at any time: the engine only copies and frees it with
+ *    the record (copy_itemdata, free_itemdata).
+ * Every other field, and every field while the engine serves the slot
+ * (states 2 to 4) outside those notices, is the engine's; div_stop is
+ * written through dl_stop only.
+ *
+ * The texts the client gives stay its own: the engine frees none of them
+ * (free_itemdata frees a copy's), and reads none after the item's final
+ * notice. The engine's blocks (division arrays, conn.host, request_path,
+ * the buffer, disk.file_name) live from preparation until the final notice
+ * has returned; then the engine frees them and zeroes the record field by
+ * field, storing state 0 (release) last.
+ *
+ * Reading a running item (states 3 and 4) from another thread:
+ *  - acquire: state, run_flags, options, div_count, the array pointers,
+ *    div_status[d] and disk.range_len[d] (the ranges are computed again
+ *    when the size becomes known or changes);
+ *  - relaxed: disk.range_done[d], disk.buf_fill[d], disk.file_size,
+ *    div_retries[d] and buffer_size;
+ *  - url, extra_header and the engine's texts: only inside a notice raised
+ *    by the download thread (a redirect rewrites url in place there). */
 
 /* extra_header: header lines ("Name: value\r\n" each) sent verbatim with
  * every GET, never with the HEAD.
@@ -207,21 +328,122 @@ struct ItemData {
 /* Size of the file-name buffers used with DiskIO_MakeFileName. */
 #define TVN_PATH_CAPACITY 2048
 
-TORVANE_API int torvane_init(EngineContext* ctx, int mode);
-TORVANE_API int torvane_end(EngineContext* ctx);
-TORVANE_API int dl_set(EngineContext* ctx);
-TORVANE_API int dl_start(EngineContext* ctx, int slot);
-TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div);
-TORVANE_API int dl_stop(ItemData* item, int div);
-TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_retry);
-TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src);
-TORVANE_API int free_itemdata(ItemData* item);
-TORVANE_API void* GetMem(unsigned size);
-TORVANE_API void FreeMem(void* p); /* p is the address of a pointer; *p is freed and nulled */
+/* Every export may be called from any thread; "not inside a notice" and
+ * the lock order (see the top of this file) are the only limits named. */
 
+/* Starts the engine on ctx: a table of max_items zeroed slots owned by ctx
+ * (items, slot_count) and the two threads. Once per context, not inside a
+ * notice. 1: started, or mode above 0 (nothing is done). 2: ctx is null or
+ * memory runs out. 3: a thread could not be started (none is left running). */
+TORVANE_API int torvane_init(EngineContext* ctx, int mode);
+
+/* Ends both threads (each first ends its cycle, a notice it is raising
+ * included), frees the slot table and every table a resize retired, and
+ * nulls items and the thread handles. Items still running are not finished
+ * (no notices; their files and sockets stay open): stop them and wait for
+ * notice 112 first. 1: ended. 0: no engine runs on ctx, or a thread could
+ * not be joined (TVN_CTL_END_FAIL in its control word). Not inside a notice,
+ * and not while holding a lock that the callback takes. */
+TORVANE_API int torvane_end(EngineContext* ctx);
+
+/* Reserves a free slot (state 0 or 5) for a new item: state 1, owner ctx.
+ * The slot's index, or -1 when no engine runs, max_items slots are taken
+ * (any state but 0 and 5) or none is free. Also inside a notice. The client
+ * then fills the record and calls dl_start, or gives the slot up (state 0). */
+TORVANE_API int dl_set(EngineContext* ctx);
+
+/* Starts the item in a slot in state 1. Unless TVN_OPT_MEMORY_FETCH is set,
+ * notice 301 comes first and the file is opened from save_path and url when
+ * the client opened none. Then state 2: the connection thread prepares the
+ * item and sets state 3, or 4 under TVN_OPT_SPEED_MODE. 0: started. -1: no
+ * engine runs, the slot is out of range or not in state 1; or 301 answered
+ * -1 or the file could not be opened, and then the slot has state 6 and
+ * notice 108 was raised on this thread. Inside a notice as the lock order
+ * allows. */
+TORVANE_API int dl_start(EngineContext* ctx, int slot);
+
+/* Resumes division div of the item in a slot (-1: every division). Notice
+ * 301 comes first and the file is opened as dl_start opens it. An item in
+ * state 4 has its failed divisions (status 3) asked again, on the download
+ * thread's next cycle. A record in a slot no engine thread serves (state 0,
+ * 5 or 6; see ItemData) is prepared with its own division count and arrays,
+ * each chosen division that is not done (status 2) goes back to status 0
+ * with its waiting bytes dropped, and the item runs in state 4. 0: resumed.
+ * -1: no engine runs, the slot is out of range or in state 1 to 3, the
+ * record has no division arrays, or div is not -1 to div_count - 1; or 301
+ * answered -1, the file could not be opened or the record not prepared, and
+ * then the slot has state 6 and notice 108 was raised on this thread.
+ * Inside a notice as the lock order allows. */
+TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div);
+
+/* Stops division div of the item whose slot record `item` is (-1: the whole
+ * item); a pointer into a table a resize retired reaches the live slot. The
+ * download thread writes what each stopped division holds, closes it and
+ * ends it (status 2 when its range is complete, else 3); the item ends when
+ * all its divisions have, with notice 109 when the whole item was stopped.
+ * An item in state 2 that is not prepared yet is dropped by the connection
+ * thread instead (109, 112). 0: asked. -1: item is null, div is not -1 to
+ * div_count - 1, or the record is neither prepared nor in state 2. Also
+ * inside a notice. */
+TORVANE_API int dl_stop(ItemData* item, int div);
+
+/* Renews the connection of division div (-1: every division) of a running
+ * item. A division waiting for or receiving an answer writes what it holds
+ * and closes; it ends (status 2) when its range is complete, else it is
+ * asked again (status 0): with count_retry 1 that uses one of its attempts,
+ * and one without attempts left fails (status 3). A division still
+ * connecting connects anew. From a notice of the download thread this is
+ * done before the call returns; from any other thread on that thread's next
+ * cycle. Takes no lock. 0, also when the slot holds no running item (then
+ * nothing happens). -1: no engine runs, the slot is out of range, or div is
+ * not -1 to div_count - 1. */
+TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_retry);
+
+/* Copies src with what it points at: its texts (url into a buffer of
+ * TVN_URL_CAPACITY bytes), disk.file_name and its division arrays become
+ * fresh engine-heap copies; extra_header is shared, not copied; conn.host,
+ * request_path, the host entry and the buffer are not copied (null, and the
+ * buf_ptr entries zero); disk.count_ref points at dst's div_count. A null
+ * dst gets a new record from the engine heap; otherwise dst's copies are
+ * freed first (free_itemdata) and a dst in state 1 stays in state 1. dst,
+ * or null when src is null or memory runs out (what was made is freed, a
+ * new record too). src must not change meanwhile: a copy, or a slot during
+ * its final notice; dst must not be a slot the engine serves (states 2 to
+ * 4). */
+TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src);
+
+/* Frees what a copy made by copy_itemdata points at (its texts but
+ * extra_header, disk.file_name, conn.host, request_path, the buffer and the
+ * division arrays) and nulls those pointers; the record itself and its file
+ * handle stay. 0, or -1 for null. Never on a slot the engine serves. */
+TORVANE_API int free_itemdata(ItemData* item);
+
+/* A zeroed block of size bytes (1 when 0) from the heap the engine frees
+ * with, or null. */
+TORVANE_API void* GetMem(unsigned size);
+/* p is the address of a pointer; the block it points at is freed and the
+ * pointer nulled. A null p does nothing. */
+TORVANE_API void FreeMem(void* p);
+
+/* The disk exports work on the client's own DiskIO or, during notice 301, on
+ * the item's; never on a disk an engine thread uses at the same time. */
+
+/* Opens path for writing without emptying it (a resume keeps its bytes),
+ * creating the missing folders; a file disk has open is closed first.
+ * Sets disk->file and disk->file_name (a copy). 0, or -1 when an argument
+ * is null or empty, a part of the path is a file, or the open fails. */
 TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path);
+/* Closes disk's file and frees file_name. A file that this open created and
+ * that is still empty is deleted, unless another open of the engine holds
+ * it. 0, or -1 when disk is null or holds no open file. */
 TORVANE_API int DiskIO_CloseHandle(DiskIO* disk);
+/* 0: nothing at path (or path is null); 1: a file, or anything that is not a
+ * folder; 2: a folder. */
 TORVANE_API int DiskIO_CheckFile(const char* path);
+/* The output file's name into out (TVN_PATH_CAPACITY bytes): save_path, or,
+ * when it ends in '/', save_path and the URL's last part without its query
+ * ("index.html" when the URL ends in '/'). 0, or -1 when an argument is null
+ * or the name does not fit (out is then empty). */
 TORVANE_API int DiskIO_MakeFileName(const char* save_path, const char* url, char* out);
 
 #ifdef __cplusplus

@@ -37,7 +37,13 @@
  * Threading: login_bits and io_bits are written by the layer's thread with
  * atomic read-modify-write operations; other threads read them with acquire
  * (torvane/shared_access.hpp). Every other field of a record in use belongs
- * to the layer's thread until the caller has paused it.
+ * to the layer's thread until the caller has paused it. The caller changes
+ * thread_ctl and resize_ctl with atomic read-modify-write operations
+ * (set_bits, clear_bits) and stores wanted_count with release; it reads
+ * record_count and records with acquire. The layer takes no lock, so its
+ * callback may take the caller's locks; both exports may be called from any
+ * thread, and inside notice 201 tvnftp_end only ends the thread later (see
+ * below).
  */
 #ifndef TORVANE_TVNFTP_H
 #define TORVANE_TVNFTP_H
