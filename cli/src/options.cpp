@@ -1,8 +1,8 @@
 #include "cli/options.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "core/text/number_text.h"
 #include "core/text/pattern_expand.h"
 #include "core/text/url_parse.h"
 
@@ -50,13 +50,10 @@ const Spelling* find_spelling(std::string_view arg) {
   return nullptr;
 }
 
-// A whole decimal number within [low, high]; -1 otherwise.
+// A whole decimal number (digits alone: no sign, no blank) within
+// [low, high]; -1 otherwise.
 int bounded_number(std::string_view text, int low, int high) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high) return -1;
-  return value;
+  return static_cast<int>(parse_number(text, low, high).value_or(-1));
 }
 
 std::string quoted(std::string_view text) {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -363,23 +362,6 @@ std::size_t ini_read_section(const char* path, std::string_view section, char* b
   std::vector<std::string> lines;
   for (const IniEntry& e : ini_entries(path, section)) lines.push_back(e.name + "=" + e.value);
   return write_list(lines, buffer, size);
-}
-
-int ini_read_int(const char* path, std::string_view section, std::string_view key, int def) {
-  std::string value;
-  if (!ini_get(path, section, key, value)) return def;
-  std::size_t i = 0;
-  while (i < value.size() && is_blank(value[i])) ++i;
-  bool negative = false;
-  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
-  long long n = 0;
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-    n = n * 10 + (value[i] - '0');
-    if (n > static_cast<long long>(INT_MAX) + 1) n = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) n = -n;
-  if (n > INT_MAX) n = INT_MAX;
-  return static_cast<int>(n);
 }
 
 bool ini_get(const char* path, std::string_view section, std::string_view key, std::string& value) {

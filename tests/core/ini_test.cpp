@@ -38,7 +38,7 @@ TEST_F(Ini, ReadsFollowTheProfileRulesAndWritesEditInPlace) {
   EXPECT_EQ(get("setting", "quoted"), "  spaced value  ");
   EXPECT_EQ(get("Setting", "Dup"), "first");
   EXPECT_EQ(get("Setting", "# not a key"), "--");
-  EXPECT_EQ(platform::ini_read_int(path_.c_str(), "Setting", "Dup", -1), 0);  // not a number
+  EXPECT_EQ(read_ini_int(path_.c_str(), "Setting", "Dup", -1), 0);  // not a number
   // Refused, the file untouched: what would break a line, or is no key name.
   for (const std::string& bad : {"a\r\n[Evil]"s, "a\0b"s, "a=b"s, "[x]"s, ";c"s, ""s})
     EXPECT_EQ(put("Setting", bad, "v") + put(bad, "k", "v"), 0) << bad;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/text/local_time_text.h"
+#include "core/text/number_text.h"
 #include "core/text/progress_text.h"
 
 namespace torvane {
@@ -15,14 +16,8 @@ std::uint32_t size_from_progress(std::string_view progress) {
     if (slash == std::string_view::npos) return 0;
     number = progress.substr(slash + 1);
   }
-  while (!number.empty() && number.front() == ' ') number.remove_prefix(1);
-  std::uint64_t value = 0;
-  for (char c : number) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > 0xffffffffu) return 0xffffffffu;
-  }
-  return static_cast<std::uint32_t>(value);
+  constexpr NumberRules kRules{.blanks = LeadingBlanks::kSpaces, .leading = true, .saturate = true};
+  return static_cast<std::uint32_t>(parse_number(number, 0, 0xffffffffu, kRules).value_or(0));
 }
 
 HistoryWriter::~HistoryWriter() {

@@ -13,6 +13,7 @@
 #include "core/queue/cookies.h"
 #include "core/settings/server_profiles.h"
 #include "core/settings/size_table.h"
+#include "core/text/number_text.h"
 #include "core/text/progress_text.h"
 #include "core/text/text_util.h"
 #include "torvane/shared_access.hpp"
@@ -103,19 +104,12 @@ std::string_view first_request_url(std::string_view url, int cookie) {
 // The decimal value of the division text the item was added with: leading
 // blanks, a sign and the digits that follow; anything else reads as 0.
 int division_text_value(const char (&text)[4]) {
-  std::string_view s(text, strnlen(text, sizeof text));
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  int value = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');  // three characters at most: no overflow
-  }
-  return negative ? -value : value;
+  constexpr NumberRules kRules{
+      .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true};
+  // Three characters at most: always within range.
+  return static_cast<int>(
+      parse_number(std::string_view(text, strnlen(text, sizeof text)), -99, 999, kRules)
+          .value_or(0));
 }
 
 int saturate_int(long long value) {
@@ -259,13 +253,11 @@ std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value) 
     value.remove_prefix(1);
   }
   constexpr std::uint64_t kMax = UINT32_MAX;
-  std::uint64_t n = 0;
-  std::size_t digits = 0;
-  for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
-    n = std::min<std::uint64_t>(n * 10 + static_cast<std::uint64_t>(value[digits] - '0'), kMax);
-  }
+  const std::optional<std::int64_t> number =
+      parse_number(value, 0, kMax, {.leading = true, .saturate = true});
   // A typo must not turn a reported size into "no size".
-  if (digits == 0) return size;
+  if (!number) return size;
+  const auto n = static_cast<std::uint64_t>(*number);
   if (sign == '+') return static_cast<std::uint32_t>(std::min<std::uint64_t>(size + n, kMax));
   if (sign == '-') return n >= size ? 0 : static_cast<std::uint32_t>(size - n);
   return static_cast<std::uint32_t>(n);

@@ -1,6 +1,9 @@
 // The INI access layer over the platform's profile-file reader and writer.
 #include "core/settings/ini_access.h"
 
+#include <climits>
+
+#include "core/text/number_text.h"
 #include "platform/ini.h"
 
 namespace torvane {
@@ -17,6 +20,14 @@ std::string read_raw(const char* file, std::string_view section, std::string_vie
 }
 
 }  // namespace
+
+int read_ini_int(const char* file, std::string_view section, std::string_view key, int def) {
+  std::string value;
+  if (!platform::ini_get(file, section, key, value)) return def;
+  constexpr NumberRules kRules{
+      .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true, .saturate = true};
+  return static_cast<int>(parse_number(value, INT_MIN, INT_MAX, kRules).value_or(0));
+}
 
 ProgramFolder::ProgramFolder(std::string_view folder) : dir_(folder) {
   if (!dir_.empty() && dir_.back() != '/') dir_.push_back('/');
@@ -50,7 +61,7 @@ const char* IniAccess::target(const char* file) const {
 
 int IniAccess::read_int(std::string_view section, std::string_view key, int def) const {
   if (!has_path()) return 0;
-  return platform::ini_read_int(path_.c_str(), section, key, def);
+  return read_ini_int(path_.c_str(), section, key, def);
 }
 
 std::size_t IniAccess::read_text(std::string_view section, std::string_view key, std::string& out,
@@ -111,9 +122,9 @@ int read_text_with_fallback(std::string_view section, std::string_view key, std:
 int read_int_with_fallback(std::string_view section, std::string_view key, int def,
                            const char* file, const char* fallback) {
   if (file == nullptr) return def;
-  const int value = platform::ini_read_int(file, section, key, def);
+  const int value = read_ini_int(file, section, key, def);
   if (value != def || fallback == nullptr) return value;
-  return platform::ini_read_int(fallback, section, key, def);
+  return read_ini_int(fallback, section, key, def);
 }
 
 }  // namespace torvane

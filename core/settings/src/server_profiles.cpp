@@ -114,7 +114,7 @@ int read_server_profile(const ProgramFolder& folder, std::string_view name,
     if (info.key == "AutoReferrer" && has_referrer) continue;
     std::string value;
     if (info.kind == Kind::kInt) {
-      const int n = platform::ini_read_int(path.c_str(), kProfileSection, info.key, kAbsentInt);
+      const int n = read_ini_int(path.c_str(), kProfileSection, info.key, kAbsentInt);
       if (n == kAbsentInt || (info.key == "urljump" && n != 1)) continue;
       value = std::to_string(n);
     } else {

@@ -3,33 +3,23 @@
 
 #include <climits>
 
+#include "core/text/number_text.h"
 #include "platform/ascii.h"
 #include "platform/ini.h"
 
 namespace torvane {
 namespace {
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // One "%d" conversion at `pos`; false when no digits follow.
 bool scan_int(std::string_view text, std::size_t& pos, int& value) {
-  std::size_t i = pos;
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  const std::size_t digits_at = i;
-  long long n = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    n = n * 10 + (text[i] - '0');
-    if (n > static_cast<long long>(INT_MAX) + 1) n = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (i == digits_at) return false;
-  if (negative) n = -n;
-  if (n > INT_MAX) n = INT_MAX;
-  value = static_cast<int>(n);
-  pos = i;
+  constexpr NumberRules kRules{
+      .blanks = LeadingBlanks::kAnyWhiteSpace, .sign = true, .leading = true, .saturate = true};
+  std::size_t end = 0;
+  const std::optional<std::int64_t> n =
+      parse_number(text.substr(pos), INT_MIN, INT_MAX, kRules, &end);
+  if (!n) return false;
+  value = static_cast<int>(*n);
+  pos += end;
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "core/text/number_text.h"
 #include "platform/ascii.h"
 #include "platform/file.h"
 
@@ -22,18 +23,14 @@ int column_of(std::string_view key) {
   return -1;
 }
 
-// Leading decimal number of a FileSize value (sign allowed, saturated).
+// Leading decimal number of a FileSize value (sign allowed); 0 without
+// digits. Sizes of 16 digits or fewer count as written and longer ones as
+// the largest of those, so that the total of any history stays in range.
 std::int64_t leading_number(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  std::int64_t n = 0;
-  constexpr std::int64_t kCap = 1'000'000'000'000'000LL;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    n = n < kCap ? n * 10 + (text[i] - '0') : kCap;
-  }
-  return negative ? -n : n;
+  constexpr std::int64_t kCap = 9'999'999'999'999'999LL;
+  constexpr NumberRules kRules{
+      .blanks = LeadingBlanks::kSpaces, .sign = true, .leading = true, .saturate = true};
+  return parse_number(text, -kCap, kCap, kRules).value_or(0);
 }
 
 class Parser {

@@ -2,6 +2,7 @@
 #include "core/text/name_template.h"
 
 #include "core/text/local_time_text.h"
+#include "core/text/number_text.h"
 
 namespace torvane {
 namespace {
@@ -52,11 +53,12 @@ int apply_name_template(std::string& path, const char* name_template, bool ignor
       i += 5;  // the '$' and the four bytes after it
       continue;
     }
-    int count = 0;
-    for (std::size_t k = i + 1; k < letter_at; ++k) {
-      const char c = tmpl[k];
-      count = count * 10 + ((c >= '0' && c <= '9') ? c - '0' : 0);
+    // At most two bytes, each a digit; one that is not counts as 0.
+    std::string digits(tmpl.substr(i + 1, letter_at - i - 1));
+    for (char& c : digits) {
+      if (c < '0' || c > '9') c = '0';
     }
+    const int count = static_cast<int>(parse_number(digits, 0, 99).value_or(0));
     switch (tmpl[letter_at]) {
       case 'f':
         out.append(first_bytes(base, count));

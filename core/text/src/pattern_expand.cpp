@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
+
+#include "core/text/number_text.h"
 
 namespace torvane {
 namespace {
@@ -29,23 +32,16 @@ char at(std::string_view text, std::size_t i) {
   return i < text.size() ? text[i] : '\0';
 }
 
-// The decimal value of `digits` (all digits, at most 18 of them).
-std::int64_t decimal(std::string_view digits) {
-  std::int64_t n = 0;
-  for (char c : digits) n = n * 10 + (c - '0');
-  return n;
-}
-
-bool all_digits(std::string_view s) {
-  for (char c : s) {
-    if (!is_digit(c)) return false;
-  }
-  return true;
-}
-
 // Widths beyond this would overflow the 64-bit counters; no real series has
 // numbers of 19 digits.
 constexpr std::size_t kMaxDigits = 18;
+
+// The value of a series number: `digits` all digits (no sign, no blank),
+// at most kMaxDigits of them; none otherwise.
+std::optional<std::int64_t> series_number(std::string_view digits) {
+  if (digits.size() > kMaxDigits) return std::nullopt;
+  return parse_number(digits, 0, 999'999'999'999'999'999LL);
+}
 
 std::string padded(std::int64_t n, std::size_t width) {
   char buffer[48];
@@ -153,11 +149,13 @@ std::string expand_number_range(std::string_view text, std::size_t dash) {
   while (is_digit(at(text, dash + 1 + nd))) ++nd;
   // The left number is the nd bytes before the dash; all of them must be
   // digits (a sign or letter inside it cannot be counted).
-  if (nd == 0 || nd > kMaxDigits || dash < nd || !all_digits(text.substr(dash - nd, nd))) {
-    return std::string(kExpandErrorDigits);
-  }
-  std::int64_t low = decimal(text.substr(dash - nd, nd));
-  std::int64_t high = decimal(text.substr(dash + 1, nd));
+  const std::optional<std::int64_t> left =
+      nd == 0 || dash < nd ? std::nullopt : series_number(text.substr(dash - nd, nd));
+  const std::optional<std::int64_t> right =
+      left ? series_number(text.substr(dash + 1, nd)) : std::nullopt;
+  if (!left || !right) return std::string(kExpandErrorDigits);
+  std::int64_t low = *left;
+  std::int64_t high = *right;
   if (low > high) std::swap(low, high);
   if (high - low >= kMaxExpandedFiles) return expand_error_too_many();
 
@@ -175,15 +173,17 @@ std::string expand_letter_number_range(std::string_view text, std::size_t dash) 
   std::size_t nl = 0;
   while (nl < dash && is_digit(text[dash - 1 - nl])) ++nl;
   // Both numbers need the same nl digits and the left one needs its letter.
-  if (nl == 0 || nl > kMaxDigits || nl + 1 > dash || dash + 2 + nl > text.size() ||
-      !all_digits(text.substr(dash + 2, nl))) {
-    return std::string(kExpandErrorForm);
-  }
+  const bool fits = nl != 0 && nl + 1 <= dash && dash + 2 + nl <= text.size();
+  const std::optional<std::int64_t> left =
+      fits ? series_number(text.substr(dash - nl, nl)) : std::nullopt;
+  const std::optional<std::int64_t> right =
+      left ? series_number(text.substr(dash + 2, nl)) : std::nullopt;
+  if (!left || !right) return std::string(kExpandErrorForm);
   const std::size_t left_letter_at = dash - nl - 1;
   int start_letter = static_cast<unsigned char>(text[left_letter_at]);
   int end_letter = static_cast<unsigned char>(text[dash + 1]);
-  std::int64_t start = decimal(text.substr(dash - nl, nl));
-  std::int64_t end = decimal(text.substr(dash + 2, nl));
+  std::int64_t start = *left;
+  std::int64_t end = *right;
   if (start_letter > end_letter || (start_letter == end_letter && end < start)) {
     std::swap(start_letter, end_letter);
     std::swap(start, end);

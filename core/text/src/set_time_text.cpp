@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/text/number_text.h"
+
 namespace torvane {
 namespace {
 
@@ -12,12 +14,8 @@ namespace {
 std::uint16_t take_number(std::string_view text, std::size_t& pos, std::size_t width) {
   const std::string_view field = text.substr(pos, width);
   pos += field.size();
-  unsigned value = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  return static_cast<std::uint16_t>(value);
+  // At most four digits: always within the field's range.
+  return static_cast<std::uint16_t>(parse_number(field, 0, 9999, {.leading = true}).value_or(0));
 }
 
 }  // namespace

@@ -127,10 +127,6 @@ std::size_t ini_list_sections(const char* path, char* buffer, std::size_t size);
 std::size_t ini_read_section(const char* path, std::string_view section, char* buffer,
                              std::size_t size);
 
-// Integer value: optional blanks, optional sign, decimal digits (saturated to
-// the int range); a present value without digits reads as 0; `def` when absent.
-int ini_read_int(const char* path, std::string_view section, std::string_view key, int def);
-
 // Unlimited forms of the reads, for callers that do not want the cut.
 bool ini_get(const char* path, std::string_view section, std::string_view key, std::string& value);
 std::vector<std::string> ini_key_names(const char* path, std::string_view section);

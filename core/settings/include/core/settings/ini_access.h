@@ -45,6 +45,12 @@ class ProgramFolder {
 // A stored relative path with '\' read as '/'.
 std::string normalize_stored_path(std::string_view stored);
 
+// The integer `key` of `section` in `file`, `def` when absent. A value is
+// read as far as it is a number: leading blanks (space, tab), a sign and the
+// digits that follow, saturated to the int range; a value without digits
+// ("", "abc", "-") reads as 0 and "12abc" as 12.
+int read_ini_int(const char* file, std::string_view section, std::string_view key, int def);
+
 class IniAccess {
  public:
   IniAccess() = default;  // no program INI: reads give 0 / leave text alone, writes do nothing
