@@ -179,6 +179,73 @@ std::string resume_header(std::string_view cookie_line, const char* validator) {
   return header;
 }
 
+// The URL a fresh start requests: the item's, rewritten for good by "URL"
+// and "Host"; with "Cookie" 1 or more the first request goes to memory, and
+// from 2 on to a shortened URL.
+void set_request_url(ItemData* record, ListItem& item, SlotStrings& strings,
+                     const Profiles& profiles) {
+  std::string text;
+  if (profiles.read_text("URL", text)) set_field(item.url, text);
+  if (profiles.read_text("Host", text)) splice_host(item, text);
+  record->url = item.url;
+  const int cookie = profiles.read_int("Cookie");
+  if (cookie >= 1) record->options |= TVN_OPT_MEMORY_FETCH;
+  if (cookie >= 2) {
+    // The engine may write a redirect into `url` in place, so the copy gets
+    // a full URL buffer.
+    char* shortened = strings.copy(first_request_url(item.url, cookie), TVN_URL_CAPACITY);
+    if (shortened != nullptr) record->url = shortened;
+  }
+}
+
+// The division count: "Div", else the item's own division text; 0 is 1
+// without a word, anything else is brought into 1 to kMaxDivisions.
+void set_divisions(ItemData* record, ListItem& item, const Profiles& profiles,
+                   const ItemSettingsEnv& env) {
+  const int div = profiles.read_int("Div");
+  item.division_from_profile = div != kAbsentInt ? 1 : 0;
+  const int divisions = div != kAbsentInt ? div : division_text_value(item.division_text);
+  record->div_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
+  item.division_count = record->div_count;
+}
+
+// The receive buffer: "BufferSize" per division (in range), times the
+// division count already set.
+void set_buffer(ItemData* record, const Profiles& profiles, const ItemSettingsEnv& env) {
+  int per_division = profiles.read_int("BufferSize");
+  per_division = per_division == kAbsentInt ? kDefaultBufferPerDivision
+                                            : in_range(per_division, kMinBufferPerDivision,
+                                                       kMaxBufferPerDivision, "BufferSize", env);
+  record->buffer_size = saturate_int(static_cast<long long>(per_division) * record->div_count);
+}
+
+// A failed copy leaves the field null: the engine then goes without a
+// proxy (it needs both the bit and the text) or sends no fixed referrer.
+void set_proxy_and_referrer(ItemData* record, SlotStrings& strings, const Profiles& profiles) {
+  std::string text;
+  record->proxy = nullptr;
+  if (profiles.read_text("Proxy", text)) {
+    record->proxy = strings.copy(text);
+    record->options |= TVN_OPT_USE_PROXY;
+  }
+  record->referer = nullptr;
+  if (profiles.read_text("Referrer", text)) {
+    record->referer = strings.copy(text);
+  } else {
+    const int auto_referer = profiles.read_int("AutoReferrer");
+    record->auto_referer = auto_referer == kAbsentInt ? 1 : auto_referer;
+  }
+}
+
+void set_option_bits(ItemData* record, const Profiles& profiles) {
+  for (const OptionKey& option : kOptionKeys) {
+    const int value = profiles.read_int(option.key);
+    // AutoResume is the one option that is on unless a profile turns it off.
+    const bool on = value > 0 || (value == kAbsentInt && option.bit == TVN_OPT_AUTO_RESUME);
+    if (on) record->options |= option.bit;
+  }
+}
+
 // A link jump from `jump_file`, when that file has "skip".
 void arm_link_jump(ItemData* record, ListItem& item, const char* jump_file) {
   const int skip = Profiles::read_int_from(jump_file, "skip");
@@ -327,56 +394,16 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   item.last_bytes = 0;
 
   const Profiles profiles(env.folder, item.url);
-  std::string text;
-
   const int data_type = profiles.read_int("DataType");
   record->data_type = data_type == kAbsentInt ? TVN_DATA_HTTP : data_type;
-  if (profiles.read_text("URL", text)) set_field(item.url, text);
-  if (profiles.read_text("Host", text)) splice_host(item, text);
-  record->url = item.url;
-  const int cookie = profiles.read_int("Cookie");
-  if (cookie >= 1) record->options |= TVN_OPT_MEMORY_FETCH;
-  if (cookie >= 2) {
-    // The engine may write a redirect into `url` in place, so the copy gets
-    // a full URL buffer.
-    char* shortened = strings.copy(first_request_url(item.url, cookie), TVN_URL_CAPACITY);
-    if (shortened != nullptr) record->url = shortened;
-  }
-
-  const int div = profiles.read_int("Div");
-  item.division_from_profile = div != kAbsentInt ? 1 : 0;
-  const int divisions = div != kAbsentInt ? div : division_text_value(item.division_text);
-  record->div_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
-  item.division_count = record->div_count;
-
-  if (profiles.read_text("SAVE", text)) set_field(item.save_folder, text);
+  set_request_url(record, item, strings, profiles);
+  set_divisions(record, item, profiles, env);
+  std::string save;
+  if (profiles.read_text("SAVE", save)) set_field(item.save_folder, save);
   record->save_path = item.save_folder;
-  int per_division = profiles.read_int("BufferSize");
-  per_division = per_division == kAbsentInt ? kDefaultBufferPerDivision
-                                            : in_range(per_division, kMinBufferPerDivision,
-                                                       kMaxBufferPerDivision, "BufferSize", env);
-  record->buffer_size = saturate_int(static_cast<long long>(per_division) * record->div_count);
-
-  // A failed copy leaves the field null: the engine then goes without a
-  // proxy (it needs both the bit and the text) or sends no fixed referrer.
-  record->proxy = nullptr;
-  if (profiles.read_text("Proxy", text)) {
-    record->proxy = strings.copy(text);
-    record->options |= TVN_OPT_USE_PROXY;
-  }
-  record->referer = nullptr;
-  if (profiles.read_text("Referrer", text)) {
-    record->referer = strings.copy(text);
-  } else {
-    const int auto_referer = profiles.read_int("AutoReferrer");
-    record->auto_referer = auto_referer == kAbsentInt ? 1 : auto_referer;
-  }
-  for (const OptionKey& option : kOptionKeys) {
-    const int value = profiles.read_int(option.key);
-    // AutoResume is the one option that is on unless a profile turns it off.
-    const bool on = value > 0 || (value == kAbsentInt && option.bit == TVN_OPT_AUTO_RESUME);
-    if (on) record->options |= option.bit;
-  }
+  set_buffer(record, profiles, env);
+  set_proxy_and_referrer(record, strings, profiles);
+  set_option_bits(record, profiles);
   const int retry = profiles.read_int("Retry");
   record->retry = retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env);
 
