@@ -55,6 +55,66 @@ void stop_thread(std::uint32_t& ctl, std::thread& thread, platform::WakeEvent& w
   }
 }
 
+// After a plain copy of src into dst: every text and division array becomes
+// dst's own copy, and the engine's blocks that belong to a running slot are
+// dropped. False when memory ran out (what was copied is left to free).
+bool copy_owned_blocks(ItemData& dst, const ItemData& src) {
+  const int n = src.div_count > 0 ? src.div_count : 1;
+  // Every url buffer the engine may rewrite on a redirect holds a full URL.
+  dst.url = duplicate_text(src.url, TVN_URL_CAPACITY);
+  dst.referer = duplicate_text(src.referer);
+  dst.user_agent = duplicate_text(src.user_agent);
+  dst.reserved_text = duplicate_text(src.reserved_text);
+  dst.save_path = duplicate_text(src.save_path);
+  dst.proxy = duplicate_text(src.proxy);
+  dst.disk.file_name = duplicate_text(src.disk.file_name);
+  bool ok = (!src.url || dst.url) && (!src.referer || dst.referer) &&
+            (!src.user_agent || dst.user_agent) && (!src.reserved_text || dst.reserved_text) &&
+            (!src.save_path || dst.save_path) && (!src.proxy || dst.proxy) &&
+            (!src.disk.file_name || dst.disk.file_name);
+  ok = duplicate_array(dst.div_status, n) && ok;
+  ok = duplicate_array(dst.div_retries, n) && ok;
+  ok = duplicate_array(dst.div_stop, n + 1) && ok;
+  ok = duplicate_array(dst.conn.sockets, n) && ok;
+  ok = duplicate_array(dst.disk.range_len, n) && ok;
+  ok = duplicate_array(dst.disk.range_done, n) && ok;
+  ok = duplicate_array(dst.disk.buf_fill, n) && ok;
+  dst.disk.buf_ptr = src.disk.buf_ptr != nullptr ? zeroed_array<char*>(n) : nullptr;
+  ok = ok && (src.disk.buf_ptr == nullptr || dst.disk.buf_ptr != nullptr);
+  dst.conn.host = nullptr;
+  dst.request_path = nullptr;
+  dst.conn.host_entry = nullptr;
+  dst.disk.buf_block = nullptr;
+  dst.disk.count_ref = &dst.div_count;
+  return ok;
+}
+
+// The live record of dl_stop's `item`: a pointer into an array that a resize
+// replaced is forwarded to the record of the same slot. Under the engine lock.
+ItemData* live_record(EngineState& state, ItemData* item) {
+  for (const auto& old : state.retired) {
+    ItemData* base = old.items.get();
+    if (item >= base && item < base + old.count)
+      return slot_at(state.ctx, static_cast<int>(item - base));
+  }
+  return item;
+}
+
+// dl_stop of an item started but not prepared yet: there is nothing to stop
+// but the start itself, which the connection thread then drops instead of
+// preparing. Under the engine lock.
+int stop_before_preparation(EngineState* state, ItemData* item) {
+  if (state == nullptr || load_acquire(item->state) != TVN_STATE_STARTED) return -1;
+  const std::ptrdiff_t slot = item - slot_at(state->ctx, 0);
+  if (slot < 0 || slot >= slot_count_of(state->ctx)) return -1;
+  if (std::find(state->early_stops.begin(), state->early_stops.end(), slot) ==
+      state->early_stops.end()) {
+    state->early_stops.push_back(static_cast<int>(slot));
+  }
+  state->conn_wake.signal();
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -206,31 +266,11 @@ TORVANE_API int dl_stop(ItemData* item, int div) {
   std::unique_lock<std::recursive_mutex> lock;
   if (state != nullptr) {
     lock = std::unique_lock<std::recursive_mutex>(state->mutex);
-    // A pointer into an array that a resize replaced is forwarded to the
-    // live record of the same slot.
-    for (const auto& old : state->retired) {
-      ItemData* base = old.items.get();
-      if (item >= base && item < base + old.count) {
-        item = slot_at(state->ctx, static_cast<int>(item - base));
-        break;
-      }
-    }
+    item = live_record(*state, item);
   }
   // Checked on the live record: a copy left in a retired table may predate
   // the arrays.
-  if (item->div_stop == nullptr) {
-    // Started but not prepared yet: there is nothing to stop but the start
-    // itself, which the connection thread then drops instead of preparing.
-    if (state == nullptr || load_acquire(item->state) != TVN_STATE_STARTED) return -1;
-    const std::ptrdiff_t slot = item - slot_at(state->ctx, 0);
-    if (slot < 0 || slot >= slot_count_of(state->ctx)) return -1;
-    if (std::find(state->early_stops.begin(), state->early_stops.end(), slot) ==
-        state->early_stops.end()) {
-      state->early_stops.push_back(static_cast<int>(slot));
-    }
-    state->conn_wake.signal();
-    return 0;
-  }
+  if (item->div_stop == nullptr) return stop_before_preparation(state, item);
   const int n = item->div_count > 0 ? item->div_count : 1;
   if (div < -1 || div >= n) return -1;
   auto finished = [&](int i) {
@@ -280,34 +320,7 @@ TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {
               reinterpret_cast<const char*>(src) + sizeof src->state,
               sizeof(ItemData) - sizeof dst->state);
   set_item_state(*dst, keep_state == TVN_STATE_RESERVED ? keep_state : src->state);
-  const int n = src->div_count > 0 ? src->div_count : 1;
-  // Every url buffer the engine may rewrite on a redirect holds a full URL.
-  dst->url = duplicate_text(src->url, TVN_URL_CAPACITY);
-  dst->referer = duplicate_text(src->referer);
-  dst->user_agent = duplicate_text(src->user_agent);
-  dst->reserved_text = duplicate_text(src->reserved_text);
-  dst->save_path = duplicate_text(src->save_path);
-  dst->proxy = duplicate_text(src->proxy);
-  dst->disk.file_name = duplicate_text(src->disk.file_name);
-  bool ok = (!src->url || dst->url) && (!src->referer || dst->referer) &&
-            (!src->user_agent || dst->user_agent) && (!src->reserved_text || dst->reserved_text) &&
-            (!src->save_path || dst->save_path) && (!src->proxy || dst->proxy) &&
-            (!src->disk.file_name || dst->disk.file_name);
-  ok = duplicate_array(dst->div_status, n) && ok;
-  ok = duplicate_array(dst->div_retries, n) && ok;
-  ok = duplicate_array(dst->div_stop, n + 1) && ok;
-  ok = duplicate_array(dst->conn.sockets, n) && ok;
-  ok = duplicate_array(dst->disk.range_len, n) && ok;
-  ok = duplicate_array(dst->disk.range_done, n) && ok;
-  ok = duplicate_array(dst->disk.buf_fill, n) && ok;
-  dst->disk.buf_ptr = src->disk.buf_ptr != nullptr ? zeroed_array<char*>(n) : nullptr;
-  ok = ok && (src->disk.buf_ptr == nullptr || dst->disk.buf_ptr != nullptr);
-  dst->conn.host = nullptr;
-  dst->request_path = nullptr;
-  dst->conn.host_entry = nullptr;
-  dst->disk.buf_block = nullptr;
-  dst->disk.count_ref = &dst->div_count;
-  if (!ok) {
+  if (!copy_owned_blocks(*dst, *src)) {
     free_itemdata(dst);
     if (allocated) std::free(dst);
     return nullptr;

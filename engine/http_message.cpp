@@ -224,28 +224,50 @@ std::string_view validator_like(std::string_view header, std::string_view valida
   return trimmed(value);
 }
 
+bool ChunkDecoder::take_size_char(char c, std::size_t& in) {
+  int digit = -1;
+  if (is_digit(c)) digit = c - '0';
+  if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+  if (digit >= 0) {
+    if (++digits_ > 15) return false;
+    size_ = size_ * 16 + static_cast<std::uint64_t>(digit);
+    ++in;
+    return true;
+  }
+  if (digits_ == 0 || (c != ';' && c != ' ' && c != '\t' && c != '\r' && c != '\n')) return false;
+  state_ = c == '\r' || c == '\n' ? State::kSizeLf : State::kExtension;
+  in += c == '\n' ? 0 : 1;  // a bare LF is read as the line's end
+  return true;
+}
+
+void ChunkDecoder::take_data(char* data, std::size_t len, std::size_t& in, std::size_t& out) {
+  const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, len - in));
+  if (out != in) std::memmove(data + out, data + in, take);
+  out += take;
+  in += take;
+  left_ -= take;
+  if (left_ == 0) state_ = State::kDataCr;
+}
+
+bool ChunkDecoder::start_chunk() {
+  total_ += size_;
+  if (total_ > 0xFFFFFFFFull) return false;
+  left_ = size_;
+  state_ = size_ == 0 ? State::kTrailerStart : State::kData;
+  size_ = 0;
+  digits_ = 0;
+  return true;
+}
+
 ChunkDecoder::Result ChunkDecoder::decode(char* data, std::size_t len, std::size_t& payload) {
   std::size_t out = 0;
   for (std::size_t in = 0; in < len && state_ != State::kDone;) {
     const char c = data[in];
     switch (state_) {
-      case State::kSize: {
-        int digit = -1;
-        if (is_digit(c)) digit = c - '0';
-        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit >= 0) {
-          if (++digits_ > 15) return Result::kBad;
-          size_ = size_ * 16 + static_cast<std::uint64_t>(digit);
-          ++in;
-        } else if (digits_ == 0 || (c != ';' && c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
-          return Result::kBad;
-        } else {
-          state_ = c == '\r' || c == '\n' ? State::kSizeLf : State::kExtension;
-          in += c == '\n' ? 0 : 1;  // a bare LF is read as the line's end below
-        }
+      case State::kSize:
+        if (!take_size_char(c, in)) return Result::kBad;
         continue;
-      }
       case State::kExtension:
         if (c == '\r' || c == '\n') {
           state_ = State::kSizeLf;
@@ -255,24 +277,12 @@ ChunkDecoder::Result ChunkDecoder::decode(char* data, std::size_t len, std::size
         }
         continue;
       case State::kSizeLf:
-        if (c != '\n') return Result::kBad;
+        if (c != '\n' || !start_chunk()) return Result::kBad;
         ++in;
-        total_ += size_;
-        if (total_ > 0xFFFFFFFFull) return Result::kBad;
-        left_ = size_;
-        state_ = size_ == 0 ? State::kTrailerStart : State::kData;
-        size_ = 0;
-        digits_ = 0;
         continue;
-      case State::kData: {
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, len - in));
-        if (out != in) std::memmove(data + out, data + in, take);
-        out += take;
-        in += take;
-        left_ -= take;
-        if (left_ == 0) state_ = State::kDataCr;
+      case State::kData:
+        take_data(data, len, in, out);
         continue;
-      }
       case State::kDataCr:
         ++in;
         if (c == '\r') {

@@ -97,6 +97,15 @@ class ChunkDecoder {
     kFinalLf,
     kDone
   };
+  // One character of a chunk-size line's digits (moving `in` past it unless
+  // it is a bare LF). False on framing that cannot be read.
+  bool take_size_char(char c, std::size_t& in);
+  // The size line has ended: the chunk's data (or the trailers) come next.
+  // False when the body would reach 4 GiB.
+  bool start_chunk();
+  // Moves the chunk's data bytes among data[in, len) to data[out...].
+  void take_data(char* data, std::size_t len, std::size_t& in, std::size_t& out);
+
   State state_ = State::kSize;
   std::uint64_t size_ = 0, left_ = 0, total_ = 0;
   int digits_ = 0;
