@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/settings/settings.h"
+#include "core/text/number_text.h"
 
 namespace torvane {
 namespace {
@@ -89,10 +90,8 @@ int write_add_items_history(const IniAccess& ini, const AddItemsHistory& history
 std::string default_division_text(const IniAccess& ini) {
   std::string stored;
   ini.read_text(kSettingSection, "Div", stored, 4);
-  const bool usable = !stored.empty() &&
-                      stored.find_first_not_of("0123456789") == std::string::npos &&
-                      std::stoi(stored) > 0;
-  return usable ? stored : "1";
+  // Digits alone (three at most), not 0.
+  return parse_number(stored, 1, 999) ? stored : "1";
 }
 
 }  // namespace torvane
