@@ -41,78 +41,6 @@ constexpr std::string_view kListDamagedCaption = "Torvane";
 // A running item's progress goes into the list file at most this often.
 constexpr std::uint32_t kProgressSaveMs = 2000;
 
-// A running slot's progress as a stop would keep it, read while the engine's
-// threads go on writing the slot: every shared word through an atomic load,
-// never the record copied whole. Only bytes the file holds count: a
-// division's range_done grows once its bytes are written, and what waits in
-// the shares is left out. The list file stores the item's own URL, save
-// folder and target path with a saved record, never the slot's (a redirect
-// rewrites the slot's URL in place). The texts read here (referer, user
-// agent, validator, proxy) are the slot's own strings, replaced and freed
-// only under the manager's lock, which the caller holds.
-class ProgressCopy {
- public:
-  // False when the slot has nothing to resume from: not downloading, a
-  // page fetch, no division arrays yet or no byte in the file.
-  bool take(ItemData& slot) {
-    if (load_acquire(slot.state) != TVN_STATE_DOWNLOADING) return false;
-    record_.options = load_acquire(slot.options);
-    if ((record_.options & TVN_OPT_MEMORY_FETCH) != 0) return false;
-    std::int32_t* status = load_acquire(slot.div_status);
-    std::int32_t* retries = load_acquire(slot.div_retries);
-    std::uint32_t* len = load_acquire(slot.disk.range_len);
-    std::uint32_t* done = load_acquire(slot.disk.range_done);
-    const int n = load_acquire(slot.div_count);
-    if (status == nullptr || retries == nullptr || len == nullptr || done == nullptr || n < 1 ||
-        n > kMaxStoredDivisions) {
-      return false;
-    }
-    const auto count = static_cast<std::size_t>(n);
-    status_.resize(count);
-    retries_.resize(count);
-    len_.resize(count);
-    done_.resize(count);
-    std::uint64_t written = 0;
-    for (std::size_t d = 0; d < count; ++d) {
-      len_[d] = load_relaxed(len[d]);
-      done_[d] = load_relaxed(done[d]);
-      if (len_[d] != 0 && done_[d] > len_[d]) done_[d] = len_[d];
-      written += done_[d];
-      // Whatever was under way is asked again; a division counts as done
-      // only by its bytes.
-      status_[d] = len_[d] != 0 && done_[d] == len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
-      retries_[d] = load_relaxed(retries[d]);
-    }
-    if (written == 0) return false;
-    record_.state = TVN_STATE_DOWNLOADING;
-    record_.run_flags = load_acquire(slot.run_flags);
-    record_.data_type = load_acquire(slot.data_type);
-    record_.auto_referer = load_acquire(slot.auto_referer);
-    record_.retry = load_acquire(slot.retry);
-    record_.div_count = n;
-    record_.buffer_size = load_acquire(slot.buffer_size);
-    record_.disk.file_size = load_acquire(slot.disk.file_size);
-    // The port and address are the connection thread's while it connects;
-    // a resume resolves the host again.
-    record_.referer = load_acquire(slot.referer);
-    record_.user_agent = load_acquire(slot.user_agent);
-    record_.reserved_text = load_acquire(slot.reserved_text);
-    record_.proxy = load_acquire(slot.proxy);
-    record_.div_status = status_.data();
-    record_.div_retries = retries_.data();
-    record_.disk.range_len = len_.data();
-    record_.disk.range_done = done_.data();
-    // div_stop, the sockets and the share fills are stored as zeros.
-    return true;
-  }
-  const ItemData* record() const { return &record_; }
-
- private:
-  ItemData record_{};
-  std::vector<std::int32_t> status_, retries_;
-  std::vector<std::uint32_t> len_, done_;
-};
-
 std::string damage_text(const ItemListDamage& damage, const std::string& path,
                         const std::string& kept_as) {
   std::string text = path + " was damaged.";
@@ -167,12 +95,7 @@ int DownloadManager::start_up() {
                        MessageIcon::kNone);
     return -1;
   }
-  slot_map_.grow(limit);
-  slot_strings_.clear();
-  for (std::size_t i = 0; i < slot_map_.capacity(); ++i)
-    slot_strings_.emplace_back(&binding_.api());
-  prepared_divisions_.assign(slot_map_.capacity(), 0);
-  ending_slots_.assign(slot_map_.capacity(), 0);
+  slots_.grow(limit);
   if (!limit_note.empty()) {
     view_.show_message(limit_note, kSettingsCaption, MessageOwner::kNone,
                        MessageIcon::kInformation);
@@ -193,7 +116,7 @@ ItemSettingsEnv DownloadManager::settings_env() {
 }
 
 int DownloadManager::slot_item(int slot) const {
-  return slot_map_.item_of(slot, items_.size());
+  return slots_.item_of(slot, items_.size());
 }
 
 int DownloadManager::load_list() {
@@ -240,9 +163,8 @@ int DownloadManager::write_list(bool running_as_waiting, bool synced) {
     // A page whose link was taken is not resumed (as at a stop), and a
     // record without its file has nothing to go on in.
     if (item.slot_link < 0 || item.url_jump == kJumpTaken || item.target_path.empty()) continue;
-    ItemData* slot = binding_.slot(item.slot_link);
     auto copy = std::make_unique<ProgressCopy>();
-    if (slot == nullptr || !copy->take(*slot)) continue;
+    if (!slots_.copy_progress(item.slot_link, *copy)) continue;
     progress[i] = copy->record();
     copies.push_back(std::move(copy));
   }
@@ -253,9 +175,8 @@ std::uint64_t DownloadManager::written_in_slots() {
   std::uint64_t sum = 0;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
-    ItemData* slot = item.slot_link >= 0 ? binding_.slot(item.slot_link) : nullptr;
-    if (slot != nullptr && load_acquire(slot->state) == TVN_STATE_DOWNLOADING) {
-      sum += bytes_done(*slot, false, false).value_or(0);
+    if (item.slot_link >= 0 && slots_.state(item.slot_link) == TVN_STATE_DOWNLOADING) {
+      sum += slots_.bytes(item.slot_link, false, false).value_or(0);
     }
   }
   return sum;
@@ -296,8 +217,7 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
     settings_.list_busy = 1;
     const int count = load_acquire(binding_.context().slot_count);
     for (int slot = 0; slot < count; ++slot) {
-      ItemData* record = binding_.slot(slot);
-      if (record != nullptr && slot_is_busy(load_acquire(record->state))) binding_.stop(slot, -1);
+      if (slot_is_busy(slots_.state(slot))) binding_.stop(slot, -1);
     }
   }
   // Settle without the lock: the stop notices need it to rest the items.
@@ -309,8 +229,7 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
       bool settled = true;
       const int count = load_acquire(binding_.context().slot_count);
       for (int slot = 0; slot < count && settled; ++slot) {
-        ItemData* record = binding_.slot(slot);
-        settled = record == nullptr || !slot_is_busy(load_acquire(record->state));
+        settled = !slot_is_busy(slots_.state(slot));
       }
       for (std::size_t i = 0; i < items_.size() && settled; ++i) {
         const int state = items_.at(static_cast<std::int64_t>(i))->state;
@@ -337,7 +256,7 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
   binding_.end_engine();  // joins the engine threads: never under the lock
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   items.clear();  // their saved records go back to the engine's heap
-  for (SlotStrings& strings : slot_strings_) strings.forget_all();
+  slots_.forget_strings();
   binding_.unload();
   return result;
 }
@@ -407,11 +326,10 @@ int DownloadManager::start_item(int k) {
   // started again; a fresh start would write from byte 0 and then, finding
   // the record still there, take the finished download for a stopped one.
   if (item->saved) item->slot_link = kResumePending;
-  const int slot = reserve_slot();
+  const int slot = slots_.reserve();
   if (slot < 0) return -2;
-  ItemData* record = binding_.slot(slot);
-  if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) {
-    give_back_slot(slot, false);
+  if (slots_.record(slot) == nullptr || !slots_.has(slot)) {
+    slots_.give_back(slot, false);
     return -2;
   }
   const int old_link = item->slot_link;
@@ -420,9 +338,7 @@ int DownloadManager::start_item(int k) {
   std::vector<std::string> notes;  // values the start brought into range
   ItemSettingsEnv env = settings_env();
   env.notes = &notes;
-  const int mode = apply_item_settings(record, *item, slot_strings_[slot], env);
-  own_item_texts(record, *item, slot_strings_[slot], mode);
-  prepared_divisions_[slot] = record->div_count > 0 ? record->div_count : 1;
+  const int mode = slots_.fill(slot, *item, env);
   // Linked only once the engine took the item: a failure notice raised
   // inside the start finds no item, and the refusal is handled here alone.
   // The open notice, raised inside the start on this thread, notes the name
@@ -436,14 +352,14 @@ int DownloadManager::start_item(int k) {
   if (result == -1) {
     item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
     fail(k);
-    give_back_slot(slot, mode == 1);
+    slots_.give_back(slot, mode == 1);
     view_.redraw_rows(k, k);
     return -1;
   }
   item->state = old_link == kResumePending ? kDownloading : kInitialising;
   set_file_name(*item, starting_name_.c_str());
   item->slot_link = slot;
-  slot_map_.link(slot, k);
+  slots_.link(slot, k);
   if (settings_.list_busy == 0 && settings_.log_view == 0) {
     for (const std::string& note : notes) {
       for (const std::string& piece : header_log_note(k, slot, 0, note))
@@ -452,82 +368,6 @@ int DownloadManager::start_item(int k) {
   }
   view_.redraw_rows(k, k);
   return slot;
-}
-
-void DownloadManager::own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings,
-                                     int mode) {
-  if (mode == 1) {
-    // A resumed record's URL is copy_itemdata's duplicate. It is the item's
-    // own unless the stop came during the shortened first request of a
-    // cookie profile, whose text must not become the item's.
-    if ((record->options & TVN_OPT_MEMORY_FETCH) == 0) strings.set_item_url(record->url);
-    return;
-  }
-  // The engine writes a redirect into `url` while the lock is not held, and
-  // the item may be rewritten or removed while the slot still runs, so the
-  // slot reads copies of its own. A copy that cannot be made leaves the
-  // field null, which the engine refuses like a name it cannot build.
-  if (record->url == item.url) record->url = strings.copy_url(item.url);
-  if (record->save_path == item.save_folder) record->save_path = strings.copy(item.save_folder);
-}
-
-int DownloadManager::reserve_slot() {
-  int slot = binding_.set();
-  // An item rests, fails or finishes at its slot's final notice, but the
-  // engine counts that slot as taken until it has zeroed it, just after the
-  // notice. A start refused in between would leave an item that reads as
-  // free to start waiting for the slot-freed pass instead, so the release,
-  // which needs only the engine's own lock, is waited for (bounded) here.
-  // On an engine thread the wait could be for a release that this very
-  // thread makes once the notice it is in returns; the pass that the
-  // slot-freed notice runs starts the item then.
-  EngineContext& ctx = binding_.context();
-  const std::uint32_t self = platform::current_thread_id();
-  if (slot < 0 &&
-      (self == load_acquire(ctx.dl_thread_id) || self == load_acquire(ctx.conn_thread_id))) {
-    return slot;
-  }
-  constexpr std::uint32_t kReleaseWaitMs = 1000;
-  const std::uint32_t began = platform::tick_ms();
-  while (slot < 0) {
-    bool ending = false;
-    for (std::size_t s = 0; s < ending_slots_.size() && !ending; ++s) {
-      ItemData* record = ending_slots_[s] != 0 ? binding_.slot(static_cast<int>(s)) : nullptr;
-      const int state = record != nullptr ? load_acquire(record->state) : TVN_STATE_EMPTY;
-      ending = state != TVN_STATE_EMPTY && state != TVN_STATE_FREE;
-    }
-    if (!ending) {
-      // Released by now, or nothing was ending: one more ask decides.
-      slot = binding_.set();
-      break;
-    }
-    if (platform::tick_ms() - began >= kReleaseWaitMs) return -1;
-    platform::sleep_ms(1);
-  }
-  if (slot >= 0 && static_cast<std::size_t>(slot) < ending_slots_.size()) ending_slots_[slot] = 0;
-  return slot;
-}
-
-void DownloadManager::give_back_slot(int slot, bool resumed) {
-  // A refused start leaves the slot reserved or failed; the engine hands it
-  // out again only at state 0, and it must not carry this item's strings,
-  // arrays or option bits into the next one.
-  ItemData* record = binding_.slot(slot);
-  if (record == nullptr) return;
-  SlotStrings& strings = slot_strings_[static_cast<std::size_t>(slot)];
-  if (resumed) {
-    // Every string and array of a restored record is an engine-heap copy.
-    binding_.api().free_itemdata(record);
-    strings.forget_all();
-  } else {
-    strings.release_all();
-  }
-  if (record->disk.file != 0) binding_.api().DiskIO_CloseHandle(&record->disk);
-  const ItemData blank{};
-  std::memcpy(reinterpret_cast<char*>(record) + sizeof record->state,
-              reinterpret_cast<const char*>(&blank) + sizeof blank.state,
-              sizeof(ItemData) - sizeof record->state);
-  store_release(record->state, TVN_STATE_EMPTY);
 }
 
 void DownloadManager::stop_item(int k) {
@@ -561,7 +401,7 @@ void DownloadManager::fail(int k) {
   ListItem* item = items_.at(k);
   if (item == nullptr) return;
   item->state = kFailed;
-  if (item->slot_link >= 0) slot_map_.unlink(item->slot_link);
+  if (item->slot_link >= 0) slots_.unlink(item->slot_link);
   item->slot_link = kNoSlot;
   reset_texts(k);
   mark_dirty();
@@ -588,7 +428,7 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   // A slot that still runs reads only its own strings; its later notices
   // find no item.
   items_.take(static_cast<std::size_t>(k));
-  slot_map_.item_removed(k);
+  slots_.item_removed(k);
   view_.rows_removed(k, k);
   if (mode != RemoveMode::kGone) view_.set_item_count(items_.size());
   if (mode == RemoveMode::kRedraw) view_.redraw_rows(k, static_cast<int>(items_.size()) - 1);
@@ -623,13 +463,8 @@ int DownloadManager::change_limit(int limit) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   // Past the stored range the slot arrays would grow without bound.
   if (!binding_.bound() || limit <= 0 || limit > kMaxMaxDlFiles) return -1;
-  if (slot_map_.grow(limit) != 0) return -1;
-  while (slot_strings_.size() < slot_map_.capacity()) slot_strings_.emplace_back(&binding_.api());
-  prepared_divisions_.resize(slot_map_.capacity(), 0);
-  ending_slots_.resize(slot_map_.capacity(), 0);
-  EngineContext& ctx = binding_.context();
-  store_release(ctx.max_items, limit);
-  set_bits(ctx.resize_ctl, TVN_RESIZE_REQUEST);
+  if (slots_.grow(limit) != 0) return -1;
+  slots_.request_limit(limit);
   return 0;
 }
 

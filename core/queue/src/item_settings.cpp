@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/queue/cookies.h"
+#include "core/queue/slot_table.h"
 #include "core/settings/server_profiles.h"
 #include "core/settings/size_table.h"
 #include "core/text/number_text.h"
@@ -265,11 +266,7 @@ int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
     // copy_itemdata freed what it had made but left the saved record's plain
     // fields behind; an empty record keeps them from reaching the next item
     // that gets this slot, and without division arrays dl_resume refuses it.
-    EngineContext* const owner = record->owner;
-    std::memset(reinterpret_cast<char*>(record) + sizeof record->state, 0,
-                sizeof(ItemData) - sizeof record->state);
-    record->owner = owner;
-    store_release(record->state, TVN_STATE_EMPTY);
+    zero_slot_record(*record);
     return 1;
   }
   // dl_resume takes up only a record that is not reserved.

@@ -40,37 +40,4 @@ std::vector<std::unique_ptr<ListItem>> ItemList::take_all() {
   return all;
 }
 
-int SlotMap::grow(int limit) {
-  if (limit < 0 || static_cast<std::size_t>(limit) <= entries_.size()) return 0;
-  try {
-    entries_.resize(static_cast<std::size_t>(limit) + 10, kNoSlot);
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
-  return 0;
-}
-
-std::int32_t SlotMap::item_of(int slot, std::size_t used) const {
-  if (slot < 0 || static_cast<std::size_t>(slot) >= entries_.size()) return kNoSlot;
-  const std::int32_t item = entries_[static_cast<std::size_t>(slot)];
-  // An entry equal to the used count names no item: the list has shrunk.
-  if (item < 0 || static_cast<std::size_t>(item) >= used) return kNoSlot;
-  return item;
-}
-
-void SlotMap::link(int slot, std::int32_t item) {
-  if (slot < 0 || static_cast<std::size_t>(slot) >= entries_.size()) return;
-  entries_[static_cast<std::size_t>(slot)] = item;
-}
-
-void SlotMap::item_removed(std::int32_t k) {
-  for (std::int32_t& entry : entries_) {
-    if (entry == k) {
-      entry = kNoSlot;
-    } else if (entry > k) {
-      --entry;
-    }
-  }
-}
-
 }  // namespace torvane

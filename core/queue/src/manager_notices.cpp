@@ -32,18 +32,18 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
     case TVN_NOTICE_GET_SENT:
     case TVN_NOTICE_GET_HEADER:
       if (k < 0) return 0;
-      if (code == TVN_NOTICE_GET_HEADER) take_header_names(items_.at(k), slot, binding_.slot(slot));
+      if (code == TVN_NOTICE_GET_HEADER) take_header_names(items_.at(k), slot);
       if (settings_.list_busy == 0 && settings_.log_view == 0 && data != nullptr) {
         for (const std::string& piece :
              header_log_entry(code, k, slot, div, static_cast<const char*>(data))) {
           view_.append_header_log(piece);
         }
       }
-      if (settings_.strict_dl_info == 1) refresh_item_status(k, binding_.slot(slot));
+      if (settings_.strict_dl_info == 1) refresh_item_status(k, slot);
       return 0;
     case TVN_NOTICE_DATA:
       if (k >= 0 && settings_.strict_dl_info == 1 && settings_.list_busy == 0) {
-        refresh_item_status(k, static_cast<ItemData*>(data));
+        refresh_item_status(k, slot);
       }
       return 0;
     case TVN_NOTICE_MEMORY_DONE:
@@ -56,20 +56,12 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       if (item >= 0 && code == TVN_NOTICE_FINISHED) on_finished(item, slot);
       if (item >= 0 && code == TVN_NOTICE_FAILED) on_failed(item, slot);
       if (item >= 0 && code == TVN_NOTICE_STOPPED) on_stopped(item, slot);
-      release_slot_strings(slot);
-      // Until the engine zeroes it, the slot still counts against the limit;
-      // the mark lasts until the slot is reserved again.
-      if (slot >= 0 && static_cast<std::size_t>(slot) < ending_slots_.size()) {
-        ending_slots_[slot] = 1;
-      }
+      slots_.end(slot);
       return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
     }
     case TVN_NOTICE_HEADER_PARSED:
       // The answer's validator, for a resume after a stop or a restart.
-      if (ItemData* record = binding_.slot(slot);
-          record != nullptr && static_cast<std::size_t>(slot) < slot_strings_.size()) {
-        remember_validator(record, div, slot_strings_[slot]);
-      }
+      slots_.take_validator(slot, div);
       return on_header_parsed(k, slot);
     case TVN_NOTICE_SLOT_FREE:
       // Nothing of the slot is released here: by now the slot may already
@@ -77,12 +69,9 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       scheduler_pass(-1, false);
       return 0;
     case TVN_NOTICE_RESIZED: {
-      EngineContext& ctx = binding_.context();
-      const std::uint32_t bits = load_acquire(ctx.resize_ctl);
-      const int ok = (bits & TVN_RESIZE_REQUEST) && (bits & TVN_RESIZE_DONE) ? 1 : 0;
-      const int limit = load_acquire(ctx.max_items);
-      if (ok == 1) settings_.max_dl_files = limit;
-      view_.limit_changed(ok, limit);
+      const auto [ok, limit] = slots_.limit_result();
+      if (ok) settings_.max_dl_files = limit;
+      view_.limit_changed(ok ? 1 : 0, limit);
       return 0;
     }
     case TVN_NOTICE_OPEN_FILE:
@@ -117,20 +106,18 @@ int DownloadManager::final_notice_item(int slot) {
   // The item is linked to its slot until this notice, so one linked to
   // another slot by now is not this slot's to finish, rest or fail.
   if (items_.at(k)->slot_link != slot) {
-    slot_map_.unlink(slot);
+    slots_.unlink(slot);
     return -1;
   }
   return k;
 }
 
-void DownloadManager::take_header_names(ListItem* item, int slot, ItemData* record) {
-  if (item == nullptr || record == nullptr || slot < 0 ||
-      static_cast<std::size_t>(slot) >= slot_strings_.size()) {
-    return;
-  }
+void DownloadManager::take_header_names(ListItem* item, int slot) {
+  ItemData* record = slots_.record(slot);
+  if (item == nullptr || record == nullptr || !slots_.has(slot)) return;
   // On the download thread, which alone writes a redirect into the slot's
   // URL and opens the file again for it: both are read here at rest.
-  const char* url = slot_strings_[slot].item_url();
+  const char* url = slots_.strings(slot)->item_url();
   if (url != nullptr && load_acquire(record->url) == url && std::strcmp(item->url, url) != 0) {
     set_field(item->url, url);
     mark_dirty();
@@ -164,44 +151,11 @@ int DownloadManager::on_open_file(int k, int slot) {
 }
 
 int DownloadManager::on_header_parsed(int k, int slot) {
-  ItemData* record = binding_.slot(slot);
-  if (record == nullptr || static_cast<std::size_t>(slot) >= slot_strings_.size()) return 0;
-  SlotStrings& strings = slot_strings_[slot];
+  if (slots_.record(slot) == nullptr || !slots_.has(slot)) return 0;
   ListItem* item = items_.at(k);
   // First, so that the profiles are looked up for the URL that answered.
-  take_header_names(item, slot, record);
-  const int answer =
-      on_header_received(record, item, prepared_divisions_[slot], strings, settings_env());
-  // The cookie step's restart points the slot at the item's URL field. The
-  // connection thread is kept out for the whole notice, so it never saw that
-  // pointer; it gets the slot's own copy instead.
-  if (item != nullptr && load_acquire(record->url) == item->url) {
-    char* own = strings.copy_url(item->url);
-    if (own == nullptr) return -1;
-    store_release(record->url, own);
-  }
-  return answer;
-}
-
-void DownloadManager::release_slot_strings(int slot) {
-  // Every text the program handed the slot, and every copy a resume made,
-  // lives in the engine heap. They go back with the item's final notice:
-  // not at the closing notice, since the stop notice copies the record (a
-  // resumed download keeps its referrer and proxy), and not when the slot
-  // is free, since by then a pass on another thread may have given the slot
-  // to the next item. After the final notice the engine reads none of them.
-  if (slot < 0 || static_cast<std::size_t>(slot) >= slot_strings_.size()) return;
-  SlotStrings& strings = slot_strings_[slot];
-  if (ItemData* record = binding_.slot(slot)) {
-    // Cleared in the record too, so that a refused resume's free_itemdata
-    // does not free them a second time.
-    for (char** field :
-         {&record->url, &record->referer, &record->user_agent, &record->reserved_text,
-          &record->save_path, &record->proxy, &record->extra_header}) {
-      if (strings.owns(*field)) store_release(*field, nullptr);
-    }
-  }
-  strings.release_all();
+  take_header_names(item, slot);
+  return slots_.header_received(slot, item, settings_env());
 }
 
 int DownloadManager::on_memory_page(int k, ItemData* record) {
@@ -235,7 +189,7 @@ int DownloadManager::on_memory_page(int k, ItemData* record) {
 
 void DownloadManager::on_finished(int k, int slot) {
   ListItem* item = items_.at(k);
-  slot_map_.unlink(slot);
+  slots_.unlink(slot);
   if (item->url_jump == kJumpTaken) {
     // The page has given its link: the item waits for the pass of the
     // slot-freed notice to start it there.
@@ -256,7 +210,7 @@ void DownloadManager::on_finished(int k, int slot) {
   if (settings_.write_log == 1) {
     // The progress text is brought up to the last byte first: the size of
     // the record is read from it.
-    if (settings_.list_busy == 0) refresh_item_status(k, binding_.slot(slot));
+    if (settings_.list_busy == 0) refresh_item_status(k, slot);
     history_.write_entry(*item, clock_, settings_.bps == 1);
   }
   if (view_.focused_row() == k) view_.clear_detail_rows();
@@ -268,41 +222,22 @@ void DownloadManager::on_finished(int k, int slot) {
 void DownloadManager::on_failed(int k, int slot) {
   ListItem* item = items_.at(k);
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
-  if (settings_.list_busy == 0) refresh_item_status(k, binding_.slot(slot));
+  if (settings_.list_busy == 0) refresh_item_status(k, slot);
   fail(k);
-  slot_map_.unlink(slot);
+  slots_.unlink(slot);
   view_.redraw_rows(k, k);
 }
 
 void DownloadManager::on_stopped(int k, int slot) {
   ListItem* item = items_.at(k);
-  ItemData* record = binding_.slot(slot);
   // A page whose link was taken is not resumed: the item goes on to the link.
-  if (record != nullptr && item->url_jump != kJumpTaken) {
-    const EngineApi& api = binding_.api();
-    auto* copy = static_cast<ItemData*>(api.GetMem(sizeof(ItemData)));
-    if (copy != nullptr) {
-      SavedRecord saved(copy, SavedRecordDeleter{&api});
-      // A record stopped before its divisions were prepared, or before a
-      // byte reached its file, has nothing to resume; the item starts afresh
-      // instead. Such a stop may have come before the first answer, whose
-      // redirect names the file: a resume would ask the old URL with GETs,
-      // and a redirect then leaves the download under the old URL's name.
-      if (api.copy_itemdata(copy, record) != nullptr && copy->div_status != nullptr &&
-          bytes_done(*copy, false, false).value_or(0) > 0) {
-        // The copy resumes every division that had not finished.
-        if (copy->div_stop != nullptr) {
-          const int n = copy->div_count > 0 ? copy->div_count : 1;
-          std::memset(copy->div_stop, 0, sizeof(std::int32_t) * static_cast<std::size_t>(n + 1));
-        }
-        item->saved = std::move(saved);
-      }
-    }
+  if (item->url_jump != kJumpTaken) {
+    if (SavedRecord saved = slots_.copy_back(slot)) item->saved = std::move(saved);
   }
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
-  if (settings_.list_busy == 0) refresh_item_status(k, record);
+  if (settings_.list_busy == 0) refresh_item_status(k, slot);
   rest(k);
-  slot_map_.unlink(slot);
+  slots_.unlink(slot);
   mark_dirty();
   view_.redraw_rows(k, k);
 }

@@ -40,25 +40,24 @@ void DownloadManager::tick(std::uint32_t now_ms) {
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const int k = static_cast<int>(i);
     ListItem& item = *items_.at(k);
-    ItemData* record = item.slot_link >= 0 ? binding_.slot(item.slot_link) : nullptr;
-    if (record == nullptr) {
+    const int slot = item.slot_link;
+    if (slot < 0 || slots_.record(slot) == nullptr) {
       if (item.state >= 0 && item.state < 8) ++counters[item.state];
-      if (settings_.strict_dl_info == 0) refresh_item_status(k, nullptr);
+      if (settings_.strict_dl_info == 0) refresh_item_status(k, -1);
       continue;
     }
-    const int slot_state = load_acquire(record->state);
+    const int slot_state = slots_.state(slot);
     if (slot_state != item.state) {
       item.state = slot_state;
       mark(k);
     }
     if (item.state >= 0 && item.state < 8) ++counters[item.state];
     if (slot_state == TVN_STATE_PROBING || slot_state == TVN_STATE_DOWNLOADING) {
-      watch_stalls(k, item, *record, now_ms);
+      watch_stalls(k, item, now_ms);
     }
-    if (slot_state == TVN_STATE_PROBING) ++connections;
+    connections += slots_.connections(slot);
     if (slot_state != TVN_STATE_DOWNLOADING) continue;
-    connections += load_acquire(record->div_count);
-    const std::uint64_t sum = bytes_done(*record, true).value_or(0);
+    const std::uint64_t sum = slots_.bytes(slot, true).value_or(0);
     if (sum > 0 && elapsed != 0) {
       // After a reconnect fewer bytes may be counted than before: speed 0.
       const double speed = speed_between(item.last_bytes, sum, elapsed);
@@ -66,10 +65,10 @@ void DownloadManager::tick(std::uint32_t now_ms) {
       set_field(item.speed, format_speed(speed, settings_.bps == 1));
       item.last_bytes = static_cast<std::int64_t>(sum);
     }
-    if (settings_.strict_dl_info == 0) refresh_item_status(k, record);
+    if (settings_.strict_dl_info == 0) refresh_item_status(k, slot);
     mark(k);
   }
-  stall_watch_.sweep();  // slots whose item ended since the last tick
+  slots_.sweep_stalls();  // slots whose item ended since the last tick
   if (total < 0) total = 0;
   view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", connections,
                                        format_speed(total, settings_.bps == 1).c_str()));
@@ -82,12 +81,11 @@ void DownloadManager::tick(std::uint32_t now_ms) {
   timed_shutdown_check();
 }
 
-void DownloadManager::watch_stalls(int k, ListItem& item, ItemData& record, std::uint32_t now_ms) {
+void DownloadManager::watch_stalls(int k, ListItem& item, std::uint32_t now_ms) {
   const int slot = item.slot_link;
   // The start tick tells one start of the item in the slot from the next.
   const std::uint64_t run = (item.serial << 32) ^ item.start_tick;
-  for (const StallVerdict& stalled :
-       stall_watch_.check(slot, run, sample_divisions(record), item.stall_rule, now_ms)) {
+  for (const StallVerdict& stalled : slots_.check_stalls(slot, run, item.stall_rule, now_ms)) {
     // Counted: a server that never recovers uses up the attempts and the
     // item fails with this note as its reason.
     binding_.reconnect(slot, stalled.div, 1);
@@ -115,54 +113,36 @@ void DownloadManager::timed_shutdown_check() {
   }
 }
 
-void DownloadManager::refresh_item_status(int k, ItemData* slot) {
+void DownloadManager::refresh_item_status(int k, int slot) {
   ListItem* item = items_.at(k);
   if (item == nullptr || settings_.list_busy == 1) return;
   bool redraw = false;
-  int slot_state = -1;
-  if (slot != nullptr) {
-    slot_state = load_acquire(slot->state);
+  if (slot >= 0 && slots_.record(slot) != nullptr) {
+    const int slot_state = slots_.state(slot);
     if (slot_state != item->state && item->slot_link != kNoSlot) {
       item->state = slot_state;
       redraw = true;
     }
-  }
-  if (slot != nullptr && slot_state == TVN_STATE_DOWNLOADING) {
-    // Without a size probe the size is known once the first answer came.
-    const bool sized = !(load_acquire(slot->options) & TVN_OPT_SPEED_MODE) ||
-                       (load_acquire(slot->run_flags) & TVN_RUN_PROBE_DONE);
-    const std::optional<std::uint64_t> done = sized ? bytes_done(*slot, false) : std::nullopt;
-    if (done) {
-      set_field(item->progress, progress_text(*done, load_acquire(slot->disk.file_size)));
+    if (const auto progress = slots_.sized_progress(slot)) {
+      set_field(item->progress, progress_text(progress->first, progress->second));
       redraw = true;
     }
+  } else {
+    slot = -1;
   }
   if (redraw) view_.redraw_rows(k, k);
   if (view_.focused_row() == k) write_detail_rows(*item, slot);
 }
 
-void DownloadManager::write_detail_rows(const ListItem& item, ItemData* slot) {
-  if (slot != nullptr && item.state == kDownloading) {
-    std::int32_t* status = load_acquire(slot->div_status);
-    std::int32_t* retries = load_acquire(slot->div_retries);
-    std::uint32_t* range_len = load_acquire(slot->disk.range_len);
-    std::uint32_t* range_done = load_acquire(slot->disk.range_done);
-    std::int32_t* buf_fill = load_acquire(slot->disk.buf_fill);
-    if (status == nullptr || retries == nullptr || range_len == nullptr || range_done == nullptr ||
-        buf_fill == nullptr) {
-      return;
-    }
-    const int retry = load_acquire(slot->retry);
-    const int n = load_acquire(slot->div_count);
-    for (int d = 0; d < (n > 0 ? n : 1); ++d) {
-      int tries = retry - load_relaxed(retries[d]) + 1;
-      if (tries > retry) tries = retry;
-      const std::uint32_t len = load_relaxed(range_len[d]);
-      if (len == 0 && d != 0) continue;
-      const std::int64_t done =
-          static_cast<std::int64_t>(load_relaxed(range_done[d])) + load_relaxed(buf_fill[d]);
-      view_.write_detail_row(d,
-                             detail_row_text(d, load_relaxed(status[d]), tries, retry, done, len));
+void DownloadManager::write_detail_rows(const ListItem& item, int slot) {
+  if (slot >= 0 && item.state == kDownloading) {
+    const std::vector<DivisionRow> rows = slots_.division_rows(slot);
+    for (std::size_t d = 0; d < rows.size(); ++d) {
+      const DivisionRow& row = rows[d];
+      if (row.length == 0 && d != 0) continue;
+      view_.write_detail_row(static_cast<int>(d),
+                             detail_row_text(static_cast<int>(d), row.status, row.tries, row.retry,
+                                             row.done, row.length));
     }
   } else if (item.state == kFailed) {
     view_.write_detail_row(0, "ERROR");

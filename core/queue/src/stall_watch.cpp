@@ -45,15 +45,12 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
   return out;
 }
 
-std::vector<StallVerdict> StallWatch::check(int slot, std::uint64_t run,
-                                            const std::vector<DivisionSample>& divisions,
-                                            const StallRule& rule, std::uint32_t now_ms) {
+std::vector<StallVerdict> check_stalls(StallMarks& marks, std::uint64_t run,
+                                       const std::vector<DivisionSample>& divisions,
+                                       const StallRule& rule, std::uint32_t now_ms) {
+  using Mark = StallMarks::Mark;
   std::vector<StallVerdict> verdicts;
-  if (slot < 0) return verdicts;
-  if (slots_.size() <= static_cast<std::size_t>(slot))
-    slots_.resize(static_cast<std::size_t>(slot) + 1);
-  Slot& marks = slots_[static_cast<std::size_t>(slot)];
-  if (marks.run != run) marks = Slot{.seen = false, .run = run, .marks = {}};
+  if (marks.run != run) marks = StallMarks{.seen = false, .run = run, .marks = {}};
   marks.seen = true;
   marks.marks.resize(std::max(marks.marks.size(), divisions.size()));
   const std::uint32_t timeout_ms = static_cast<std::uint32_t>(rule.timeout_s) * 1000u;
@@ -107,11 +104,9 @@ std::vector<StallVerdict> StallWatch::check(int slot, std::uint64_t run,
   return verdicts;
 }
 
-void StallWatch::sweep() {
-  for (Slot& slot : slots_) {
-    if (!slot.seen) slot = Slot{};
-    slot.seen = false;
-  }
+void sweep_stalls(StallMarks& slot) {
+  if (!slot.seen) slot = StallMarks{};
+  slot.seen = false;
 }
 
 }  // namespace torvane

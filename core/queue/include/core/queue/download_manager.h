@@ -21,7 +21,7 @@
 #include "core/queue/history_writer.h"
 #include "core/queue/item_settings.h"
 #include "core/queue/list_item.h"
-#include "core/queue/slot_strings.h"
+#include "core/queue/slot_table.h"
 #include "core/queue/view.h"
 #include "core/settings/ini_access.h"
 #include "core/settings/settings.h"
@@ -136,12 +136,10 @@ class DownloadManager {
  private:
   int handle_notice(int code, int slot, int div, void* data);
   int final_notice_item(int slot);
-  void take_header_names(ListItem* item, int slot, ItemData* record);
+  void take_header_names(ListItem* item, int slot);
   int on_open_file(int k, int slot);
   static void set_file_name(ListItem& item, const char* path);
   int on_header_parsed(int k, int slot);
-  void own_item_texts(ItemData* record, ListItem& item, SlotStrings& strings, int mode);
-  void release_slot_strings(int slot);
   int on_memory_page(int item, ItemData* record);
   void on_finished(int item, int slot);
   void on_failed(int item, int slot);
@@ -149,11 +147,10 @@ class DownloadManager {
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);
-  void refresh_item_status(int k, ItemData* slot);
-  void watch_stalls(int k, ListItem& item, ItemData& record, std::uint32_t now_ms);
-  void write_detail_rows(const ListItem& item, ItemData* slot);
-  void give_back_slot(int slot, bool resumed);
-  int reserve_slot();
+  // The item's state and progress texts from its slot (-1: none).
+  void refresh_item_status(int k, int slot);
+  void watch_stalls(int k, ListItem& item, std::uint32_t now_ms);
+  void write_detail_rows(const ListItem& item, int slot);
   int open_target_file(int slot);
   // Why the open of `path` (or of the record's own name when empty) failed,
   // as the item's reason.
@@ -178,20 +175,13 @@ class DownloadManager {
   EngineBinding binding_;
   ProgramSettings settings_{};
   ItemList items_;
-  SlotMap slot_map_;
-  std::vector<SlotStrings> slot_strings_;
+  SlotTable slots_{binding_};
   HistoryWriter history_;
-  // Per slot: the division count the engine prepared its arrays for.
-  std::vector<int> prepared_divisions_;
-  // Per slot: its final notice has come since it was last reserved. The
-  // engine zeroes such a slot right after the notice, without this lock.
-  std::vector<std::uint8_t> ending_slots_;
   std::uint64_t next_serial_ = 1;
   // The slot start_item is starting, and the file its open notice opened.
   int starting_slot_ = -1;
   std::string starting_name_;
   std::uint32_t previous_tick_ = 0;
-  StallWatch stall_watch_;  // the tick's marks of the running slots
   bool closing_ = false;
   bool ended_ = false;
   bool list_dirty_ = false;

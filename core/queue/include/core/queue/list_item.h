@@ -1,5 +1,5 @@
-// The download list: one ListItem per download, the ItemList that holds them
-// in list order, and the SlotMap that links engine slots to list indexes.
+// The download list: one ListItem per download and the ItemList that holds
+// them in list order (the slot table links engine slots to list indexes).
 //
 // Texts are fixed fields as the item list file expects them. A started
 // slot reads its own copies of `url` and `save_folder` (SlotStrings), never
@@ -130,25 +130,6 @@ class ItemList {
  private:
   std::vector<std::unique_ptr<ListItem>> items_;
   std::size_t allocated_ = 0;
-};
-
-class SlotMap {
- public:
-  // Grows to limit + 10 entries when the limit exceeds the capacity; never
-  // shrinks. 0, or -1 when memory ran out (capacity unchanged).
-  int grow(int limit);
-  std::size_t capacity() const { return entries_.size(); }
-
-  // The item index linked to `slot`, or -1 when the slot is outside the map
-  // or its entry is negative or not below `used`.
-  std::int32_t item_of(int slot, std::size_t used) const;
-  void link(int slot, std::int32_t item);
-  void unlink(int slot) { link(slot, kNoSlot); }
-  // After item k was removed: entries naming k become -1, later ones drop by one.
-  void item_removed(std::int32_t k);
-
- private:
-  std::vector<std::int32_t> entries_;
 };
 
 }  // namespace torvane

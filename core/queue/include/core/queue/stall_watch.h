@@ -5,10 +5,11 @@
 // middle of a body or drips a byte now and then keeps an item waiting for
 // ever.
 //
-// StallWatch is bookkeeping only: the manager's tick samples each running
-// slot (sample_divisions), asks check() which divisions to reconnect, and
-// does the reconnecting, the note and the reason itself. Not thread-safe;
-// the manager calls it under its lock.
+// This is bookkeeping only: the manager's tick samples each running slot
+// (sample_divisions), asks check_stalls() which divisions to reconnect, and
+// does the reconnecting, the note and the reason itself. Each slot's marks
+// live in the manager's slot table; not thread-safe, the manager calls it
+// under its lock.
 #pragma once
 
 #include <cstdint>
@@ -56,21 +57,8 @@ struct StallVerdict {
   std::string note;
 };
 
-class StallWatch {
- public:
-  // The divisions of `slot` to reconnect at `now_ms` (a wrapping
-  // millisecond tick). `run` tells this run of an item in the slot from any
-  // other (another item, or the same one started again): the slot's marks
-  // start afresh when it changes. A division's clock restarts whenever it
-  // starts being watched, changes status, or gets a verdict, so a reconnect
-  // is given its own full timeout.
-  std::vector<StallVerdict> check(int slot, std::uint64_t run,
-                                  const std::vector<DivisionSample>& divisions,
-                                  const StallRule& rule, std::uint32_t now_ms);
-  // Forgets every slot that check() did not see since the last sweep.
-  void sweep();
-
- private:
+// The marks of one slot.
+struct StallMarks {
   struct Mark {
     bool watched = false;
     std::int32_t status = 0;
@@ -79,12 +67,22 @@ class StallWatch {
     std::uint32_t window_ms = 0;    // start of the current speed window
     std::int64_t window_bytes = 0;  // bytes moved since then
   };
-  struct Slot {
-    bool seen = false;
-    std::uint64_t run = 0;
-    std::vector<Mark> marks;
-  };
-  std::vector<Slot> slots_;
+  bool seen = false;  // checked since the last sweep
+  std::uint64_t run = 0;
+  std::vector<Mark> marks;
 };
+
+// The divisions of a slot to reconnect at `now_ms` (a wrapping millisecond
+// tick). `run` tells this run of an item in the slot from any other
+// (another item, or the same one started again): the slot's marks start
+// afresh when it changes. A division's clock restarts whenever it starts
+// being watched, changes status, or gets a verdict, so a reconnect is given
+// its own full timeout.
+std::vector<StallVerdict> check_stalls(StallMarks& slot, std::uint64_t run,
+                                       const std::vector<DivisionSample>& divisions,
+                                       const StallRule& rule, std::uint32_t now_ms);
+// Forgets the marks when check_stalls did not see the slot since the last
+// sweep.
+void sweep_stalls(StallMarks& slot);
 
 }  // namespace torvane
