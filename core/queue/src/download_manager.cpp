@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "core/queue/item_list_file.h"
 #include "core/queue/target_file.h"
 #include "core/settings/shutdown.h"
 #include "core/text/engine_status_text.h"
@@ -38,27 +37,6 @@ bool slot_is_busy(int state) {
 }
 
 constexpr std::string_view kListDamagedCaption = "Torvane";
-// A running item's progress goes into the list file at most this often.
-constexpr std::uint32_t kProgressSaveMs = 2000;
-
-std::string damage_text(const ItemListDamage& damage, const std::string& path,
-                        const std::string& kept_as) {
-  std::string text = path + " was damaged.";
-  if (damage.unreadable > 0) {
-    text += " " + std::to_string(damage.unreadable) +
-            (damage.unreadable == 1 ? " download could not be read and is"
-                                    : " downloads could not be read and are") +
-            " left out.";
-  }
-  if (damage.without_record > 0) {
-    text += " " + std::to_string(damage.without_record) +
-            (damage.without_record == 1 ? " download lost its" : " downloads lost their") +
-            " progress and start" + (damage.without_record == 1 ? "s" : "") + " again.";
-  }
-  text += kept_as.empty() ? " It could not be moved aside and is not written to in this run."
-                          : " The damaged file is kept as " + kept_as + ".";
-  return text;
-}
 
 }  // namespace
 
@@ -122,9 +100,9 @@ int DownloadManager::slot_item(int slot) const {
 int DownloadManager::load_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!binding_.bound()) return -1;
-  ItemListDamage damage;
   const std::size_t before = items_.size();
-  const int result = read_item_list(config_.list_file, items_, binding_.api(), &damage);
+  std::vector<std::string> messages;
+  const int result = list_.load(items_, slots_, binding_.api(), &messages);
   for (std::size_t i = 0; i < items_.size(); ++i) {
     ListItem* item = items_.at(static_cast<std::int64_t>(i));
     if (item->serial == 0) item->serial = next_serial_++;
@@ -132,81 +110,16 @@ int DownloadManager::load_list() {
   if (items_.size() > before)
     view_.rows_inserted(static_cast<int>(before), static_cast<int>(items_.size()) - 1);
   view_.set_item_count(items_.size());
-  if (result != 0 && platform::path_kind(config_.list_file.c_str()) != 0) {
-    // There but not readable: an empty list written over it would lose it.
-    list_file_held_ = true;
-    view_.show_message(
-        config_.list_file + " could not be read; it is left as it is and not written in this run.",
-        kListDamagedCaption, MessageOwner::kNone, MessageIcon::kWarning);
-  }
-  if (damage.any()) {
-    // The damaged file is moved aside as it is, never rewritten: what could
-    // not be read may still be rescued from it. The list file then holds
-    // what was read, at once. A file that cannot be moved is not replaced.
-    const std::string kept_as = set_damaged_list_aside(config_.list_file, clock_.local_time());
-    list_file_held_ = kept_as.empty();
-    write_list(true);
-    view_.show_message(damage_text(damage, config_.list_file, kept_as), kListDamagedCaption,
-                       MessageOwner::kNone, MessageIcon::kWarning);
+  for (const std::string& message : messages) {
+    view_.show_message(message, kListDamagedCaption, MessageOwner::kNone, MessageIcon::kWarning);
   }
   return result;
 }
 
-int DownloadManager::write_list(bool running_as_waiting, bool synced) {
-  if (list_file_held_) return -1;
-  // A running item is stored with its progress so far, so that a program
-  // that is killed resumes it instead of downloading it again.
-  std::vector<std::unique_ptr<ProgressCopy>> copies;
-  std::vector<const ItemData*> progress(items_.size(), nullptr);
-  for (std::size_t i = 0; i < items_.size(); ++i) {
-    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
-    // A page whose link was taken is not resumed (as at a stop), and a
-    // record without its file has nothing to go on in.
-    if (item.slot_link < 0 || item.url_jump == kJumpTaken || item.target_path.empty()) continue;
-    auto copy = std::make_unique<ProgressCopy>();
-    if (!slots_.copy_progress(item.slot_link, *copy)) continue;
-    progress[i] = copy->record();
-    copies.push_back(std::move(copy));
-  }
-  return write_item_list(config_.list_file, items_, running_as_waiting, progress, synced);
-}
-
-std::uint64_t DownloadManager::written_in_slots() {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < items_.size(); ++i) {
-    const ListItem& item = *items_.at(static_cast<std::int64_t>(i));
-    if (item.slot_link >= 0 && slots_.state(item.slot_link) == TVN_STATE_DOWNLOADING) {
-      sum += slots_.bytes(item.slot_link, false, false).value_or(0);
-    }
-  }
-  return sum;
-}
-
 int DownloadManager::save_list() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  list_dirty_ = false;
-  return write_list(true);
-}
-
-void DownloadManager::save_if_dirty(std::uint32_t now_ms) {
-  // At most once a second, and only after a change, so a killed program
-  // comes back with its queue and without the items it had finished. Bytes
-  // that reached a running item's file are such a change every few seconds:
-  // the program comes back with them.
-  if (closing_) return;
-  const std::uint64_t written = written_in_slots();
-  const bool progressed = written != saved_written_ && now_ms - last_save_tick_ >= kProgressSaveMs;
-  if (!list_dirty_ && !progressed) return;
-  if (saved_before_ && now_ms - last_save_tick_ < 1000) return;
-  list_dirty_ = false;
-  saved_before_ = true;
-  last_save_tick_ = now_ms;
-  saved_written_ = written;
-  // Not synced: this runs under the manager's lock, which every engine
-  // notice waits for, and a sync while downloads write fast held them up to
-  // 0.3 s. A killed program loses nothing by it (the system still holds the
-  // bytes); the saves at a stop and at the end are synced.
-  write_list(true, /*synced=*/false);
+  list_.clear_dirty();
+  return list_.write(items_, slots_, true);
 }
 
 int DownloadManager::end(std::uint32_t settle_timeout_ms) {
@@ -220,34 +133,12 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
       if (slot_is_busy(slots_.state(slot))) binding_.stop(slot, -1);
     }
   }
-  // Settle without the lock: the stop notices need it to rest the items.
-  const std::uint32_t began = platform::tick_ms();
-  int result = 0;
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(mutex_);
-      bool settled = true;
-      const int count = load_acquire(binding_.context().slot_count);
-      for (int slot = 0; slot < count && settled; ++slot) {
-        settled = !slot_is_busy(slots_.state(slot));
-      }
-      for (std::size_t i = 0; i < items_.size() && settled; ++i) {
-        const int state = items_.at(static_cast<std::int64_t>(i))->state;
-        settled = state == kWaiting || state == kFinished || state == kFailed || state == kResting;
-      }
-      if (settled) break;
-    }
-    if (settle_timeout_ms != 0 && platform::tick_ms() - began >= settle_timeout_ms) {
-      result = -1;
-      break;
-    }
-    platform::sleep_ms(1);
-  }
+  const int result = wait_settled(settle_timeout_ms);
   std::vector<std::unique_ptr<ListItem>> items;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    write_list(/*running_as_waiting=*/result != 0);
-    list_dirty_ = false;
+    list_.write(items_, slots_, /*running_as_waiting=*/result != 0);
+    list_.clear_dirty();
     // Their saved records are engine-heap memory, freed while the library
     // is still loaded.
     items = items_.take_all();
@@ -259,6 +150,32 @@ int DownloadManager::end(std::uint32_t settle_timeout_ms) {
   slots_.forget_strings();
   binding_.unload();
   return result;
+}
+
+int DownloadManager::wait_settled(std::uint32_t timeout_ms) {
+  // Without the lock between the looks: the stop notices need it to rest
+  // the items.
+  const std::uint32_t began = platform::tick_ms();
+  for (;;) {
+    if (settled()) return 0;
+    if (timeout_ms != 0 && platform::tick_ms() - began >= timeout_ms) return -1;
+    platform::sleep_ms(1);
+  }
+}
+
+bool DownloadManager::settled() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const int count = load_acquire(binding_.context().slot_count);
+  for (int slot = 0; slot < count; ++slot) {
+    if (slot_is_busy(slots_.state(slot))) return false;
+  }
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const int state = items_.at(static_cast<std::int64_t>(i))->state;
+    if (state != kWaiting && state != kFinished && state != kFailed && state != kResting) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int DownloadManager::register_item(std::string_view division_text, std::string_view save_folder,
@@ -435,21 +352,6 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
   settings_.list_busy = closing_ ? 1 : 0;
   mark_dirty();
   if (items_.empty() && settings_.shut_down == 1) run_shutdown(MessageOwner::kNone);
-}
-
-void DownloadManager::delete_all() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  const std::size_t count = items_.size();
-  for (std::size_t n = 0; n < count && !items_.empty(); ++n) {
-    ListItem* item = items_.at(0);
-    const int state = item->state;
-    const int link = item->slot_link;
-    const RemoveMode mode = n + 1 == count ? RemoveMode::kRedraw : RemoveMode::kQuiet;
-    remove_item(0, mode);
-    if (state != kWaiting && state != kFailed && state != kResting && link >= 0) {
-      binding_.stop(link, -1);
-    }
-  }
 }
 
 void DownloadManager::run_shutdown(MessageOwner owner) {

@@ -31,15 +31,7 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
     case TVN_NOTICE_HEAD_HEADER:
     case TVN_NOTICE_GET_SENT:
     case TVN_NOTICE_GET_HEADER:
-      if (k < 0) return 0;
-      if (code == TVN_NOTICE_GET_HEADER) take_header_names(items_.at(k), slot);
-      if (settings_.list_busy == 0 && settings_.log_view == 0 && data != nullptr) {
-        for (const std::string& piece :
-             header_log_entry(code, k, slot, div, static_cast<const char*>(data))) {
-          view_.append_header_log(piece);
-        }
-      }
-      if (settings_.strict_dl_info == 1) refresh_item_status(k, slot);
+      on_request_logged(code, k, slot, div, static_cast<const char*>(data));
       return 0;
     case TVN_NOTICE_DATA:
       if (k >= 0 && settings_.strict_dl_info == 1 && settings_.list_busy == 0) {
@@ -51,14 +43,8 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       return on_memory_page(k, binding_.slot(slot));
     case TVN_NOTICE_FINISHED:
     case TVN_NOTICE_FAILED:
-    case TVN_NOTICE_STOPPED: {
-      const int item = final_notice_item(slot);
-      if (item >= 0 && code == TVN_NOTICE_FINISHED) on_finished(item, slot);
-      if (item >= 0 && code == TVN_NOTICE_FAILED) on_failed(item, slot);
-      if (item >= 0 && code == TVN_NOTICE_STOPPED) on_stopped(item, slot);
-      slots_.end(slot);
-      return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
-    }
+    case TVN_NOTICE_STOPPED:
+      return on_final_notice(code, slot);
     case TVN_NOTICE_HEADER_PARSED:
       // The answer's validator, for a resume after a stop or a restart.
       slots_.take_validator(slot, div);
@@ -68,36 +54,60 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       // serve the next item, started by a pass on another thread.
       scheduler_pass(-1, false);
       return 0;
-    case TVN_NOTICE_RESIZED: {
-      const auto [ok, limit] = slots_.limit_result();
-      if (ok) settings_.max_dl_files = limit;
-      view_.limit_changed(ok ? 1 : 0, limit);
+    case TVN_NOTICE_RESIZED:
+      on_resized();
       return 0;
-    }
     case TVN_NOTICE_OPEN_FILE:
       return on_open_file(k, slot);
     case TVN_NOTICE_MESSAGE:
-      if (data == nullptr) return 0;
-      // The message is also the item's reason and a line of its header log,
-      // so that what the engine decided stays next to the requests it made.
-      if (k >= 0) {
-        // A stall reconnect of this start stays named: it may be what ends the item.
-        ListItem& item = *items_.at(k);
-        item.reason = item.stall_note.empty() ? "" : item.stall_note + "; then: ";
-        item.reason += static_cast<const char*>(data);
-        if (settings_.list_busy == 0 && settings_.log_view == 0) {
-          for (const std::string& piece :
-               header_log_note(k, slot, div, static_cast<const char*>(data))) {
-            view_.append_header_log(piece);
-          }
-        }
-      }
-      view_.show_message(static_cast<const char*>(data), kEngineMessageCaption, MessageOwner::kNone,
-                         MessageIcon::kInformation);
+      if (data != nullptr) on_engine_message(k, slot, div, static_cast<const char*>(data));
       return 0;
     default:
       return 0;
   }
+}
+
+void DownloadManager::on_request_logged(int code, int k, int slot, int div, const char* text) {
+  if (k < 0) return;
+  if (code == TVN_NOTICE_GET_HEADER) take_header_names(items_.at(k), slot);
+  if (settings_.list_busy == 0 && settings_.log_view == 0 && text != nullptr) {
+    for (const std::string& piece : header_log_entry(code, k, slot, div, text)) {
+      view_.append_header_log(piece);
+    }
+  }
+  if (settings_.strict_dl_info == 1) refresh_item_status(k, slot);
+}
+
+int DownloadManager::on_final_notice(int code, int slot) {
+  const int item = final_notice_item(slot);
+  if (item >= 0 && code == TVN_NOTICE_FINISHED) on_finished(item, slot);
+  if (item >= 0 && code == TVN_NOTICE_FAILED) on_failed(item, slot);
+  if (item >= 0 && code == TVN_NOTICE_STOPPED) on_stopped(item, slot);
+  slots_.end(slot);
+  return item >= 0 || code != TVN_NOTICE_FINISHED ? 0 : -1;
+}
+
+void DownloadManager::on_resized() {
+  const auto [ok, limit] = slots_.limit_result();
+  if (ok) settings_.max_dl_files = limit;
+  view_.limit_changed(ok ? 1 : 0, limit);
+}
+
+void DownloadManager::on_engine_message(int k, int slot, int div, const char* text) {
+  // The message is also the item's reason and a line of its header log,
+  // so that what the engine decided stays next to the requests it made.
+  if (k >= 0) {
+    // A stall reconnect of this start stays named: it may be what ends the item.
+    ListItem& item = *items_.at(k);
+    item.reason = item.stall_note.empty() ? "" : item.stall_note + "; then: ";
+    item.reason += text;
+    if (settings_.list_busy == 0 && settings_.log_view == 0) {
+      for (const std::string& piece : header_log_note(k, slot, div, text)) {
+        view_.append_header_log(piece);
+      }
+    }
+  }
+  view_.show_message(text, kEngineMessageCaption, MessageOwner::kNone, MessageIcon::kInformation);
 }
 
 int DownloadManager::final_notice_item(int slot) {

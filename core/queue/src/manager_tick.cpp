@@ -27,58 +27,61 @@ void DownloadManager::tick(std::uint32_t now_ms) {
   format_local_time(clock_, kTimeSlash, now_text);
   view_.set_status_text(0, "Torvane " + now_text);
   if (!binding_.bound() || load_acquire(binding_.context().items) == nullptr) return;
-  const std::uint32_t elapsed = now_ms - previous_tick_;
-  int counters[8] = {};
-  int connections = 0;
-  double total = 0;
-  int first_marked = -1;
-  int last_marked = -1;
-  const auto mark = [&](int row) {
-    if (first_marked < 0) first_marked = row;
-    last_marked = row;
-  };
+  TickSums sums;
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    const int k = static_cast<int>(i);
-    ListItem& item = *items_.at(k);
-    const int slot = item.slot_link;
-    if (slot < 0 || slots_.record(slot) == nullptr) {
-      if (item.state >= 0 && item.state < 8) ++counters[item.state];
-      if (settings_.strict_dl_info == 0) refresh_item_status(k, -1);
-      continue;
+    if (tick_item(static_cast<int>(i), now_ms, now_ms - previous_tick_, sums)) {
+      if (sums.first_marked < 0) sums.first_marked = static_cast<int>(i);
+      sums.last_marked = static_cast<int>(i);
     }
-    const int slot_state = slots_.state(slot);
-    if (slot_state != item.state) {
-      item.state = slot_state;
-      mark(k);
-    }
-    if (item.state >= 0 && item.state < 8) ++counters[item.state];
-    if (slot_state == TVN_STATE_PROBING || slot_state == TVN_STATE_DOWNLOADING) {
-      watch_stalls(k, item, now_ms);
-    }
-    connections += slots_.connections(slot);
-    if (slot_state != TVN_STATE_DOWNLOADING) continue;
-    const std::uint64_t sum = slots_.bytes(slot, true).value_or(0);
-    if (sum > 0 && elapsed != 0) {
-      // After a reconnect fewer bytes may be counted than before: speed 0.
-      const double speed = speed_between(item.last_bytes, sum, elapsed);
-      total += speed;
-      set_field(item.speed, format_speed(speed, settings_.bps == 1));
-      item.last_bytes = static_cast<std::int64_t>(sum);
-    }
-    if (settings_.strict_dl_info == 0) refresh_item_status(k, slot);
-    mark(k);
   }
   slots_.sweep_stalls();  // slots whose item ended since the last tick
-  if (total < 0) total = 0;
-  view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", connections,
+  show_tick_sums(sums);
+  if (sums.first_marked >= 0) view_.redraw_rows(sums.first_marked, sums.last_marked);
+  previous_tick_ = now_ms;
+  if (!closing_) list_.save_if_due(items_, slots_, now_ms);
+  timed_shutdown_check();
+}
+
+bool DownloadManager::tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed,
+                                TickSums& sums) {
+  ListItem& item = *items_.at(k);
+  const int slot = item.slot_link;
+  if (slot < 0 || slots_.record(slot) == nullptr) {
+    if (item.state >= 0 && item.state < 8) ++sums.counters[item.state];
+    if (settings_.strict_dl_info == 0) refresh_item_status(k, -1);
+    return false;
+  }
+  const int slot_state = slots_.state(slot);
+  bool changed = false;
+  if (slot_state != item.state) {
+    item.state = slot_state;
+    changed = true;
+  }
+  if (item.state >= 0 && item.state < 8) ++sums.counters[item.state];
+  if (slot_state == TVN_STATE_PROBING || slot_state == TVN_STATE_DOWNLOADING) {
+    watch_stalls(k, item, now_ms);
+  }
+  sums.connections += slots_.connections(slot);
+  if (slot_state != TVN_STATE_DOWNLOADING) return changed;
+  const std::uint64_t sum = slots_.bytes(slot, true).value_or(0);
+  if (sum > 0 && elapsed != 0) {
+    // After a reconnect fewer bytes may be counted than before: speed 0.
+    const double speed = speed_between(item.last_bytes, sum, elapsed);
+    sums.speed += speed;
+    set_field(item.speed, format_speed(speed, settings_.bps == 1));
+    item.last_bytes = static_cast<std::int64_t>(sum);
+  }
+  if (settings_.strict_dl_info == 0) refresh_item_status(k, slot);
+  return true;
+}
+
+void DownloadManager::show_tick_sums(const TickSums& sums) {
+  const double total = sums.speed < 0 ? 0 : sums.speed;
+  view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", sums.connections,
                                        format_speed(total, settings_.bps == 1).c_str()));
   view_.set_status_text(
       1, format_text("Item:%.3d(待機:%.3d 休憩:%.3d 失敗:%.3d)", static_cast<int>(items_.size()),
-                     counters[kWaiting], counters[kResting], counters[kFailed]));
-  if (first_marked >= 0) view_.redraw_rows(first_marked, last_marked);
-  previous_tick_ = now_ms;
-  save_if_dirty(now_ms);
-  timed_shutdown_check();
+                     sums.counters[kWaiting], sums.counters[kResting], sums.counters[kFailed]));
 }
 
 void DownloadManager::watch_stalls(int k, ListItem& item, std::uint32_t now_ms) {

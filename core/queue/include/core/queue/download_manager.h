@@ -21,6 +21,7 @@
 #include "core/queue/history_writer.h"
 #include "core/queue/item_settings.h"
 #include "core/queue/list_item.h"
+#include "core/queue/list_store.h"
 #include "core/queue/slot_table.h"
 #include "core/queue/view.h"
 #include "core/settings/ini_access.h"
@@ -99,8 +100,6 @@ class DownloadManager {
   void stop_all();
   void reconnect_item(int k);
   void remove_item(int k, RemoveMode mode);
-  // Delete the selected / all items as the list's commands do.
-  void delete_all();
 
   // The one-second tick; `now_ms` is the timer's time argument.
   void tick(std::uint32_t now_ms);
@@ -130,11 +129,17 @@ class DownloadManager {
   EngineContext& context() { return binding_.context(); }
   // The engine status window's texts: the threads' bits, or every slot.
   std::string engine_status(bool threads);
-  // Stored files and folders this manager uses.
-  const ManagerConfig& config() const { return config_; }
 
  private:
+  // The ending's wait for every slot and item to come to rest: 0, or -1
+  // when `timeout_ms` (0: none) ran out.
+  int wait_settled(std::uint32_t timeout_ms);
+  bool settled();
   int handle_notice(int code, int slot, int div, void* data);
+  void on_request_logged(int code, int k, int slot, int div, const char* text);
+  int on_final_notice(int code, int slot);
+  void on_resized();
+  void on_engine_message(int k, int slot, int div, const char* text);
   int final_notice_item(int slot);
   void take_header_names(ListItem* item, int slot);
   int on_open_file(int k, int slot);
@@ -147,6 +152,17 @@ class DownloadManager {
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);
+  // What one tick counted over the items.
+  struct TickSums {
+    int counters[8] = {};
+    int connections = 0;
+    double speed = 0;
+    int first_marked = -1;  // the rows to redraw
+    int last_marked = -1;
+  };
+  // One item's part of the tick; true when its row is to be redrawn.
+  bool tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed, TickSums& sums);
+  void show_tick_sums(const TickSums& sums);
   // The item's state and progress texts from its slot (-1: none).
   void refresh_item_status(int k, int slot);
   void watch_stalls(int k, ListItem& item, std::uint32_t now_ms);
@@ -159,10 +175,7 @@ class DownloadManager {
   // The timed trigger's failure message belongs to the main window; the one
   // after the last removal has no owner.
   void run_shutdown(MessageOwner owner);
-  void mark_dirty() { list_dirty_ = true; }
-  void save_if_dirty(std::uint32_t now_ms);
-  int write_list(bool running_as_waiting, bool synced = true);
-  std::uint64_t written_in_slots();
+  void mark_dirty() { list_.mark_dirty(); }
 
   ItemSettingsEnv settings_env();
   int slot_item(int slot) const;
@@ -184,13 +197,7 @@ class DownloadManager {
   std::uint32_t previous_tick_ = 0;
   bool closing_ = false;
   bool ended_ = false;
-  bool list_dirty_ = false;
-  std::uint32_t last_save_tick_ = 0;
-  bool saved_before_ = false;
-  // Bytes the running items had written at the last save.
-  std::uint64_t saved_written_ = 0;
-  // A damaged list file that could not be moved aside is not replaced.
-  bool list_file_held_ = false;
+  ListStore list_{config_.list_file, clock_};
 };
 
 }  // namespace torvane
