@@ -387,9 +387,7 @@ std::string DownloadManager::engine_status(bool threads) {
   return threads ? thread_status_text(binding_.context()) : item_status_text(binding_.context());
 }
 
-int DownloadManager::open_target_file(int slot) {
-  ItemData* record = binding_.slot(slot);
-  if (record == nullptr) return -1;
+ListItem* DownloadManager::opening_item(int slot, const ItemData* record) {
   // The item of this open: the one linked to the slot, or, inside the start
   // that has not linked it yet, the one the slot was just filled from.
   ListItem* self = nullptr;
@@ -401,22 +399,34 @@ int DownloadManager::open_target_file(int slot) {
     if (self == nullptr && item->slot_link < 0) self = item;
     item->opening = nullptr;
   }
-  const EngineApi& api = binding_.api();
-  // A resume: the record has its divisions from the stop and no file open.
+  return self;
+}
+
+int DownloadManager::open_resumed_target(ItemData* record, ListItem* self) {
   // It goes on in the item's own file, whatever the policy says: that file
   // holds its bytes so far and is not "an existing file" to it.
+  const EngineApi& api = binding_.api();
+  std::string path = self != nullptr ? self->target_path : std::string();
+  if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
+  if (path.empty()) path = record_file_name(record, api);
+  if (path.empty()) return -1;
+  if (open_resumed_file(record, api, path) != 0) {
+    if (self != nullptr) self->reason = open_failure_reason(record, path);
+    return -1;
+  }
+  if (self != nullptr) self->target_path = path;
+  return 0;
+}
+
+int DownloadManager::open_target_file(int slot) {
+  ItemData* record = slots_.record(slot);
+  if (record == nullptr) return -1;
+  ListItem* self = opening_item(slot, record);
+  const EngineApi& api = binding_.api();
+  // A resume: the record has its divisions from the stop and no file open.
   if (load_acquire(record->div_status) != nullptr && record->disk.file == 0 &&
       !(load_acquire(record->options) & TVN_OPT_MEMORY_FETCH)) {
-    std::string path = self != nullptr ? self->target_path : std::string();
-    if (path.empty() && record->disk.file_name != nullptr) path = record->disk.file_name;
-    if (path.empty()) path = record_file_name(record, api);
-    if (path.empty()) return -1;
-    if (open_resumed_file(record, api, path) != 0) {
-      if (self != nullptr) self->reason = open_failure_reason(record, path);
-      return -1;
-    }
-    if (self != nullptr) self->target_path = path;
-    return 0;
+    return open_resumed_target(record, self);
   }
   // One download per file: a path that another item of the queue writes
   // (linked to a running slot, or holding a saved record to resume into it)

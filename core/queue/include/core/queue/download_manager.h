@@ -167,6 +167,9 @@ class DownloadManager {
   void refresh_item_status(int k, int slot);
   void watch_stalls(int k, ListItem& item, std::uint32_t now_ms);
   void write_detail_rows(const ListItem& item, int slot);
+  // The item an open notice of `slot` is for (none: nobody to tell).
+  ListItem* opening_item(int slot, const ItemData* record);
+  int open_resumed_target(ItemData* record, ListItem* self);
   int open_target_file(int slot);
   // Why the open of `path` (or of the record's own name when empty) failed,
   // as the item's reason.
