@@ -9,6 +9,7 @@
 
 #include "core/queue/target_file.h"
 #include "core/settings/shutdown.h"
+#include "core/settings/shutdown_choices.h"
 #include "core/text/engine_status_text.h"
 #include "core/text/header_log.h"
 #include "platform/file.h"
@@ -21,8 +22,6 @@ namespace {
 
 constexpr std::string_view kBindFailedText = "Torvane.DLLの初期化失敗";
 constexpr std::string_view kBindFailedCaption = "error";
-constexpr std::string_view kShutdownFailedText = "シャットダウンに失敗しました。";
-constexpr std::string_view kShutdownFailedCaption = "エラー";
 constexpr std::string_view kSettingsCaption = "Settings";
 // platform::path_kind
 constexpr int kPathFile = 1;
@@ -357,7 +356,7 @@ void DownloadManager::remove_item(int k, RemoveMode mode) {
 void DownloadManager::run_shutdown(MessageOwner owner) {
   if (config_.power == nullptr) return;
   if (perform_shutdown(settings_.how_to_sd, *config_.power) == -1) {
-    view_.show_message(kShutdownFailedText, kShutdownFailedCaption, owner, MessageIcon::kWarning);
+    view_.show_message(kShutdownFailureText, kShutdownFailureCaption, owner, MessageIcon::kWarning);
   }
 }
 
