@@ -22,29 +22,6 @@ namespace {
 std::mutex g_opens_mutex;
 std::map<std::intptr_t, bool> g_opens;
 
-// Creates every missing folder along `path`. -1 when a component is a file.
-int create_folders(const char* path) {
-  const std::size_t len = std::strlen(path);
-  // An absolute path starts at its root; a relative one at its first name.
-  // Byte scanning is safe: no UTF-8 continuation byte equals '/'.
-  std::size_t i = (path[0] == '/') ? 1 : 0;
-  std::string prefix;
-  for (; i < len; ++i) {
-    if (path[i] != '/') continue;
-    prefix.assign(path, i);
-    switch (platform::path_kind(prefix.c_str())) {
-      case 0:
-        platform::make_folder(prefix.c_str());  // a failure shows when the file is opened
-        break;
-      case 1:
-        return -1;
-      default:
-        break;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 int allocate_disk_arrays(DiskIO& disk, int n) {
@@ -220,7 +197,8 @@ TORVANE_API int DiskIO_CheckFile(const char* path) {
 
 TORVANE_API int DiskIO_OpenFile(DiskIO* disk, const char* path) {
   if (disk == nullptr || path == nullptr || *path == '\0') return -1;
-  if (create_folders(path) != 0) return -1;
+  // A folder that cannot be made shows when the file is opened.
+  if (torvane::platform::make_parent_folders(path) == torvane::platform::kFileInTheWay) return -1;
   if (disk->file != 0) DiskIO_CloseHandle(disk);
   char* name = duplicate_text(path);
   if (name == nullptr) return -1;

@@ -179,24 +179,19 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
   }
 }
 
-// Makes the save folder with every folder above it that is missing. An
-// error text naming the part that is in the way, or "" when the folder is
-// there. Nothing is made when a part of the path is a file.
+// Makes the save folder (it ends in '/') with every folder above it that is
+// missing. An error text naming the part that is in the way, or "".
 std::string make_save_folder(const std::string& folder) {
-  constexpr int kFile = 1;
-  constexpr int kFolder = 2;
-  for (std::size_t end = folder.find('/', 1); end != std::string::npos;
-       end = folder.find('/', end + 1)) {
-    const std::string part = folder.substr(0, end);
-    const int kind = platform::path_kind(part.c_str());
-    if (kind == kFile)
+  std::string part;
+  switch (platform::make_parent_folders(folder.c_str(), &part)) {
+    case 0:
+      return {};
+    case platform::kFileInTheWay:
       return "cannot save into '" + folder.substr(0, folder.size() - 1) + "': '" + part +
              "' is a file, not a folder";
-    if (kind != kFolder && platform::make_folder(part.c_str()) != 0) {
+    default:
       return "cannot create the folder '" + part + "': " + platform::last_error_text();
-    }
   }
-  return {};
 }
 
 // The command line's choices for this run, over the stored settings (which

@@ -124,6 +124,22 @@ int make_folder(const char* path) {
   return ::mkdir(path, 0755) == 0 ? 0 : -1;
 }
 
+int make_parent_folders(const char* path, std::string* part) {
+  const std::string_view whole(path);
+  // An absolute path starts at its root; a relative one at its first name.
+  // Byte scanning is safe: no UTF-8 continuation byte equals '/'.
+  for (std::size_t end = whole.find('/', 1); end != std::string_view::npos;
+       end = whole.find('/', end + 1)) {
+    const std::string prefix(whole.substr(0, end));
+    const int kind = path_kind(prefix.c_str());
+    if (kind == 2) continue;
+    if (part != nullptr) *part = prefix;
+    if (kind == 1) return kFileInTheWay;
+    if (make_folder(prefix.c_str()) != 0) return -1;
+  }
+  return 0;
+}
+
 int remove_file(const char* path) {
   return ::unlink(path) == 0 ? 0 : -1;
 }

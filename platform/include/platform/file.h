@@ -50,6 +50,13 @@ int path_kind(const char* path);
 
 // Creates one folder (mode 0755). 0 or -1.
 int make_folder(const char* path);
+// Makes every missing folder before the last '/' of `path`: the folders a
+// file at `path` needs, or the folder itself when `path` ends in '/'. 0 when
+// they all stand now; kFileInTheWay when a part of the path is a file; -1
+// when a folder could not be made (last_error_text() says why). `part`, when
+// given, receives the part that stopped it.
+inline constexpr int kFileInTheWay = 1;
+int make_parent_folders(const char* path, std::string* part = nullptr);
 
 // Deletes a file. 0 or -1.
 int remove_file(const char* path);
