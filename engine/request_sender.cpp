@@ -110,8 +110,12 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item) {
         !use_attempt(engine, slot, item, 0))
       return;
     if (load_acquire(item.div_status[0]) == TVN_DIV_SENT && (flags & TVN_RUN_PROBE_PENDING)) {
-      clear_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
+      // SENT before PENDING goes: for one moment between the two the flags
+      // would show no probe at all, and the download thread would take the
+      // probe's answer for an ordinary one (no size, no ranges), then wait
+      // for ever for divisions that nobody sends.
       set_bits(item.run_flags, TVN_RUN_PROBE_SENT);
+      clear_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
     }
     return;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
@@ -46,14 +47,15 @@ TEST(Answers, ServerIgnoringRangesGivesTheWholeFileEveryRun) {
         EngineHarness e(kParallel);
         store_relaxed(e.ctx().wait_ms, 2);
         const std::size_t before = server.request_count();
-        int slots[kParallel];
+        std::vector<ItemSetup> items;
         for (int k = 0; k < kParallel; ++k) {
-          slots[k] = e.start({.url = server.url("/r" + std::to_string(k)),
-                              .save_path = dir / ("r" + std::to_string(k)),
-                              .div_count = divisions,
-                              .buffer_size = 40000 * divisions,
-                              .options = options});
+          items.push_back({.url = server.url("/r" + std::to_string(k)),
+                           .save_path = dir / ("r" + std::to_string(k)),
+                           .div_count = divisions,
+                           .buffer_size = 40000 * divisions,
+                           .options = options});
         }
+        const std::vector<int> slots = e.start_together(items);
         for (int k = 0; k < kParallel; ++k) {
           const std::string file = dir / ("r" + std::to_string(k));
           EXPECT_EQ(e.wait_final(slots[k], kDeadline), TVN_NOTICE_FINISHED);
@@ -181,8 +183,10 @@ TEST(Answers, RedirectsResolveRelativeTargetsAndEndAfterTen) {
     return status_reply(404, "Not Found");
   });
   EngineHarness e(2);
-  const int found = e.start({.url = server.url("/a/b/rel"), .save_path = dir / "found"});
-  const int loop = e.start({.url = server.url("/loop"), .save_path = dir / "loop"});
+  const std::vector<int> slots =
+      e.start_together({{.url = server.url("/a/b/rel"), .save_path = dir / "found"},
+                        {.url = server.url("/loop"), .save_path = dir / "loop"}});
+  const int found = slots[0], loop = slots[1];
   EXPECT_EQ(e.wait_final(found, kDeadline), TVN_NOTICE_FINISHED);
   EXPECT_TRUE(read_file(dir / "found") == *body);
   EXPECT_EQ(e.wait_final(loop, kDeadline), TVN_NOTICE_FAILED);

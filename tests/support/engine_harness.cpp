@@ -51,6 +51,15 @@ int EngineHarness::start(const ItemSetup& wanted, int* start_result) {
   return slot;
 }
 
+std::vector<int> EngineHarness::start_together(const std::vector<ItemSetup>& items) {
+  std::vector<int> slots;
+  for (const ItemSetup& wanted : items) slots.push_back(fill(wanted));
+  for (const int slot : slots) {
+    if (slot >= 0) dl_start(&ctx_, slot);
+  }
+  return slots;
+}
+
 int EngineHarness::count(int code, int slot) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(std::count_if(notices_.begin(), notices_.end(), [&](const auto& n) {

@@ -57,6 +57,11 @@ class EngineHarness {
   int fill(const ItemSetup& wanted);
   // fill and dl_start; the slot, or -1. dl_start's result goes to `start_result`.
   int start(const ItemSetup& wanted, int* start_result = nullptr);
+  // Fills every item before starting any, so each has a slot of its own: an
+  // item started alone may end before the next is filled, and the next then
+  // takes the freed slot, its notices mixed with the first one's. The
+  // slots in order, -1 where none was free.
+  std::vector<int> start_together(const std::vector<ItemSetup>& items);
 
   // Notices of `code`, for one slot or (slot -1) for all.
   int count(int code, int slot = -1) const;
