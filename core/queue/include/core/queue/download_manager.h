@@ -26,6 +26,7 @@
 #include "core/queue/view.h"
 #include "core/settings/ini_access.h"
 #include "core/settings/settings.h"
+#include "core/settings/window_geometry.h"
 #include "core/system/clock.h"
 #include "core/system/engine_binding.h"
 #include "core/system/power.h"
@@ -106,6 +107,37 @@ class DownloadManager {
 
   // Asks the engine for a new limit; 0, or -1 when the slot map could not grow.
   int change_limit(int limit);
+  // The limit panel's answer once the engine has answered (View::limit_changed):
+  // MaxDLFiles becomes the engine's limit when `done`, else the figure the
+  // panel still shows (`shown`), either brought into 1..999; when fewer items
+  // than that are starting, running or just finished, a scheduler pass runs
+  // over all items. The limit the panel is to show.
+  int take_limit_answer(bool done, int limit, int shown);
+
+  // The window's calls.
+  // The item list was clicked: the detail rows are written anew for the
+  // focused row (View::focused_row), from its slot when it has one.
+  void show_focused_details();
+  // Deletes the items of `rows` (rows of the list as it stands now); each
+  // that is neither waiting nor resting also has its slot stopped, after it
+  // has left the list, so the stop's notices find no item.
+  void delete_rows(std::vector<int> rows);
+  // Deletes every item; those neither waiting, failed nor resting also have
+  // their slots stopped. The last removal redraws, and may shut down.
+  void delete_all();
+  // The window is closing: its geometry and MaxDLFiles (unless the limit is
+  // this run's only) are written, and from now on the list is busy, no freed
+  // slot starts a waiting item and the tick does nothing. 0, or -1 when a
+  // write failed. The ending (end) follows.
+  int close_window(const WindowGeometry& geometry);
+  // The engine threads' pause per cycle (the settings track bar): a value
+  // above 0 becomes ThreadWait and the engine's wait_ms at once, at most
+  // 1001. The value used, or -1 for a value of 0 or less.
+  int set_thread_wait(int ms);
+  // Writes the program settings (after the window's loop, before the
+  // ending). 0, or -1 when a write failed.
+  int save_settings();
+
 
   // A notice from the engine, as the engine calls it.
   static int notice_entry(EngineContext* context, int code, int slot, int div, void* data);
@@ -149,6 +181,8 @@ class DownloadManager {
   void on_finished(int item, int slot);
   void on_failed(int item, int slot);
   void on_stopped(int item, int slot);
+  // Removes item k and then, when `stop_running`, stops the slot it was linked to.
+  void remove_and_stop(int k, RemoveMode mode, bool stop_running);
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);

@@ -53,7 +53,7 @@ struct ProgramSettings {
 // 999 as 999), and then `note`, when given, says which value is used.
 inline constexpr int kMaxMaxDlFiles = 999;
 int read_max_dl_files(const IniAccess& ini, std::string* note = nullptr);
-// Written by the main window on close.
+// Written by the main window on close. 1 when written (as IniAccess::write_int).
 int write_max_dl_files(const IniAccess& ini, int max_dl_files);
 
 // Fills every field but max_dl_files and list_busy from the program INI.

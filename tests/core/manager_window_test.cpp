@@ -1,0 +1,156 @@
+// The calls the main window makes: deleting rows and every row, the detail
+// rows of the clicked row, the closing step, the engine's pause, the limit
+// panel's answer, and the add-items panel's registrations.
+#include <gmock/gmock.h>
+
+#include "core/queue/add_items_panel.h"
+#include "core/text/pattern_expand.h"
+#include "tests/core/manager_fixture.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane::test {
+namespace {
+
+using namespace ::testing;
+
+const auto path = [](int i) { return "/w" + std::to_string(i); };
+const auto run = Ne(kWaiting);
+
+int busy_slots(DownloadManager& manager) {
+  EngineContext& context = manager.context();
+  int busy = 0;
+  for (int slot = 0; slot < load_acquire(context.slot_count); ++slot) {
+    const int state = load_acquire(load_acquire(context.items)[slot].state);
+    busy += state >= TVN_STATE_STARTED && state <= TVN_STATE_DOWNLOADING;
+  }
+  return busy;
+}
+
+std::vector<std::string> urls(DownloadManager& manager) {
+  return manager.with_items([](const ItemList& list) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < list.size(); ++i) out.emplace_back(list.at(i)->url);
+    return out;
+  });
+}
+
+class WindowCallsTest : public ManagerTest {
+ protected:
+  // Items w0..w(n-1), each held after 100 bytes until its gate opens.
+  std::unique_ptr<DownloadManager> running(int limit, int n) {
+    for (int i = 0; i < n; ++i) gates_.push_back(serve(path(i), content(5000 + i), 100));
+    auto manager = start(clock_, limit);
+    for (int i = 0; i < n; ++i) manager->register_item("2", out(), server_.url(path(i)));
+    return manager;
+  }
+  ~WindowCallsTest() override {
+    for (auto& gate : gates_) gate->open();
+  }
+  std::vector<std::shared_ptr<Gate>> gates_;
+};
+
+TEST_F(WindowCallsTest, DeletedRowsLeaveAtOnceAndOnlyRunningOnesAreStopped) {
+  set_ini("[SETTING]\nShutDown=1\nHowtoSD=16\n");
+  auto manager = running(2, 4);
+  ASSERT_THAT(states(*manager), ElementsAre(run, run, kWaiting, kWaiting));
+  manager->delete_rows({3, 0, 3});
+  EXPECT_THAT(urls(*manager), ElementsAre(server_.url(path(1)), server_.url(path(2))));
+  // The stopped slot of w0 frees and goes to w2; w0's stop rests nothing.
+  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(run, run)); }));
+  manager->delete_all();
+  EXPECT_TRUE(states(*manager).empty());
+  const Seen s = seen(*manager);
+  EXPECT_THAT(s.row_changes,
+              ElementsAre("+0-0", "+1-1", "+2-2", "+3-3", "-3-3", "-0-0", "-0-0", "-0-0"));
+  // The held downloads end only through the stops.
+  EXPECT_TRUE(wait_until([&] { return busy_slots(*manager) == 0; }));
+  EXPECT_EQ(manager->with_items([&](auto&) { return power_.calls.size(); }), 1u);
+}
+
+TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
+  auto manager = running(1, 2);
+  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(kDownloading, _)); }));
+  view_.write_detail_row(5, "left from another row");
+  manager->show_focused_details();
+  const Seen s = seen(*manager);
+  ASSERT_EQ(s.detail.size(), 2u);  // two divisions, nothing left over
+  EXPECT_THAT(s.detail, Each(Not(IsEmpty())));
+}
+
+TEST_F(WindowCallsTest, ClosingWritesTheWindowKeysAndStartsNothingMore) {
+  set_ini("[SETTING]\nMaxDLFiles=1\n");
+  auto manager = running(0, 2);
+  ASSERT_THAT(states(*manager), ElementsAre(run, kWaiting));
+  EXPECT_EQ(manager->close_window(
+                {.x = 10, .y = 20, .width = 700, .height = 500, .iconic = 0, .div_bar_x = 300}),
+            0);
+  EXPECT_EQ(manager->register_item("1", out(), server_.url(path(9))), -1);
+  gates_[0]->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).size() == 1; }));
+  EXPECT_THAT(states(*manager), ElementsAre(kWaiting));
+  const std::string ini = read_file(dir_ / "Torvane.ini").value_or("");
+  for (const char* line :
+       {"X=10", "Y=20", "Width=700", "Height=500", "Iconic=0", "DivBarX=300", "MaxDLFiles=1"})
+    EXPECT_THAT(ini, HasSubstr(line));
+}
+
+TEST_F(WindowCallsTest, ThreadWaitAndTheLimitPanelsAnswer) {
+  auto manager = running(1, 4);
+  EXPECT_EQ(manager->set_thread_wait(0), -1);
+  EXPECT_EQ(manager->set_thread_wait(5000), 1001);
+  EXPECT_EQ(manager->set_thread_wait(5), 5);
+  EXPECT_EQ(load_relaxed(manager->context().wait_ms), 5);
+  // Not taken: the panel's own figure, brought into range.
+  EXPECT_EQ(manager->take_limit_answer(false, 7, -3), 1);
+  EXPECT_EQ(manager->take_limit_answer(false, 7, 5000), 999);
+  EXPECT_THAT(states(*manager), ElementsAre(run, kWaiting, kWaiting, kWaiting));
+  // Taken: waiting items start up to the new limit.
+  ASSERT_EQ(manager->change_limit(3), 0);
+  ASSERT_TRUE(wait_until([&] { return !seen(*manager).limits.empty(); }));
+  EXPECT_EQ(manager->take_limit_answer(true, 3, 1), 3);
+  EXPECT_THAT(states(*manager), ElementsAre(run, run, run, kWaiting));
+  EXPECT_EQ(manager->save_settings(), 0);
+  EXPECT_THAT(read_file(dir_ / "Torvane.ini").value_or(""), HasSubstr("ThreadWait=5"));
+}
+
+TEST_F(WindowCallsTest, AddItemsPanelRegistersWhatItsRulesAllow) {
+  auto manager = start(clock_, 1);
+  AddItemsHistory history;
+  const std::string folder = out(), url = server_.url("/p");
+  struct Row {
+    PanelTarget target;
+    std::string url;
+    bool registered;
+  } rows[] = {
+      {{"", folder}, url, false},
+      {{"1", ""}, url, false},
+      {{"1", folder}, "HTTP://127.0.0.1/p", false},
+      {{"1", folder}, url, true},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(register_url_box(*manager, history, row.target, row.url) >= 0, row.registered)
+        << row.url;
+  }
+  // The history takes the texts whether or not they were registered.
+  EXPECT_THAT(history.url_list, ElementsAre(url, "HTTP://127.0.0.1/p"));
+  EXPECT_THAT(history.save_list, ElementsAre(folder, ""));
+
+  // The text box: cut only at CRLF, empty pieces skipped, blanks kept.
+  EXPECT_EQ(register_text_box(*manager, history, {"", ""}, "a\r\n\r\n  b<br>c\r\nd"), 3);
+  // The clipboard: the URL of each line, and only with a complete target.
+  const std::string q = server_.url("/q") + " here", r = server_.url("/r");
+  const std::string clip = "see " + q.substr(1) + "\r\nnothing\r\n" + r;
+  EXPECT_EQ(register_clipboard_urls(*manager, history, {"", folder}, clip), 0);
+  EXPECT_EQ(register_clipboard_urls(*manager, history, {"1", folder}, clip), 2);
+  const std::vector<std::string> wanted = {"a", "  b<br>c", "d", q, r};
+  EXPECT_THAT(urls(*manager), IsSupersetOf(wanted));
+  EXPECT_EQ(extracted_urls(clip), q + "\r\n" + r + "\r\n");
+  EXPECT_EQ(expanded_lines("http://h/[1-2]\r\nx"),
+            expand_pattern("http://h/[1-2]") + expand_pattern("x"));
+  for (const auto& [typed, position] :
+       std::vector<std::pair<std::string, int>>{{"7", 7}, {"99", 64}, {"0", 1}, {"x", 0}, {"", 0}})
+    EXPECT_EQ(division_position(typed), position) << typed;
+}
+
+}  // namespace
+}  // namespace torvane::test
