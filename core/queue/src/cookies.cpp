@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/queue/slot_record.h"
 #include "core/queue/target_file.h"
 #include "core/text/text_util.h"
 #include "torvane/shared_access.hpp"
@@ -65,7 +66,7 @@ bool open_output_file(ItemData* record, const ItemSettingsEnv& env) {
   if (record->disk.file != 0) return true;
   if (env.api.DiskIO_OpenFile == nullptr) return false;
   const std::string name = record_file_name(record, env.api);
-  return !name.empty() && env.api.DiskIO_OpenFile(&record->disk, name.c_str()) == 0;
+  return !name.empty() && open_slot_file(*record, env.api, name.c_str()) == 0;
 }
 
 // The received text of the first division: at this notice, the answer's
@@ -83,19 +84,15 @@ std::string_view first_division_data(const ItemData* record) {
 int cookie_step(ItemData* record, ListItem& item, int cookie_value, int prepared_divisions,
                 SlotStrings& strings, const ItemSettingsEnv& env) {
   if (record == nullptr) return 0;
+  SlotWriter slot(*record, strings);
   // A cookie from an earlier answer is not sent again unless this answer
-  // sets one. The old text is not freed: the connection thread may have
-  // read the pointer already, and `strings` keeps every copy to the end of
-  // the slot.
-  store_release(record->extra_header, nullptr);
-
-  if (const std::optional<std::string_view> value = set_cookie_value(first_division_data(record))) {
-    item.cookie_line = cookie_line_of(*value);
-    char* header = strings.copy(item.cookie_line);
-    // Out of memory: no cookie line at all, so the list file does not keep
-    // a line this run never sent.
-    if (header == nullptr) item.cookie_line.clear();
-    store_release(record->extra_header, header);
+  // sets one (the old text stays the slot's until its end).
+  const std::optional<std::string_view> value = set_cookie_value(first_division_data(record));
+  if (value) item.cookie_line = cookie_line_of(*value);
+  // Out of memory: no cookie line at all, so the list file does not keep
+  // a line this run never sent.
+  if (!slot.set_extra_header(value ? std::string_view(item.cookie_line) : std::string_view())) {
+    item.cookie_line.clear();
   }
 
   // Only the run's first request is an in-memory fetch; the restart ends
@@ -106,20 +103,15 @@ int cookie_step(ItemData* record, ListItem& item, int cookie_value, int prepared
   // asks for the item's own. Tested by pointer rather than by the value
   // read now, so that a profile edited since the start, or a shortened copy
   // that could not be made, still restarts to the right URL.
-  char* const first_url = load_acquire(record->url);
-  if (first_url != item.url) {
-    store_release(record->url, item.url);
-    strings.release(first_url);  // a pointer the set does not own is left alone
-  }
-  clear_bits(record->options, TVN_OPT_MEMORY_FETCH);
+  if (load_acquire(record->url) != item.url) slot.point_url(item.url);
+  slot.drop_options(TVN_OPT_MEMORY_FETCH);
 
   if (!open_output_file(record, env)) {
-    store_release(record->div_count, 1);
+    slot.set_divisions(1);
     return -1;
   }
   // The arrays were made for the prepared count and are never enlarged.
-  const int count = std::clamp(item.division_count, 1, std::max(prepared_divisions, 1));
-  store_release(record->div_count, count);
+  slot.set_divisions(std::clamp(item.division_count, 1, std::max(prepared_divisions, 1)));
   return 1;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/queue/cookies.h"
-#include "core/queue/slot_table.h"
+#include "core/queue/slot_record.h"
 #include "core/settings/server_profiles.h"
 #include "core/settings/size_table.h"
 #include "core/text/number_text.h"
@@ -183,105 +183,84 @@ std::string resume_header(std::string_view cookie_line, const char* validator) {
 // The URL a fresh start requests: the item's, rewritten for good by "URL"
 // and "Host"; with "Cookie" 1 or more the first request goes to memory, and
 // from 2 on to a shortened URL.
-void set_request_url(ItemData* record, ListItem& item, SlotStrings& strings,
-                     const Profiles& profiles) {
+void set_request_url(SlotWriter& slot, ListItem& item, const Profiles& profiles) {
   std::string text;
   if (profiles.read_text("URL", text)) set_field(item.url, text);
   if (profiles.read_text("Host", text)) splice_host(item, text);
-  record->url = item.url;
+  slot.point_url(item.url);
   const int cookie = profiles.read_int("Cookie");
-  if (cookie >= 1) record->options |= TVN_OPT_MEMORY_FETCH;
-  if (cookie >= 2) {
-    // The engine may write a redirect into `url` in place, so the copy gets
-    // a full URL buffer.
-    char* shortened = strings.copy(first_request_url(item.url, cookie), TVN_URL_CAPACITY);
-    if (shortened != nullptr) record->url = shortened;
-  }
+  if (cookie >= 1) slot.add_options(TVN_OPT_MEMORY_FETCH);
+  // A shortened copy that cannot be made leaves the item's URL.
+  if (cookie >= 2) slot.copy_request_url(first_request_url(item.url, cookie));
 }
 
 // The division count: "Div", else the item's own division text; 0 is 1
 // without a word, anything else is brought into 1 to kMaxDivisions.
-void set_divisions(ItemData* record, ListItem& item, const Profiles& profiles,
+void set_divisions(SlotWriter& slot, ListItem& item, const Profiles& profiles,
                    const ItemSettingsEnv& env) {
   const int div = profiles.read_int("Div");
   item.division_from_profile = div != kAbsentInt ? 1 : 0;
   const int divisions = div != kAbsentInt ? div : division_text_value(item.division_text);
-  record->div_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
-  item.division_count = record->div_count;
+  item.division_count = divisions == 0 ? 1 : in_range(divisions, 1, kMaxDivisions, "Div", env);
+  slot.set_divisions(item.division_count);
 }
 
 // The receive buffer: "BufferSize" per division (in range), times the
 // division count already set.
-void set_buffer(ItemData* record, const Profiles& profiles, const ItemSettingsEnv& env) {
+void set_buffer(SlotWriter& slot, const Profiles& profiles, const ItemSettingsEnv& env) {
   int per_division = profiles.read_int("BufferSize");
   per_division = per_division == kAbsentInt ? kDefaultBufferPerDivision
                                             : in_range(per_division, kMinBufferPerDivision,
                                                        kMaxBufferPerDivision, "BufferSize", env);
-  record->buffer_size = saturate_int(static_cast<long long>(per_division) * record->div_count);
+  slot.set_buffer(saturate_int(static_cast<long long>(per_division) * slot.record().div_count));
 }
 
 // A failed copy leaves the field null: the engine then goes without a
 // proxy (it needs both the bit and the text) or sends no fixed referrer.
-void set_proxy_and_referrer(ItemData* record, SlotStrings& strings, const Profiles& profiles) {
+void set_proxy_and_referrer(SlotWriter& slot, const Profiles& profiles) {
   std::string text;
-  record->proxy = nullptr;
-  if (profiles.read_text("Proxy", text)) {
-    record->proxy = strings.copy(text);
-    record->options |= TVN_OPT_USE_PROXY;
-  }
-  record->referer = nullptr;
-  if (profiles.read_text("Referrer", text)) {
-    record->referer = strings.copy(text);
-  } else {
+  const bool proxy = profiles.read_text("Proxy", text);
+  slot.set_proxy(proxy ? std::optional<std::string_view>(text) : std::nullopt);
+  if (proxy) slot.add_options(TVN_OPT_USE_PROXY);
+  const bool referrer = profiles.read_text("Referrer", text);
+  slot.set_referrer(referrer ? std::optional<std::string_view>(text) : std::nullopt);
+  if (!referrer) {
     const int auto_referer = profiles.read_int("AutoReferrer");
-    record->auto_referer = auto_referer == kAbsentInt ? 1 : auto_referer;
+    slot.set_auto_referer(auto_referer == kAbsentInt ? 1 : auto_referer);
   }
 }
 
-void set_option_bits(ItemData* record, const Profiles& profiles) {
+void set_option_bits(SlotWriter& slot, const Profiles& profiles) {
   for (const OptionKey& option : kOptionKeys) {
     const int value = profiles.read_int(option.key);
     // AutoResume is the one option that is on unless a profile turns it off.
     const bool on = value > 0 || (value == kAbsentInt && option.bit == TVN_OPT_AUTO_RESUME);
-    if (on) record->options |= option.bit;
+    if (on) slot.add_options(option.bit);
   }
 }
 
 // A link jump from `jump_file`, when that file has "skip".
-void arm_link_jump(ItemData* record, ListItem& item, const char* jump_file) {
+void arm_link_jump(SlotWriter& slot, ListItem& item, const char* jump_file) {
   const int skip = Profiles::read_int_from(jump_file, "skip");
   if (skip == kAbsentInt) return;
   // The link page comes into memory over one connection; the item keeps its
   // own division count (and buffer) for the download that follows.
-  record->options |= TVN_OPT_MEMORY_FETCH;
+  slot.add_options(TVN_OPT_MEMORY_FETCH);
   item.url_jump = kJumpArmed;
   item.skip_count = skip;
-  record->div_count = 1;
+  slot.set_divisions(1);
 }
 
 // A stopped item taken up again from the record saved at its stop.
-int restore_saved_record(ItemData* record, ListItem& item, SlotStrings& strings,
+int restore_saved_record(ItemData* record, ListItem& item, SlotWriter& slot,
                          const ItemSettingsEnv& env) {
-  if (env.api.copy_itemdata(record, item.saved.get()) == nullptr) {
-    // copy_itemdata freed what it had made but left the saved record's plain
-    // fields behind; an empty record keeps them from reaching the next item
-    // that gets this slot, and without division arrays dl_resume refuses it.
-    zero_slot_record(*record);
-    return 1;
-  }
-  // dl_resume takes up only a record that is not reserved.
-  store_release(record->state, TVN_STATE_EMPTY);
-  // The copies live in the engine's heap and are the program's to free; the
-  // open file's name is the engine's, which frees it when the item ends.
-  for (char* text : {record->url, record->referer, record->user_agent, record->reserved_text,
-                     record->save_path, record->proxy}) {
-    strings.adopt(text);
-  }
+  // Out of memory: the record stays empty, and the item keeps its saved
+  // record for a later try.
+  if (!slot.adopt_saved(env.api, item.saved.get())) return 1;
   // The saved pointer is from an earlier run. The engine reads the cookie
   // line from a copy the slot owns, as after the cookie step, so the item's
   // own text can change or go while the slot still runs.
-  const std::string header = resume_header(item.cookie_line, record->reserved_text);
-  record->extra_header = header.empty() ? nullptr : strings.copy(header);
+  slot.set_extra_header(resume_header(item.cookie_line, record->reserved_text));
   // dl_resume drops what waited in the shares: the first speed after the
   // resume is measured from what the file holds, not from nothing.
   item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, true, false).value_or(0));
@@ -369,12 +348,10 @@ void remember_validator(ItemData* record, int div, SlotStrings& strings) {
   const std::optional<std::string> validator =
       answer_validator(std::string_view(shares[div], static_cast<std::size_t>(size)));
   if (!validator) return;
-  char* const old = load_acquire(record->reserved_text);
+  const char* const old = load_acquire(record->reserved_text);
   if (old != nullptr && *validator == old) return;
-  char* const copy = strings.copy(*validator);
-  if (copy == nullptr) return;  // out of memory: the one learnt before stays
-  store_release(record->reserved_text, copy);
-  strings.release(old);  // one the set does not own (none) is left alone
+  // Out of memory: the one learnt before stays.
+  SlotWriter(*record, strings).set_validator(*validator);
 }
 
 int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
@@ -383,8 +360,9 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   item.opening = nullptr;
   // Not part of the engine record: a resume reads it afresh too.
   read_stall_rule(item, Profiles(env.folder, item.url));
+  SlotWriter slot(*record, strings);
   if (item.slot_link == kResumePending && item.saved != nullptr) {
-    return restore_saved_record(record, item, strings, env);
+    return restore_saved_record(record, item, slot, env);
   }
   // A fresh start writes a file of its own, from byte 0.
   item.target_path.clear();
@@ -392,21 +370,21 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 
   const Profiles profiles(env.folder, item.url);
   const int data_type = profiles.read_int("DataType");
-  record->data_type = data_type == kAbsentInt ? TVN_DATA_HTTP : data_type;
-  set_request_url(record, item, strings, profiles);
-  set_divisions(record, item, profiles, env);
+  slot.set_data_type(data_type == kAbsentInt ? TVN_DATA_HTTP : data_type);
+  set_request_url(slot, item, profiles);
+  set_divisions(slot, item, profiles, env);
   std::string save;
   if (profiles.read_text("SAVE", save)) set_field(item.save_folder, save);
-  record->save_path = item.save_folder;
-  set_buffer(record, profiles, env);
-  set_proxy_and_referrer(record, strings, profiles);
-  set_option_bits(record, profiles);
+  slot.point_save_path(item.save_folder);
+  set_buffer(slot, profiles, env);
+  set_proxy_and_referrer(slot, profiles);
+  set_option_bits(slot, profiles);
   const int retry = profiles.read_int("Retry");
-  record->retry = retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env);
+  slot.set_retry(retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env));
 
   item.url_jump = kNoJump;
   const char* jump_file = link_jump_file(profiles);
-  if (jump_file != nullptr) arm_link_jump(record, item, jump_file);
+  if (jump_file != nullptr) arm_link_jump(slot, item, jump_file);
   // Only a start that opens its file at once raises the open notice within
   // the start; an in-memory first request opens it later, when the item is
   // linked to its slot.
@@ -423,6 +401,7 @@ int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
 
   // Read afresh: a profile edited since the start applies from here on.
   const Profiles profiles(env.folder, item->url);
+  SlotWriter slot(*record, strings);
   const std::uint32_t size = load_acquire(record->disk.file_size);
   if (size != 0) {
     if (item->division_from_profile == 0) {
@@ -433,13 +412,13 @@ int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
         const int cap = std::max(prepared_divisions, 1);
         int count = std::min(*row, cap);
         if (count < 0) count = 1;
-        store_release(record->div_count, count);
+        slot.set_divisions(count);
         item->division_count = count;
       }
     }
     std::string file_size;
     if (profiles.read_text("FileSize", file_size)) {
-      store_release(record->disk.file_size, apply_file_size_value(size, file_size));
+      slot.set_file_size(apply_file_size_value(size, file_size));
     }
   }
 

@@ -1,5 +1,6 @@
 #include "core/queue/slot_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,14 +10,6 @@
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
-
-void zero_slot_record(ItemData& record) {
-  EngineContext* const owner = record.owner;
-  std::memset(reinterpret_cast<char*>(&record) + sizeof record.state, 0,
-              sizeof(ItemData) - sizeof record.state);
-  record.owner = owner;
-  store_release(record.state, TVN_STATE_EMPTY);
-}
 
 int SlotTable::grow(int limit) {
   if (limit < 0 || static_cast<std::size_t>(limit) <= slots_.size()) return 0;
@@ -97,7 +90,7 @@ int SlotTable::fill(int slot, ListItem& item, const ItemSettingsEnv& env) {
   ItemData* r = record(slot);
   Slot& s = at(slot);
   const int mode = apply_item_settings(r, item, s.strings, env);
-  s.prepared_divisions = r->div_count > 0 ? r->div_count : 1;
+  s.prepared_divisions = std::max(r->div_count, 1);
   if (mode == 1) {
     // A resumed record's URL is copy_itemdata's duplicate. It is the item's
     // own unless the stop came during the shortened first request of a
@@ -109,8 +102,9 @@ int SlotTable::fill(int slot, ListItem& item, const ItemSettingsEnv& env) {
   // the item may be rewritten or removed while the slot still runs, so the
   // slot reads copies of its own. A copy that cannot be made leaves the
   // field null, which the engine refuses like a name it cannot build.
-  if (r->url == item.url) r->url = s.strings.copy_url(item.url);
-  if (r->save_path == item.save_folder) r->save_path = s.strings.copy(item.save_folder);
+  SlotWriter w(*r, s.strings);
+  if (!w.own_item_url(item.url)) w.point_url(nullptr);
+  if (!w.own_save_folder(item.save_folder)) w.point_save_path(nullptr);
   return mode;
 }
 
@@ -121,15 +115,15 @@ void SlotTable::give_back(int slot, bool resumed) {
   ItemData* r = record(slot);
   if (r == nullptr || !has(slot)) return;
   SlotStrings& strings = at(slot).strings;
+  SlotWriter w(*r, strings);
   if (resumed) {
     // Every string and array of a restored record is an engine-heap copy.
-    binding_.api().free_itemdata(r);
-    strings.forget_all();
+    w.free_copies(binding_.api());
   } else {
     strings.release_all();
   }
-  if (r->disk.file != 0) binding_.api().DiskIO_CloseHandle(&r->disk);
-  zero_slot_record(*r);
+  close_slot_file(*r, binding_.api());
+  w.zero();
 }
 
 void SlotTable::end(int slot) {
@@ -141,14 +135,9 @@ void SlotTable::end(int slot) {
   // is free, since by then a pass on another thread may have given the slot
   // to the next item. After the final notice the engine reads none of them.
   SlotStrings& strings = at(slot).strings;
-  if (ItemData* r = record(slot)) {
-    // Cleared in the record too, so that a refused resume's free_itemdata
-    // does not free them a second time.
-    for (char** field : {&r->url, &r->referer, &r->user_agent, &r->reserved_text, &r->save_path,
-                         &r->proxy, &r->extra_header}) {
-      if (strings.owns(*field)) store_release(*field, nullptr);
-    }
-  }
+  // Cleared in the record too, so that a refused resume's free_itemdata
+  // does not free them a second time.
+  if (ItemData* r = record(slot)) SlotWriter(*r, strings).clear_owned_texts();
   strings.release_all();
   // Until the engine zeroes it, the slot still counts against the limit;
   // the mark lasts until the slot is reserved again.
@@ -167,11 +156,7 @@ int SlotTable::header_received(int slot, ListItem* item, const ItemSettingsEnv& 
   // The cookie step's restart points the slot at the item's URL field. The
   // connection thread is kept out for the whole notice, so it never saw that
   // pointer; it gets the slot's own copy instead.
-  if (item != nullptr && load_acquire(r->url) == item->url) {
-    char* own = strings.copy_url(item->url);
-    if (own == nullptr) return -1;
-    store_release(r->url, own);
-  }
+  if (item != nullptr && !SlotWriter(*r, strings).own_item_url(item->url)) return -1;
   return answer;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/queue/slot_record.h"
 #include "core/text/name_template.h"
 #include "platform/file.h"
 
@@ -116,7 +117,7 @@ int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettin
         return 0;
     }
   }
-  if (api.DiskIO_OpenFile(&record->disk, path.c_str()) != 0) return -1;
+  if (open_slot_file(*record, api, path.c_str()) != 0) return -1;
   if (chosen != nullptr) *chosen = path;
   return 0;
 }
@@ -125,7 +126,7 @@ int open_resumed_file(ItemData* record, const EngineApi& api, const std::string&
   if (record == nullptr || path.empty()) return -1;
   // `path` may be the record's own file name, which the open replaces: it is
   // read from the caller's copy.
-  return api.DiskIO_OpenFile(&record->disk, path.c_str()) == 0 ? 0 : -1;
+  return open_slot_file(*record, api, path.c_str()) == 0 ? 0 : -1;
 }
 
 }  // namespace torvane

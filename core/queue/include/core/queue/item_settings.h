@@ -3,18 +3,9 @@
 // "TVNBASICDATA" of the host's profile, then of the default profile). This
 // file fills a reserved engine slot from an item and its profiles, and
 // answers the engine's "response header parsed" notice (111) with the size
-// step, the "FileSize" correction and the cookie step.
-//
-// Ownership. Every text a live slot points at is the slot's own: after a
-// fresh start the record's `url` and `save_path` are engine-heap copies of
-// the ListItem's `url` and `save_folder`, and the referrer and proxy copies
-// and a shortened first-request URL are engine-heap strings too, all held
-// in the slot's SlotStrings. After a resume every text copy_itemdata
-// duplicated is held there too (the validator in `reserved_text` among
-// them), and so is the copy of the item's cookie and If-Range lines that
-// `extra_header` points at. A validator learnt while the slot runs is a copy
-// held there as well. The manager frees a slot's SlotStrings with the item's
-// final notice or when its start is refused.
+// step, the "FileSize" correction and the cookie step. These decide what
+// the record gets; a SlotWriter (slot_record.h, which also says which texts
+// the slot owns) makes each write.
 #pragma once
 
 #include <cstdint>
@@ -60,7 +51,8 @@ inline constexpr int kMaxBufferPerDivision = 64 << 20;
 //
 // Thread: whichever thread starts items (the GUI thread or an engine thread
 // running a scheduler pass), with the manager's lock held. The engine
-// threads leave a reserved slot alone, so the record is written plainly.
+// threads leave a reserved slot alone, so nothing reads the record while it
+// is filled.
 //
 // Result 1: the item was waiting to resume (slot link -3 with a saved
 // record). The saved record is copied into `record` with copy_itemdata, its

@@ -1,10 +1,11 @@
 // The program's side of the engine's slot array: one record per slot (the
 // item linked to it, the strings it holds, the division count its arrays
-// were prepared for, whether its final notice has come, the stall marks),
-// and the one place of the program that writes into an engine slot record
-// after filling it from an item: copying it back at a stop, zeroing it the
-// way the engine does, the limit change handshake. Progress is read from a
-// running slot here too, every shared word through an acquire load.
+// were prepared for, whether its final notice has come, the stall marks).
+// What the manager does to an engine slot record goes through here: filling
+// it from an item, copying it back at a stop, zeroing it the way the engine
+// does, the limit change handshake; each write itself is a SlotWriter's
+// (slot_record.h). Progress is read from a running slot here too, every
+// shared word through an acquire load.
 //
 // Not synchronised: the manager calls it under its lock. The engine threads
 // go on writing the slot records meanwhile; see each call for what it may
@@ -19,16 +20,12 @@
 
 #include "core/queue/item_settings.h"
 #include "core/queue/list_item.h"
+#include "core/queue/slot_record.h"
 #include "core/queue/slot_strings.h"
 #include "core/queue/stall_watch.h"
 #include "core/system/engine_binding.h"
 
 namespace torvane {
-
-// Zeroes `record` past its state and then its state, as the engine zeroes a
-// slot it lets go: the owner stays, since a stop that comes at any moment
-// finds the engine's lock by it.
-void zero_slot_record(ItemData& record);
 
 // One division of a downloading slot, as the detail rows show it.
 struct DivisionRow {
