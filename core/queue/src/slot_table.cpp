@@ -190,6 +190,77 @@ SavedRecord SlotTable::copy_back(int slot) {
   return saved;
 }
 
+namespace {
+
+// The division arrays of a running slot, each pointer read once.
+struct LiveDivisions {
+  std::int32_t* retries;
+  std::uint32_t* len;
+  std::uint32_t* done;
+  int count;
+};
+
+// None while any array is gone or the count is outside what a list file
+// stores.
+std::optional<LiveDivisions> live_divisions(ItemData& r) {
+  const std::int32_t* status = load_acquire(r.div_status);
+  const LiveDivisions live{.retries = load_acquire(r.div_retries),
+                           .len = load_acquire(r.disk.range_len),
+                           .done = load_acquire(r.disk.range_done),
+                           .count = load_acquire(r.div_count)};
+  if (status == nullptr || live.retries == nullptr || live.len == nullptr || live.done == nullptr ||
+      live.count < 1 || live.count > kMaxStoredDivisions) {
+    return std::nullopt;
+  }
+  return live;
+}
+
+// The fields a resume needs besides the divisions. The port and address are
+// the connection thread's while it connects; a resume resolves the host
+// again. div_stop, the sockets and the share fills stay zeros.
+void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemData& rec) {
+  rec.state = TVN_STATE_DOWNLOADING;
+  rec.options = options;
+  rec.run_flags = load_acquire(r.run_flags);
+  rec.data_type = load_acquire(r.data_type);
+  rec.auto_referer = load_acquire(r.auto_referer);
+  rec.retry = load_acquire(r.retry);
+  rec.div_count = divisions;
+  rec.buffer_size = load_acquire(r.buffer_size);
+  rec.disk.file_size = load_acquire(r.disk.file_size);
+  rec.referer = load_acquire(r.referer);
+  rec.user_agent = load_acquire(r.user_agent);
+  rec.reserved_text = load_acquire(r.reserved_text);
+  rec.proxy = load_acquire(r.proxy);
+}
+
+}  // namespace
+
+std::uint64_t ProgressCopy::copy_divisions(std::int32_t* retries, std::uint32_t* len,
+                                           std::uint32_t* done, int count) {
+  const auto n = static_cast<std::size_t>(count);
+  status_.resize(n);
+  retries_.resize(n);
+  len_.resize(n);
+  done_.resize(n);
+  std::uint64_t written = 0;
+  for (std::size_t d = 0; d < n; ++d) {
+    len_[d] = load_relaxed(len[d]);
+    done_[d] = load_relaxed(done[d]);
+    if (len_[d] != 0 && done_[d] > len_[d]) done_[d] = len_[d];
+    written += done_[d];
+    // Whatever was under way is asked again; a division counts as done
+    // only by its bytes.
+    status_[d] = len_[d] != 0 && done_[d] == len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
+    retries_[d] = load_relaxed(retries[d]);
+  }
+  record_.div_status = status_.data();
+  record_.div_retries = retries_.data();
+  record_.disk.range_len = len_.data();
+  record_.disk.range_done = done_.data();
+  return written;
+}
+
 // Read while the engine's threads go on writing the slot: every shared word
 // through an atomic load, never the record copied whole. Only bytes the file
 // holds count: a division's range_done grows once its bytes are written, and
@@ -201,55 +272,14 @@ SavedRecord SlotTable::copy_back(int slot) {
 bool SlotTable::copy_progress(int slot, ProgressCopy& out) {
   ItemData* r = record(slot);
   if (r == nullptr || load_acquire(r->state) != TVN_STATE_DOWNLOADING) return false;
-  ItemData& rec = out.record_;
-  rec.options = load_acquire(r->options);
+  const std::uint32_t options = load_acquire(r->options);
   // A page fetch has nothing to resume.
-  if ((rec.options & TVN_OPT_MEMORY_FETCH) != 0) return false;
-  std::int32_t* status = load_acquire(r->div_status);
-  std::int32_t* retries = load_acquire(r->div_retries);
-  std::uint32_t* len = load_acquire(r->disk.range_len);
-  std::uint32_t* done = load_acquire(r->disk.range_done);
-  const int n = load_acquire(r->div_count);
-  if (status == nullptr || retries == nullptr || len == nullptr || done == nullptr || n < 1 ||
-      n > kMaxStoredDivisions) {
+  if ((options & TVN_OPT_MEMORY_FETCH) != 0) return false;
+  const std::optional<LiveDivisions> live = live_divisions(*r);
+  if (!live || out.copy_divisions(live->retries, live->len, live->done, live->count) == 0) {
     return false;
   }
-  const auto count = static_cast<std::size_t>(n);
-  out.status_.resize(count);
-  out.retries_.resize(count);
-  out.len_.resize(count);
-  out.done_.resize(count);
-  std::uint64_t written = 0;
-  for (std::size_t d = 0; d < count; ++d) {
-    out.len_[d] = load_relaxed(len[d]);
-    out.done_[d] = load_relaxed(done[d]);
-    if (out.len_[d] != 0 && out.done_[d] > out.len_[d]) out.done_[d] = out.len_[d];
-    written += out.done_[d];
-    // Whatever was under way is asked again; a division counts as done
-    // only by its bytes.
-    out.status_[d] = out.len_[d] != 0 && out.done_[d] == out.len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
-    out.retries_[d] = load_relaxed(retries[d]);
-  }
-  if (written == 0) return false;
-  rec.state = TVN_STATE_DOWNLOADING;
-  rec.run_flags = load_acquire(r->run_flags);
-  rec.data_type = load_acquire(r->data_type);
-  rec.auto_referer = load_acquire(r->auto_referer);
-  rec.retry = load_acquire(r->retry);
-  rec.div_count = n;
-  rec.buffer_size = load_acquire(r->buffer_size);
-  rec.disk.file_size = load_acquire(r->disk.file_size);
-  // The port and address are the connection thread's while it connects;
-  // a resume resolves the host again.
-  rec.referer = load_acquire(r->referer);
-  rec.user_agent = load_acquire(r->user_agent);
-  rec.reserved_text = load_acquire(r->reserved_text);
-  rec.proxy = load_acquire(r->proxy);
-  rec.div_status = out.status_.data();
-  rec.div_retries = out.retries_.data();
-  rec.disk.range_len = out.len_.data();
-  rec.disk.range_done = out.done_.data();
-  // div_stop, the sockets and the share fills are stored as zeros.
+  copy_resume_fields(*r, options, live->count, out.record_);
   return true;
 }
 

@@ -43,6 +43,11 @@ class ProgressCopy {
 
  private:
   friend class SlotTable;
+  // Each division's bytes in the file (cut to its range) and attempts left;
+  // a division with all its bytes is done, any other is asked again. The
+  // bytes in the file.
+  std::uint64_t copy_divisions(std::int32_t* retries, std::uint32_t* len, std::uint32_t* done,
+                               int count);
   ItemData record_{};
   std::vector<std::int32_t> status_, retries_;
   std::vector<std::uint32_t> len_, done_;
