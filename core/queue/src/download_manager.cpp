@@ -44,7 +44,10 @@ DownloadManager::DownloadManager(ManagerConfig config, View& view, const Clock& 
       view_(view),
       clock_(clock),
       ini_(config_.folder.path("Torvane.ini")),
-      history_(config_.history_file) {
+      history_(config_.history_file),
+      tick_(items_, slots_, view_, settings_, list_, clock_,
+            TickHooks{[this](int slot, int div) { binding_.reconnect(slot, div, 1); },
+                      [this] { run_shutdown(MessageOwner::kMainWindow); }}) {
   binding_.set_client(this);
 }
 
@@ -79,8 +82,16 @@ int DownloadManager::start_up() {
   }
   read_settings(ini_, settings_);
   settings_.max_dl_files = limit;
-  previous_tick_ = clock_.tick_ms();  // the first speed is measured from the start
+  tick_.measure_from(clock_.tick_ms());  // the first speed is measured from the start
   return 0;
+}
+
+void DownloadManager::tick(std::uint32_t now_ms) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  tick_.show_clock();
+  // Before the start-up and after the ending there are no slots to read.
+  if (!binding_.bound() || load_acquire(binding_.context().items) == nullptr) return;
+  tick_.run(now_ms, /*save_list=*/!closing_);
 }
 
 bool DownloadManager::started() const {

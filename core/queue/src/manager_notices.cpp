@@ -35,7 +35,7 @@ int DownloadManager::handle_notice(int code, int slot, int div, void* data) {
       return 0;
     case TVN_NOTICE_DATA:
       if (k >= 0 && settings_.strict_dl_info == 1 && settings_.list_busy == 0) {
-        refresh_item_status(k, slot);
+        tick_.refresh_item_status(k, slot);
       }
       return 0;
     case TVN_NOTICE_MEMORY_DONE:
@@ -75,7 +75,7 @@ void DownloadManager::on_request_logged(int code, int k, int slot, int div, cons
       view_.append_header_log(piece);
     }
   }
-  if (settings_.strict_dl_info == 1) refresh_item_status(k, slot);
+  if (settings_.strict_dl_info == 1) tick_.refresh_item_status(k, slot);
 }
 
 int DownloadManager::on_final_notice(int code, int slot) {
@@ -220,7 +220,7 @@ void DownloadManager::on_finished(int k, int slot) {
   if (settings_.write_log == 1) {
     // The progress text is brought up to the last byte first: the size of
     // the record is read from it.
-    if (settings_.list_busy == 0) refresh_item_status(k, slot);
+    if (settings_.list_busy == 0) tick_.refresh_item_status(k, slot);
     history_.write_entry(*item, clock_, settings_.bps == 1);
   }
   if (view_.focused_row() == k) view_.clear_detail_rows();
@@ -232,7 +232,7 @@ void DownloadManager::on_finished(int k, int slot) {
 void DownloadManager::on_failed(int k, int slot) {
   ListItem* item = items_.at(k);
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
-  if (settings_.list_busy == 0) refresh_item_status(k, slot);
+  if (settings_.list_busy == 0) tick_.refresh_item_status(k, slot);
   fail(k);
   slots_.unlink(slot);
   view_.redraw_rows(k, k);
@@ -245,7 +245,7 @@ void DownloadManager::on_stopped(int k, int slot) {
     if (SavedRecord saved = slots_.copy_back(slot)) item->saved = std::move(saved);
   }
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
-  if (settings_.list_busy == 0) refresh_item_status(k, slot);
+  if (settings_.list_busy == 0) tick_.refresh_item_status(k, slot);
   rest(k);
   slots_.unlink(slot);
   mark_dirty();

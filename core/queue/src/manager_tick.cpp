@@ -1,15 +1,13 @@
 // The one-second tick and the progress texts: slot states mirrored into the
 // items, stalled divisions reconnected, speeds measured, the two status-bar
 // summaries, rows redrawn, the detail rows of the focused item, the periodic
-// list save and the timed shutdown. Runs on the front end's main thread
-// under the manager's lock.
-#include <optional>
+// list save and the timed shutdown.
+#include "core/queue/manager_tick.h"
 
-#include "core/queue/download_manager.h"
 #include "core/text/header_log.h"
 #include "core/text/local_time_text.h"
+#include "core/text/progress_text.h"
 #include "core/text/text_util.h"
-#include "torvane/shared_access.hpp"
 
 namespace torvane {
 
@@ -21,13 +19,14 @@ bool time_field_matches(std::uint16_t stored, std::uint16_t now) {
 
 }  // namespace
 
-void DownloadManager::tick(std::uint32_t now_ms) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+void ManagerTick::show_clock() {
   std::string now_text;
   format_local_time(clock_, kTimeSlash, now_text);
   view_.set_status_text(0, "Torvane " + now_text);
-  if (!binding_.bound() || load_acquire(binding_.context().items) == nullptr) return;
-  TickSums sums;
+}
+
+void ManagerTick::run(std::uint32_t now_ms, bool save_list) {
+  Sums sums;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (tick_item(static_cast<int>(i), now_ms, now_ms - previous_tick_, sums)) {
       if (sums.first_marked < 0) sums.first_marked = static_cast<int>(i);
@@ -35,15 +34,14 @@ void DownloadManager::tick(std::uint32_t now_ms) {
     }
   }
   slots_.sweep_stalls();  // slots whose item ended since the last tick
-  show_tick_sums(sums);
+  show_sums(sums);
   if (sums.first_marked >= 0) view_.redraw_rows(sums.first_marked, sums.last_marked);
   previous_tick_ = now_ms;
-  if (!closing_) list_.save_if_due(items_, slots_, now_ms);
+  if (save_list) list_.save_if_due(items_, slots_, now_ms);
   timed_shutdown_check();
 }
 
-bool DownloadManager::tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed,
-                                TickSums& sums) {
+bool ManagerTick::tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed, Sums& sums) {
   ListItem& item = *items_.at(k);
   const int slot = item.slot_link;
   if (slot < 0 || slots_.record(slot) == nullptr) {
@@ -75,7 +73,7 @@ bool DownloadManager::tick_item(int k, std::uint32_t now_ms, std::uint32_t elaps
   return true;
 }
 
-void DownloadManager::show_tick_sums(const TickSums& sums) {
+void ManagerTick::show_sums(const Sums& sums) {
   const double total = sums.speed < 0 ? 0 : sums.speed;
   view_.set_status_text(2, format_text("Total(Connect:%.3d Speed:%s)", sums.connections,
                                        format_speed(total, settings_.bps == 1).c_str()));
@@ -84,14 +82,14 @@ void DownloadManager::show_tick_sums(const TickSums& sums) {
                      sums.counters[kWaiting], sums.counters[kResting], sums.counters[kFailed]));
 }
 
-void DownloadManager::watch_stalls(int k, ListItem& item, std::uint32_t now_ms) {
+void ManagerTick::watch_stalls(int k, ListItem& item, std::uint32_t now_ms) {
   const int slot = item.slot_link;
   // The start tick tells one start of the item in the slot from the next.
   const std::uint64_t run = (item.serial << 32) ^ item.start_tick;
   for (const StallVerdict& stalled : slots_.check_stalls(slot, run, item.stall_rule, now_ms)) {
     // Counted: a server that never recovers uses up the attempts and the
     // item fails with this note as its reason.
-    binding_.reconnect(slot, stalled.div, 1);
+    hooks_.reconnect(slot, stalled.div);
     if (stalled.note.empty()) continue;  // a finished division's idle connection
     item.reason = stalled.note;
     item.stall_note = stalled.note;
@@ -103,7 +101,7 @@ void DownloadManager::watch_stalls(int k, ListItem& item, std::uint32_t now_ms) 
   }
 }
 
-void DownloadManager::timed_shutdown_check() {
+void ManagerTick::timed_shutdown_check() {
   if (!items_.empty() || settings_.shut_down != 2) return;
   const LocalTime now = clock_.local_time();
   const LocalTime& at = settings_.shutdown_time;
@@ -112,11 +110,11 @@ void DownloadManager::timed_shutdown_check() {
   if (time_field_matches(at.year, now.year) && time_field_matches(at.month, now.month) &&
       time_field_matches(at.day, now.day) && time_field_matches(at.hour, now.hour) &&
       time_field_matches(at.minute, now.minute) && second_ok) {
-    run_shutdown(MessageOwner::kMainWindow);
+    hooks_.shut_down();
   }
 }
 
-void DownloadManager::refresh_item_status(int k, int slot) {
+void ManagerTick::refresh_item_status(int k, int slot) {
   ListItem* item = items_.at(k);
   if (item == nullptr || settings_.list_busy == 1) return;
   bool redraw = false;
@@ -137,7 +135,7 @@ void DownloadManager::refresh_item_status(int k, int slot) {
   if (view_.focused_row() == k) write_detail_rows(*item, slot);
 }
 
-void DownloadManager::write_detail_rows(const ListItem& item, int slot) {
+void ManagerTick::write_detail_rows(const ListItem& item, int slot) {
   if (slot >= 0 && item.state == kDownloading) {
     const std::vector<DivisionRow> rows = slots_.division_rows(slot);
     for (std::size_t d = 0; d < rows.size(); ++d) {

@@ -22,6 +22,7 @@
 #include "core/queue/item_settings.h"
 #include "core/queue/list_item.h"
 #include "core/queue/list_store.h"
+#include "core/queue/manager_tick.h"
 #include "core/queue/slot_table.h"
 #include "core/queue/view.h"
 #include "core/settings/ini_access.h"
@@ -138,7 +139,6 @@ class DownloadManager {
   // ending). 0, or -1 when a write failed.
   int save_settings();
 
-
   // A notice from the engine, as the engine calls it.
   static int notice_entry(EngineContext* context, int code, int slot, int div, void* data);
 
@@ -186,21 +186,6 @@ class DownloadManager {
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);
-  // What one tick counted over the items.
-  struct TickSums {
-    int counters[8] = {};
-    int connections = 0;
-    double speed = 0;
-    int first_marked = -1;  // the rows to redraw
-    int last_marked = -1;
-  };
-  // One item's part of the tick; true when its row is to be redrawn.
-  bool tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed, TickSums& sums);
-  void show_tick_sums(const TickSums& sums);
-  // The item's state and progress texts from its slot (-1: none).
-  void refresh_item_status(int k, int slot);
-  void watch_stalls(int k, ListItem& item, std::uint32_t now_ms);
-  void write_detail_rows(const ListItem& item, int slot);
   // The item an open notice of `slot` is for (none: nobody to tell).
   ListItem* opening_item(int slot, const ItemData* record);
   int open_resumed_target(ItemData* record, ListItem* self);
@@ -208,7 +193,6 @@ class DownloadManager {
   // Why the open of `path` (or of the record's own name when empty) failed,
   // as the item's reason.
   std::string open_failure_reason(const ItemData* record, std::string path) const;
-  void timed_shutdown_check();
   // The timed trigger's failure message belongs to the main window; the one
   // after the last removal has no owner.
   void run_shutdown(MessageOwner owner);
@@ -231,10 +215,11 @@ class DownloadManager {
   // The slot start_item is starting, and the file its open notice opened.
   int starting_slot_ = -1;
   std::string starting_name_;
-  std::uint32_t previous_tick_ = 0;
   bool closing_ = false;
   bool ended_ = false;
   ListStore list_{config_.list_file, clock_};
+  // The one-second tick, and the one writer of the progress texts.
+  ManagerTick tick_;
 };
 
 }  // namespace torvane
