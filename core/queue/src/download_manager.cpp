@@ -245,27 +245,40 @@ int DownloadManager::start_item(int k) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   ListItem* item = items_.at(k);
   if (item == nullptr || !binding_.bound()) return -2;
+  const int slot = reserve_start_slot(*item);
+  if (slot < 0) return -2;
+  const bool resuming = item->slot_link == kResumePending;
+  item->reason.clear();
+  std::vector<std::string> notes;  // values the start brought into range
+  if (hand_to_engine(k, slot, notes) != 0) return -1;
+  link_started(k, slot, resuming, notes);
+  return slot;
+}
+
+int DownloadManager::reserve_start_slot(ListItem& item) {
   // Linked until its slot's final notice (a link jump whose page is done
   // waits there for it): a second slot now would leave that notice acting on
   // an item that runs elsewhere.
-  if (item->slot_link >= 0) return -2;
+  if (item.slot_link >= 0) return -1;
   // An item that has a saved record goes on from it, however it came to be
   // started again; a fresh start would write from byte 0 and then, finding
   // the record still there, take the finished download for a stopped one.
-  if (item->saved) item->slot_link = kResumePending;
+  if (item.saved) item.slot_link = kResumePending;
   const int slot = slots_.reserve();
-  if (slot < 0) return -2;
+  if (slot < 0) return -1;
   if (slots_.record(slot) == nullptr || !slots_.has(slot)) {
     slots_.give_back(slot, false);
-    return -2;
+    return -1;
   }
-  const int old_link = item->slot_link;
-  item->reason.clear();
-  const bool had_saved = static_cast<bool>(item->saved);
-  std::vector<std::string> notes;  // values the start brought into range
+  return slot;
+}
+
+int DownloadManager::hand_to_engine(int k, int slot, std::vector<std::string>& notes) {
+  ListItem& item = *items_.at(k);
+  const bool had_saved = static_cast<bool>(item.saved);
   ItemSettingsEnv env = settings_env();
   env.notes = &notes;
-  const int mode = slots_.fill(slot, *item, env);
+  const int mode = slots_.fill(slot, item, env);
   // Linked only once the engine took the item: a failure notice raised
   // inside the start finds no item, and the refusal is handled here alone.
   // The open notice, raised inside the start on this thread, notes the name
@@ -276,16 +289,20 @@ int DownloadManager::start_item(int k) {
   const int result = mode == 1 ? binding_.resume(slot, -1) : binding_.start(slot);
   starting_slot_ = -1;
   if (had_saved) mark_dirty();  // the saved record has moved into the slot
-  if (result == -1) {
-    item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
-    fail(k);
-    slots_.give_back(slot, mode == 1);
-    view_.redraw_rows(k, k);
-    return -1;
-  }
-  item->state = old_link == kResumePending ? kDownloading : kInitialising;
-  set_file_name(*item, starting_name_.c_str());
-  item->slot_link = slot;
+  if (result != -1) return 0;
+  item.elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item.start_tick);
+  fail(k);
+  slots_.give_back(slot, mode == 1);
+  view_.redraw_rows(k, k);
+  return -1;
+}
+
+void DownloadManager::link_started(int k, int slot, bool resumed,
+                                   const std::vector<std::string>& notes) {
+  ListItem& item = *items_.at(k);
+  item.state = resumed ? kDownloading : kInitialising;
+  set_file_name(item, starting_name_.c_str());
+  item.slot_link = slot;
   slots_.link(slot, k);
   if (settings_.list_busy == 0 && settings_.log_view == 0) {
     for (const std::string& note : notes) {
@@ -294,7 +311,6 @@ int DownloadManager::start_item(int k) {
     }
   }
   view_.redraw_rows(k, k);
-  return slot;
 }
 
 void DownloadManager::stop_item(int k) {

@@ -183,6 +183,14 @@ class DownloadManager {
   void on_stopped(int item, int slot);
   // Removes item k and then, when `stop_running`, stops the slot it was linked to.
   void remove_and_stop(int k, RemoveMode mode, bool stop_running);
+  // start_item's steps. The slot reserved for the item (marked as a
+  // resume when it has a saved record), or -1.
+  int reserve_start_slot(ListItem& item);
+  // The slot filled from item k and started or resumed: 0, or -1 when the
+  // engine refused (the item failed, the slot given back).
+  int hand_to_engine(int k, int slot, std::vector<std::string>& notes);
+  // The started item linked to its slot, the values brought into range logged.
+  void link_started(int k, int slot, bool resumed, const std::vector<std::string>& notes);
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);
