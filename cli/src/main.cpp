@@ -344,6 +344,10 @@ int main(int argc, char** argv) {
     write_to(stdout, usage_text());
     return kExitOk;
   }
+  if (options.version) {
+    write_to(stdout, version_text());
+    return kExitOk;
+  }
   std::string input_text;
   if (!options.input_file.empty()) {
     const std::string path = options.input_file == "-" ? "/dev/stdin" : options.input_file;

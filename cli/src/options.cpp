@@ -19,6 +19,7 @@ enum class Key {
   kVerbose,
   kQuiet,
   kHelp,
+  kVersion,
   kExist,
   kHistory,
   kShutdown
@@ -38,6 +39,7 @@ constexpr Spelling kSpellings[] = {
     {"-v", "--verbose", Key::kVerbose, false}, {"-q", "--quiet", Key::kQuiet, false},
     {"-h", "--help", Key::kHelp, false},       {"", "--exist", Key::kExist, true},
     {"", "--history", Key::kHistory, false},   {"", "--shutdown", Key::kShutdown, false},
+    {"", "--version", Key::kVersion, false},
 };
 
 // The existing-file policies by their option names, in policy order.
@@ -100,6 +102,9 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
       return {};
     case Key::kHelp:
       o.help = true;
+      return {};
+    case Key::kVersion:
+      o.version = true;
       return {};
     case Key::kExist:
       for (int policy = 0; policy < 4; ++policy) {
@@ -202,8 +207,14 @@ std::string usage_text() {
          "  --shutdown when every download is done, run the shutdown of the settings\n"
          "             (HowtoSD); TORVANE_POWER=dry-run only prints what it would do\n"
          "  -h, --help this text\n"
+         "  --version  the program's name and version\n"
          "\n"
          "Exit status: 0 all finished, 1 a download failed, 2 bad usage, 130 interrupted.\n";
+}
+
+std::string version_text() {
+  // The build passes the version of the project() line.
+  return "torvane-get " TORVANE_VERSION "\n";
 }
 
 std::string item_save_folder(std::string_view dir) {

@@ -24,6 +24,7 @@ TEST(Options, EveryOptionTakesItsValue) {
                      o.home, o.input_file, o.exist_file, o.history, o.shutdown),
             std::make_tuple("out", "64", 100, true, true, false, "/p", "-", 2, true, true));
   EXPECT_EQ(o.urls, (std::vector<std::string>{"http://h/a", "-q"}));
+  EXPECT_TRUE(parse_options({"--version"}).options.version);
   // The save folder an item gets ends in one slash.
   EXPECT_EQ(item_save_folder(o.save_folder), "out/");
   EXPECT_EQ(item_save_folder(""), "./");

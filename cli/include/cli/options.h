@@ -33,6 +33,7 @@ struct Options {
   bool verbose = false;     // -v
   bool quiet = false;       // -q
   bool help = false;        // --help
+  bool version = false;     // --version
   int exist_file = -1;      // --exist as the policy 0..3; -1: the stored ExistFile
   bool history = false;     // --history: write tvnlog.txt
   bool shutdown = false;    // --shutdown: the stored shutdown when the list empties
@@ -52,6 +53,9 @@ ParseResult parse_options(const std::vector<std::string_view>& args);
 
 // The --help text.
 std::string usage_text();
+
+// The --version line: "torvane-get " and the project's version.
+std::string version_text();
 
 // The save folder an item gets for `-o DIR`: DIR with one trailing '/' (so
 // the file name comes from the URL), "./" for the current folder.
