@@ -17,14 +17,15 @@ RUN_PACKAGES=(
 )
 # Running every test: the build above, GoogleTest and GoogleMock (two
 # packages on Debian 12), the 32-bit layout check, the sanitizer and fuzzer
-# runtimes, and the real servers the tests start on loopback.
+# runtimes, the real servers the tests start on loopback, and man to format
+# the installed manual page.
 TEST_PACKAGES=(
   "${RUN_PACKAGES[@]}"
   libgtest-dev libgmock-dev
   g++-multilib
   clang libclang-rt-14-dev clang-format-14
   nginx-light tinyproxy python3 python3-pyftpdlib
-  curl bc
+  curl bc man-db
 )
 
 missing_packages() {

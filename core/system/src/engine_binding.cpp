@@ -86,7 +86,10 @@ std::vector<std::string> engine_library_candidates(const std::string& program_fo
   };
   add_folder(program_folder);
   const std::string exe = platform::program_file_path();
-  add_folder(exe.substr(0, exe.rfind('/') + 1));
+  const std::string exe_folder = exe.substr(0, exe.rfind('/') + 1);
+  add_folder(exe_folder);
+  // Installed, the program is in bin/ and the engine in lib/torvane/.
+  if (!exe_folder.empty()) add_folder(exe_folder + "../lib/torvane/");
   candidates.emplace_back(kEngineLibraryName);
   return candidates;
 }

@@ -50,7 +50,8 @@ inline constexpr const char* kEngineLibraryName = "libtorvane.so";
 int bind_engine_library(const std::vector<std::string>& candidates, EngineApi& api, void*& handle);
 
 // Where the program looks for the engine: the program folder first, then the
-// folder of the running program file, then the loader's own search.
+// folder of the running program file and its ../lib/torvane/ (the installed
+// layout), then the loader's own search.
 std::vector<std::string> engine_library_candidates(const std::string& program_folder);
 
 // Frees a record that the engine's heap holds (a saved ItemData): its
