@@ -23,6 +23,7 @@
 #include "core/settings/shutdown.h"
 #include "core/system/clock.h"
 #include "platform/file.h"
+#include "platform/lock_file.h"
 #include "platform/process.h"
 #include "platform/thread_time.h"
 
@@ -30,6 +31,8 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kListFile = "test.tvn";
+// Held while a run works on the list file of its folder.
+constexpr const char* kListLockFile = "test.tvn.lock";
 // Short sleeps so that Ctrl-C is acted on within a tenth of a second.
 constexpr int kPollMs = 50;
 constexpr std::uint32_t kTickMs = 1000;
@@ -274,9 +277,31 @@ int check_start(const std::vector<std::string>& urls, const std::string& save_fo
   return kExitOk;
 }
 
+// Takes the list file of this folder for the run: two runs on one list would
+// download the same items twice. kExitOk, or the exit status with the
+// message printed.
+int lock_list(platform::FileLock& lock) {
+  int holder = 0;
+  switch (lock.acquire(kListLockFile, &holder)) {
+    case 0:
+      return kExitOk;
+    case 1:
+      error_line(std::string("the downloads of this folder (") + kListFile + ") are in use by " +
+                 (holder > 0 ? "process " + std::to_string(holder) : "another process") +
+                 "; wait for it to end, or run in another folder");
+      return kExitUsage;
+    default:
+      error_line(std::string("cannot lock ") + kListFile + " (" + kListLockFile +
+                 "): " + platform::last_error_text());
+      return kExitFailed;
+  }
+}
+
 int run(const Options& options, const std::vector<std::string>& urls) {
   const std::string save_folder = item_save_folder(options.save_folder);
   if (const int status = check_start(urls, save_folder); status != kExitOk) return status;
+  platform::FileLock lock;
+  if (const int status = lock_list(lock); status != kExitOk) return status;
 
   platform::catch_interrupts();
   TerminalView view(options.verbose);

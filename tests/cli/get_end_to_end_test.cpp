@@ -31,10 +31,14 @@ class GetTest : public ::testing::Test {
   // it would do.
   ChildProcess& start(Args args) {
     write_file(log_, "");
+    process_.start(command(std::move(args)), log_);
+    return process_;
+  }
+  // The command line start() runs, for a second process of the program.
+  Args command(Args args) const {
     args.insert(args.begin(), {"/usr/bin/env", "-C", work_, "TORVANE_POWER=dry-run",
                                TORVANE_GET_PATH, "--home", dir_.path()});
-    process_.start(args, log_);
-    return process_;
+    return args;
   }
   // Runs the program to its end; its exit status (-1 when it overran).
   int run(const Args& args) { return start(args).wait_exit(120s); }
@@ -238,6 +242,34 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
   }
   EXPECT_EQ(gets, 2u);
   EXPECT_LE(refetched, 2 * kSlack);
+}
+
+TEST_F(GetTest, ASecondRunInTheSameFolderWaitsForNoneAndNamesTheFirst) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(300'000, 4));
+  const auto gate = std::make_shared<Gate>();
+  ScriptedServer server([=](const HttpRequest& r) {
+    HttpReply reply = resource_reply(r, body);
+    reply.gate = gate;
+    reply.gate_at = reply.head.size() + 1000;
+    return reply;
+  });
+  const Args args = {"-o", "out", server.url("/held")};
+  start(args);
+  for (int i = 0; i < 500 && server.request_count() == 0; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_GT(server.request_count(), 0u) << log();
+  // The lock is taken before the list is read: the first run's list file
+  // may not even exist yet.
+  const std::string second_log = dir_ / "second.log";
+  ChildProcess second(command(args), second_log);
+  EXPECT_EQ(second.wait_exit(10s), 2);
+  EXPECT_THAT(read_file(second_log).value_or(""),
+              HasSubstr("in use by process " + std::to_string(process_.pid())));
+  gate->open();
+  EXPECT_EQ(process_.wait_exit(20s), 0) << log();
+  EXPECT_TRUE(read_file(out_ + "held") == *body);
+  // Nothing is left queued, so nothing is left behind.
+  EXPECT_FALSE(path_exists(work_ + "/test.tvn.lock"));
+  EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
 }
 
 }  // namespace

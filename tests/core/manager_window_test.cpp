@@ -85,6 +85,8 @@ TEST_F(WindowCallsTest, ClosingWritesTheWindowKeysAndStartsNothingMore) {
                 {.x = 10, .y = 20, .width = 700, .height = 500, .iconic = 0, .div_bar_x = 300}),
             0);
   EXPECT_EQ(manager->register_item("1", out(), server_.url(path(9))), -1);
+  manager->tick(5000);  // the window's timer is gone: a late tick shows nothing
+  EXPECT_EQ(seen(*manager).status[0], "");
   gates_[0]->open();
   ASSERT_TRUE(wait_until([&] { return states(*manager).size() == 1; }));
   EXPECT_THAT(states(*manager), ElementsAre(kWaiting));

@@ -51,6 +51,7 @@ class ChildProcess {
   // signal number when a signal ended it, or -1 when it still runs at the
   // time-out (or was never started).
   int wait_exit(std::chrono::milliseconds timeout);
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

@@ -88,10 +88,13 @@ int DownloadManager::start_up() {
 
 void DownloadManager::tick(std::uint32_t now_ms) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // A closing window has stopped its timer; a tick that was already on its
+  // way changes nothing any more.
+  if (closing_) return;
   tick_.show_clock();
   // Before the start-up and after the ending there are no slots to read.
   if (!binding_.bound() || load_acquire(binding_.context().items) == nullptr) return;
-  tick_.run(now_ms, /*save_list=*/!closing_);
+  tick_.run(now_ms);
 }
 
 bool DownloadManager::started() const {

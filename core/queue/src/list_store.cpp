@@ -70,6 +70,10 @@ int ListStore::load(ItemList& items, SlotTable& slots, const EngineApi& api,
 int ListStore::write(const ItemList& items, SlotTable& slots, bool running_as_waiting,
                      bool synced) {
   if (held_) return -1;
+  // An empty queue is no file at all: a folder whose downloads are all done
+  // keeps nothing of them.
+  if (items.empty())
+    return platform::path_kind(path_.c_str()) == 0 ? 0 : platform::remove_file(path_.c_str());
   std::vector<std::unique_ptr<ProgressCopy>> copies;
   std::vector<const ItemData*> progress(items.size(), nullptr);
   for (std::size_t i = 0; i < items.size(); ++i) {

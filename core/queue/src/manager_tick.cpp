@@ -25,7 +25,7 @@ void ManagerTick::show_clock() {
   view_.set_status_text(0, "Torvane " + now_text);
 }
 
-void ManagerTick::run(std::uint32_t now_ms, bool save_list) {
+void ManagerTick::run(std::uint32_t now_ms) {
   Sums sums;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (tick_item(static_cast<int>(i), now_ms, now_ms - previous_tick_, sums)) {
@@ -37,7 +37,7 @@ void ManagerTick::run(std::uint32_t now_ms, bool save_list) {
   show_sums(sums);
   if (sums.first_marked >= 0) view_.redraw_rows(sums.first_marked, sums.last_marked);
   previous_tick_ = now_ms;
-  if (save_list) list_.save_if_due(items_, slots_, now_ms);
+  list_.save_if_due(items_, slots_, now_ms);
   timed_shutdown_check();
 }
 

@@ -53,9 +53,8 @@ class ManagerTick {
   void measure_from(std::uint32_t now_ms) { previous_tick_ = now_ms; }
   // The clock in status-bar part 0; every tick shows it, engine or not.
   void show_clock();
-  // The rest of the tick, while the engine runs; the list is saved when due
-  // unless `save_list` is false (the ending writes it itself).
-  void run(std::uint32_t now_ms, bool save_list);
+  // The rest of the tick, while the engine runs; the list is saved when due.
+  void run(std::uint32_t now_ms);
 
   // Item k's state and progress texts from its slot (-1: none), and its
   // detail rows when it is the focused row. Nothing while the list is busy.
