@@ -4,6 +4,7 @@
 // program takes.
 #include <gmock/gmock.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -26,11 +27,14 @@ class InstallTest : public ::testing::Test {
     ASSERT_EQ(run({TORVANE_CMAKE, "--install", TORVANE_BUILD_DIR, "--prefix", prefix_}), 0)
         << log();
   }
-  // Runs `args` through env with only PATH set (no library path, no program
-  // folder); its exit status, -1 when it overran. Output goes to log().
+  // Runs `args` through env with only PATH and the sanitizers' options set
+  // (no library path, no program folder); its exit status, -1 when it
+  // overran. Output goes to log().
   int run(const Args& args, const std::string& folder = "/") {
     write_file(log_, "");
     Args argv = {"/usr/bin/env", "-i", "-C", folder, "PATH=/usr/bin:/bin"};
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+      if (const char* value = std::getenv(name)) argv.push_back(std::string(name) + "=" + value);
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess process(argv, log_);
     return process.wait_exit(60s);
