@@ -5,6 +5,7 @@
 
 #include "engine/item_lifecycle.h"
 #include "engine/threads.h"
+#include "engine/url_split.h"
 #include "platform/thread_time.h"
 #include "platform/wait_set.h"
 #include "torvane/shared_access.hpp"
@@ -52,6 +53,7 @@ void serve_slot(EngineState& engine, int slot) {
     if (stopped) {
       drop_stopped_item(engine, slot, item);
     } else if (prepared != kPrepareOk) {
+      report_unsupported_host(engine.ctx, slot, item);
       finish_item(engine, slot, item);  // still state 2: the final notice is 108
     }
     return;

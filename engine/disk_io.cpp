@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "engine/engine_state.h"
 #include "engine/heap.h"
@@ -168,12 +169,15 @@ TORVANE_API int DiskIO_MakeFileName(const char* save_path, const char* url, char
   if (save_path == nullptr || url == nullptr || out == nullptr) return -1;
   std::string name = save_path;
   if (!name.empty() && (name.back() == '/')) {
-    const std::size_t url_len = std::strlen(url);
-    if (url_len > 0 && url[url_len - 1] == '/') {
+    // The name comes from the URL as given (a space stays a space), less
+    // its fragment, which is never sent.
+    const std::string_view given = url;
+    const std::string_view sent = given.substr(0, given.find('#'));
+    if (!sent.empty() && sent.back() == '/') {
       name += "index.html";
     } else {
-      const char* last = std::strrchr(url, '/');
-      std::string part = last != nullptr ? last + 1 : url;
+      const std::size_t last = sent.rfind('/');
+      std::string part(last != std::string_view::npos ? sent.substr(last + 1) : sent);
       // Only the part from the URL loses its query: a '?' in a folder name
       // belongs to the folder.
       const std::size_t q = part.rfind('?');

@@ -15,6 +15,7 @@
 #include "engine/item_lifecycle.h"
 #include "engine/item_state.h"
 #include "engine/threads.h"
+#include "engine/url_split.h"
 #include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
 
@@ -241,6 +242,7 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
     return 0;
   }
   if (prepare_item(item, false, false) != kPrepareOk) {
+    report_unsupported_host(ctx, slot, item);
     DiskIO_CloseHandle(&item.disk);
     set_item_state(item, TVN_STATE_FAILED);
     notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);

@@ -5,6 +5,7 @@
 
 #include "engine/decimal.h"
 #include "engine/ranges.h"
+#include "engine/url_split.h"
 #include "platform/ascii.h"
 
 namespace torvane::engine {
@@ -16,10 +17,18 @@ void append_line(std::string& out, const char* name, const char* value) {
   out += "\r\n";
 }
 
-// `line` starts with "If-Range" followed by a colon (any case).
+// `line` starts with `name` ("If-Range:"), in any case.
+bool is_line_named(std::string_view line, std::string_view name) {
+  return line.size() >= name.size() && equal_ci(line.substr(0, name.size()), name);
+}
+
 bool is_if_range_line(std::string_view line) {
-  constexpr std::string_view kName = "If-Range:";
-  return line.size() >= kName.size() && equal_ci(line.substr(0, kName.size()), kName);
+  return is_line_named(line, "If-Range:");
+}
+
+// The credentials of the URL's user part; none leave the engine in a URL.
+void append_authorization(std::string& out, const std::string& credentials) {
+  if (!credentials.empty()) append_line(out, "Authorization: ", credentials.c_str());
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -53,7 +62,9 @@ void build_head_request(const ItemData& item, std::string& out) {
   out += item.request_path;
   out += " HTTP/1.0\r\nHost: ";
   out += item.conn.host;
-  out += "\r\n\r\n";
+  out += "\r\n";
+  append_authorization(out, url_authorization(item.url));
+  out += "\r\n";
 }
 
 void build_get_request(const ItemData& item, int b, std::string& out, std::string_view if_range) {
@@ -65,21 +76,30 @@ void build_get_request(const ItemData& item, int b, std::string& out, std::strin
   out += std::to_string(start);
   out += "-\r\nHost: ";
   out += item.conn.host;
-  out += "\r\nAccept: */*\r\n";
+  out += "\r\n";
+  const std::string credentials = url_authorization(item.url);
+  append_authorization(out, credentials);
+  out += "Accept: */*\r\n";
   append_line(out, "User-Agent: ", item.user_agent != nullptr ? item.user_agent : "TVN");
+  UrlParts parts;
   if (item.referer != nullptr) {
     append_line(out, "Referer: ", item.referer);
-  } else if (item.auto_referer == 1 && item.url != nullptr) {
-    append_line(out, "Referer: ", item.url);
+  } else if (item.auto_referer == 1 && item.url != nullptr && split_parts(item.url, parts)) {
+    // Sent as the request itself is: no password, no fragment.
+    append_line(out, "Referer: ", outgoing_url(parts, false).c_str());
   }
   if (item.extra_header != nullptr) {
     // The engine sends the validator it holds, which may have replaced the
-    // client's; two If-Range lines would contradict each other.
+    // client's; two If-Range lines would contradict each other. So would two
+    // Authorization lines: the URL's user part wins.
     std::string_view lines = item.extra_header;
     while (!lines.empty()) {
       const std::size_t end = lines.find('\n');
       const std::size_t len = end == std::string_view::npos ? lines.size() : end + 1;
-      if (!is_if_range_line(lines.substr(0, len))) out += lines.substr(0, len);
+      const std::string_view line = lines.substr(0, len);
+      if (!is_if_range_line(line) &&
+          (credentials.empty() || !is_line_named(line, "Authorization:")))
+        out += line;
       lines.remove_prefix(len);
     }
   }
@@ -89,6 +109,47 @@ void build_get_request(const ItemData& item, int b, std::string& out, std::strin
     out += "\r\n";
   }
   out += "Connection: close\r\n\r\n";
+}
+
+bool mask_credentials(std::string_view request, std::string& out) {
+  constexpr std::string_view kName = "Authorization:";
+  out.clear();
+  bool masked = false;
+  for (std::size_t line = 0; line < request.size();) {
+    std::size_t next = request.find('\n', line);
+    next = next == std::string_view::npos ? request.size() : next + 1;
+    const std::string_view text = request.substr(line, next - line);
+    const bool request_line = line == 0;
+    line = next;
+    const std::size_t target = text.find(' ') + 1;  // npos + 1: none
+    if (request_line && target != 0) {
+      // An ftp:// URL through a proxy carries its password in the target.
+      const std::size_t end = text.find(' ', target);
+      const std::string_view url = text.substr(target, end - target);
+      const std::string shown = url_without_password(url);
+      masked = masked || shown != url;
+      out += text.substr(0, target);
+      out += shown;
+      if (end != std::string_view::npos) out += text.substr(end);
+      continue;
+    }
+    if (!is_line_named(text, kName)) {
+      out += text;
+      continue;
+    }
+    // The scheme word stays; everything after it up to the line's end goes.
+    std::size_t value = text.find_first_not_of(' ', kName.size());
+    std::size_t end = text.find_first_of("\r\n", kName.size());
+    if (end == std::string_view::npos) end = text.size();
+    if (value > end) value = end;
+    const std::size_t space = text.find(' ', value);
+    if (space < end) value = space + 1;
+    out += text.substr(0, value);
+    out += "********";
+    out += text.substr(end);
+    masked = true;
+  }
+  return masked;
 }
 
 std::size_t find_header_end(const char* data, std::size_t len) {

@@ -12,16 +12,26 @@
 
 namespace torvane::engine {
 
-// "HEAD <target> HTTP/1.0\r\nHost: <host>\r\n\r\n"
+// "HEAD <target> HTTP/1.0\r\nHost: <host>\r\n\r\n", with an Authorization
+// line after Host when the URL carries a user part (url_authorization).
 void build_head_request(const ItemData& item, std::string& out);
 
 // The GET of division b: open-ended Range from the division's start plus the
-// bytes it already has, Host, Accept, User-Agent ("TVN" when none is given),
-// Referer (the item URL itself with auto_referer 1), extra_header verbatim
-// but for any If-Range line, "If-Range: <if_range>" when if_range is not
-// empty, "Connection: close" and the blank line.
+// bytes it already has, Host, Authorization (as for HEAD), Accept, User-Agent
+// ("TVN" when none is given), Referer (the item URL as sent, outgoing_url,
+// with auto_referer 1), extra_header verbatim but for any If-Range line (and
+// any Authorization line when the URL brings its own), "If-Range:
+// <if_range>" when if_range is not empty, "Connection: close" and the blank
+// line.
 void build_get_request(const ItemData& item, int b, std::string& out,
                        std::string_view if_range = {});
+
+// `request` with the credentials of every "Authorization:" line replaced by
+// "********" (its scheme word kept: "Authorization: Basic ********"), and the
+// password of a URL on the request line too (url_without_password), for the
+// request texts handed to the client, into `out`. False when there is
+// nothing to mask (`out` then holds a plain copy).
+bool mask_credentials(std::string_view request, std::string& out);
 
 // The value of the first "If-Range" line of a client's extra header lines
 // (CRLF or LF ended); false when there is none or `lines` is null.

@@ -26,6 +26,8 @@ constexpr int kNotYet = 4;
 // The request text buffer is reused: after the first requests no send
 // allocates.
 thread_local std::string t_request;
+// The text the client is shown: the request with its credentials masked.
+thread_local std::string t_shown;
 
 int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head) {
   if (!head && load_acquire(item.div_status[b]) == TVN_DIV_SENT) return kNotYet;
@@ -51,8 +53,10 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
     platform::socket_close(fd);
     return kSendFailed;
   }
-  notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b,
-              t_request.data(), t_request.size());
+  // The client writes these texts into logs: a password must not get there.
+  const std::string& shown = mask_credentials(t_request, t_shown) ? t_shown : t_request;
+  notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b, shown.data(),
+              shown.size());
   // Hands the division to the download thread.
   set_division_status(item, b, TVN_DIV_SENT);
   return kSent;

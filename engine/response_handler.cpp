@@ -34,6 +34,7 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
     ok = resolve_item(item) == 0;
     if (ok) fill_address(item);
   }
+  if (!ok) report_unsupported_host(engine.ctx, slot, item);
   set_division_status(item, b, ok ? TVN_DIV_IDLE : TVN_DIV_FAILED);
   return ok;
 }
@@ -47,7 +48,8 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
   if (++division_entry(engine.answers(slot).redirects, b) > kMaxRedirects) {
     notify_message(engine.ctx, slot,
                    "too many redirects (more than " + std::to_string(kMaxRedirects) +
-                       " in a row); the last one pointed to " + std::string(location_text));
+                       " in a row); the last one pointed to " +
+                       url_without_password(location_text));
     platform::socket_close(item.conn.sockets[b]);
     store_relaxed(item.disk.buf_fill[b], 0);
     set_division_status(item, b, TVN_DIV_FAILED);

@@ -2,11 +2,13 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "engine/decimal.h"
+#include "engine/engine_state.h"
 #include "engine/heap.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
@@ -42,44 +44,170 @@ bool has_control_char(const char* text) {
   return false;
 }
 
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool escape_at(std::string_view text, std::size_t i) {
+  return text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+         hex_value(text[i + 2]) >= 0;
+}
+
+// Letters, digits and the marks a path or query may carry as they are.
+bool stays_raw(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return c != '\0' && std::strchr("-._~!$&'()*+,;=:@/?", c) != nullptr;
+}
+
+std::string percent_decoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (escape_at(text, i)) {
+      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 3; ++k)
+      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
+}  // namespace
+
+bool split_parts(std::string_view url, UrlParts& parts) {
+  std::size_t scheme = 0;
+  if (url.size() >= 7 && strncasecmp(url.data(), "http://", 7) == 0) {
+    scheme = 7;
+  } else if (url.size() >= 6 && strncasecmp(url.data(), "ftp://", 6) == 0) {
+    scheme = 6;
+  } else {
+    return false;
+  }
+  parts = UrlParts{};
+  parts.scheme = url.substr(0, scheme);
+  url = url.substr(0, url.find('#'));
+  const std::size_t path = std::min(url.find_first_of("/?", scheme), url.size());
+  std::string_view authority = url.substr(scheme, path - scheme);
+  parts.path = url.substr(path);
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
+    parts.has_userinfo = true;
+    parts.userinfo = authority.substr(0, at);
+    authority.remove_prefix(at + 1);
+  }
+  parts.host = authority;
+  return true;
+}
+
+std::string request_target(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = path.empty() || path[0] != '/' ? "/" : "";
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (stays_raw(c) || escape_at(path, i)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string outgoing_url(const UrlParts& parts, bool keep_userinfo) {
+  std::string out(parts.scheme);
+  if (keep_userinfo && parts.has_userinfo) {
+    out += parts.userinfo;
+    out += '@';
+  }
+  out += parts.host;
+  return out + request_target(parts.path);
+}
+
+std::string url_authorization(const char* url) {
+  UrlParts parts;
+  if (url == nullptr || !split_parts(url, parts) || parts.userinfo.empty() ||
+      parts.scheme.size() != 7)
+    return {};
+  const std::size_t colon = parts.userinfo.find(':');
+  std::string pair = percent_decoded(parts.userinfo.substr(0, colon)) + ':';
+  if (colon != std::string_view::npos) pair += percent_decoded(parts.userinfo.substr(colon + 1));
+  return "Basic " + base64(pair);
+}
+
+std::string url_without_password(std::string_view url) {
+  UrlParts parts;
+  if (!split_parts(url, parts) || !parts.has_userinfo) return std::string(url);
+  const std::size_t colon = parts.userinfo.find(':');
+  if (colon == std::string_view::npos) return std::string(url);
+  const std::size_t from = parts.scheme.size() + colon + 1;
+  return std::string(url.substr(0, from)) + "********" +
+         std::string(url.substr(parts.scheme.size() + parts.userinfo.size()));
+}
+
+std::string unsupported_host_reason(const ItemData& item) {
+  UrlParts parts;
+  std::string_view name;
+  if (proxy_in_use(item)) {
+    name = item.proxy;
+  } else if (item.url != nullptr && split_parts(item.url, parts)) {
+    name = parts.host;
+  }
+  if (name.empty() || name[0] != '[') return {};
+  return "IPv6 addresses are not supported yet: " + std::string(name.substr(0, name.find(']') + 1));
+}
+
+void report_unsupported_host(EngineContext* ctx, int slot, const ItemData& item) {
+  const std::string reason = unsupported_host_reason(item);
+  if (!reason.empty()) notify_message(ctx, slot, reason);
+}
+
 int split_url(ItemData& item) {
   const char* url = item.url;
   if (url == nullptr || *url == '\0') return 1;
   if (has_control_char(url) || has_control_char(item.proxy) || has_control_char(item.referer) ||
       has_control_char(item.user_agent))
     return 1;
-  std::size_t scheme = 0;
-  if (strncasecmp(url, "http://", 7) == 0) {
-    scheme = 7;
-  } else if (strncasecmp(url, "ftp://", 6) == 0) {
-    scheme = 6;
-  } else {
-    return 1;
-  }
-  const char* host_begin = url + scheme;
-  const char* slash = std::strchr(host_begin, '/');
-  const std::size_t host_len =
-      slash ? static_cast<std::size_t>(slash - host_begin) : std::strlen(host_begin);
-  char* host = copy_text(host_begin, host_len);
-  char* target = nullptr;
-  if (proxy_in_use(item)) {
-    target = copy_text(url, std::strlen(url));
-  } else if (slash != nullptr) {
-    target = copy_text(slash, std::strlen(slash));
-  } else {
-    target = copy_text("/", 1);
-  }
+  UrlParts parts;
+  if (!split_parts(url, parts)) return 1;
+  // An ftp:// URL through a proxy keeps its user part: the proxy logs in with
+  // it. An http:// one sends it as an Authorization line instead.
+  const std::string target = proxy_in_use(item) ? outgoing_url(parts, parts.scheme.size() == 6)
+                                                : request_target(parts.path);
+  char* host = copy_text(parts.host.data(), parts.host.size());
+  char* request = copy_text(target.data(), target.size());
   std::free(item.conn.host);
   std::free(item.request_path);
   item.conn.host = host;
-  item.request_path = target;
-  return (host != nullptr && target != nullptr) ? 0 : 1;
+  item.request_path = request;
+  return (host != nullptr && request != nullptr) ? 0 : 1;
 }
 
 int resolve_item(ItemData& item) {
   if (split_url(item) != 0) return 1;
   const bool proxy = proxy_in_use(item);
   std::string name = proxy ? item.proxy : item.conn.host;
+  if (!unsupported_host_reason(item).empty()) return 1;
   if (item.data_type == TVN_DATA_HTTP || (item.data_type == TVN_DATA_FTP && proxy)) {
     const std::size_t colon = name.find(':');
     item.conn.port = port_after_colon(colon == std::string::npos ? nullptr : name.c_str() + colon);

@@ -11,9 +11,48 @@
 
 namespace torvane::engine {
 
+// The pieces of an http:// or ftp:// URL as users paste it: the scheme as
+// written ("HTTP://"), the user part before the authority's last '@', the
+// host with its port, and the path with its query ("" when there is none).
+// A "#fragment" belongs to none of them: it is never sent.
+struct UrlParts {
+  std::string_view scheme, userinfo, host, path;
+  bool has_userinfo = false;
+};
+// False for any other scheme.
+bool split_parts(std::string_view url, UrlParts& parts);
+
+// `path` as a request target: "/" when empty (a bare "?q" gets its "/"),
+// every byte that may not stand raw in a target (a space, quotes, angle
+// brackets, bytes above 0x7E, a '%' without two hex digits...) as "%XX";
+// an escape already there is kept as it is.
+std::string request_target(std::string_view path);
+
+// The URL as it goes out whole (to a proxy, as an automatic Referer):
+// scheme, host and the encoded target. The user part is kept only when asked
+// (an ftp:// URL through a proxy, where the proxy logs in with it).
+std::string outgoing_url(const UrlParts& parts, bool keep_userinfo);
+
+// "Basic <base64 of user:password>" for an http:// URL with a user part (user
+// and password percent-decoded first; a missing password is empty); "" for
+// any other URL.
+std::string url_authorization(const char* url);
+
+// `url` with the password of its user part replaced by "********", for texts
+// the engine hands out.
+std::string url_without_password(std::string_view url);
+
+// Why the item's host cannot be reached, said before any lookup: an IPv6
+// literal ("[::1]") as the host connected to (the URL's, or the proxy when
+// one is in use). "" when there is nothing to say.
+std::string unsupported_host_reason(const ItemData& item);
+// Raises notice 401 with that reason when there is one: the client learns
+// why the item failed before any attempt was made.
+void report_unsupported_host(EngineContext* ctx, int slot, const ItemData& item);
+
 // Splits `url` into conn.host and request_path (both engine-owned, replaced).
-// The target is the path with its query ("/" when there is none), or the
-// whole URL when a proxy is in use. 0, or 1 when the URL is empty, has a
+// The target is request_target of the path, or outgoing_url when a proxy is
+// in use. 0, or 1 when the URL is empty, has a
 // scheme other than http:// or ftp://, holds a control character (which
 // would inject lines into a request; so do such bytes in the proxy, Referer
 // or User-Agent), or memory runs out.

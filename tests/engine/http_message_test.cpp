@@ -76,6 +76,43 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
   }
 }
 
+// The URL's user part is sent as credentials (a client's own line gives way)
+// and never shown: the texts handed out mask every credential.
+TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
+  std::string url = "http://u:p@h/a#f", path = "/a", host = "h";
+  char extra[] = "authorization: Bearer old\r\nX: y\r\n";
+  std::uint32_t len = 0, done = 0;
+  ItemData item{};
+  item.url = url.data();
+  item.request_path = path.data();
+  item.conn.host = host.data();
+  item.auto_referer = 1;
+  item.extra_header = extra;
+  item.div_count = 1;
+  item.disk.range_len = &len;
+  item.disk.range_done = &done;
+  std::string head, get, shown;
+  build_head_request(item, head);
+  build_get_request(item, 0, get);
+  EXPECT_EQ(head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic dTpw\r\n\r\n");
+  EXPECT_EQ(get,
+            "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAuthorization: Basic dTpw\r\n"
+            "Accept: */*\r\nUser-Agent: TVN\r\nReferer: http://h/a\r\nX: y\r\n"
+            "Connection: close\r\n\r\n");
+  const std::pair<std::string, std::string> masks[] = {
+      {head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic ********\r\n\r\n"},
+      {"GET / HTTP/1.0\r\nauthorization: Bearer abc\r\nX: y\r\n\r\n",
+       "GET / HTTP/1.0\r\nauthorization: Bearer ********\r\nX: y\r\n\r\n"},
+      {"GET ftp://u:pw@h/f HTTP/1.0\r\nHost: h\r\n\r\n",
+       "GET ftp://u:********@h/f HTTP/1.0\r\nHost: h\r\n\r\n"},
+      {"GET /a HTTP/1.0\r\nX-Authorization: k\r\n\r\n", ""},  // nothing to mask
+  };
+  for (const auto& [request, masked] : masks) {
+    EXPECT_EQ(mask_credentials(request, shown), !masked.empty()) << request;
+    EXPECT_EQ(shown, masked.empty() ? request : masked);
+  }
+}
+
 TEST(HeaderEnd, EveryPrefixGivesZeroUntilTheEarliestTerminatorIsComplete) {
   // With the length of the header, its earliest terminator included.
   const std::pair<std::string, std::size_t> samples[] = {

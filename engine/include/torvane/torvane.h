@@ -127,9 +127,14 @@ enum { TVN_DATA_HTTP = 1, TVN_DATA_FTP = 2 };
  *  code  thread                div  data, result, what the client may do
  *  3     the finishing thread  0   null. The item is ending: its file is
  *        (see below)               closed; its final notice follows.
- *  101   connection thread     d   the HEAD request text (NUL-terminated copy).
+ *  101   connection thread     d   the HEAD request text (NUL-terminated copy)
+ *                                  as sent, but for its credentials: a URL's
+ *                                  user part is sent as an Authorization line
+ *                                  and shown as "Authorization: Basic
+ *                                  ********"; a password in the target too.
  *  102   download thread       d   the HEAD answer's header text (copy).
- *  103   connection thread     d   the GET request text of division d (copy).
+ *  103   connection thread     d   the GET request text of division d (copy,
+ *                                  masked as for 101).
  *  104   download thread       d   the GET answer's header text (copy).
  *  105   download thread       d   the ItemData: bytes of division d arrived
  *                                  or its connection ended. The client reads
@@ -172,7 +177,11 @@ enum { TVN_DATA_HTTP = 1, TVN_DATA_FTP = 2 };
  *        a redirected HEAD         save_path and url; result -1 refuses, and
  *                                  the item fails (state 6, notice 108).
  *  401   download thread       0   a NUL-terminated text: why the engine
- *                                  restarted, reduced or failed the item.
+ *        (and where 108 comes      restarted, reduced or failed the item. A
+ *        from a failed             host the engine cannot connect to is said
+ *        preparation, that         before 108, with no attempt spent: "IPv6
+ *        thread)                   addresses are not supported yet: [::1]".
+ *                                  No text holds a URL's password.
  *
  * "The finishing thread" is the download thread for an item that ran
  * (states 3 to 6) and the connection thread for one still in state 2 (a
