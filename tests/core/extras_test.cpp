@@ -108,12 +108,14 @@ TEST(History, RecordsReadBackWithTheirTotals) {
   ASSERT_EQ(writer.write_entry(item, clock, false), 0);
   clock.set_tick(250);  // shorter than a second: measured in milliseconds
   set_field(item.progress, "5000");
+  set_field(item.url, "http://u:pw@h/f");  // the history is read by people: no password
   ASSERT_EQ(writer.write_entry(item, clock, false), 0);
   const HistoryList list = load_history_file((dir / "tvnlog.txt").c_str());
   const auto &a = list.rows.at(0).cells, &b = list.rows.at(1).cells;
   EXPECT_EQ(a[kColDate] + "|" + a[kColSize] + "|" + a[kColTime] + "|" + a[kColSpeed],
             "12/06(日) 09:07|3600000|001:00:30|991.7byte/s");
   EXPECT_EQ(b[kColSize] + "|" + b[kColTime] + "|" + b[kColSpeed], "5000|000:00:00|20.0Kbyte/s");
+  EXPECT_EQ(b[kColUrl], "http://u:********@h/f");
   EXPECT_EQ(history_summary_rows(list).at(3).cells[0], "3605000 byte");  // the total
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/text/pattern_expand.h"
@@ -44,6 +46,19 @@ TEST(TextAndUrls, SplitSearchHostsAndLinks) {
   EXPECT_EQ(line_url("ttp://" + std::string(2041, 'b')), "http://" + std::string(2040, 'b'));
   EXPECT_EQ(link("http://h/" + std::string(5000, 'a'), 1, ""),
             "http://h/" + std::string(2038, 'a'));
+}
+
+// Only the password goes; an '@' or ':' beyond the host is no user part.
+TEST(TextAndUrls, DisplayedUrlsHideThePassword) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"http://u:p%40ss@h:81/f?x@y", "http://u:********@h:81/f?x@y"},
+      {"ftp://u:a:b@h/", "ftp://u:********@h/"},
+      {"http://u@h/f", "http://u@h/f"},
+      {"http://h/a:b@c", "http://h/a:b@c"},
+      {"http://h:81#u:p@", "http://h:81#u:p@"},
+      {"u:p@h", "u:p@h"},
+  };
+  for (const auto& [url, shown] : rows) EXPECT_EQ(url_for_display(url), shown) << url;
 }
 
 // prefix + zero-padded n + suffix for n in [from, to], each line ending in CR LF.

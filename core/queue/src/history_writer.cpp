@@ -6,6 +6,7 @@
 #include "core/text/local_time_text.h"
 #include "core/text/number_text.h"
 #include "core/text/progress_text.h"
+#include "core/text/url_parse.h"
 
 namespace torvane {
 
@@ -33,7 +34,7 @@ int HistoryWriter::write_entry(const ListItem& item, const Clock& clock, bool bi
   }
   std::string date;
   format_local_time(clock, kTimeSlash, date);
-  std::string record = "Date: " + date + "\r\nURL: " + item.url +
+  std::string record = "Date: " + date + "\r\nURL: " + url_for_display(item.url) +
                        "\r\nFilename: " + item.file_name + "\tDivide: " + item.division_text +
                        "\r\nSave: " + item.save_folder + "\r\n";
   const std::uint32_t size = size_from_progress(item.progress);

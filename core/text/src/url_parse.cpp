@@ -1,6 +1,7 @@
 // URL parsing.
 #include "core/text/url_parse.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/text/text_util.h"
@@ -94,6 +95,18 @@ std::optional<std::string> line_url(std::string_view line) {
   if (full == kNone && tail == kNone) return std::nullopt;
   if (full != kNone && full <= tail) return cut_url(line.substr(full));
   return cut_url("h" + std::string(line.substr(tail, kMaxUrlChars)));
+}
+
+std::string url_for_display(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t host = scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", host), url.size());
+  const std::size_t at = url.rfind('@', end - 1);
+  if (at == std::string_view::npos || at < host) return std::string(url);
+  const std::size_t colon = url.find(':', host);
+  if (colon > at) return std::string(url);
+  return std::string(url.substr(0, colon + 1)) + "********" + std::string(url.substr(at));
 }
 
 }  // namespace torvane
