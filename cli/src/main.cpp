@@ -22,6 +22,7 @@
 #include "core/settings/settings.h"
 #include "core/settings/shutdown.h"
 #include "core/system/clock.h"
+#include "core/text/url_parse.h"
 #include "platform/file.h"
 #include "platform/lock_file.h"
 #include "platform/process.h"
@@ -241,7 +242,7 @@ int report_outcomes(const Options& options, const std::vector<RunRecord::Outcome
     for (const RunRecord::Outcome& o : outcomes) {
       if (o.state == kFailed || o.state == kResting) {
         error_line(std::string(o.state == kFailed ? "failed: " : "not done: ") + o.path + " (" +
-                   o.url + ")" + (o.reason.empty() ? "" : ": " + o.reason));
+                   url_for_display(o.url) + ")" + (o.reason.empty() ? "" : ": " + o.reason));
       }
     }
   }

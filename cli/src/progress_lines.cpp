@@ -1,6 +1,7 @@
 #include "cli/progress_lines.h"
 
 #include "core/text/progress_text.h"
+#include "core/text/url_parse.h"
 
 namespace torvane::cli {
 namespace {
@@ -142,7 +143,7 @@ std::string summary_text(const std::vector<RunRecord::Outcome>& outcomes) {
   text += '\n';
   for (const RunRecord::Outcome& o : outcomes) {
     text += "  " + fit(item_state_word(o.state), 8) + " " + o.path;
-    if (o.state == kFailed) text += "  (" + o.url + ")";
+    if (o.state == kFailed) text += "  (" + url_for_display(o.url) + ")";
     if (o.state != kFinished && !o.reason.empty()) text += ": " + o.reason;
     text += '\n';
   }

@@ -80,7 +80,7 @@ TEST(ProgressLines, WordsAndNamesPadToDisplayColumns) {
 
 TEST(ProgressLines, RunSummaryNamesFinishedAndFailedItems) {
   const auto row = [](int state, const std::string& name, const std::string& file = {}) {
-    return RowSnapshot{state, file.empty() ? name : file, "", "", "out/", "http://h/" + name};
+    return RowSnapshot{state, file.empty() ? name : file, "", "", "out/", "http://u:pw@h/" + name};
   };
   RunRecord record;
   record.observe({row(kWaiting, "a.bin")});
@@ -91,7 +91,7 @@ TEST(ProgressLines, RunSummaryNamesFinishedAndFailedItems) {
   const auto outcomes = record.outcomes({row(kFailed, "b.bin"), row(kResting, "c.bin")});
   EXPECT_EQ(summary_text(outcomes),
             "1 finished, 1 failed, 1 not done\n  完了     out/a(1).bin\n"
-            "  ERR!     out/b.bin  (http://h/b.bin)\n  休憩     out/c.bin\n");
+            "  ERR!     out/b.bin  (http://u:********@h/b.bin)\n  休憩     out/c.bin\n");
 }
 
 }  // namespace
