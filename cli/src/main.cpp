@@ -208,6 +208,7 @@ void apply_run_options(DownloadManager& manager, const Options& options) {
     if (options.verbose) s.log_view = 0;
     if (options.exist_file >= 0) s.exist_file = options.exist_file;
     if (options.history) s.write_log = 1;
+    if (!options.output_name.empty()) s.save_to_dir = 0;
     s.shut_down = options.shutdown ? 1 : 0;
   });
 }
@@ -298,7 +299,105 @@ int lock_list(platform::FileLock& lock) {
   }
 }
 
+// The command line's request values, given to each item as the profile
+// keys of the same meaning would be, and the environment's proxy.
+RunProfile run_profile(const Options& options) {
+  RunProfile run;
+  if (!options.user_agent.empty()) run.forced["UserAgent"] = options.user_agent;
+  std::string lines;
+  for (const std::string& line : options.headers) lines += line + "\r\n";
+  if (!lines.empty()) run.forced["Header"] = lines;
+  if (options.retry >= 0) run.forced["Retry"] = std::to_string(options.retry);
+  if (options.stall_timeout >= 0)
+    run.forced["StallTimeout"] = std::to_string(options.stall_timeout);
+  const auto env = [](const char* name) {
+    const char* value = platform::environment(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  run.http_proxy = env("http_proxy");
+  run.no_proxy = env("no_proxy").empty() ? env("NO_PROXY") : env("no_proxy");
+  return run;
+}
+
+ManagerConfig manager_config(const Options& options) {
+  ManagerConfig config;
+  config.folder = choose_program_folder(options.home);
+  config.list_file = kListFile;
+  config.limit_override = options.simultaneous;
+  config.run_profile = run_profile(options);
+  return config;
+}
+
+// --list and --forget: the list of this folder read (the engine only reads
+// the saved records; nothing starts), shown or emptied.
+int show_or_forget_queue(const Options& options) {
+  if (platform::path_kind(kListFile) != 1) {
+    write_to(stdout, "nothing is queued here\n");
+    return kExitOk;
+  }
+  platform::FileLock lock;
+  if (const int status = lock_list(lock); status != kExitOk) return status;
+  TerminalView view(false);
+  const SystemClock clock;
+  DownloadManager manager(manager_config(options), view, clock);
+  if (manager.start_up() != 0) {
+    write_to(stderr, view.take_output());
+    error_line("the download engine (libtorvane.so) could not be started");
+    return kExitFailed;
+  }
+  manager.load_list();
+  const std::vector<RowSnapshot> rows = snapshot(manager);
+  std::string out;
+  if (options.list) {
+    out = queue_text(rows);
+  } else {
+    std::vector<std::string> partial;
+    for (const RowSnapshot& row : rows) {
+      const std::string path = row.save_folder + row.file_name;
+      if (row.state != kFinished && platform::path_kind(path.c_str()) == 1) partial.push_back(path);
+    }
+    manager.delete_all();
+    out = forget_text(rows.size(), partial);
+  }
+  manager.end(kSettleMs);
+  write_to(stderr, view.take_output());
+  write_to(stdout, out);
+  return kExitOk;
+}
+
+// Failed items of earlier runs are tried again only when asked: their URL
+// given again, or --retry-failed; the others are named once and left out
+// of this run's outcome. Resting items go on. How many were left out.
+std::size_t requeue_earlier_items(DownloadManager& manager, const Options& options,
+                                  const std::vector<std::string>& urls, RunRecord& record) {
+  const std::vector<RowSnapshot> rows = snapshot(manager);
+  std::size_t left_out = 0;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const RowSnapshot& row = rows[k];
+    const bool asked =
+        options.retry_failed || std::find(urls.begin(), urls.end(), row.url) != urls.end();
+    if (row.state == kFailed && !asked) {
+      record.leave_out(row);
+      ++left_out;
+      if (!options.quiet) {
+        write_to(stderr, "failed earlier: " + row.save_folder + row.file_name + " (" +
+                             url_for_display(row.url) + ")" +
+                             (row.reason.empty() ? "" : ": " + row.reason) + "\n");
+      }
+      continue;
+    }
+    if (row.state == kFailed || row.state == kResting) manager.requeue(static_cast<int>(k));
+  }
+  if (left_out > 0 && !options.quiet) {
+    write_to(stderr,
+             "  (give the URL again or use --retry-failed to try again, --forget to "
+             "clear the queue)\n");
+  }
+  return left_out;
+}
+
 int run(const Options& options, const std::vector<std::string>& urls) {
+  if (options.list || options.forget) return show_or_forget_queue(options);
   const std::string save_folder = item_save_folder(options.save_folder);
   if (const int status = check_start(urls, save_folder); status != kExitOk) return status;
   platform::FileLock lock;
@@ -307,10 +406,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   platform::catch_interrupts();
   TerminalView view(options.verbose);
   const SystemClock clock;
-  ManagerConfig config;
-  config.folder = choose_program_folder(options.home);
-  config.list_file = kListFile;
-  config.limit_override = options.simultaneous;
+  ManagerConfig config = manager_config(options);
   const IniAccess ini(config.folder.path("Torvane.ini"));
   const std::unique_ptr<PowerBackend> power = options.shutdown ? make_power_backend() : nullptr;
   config.power = power.get();
@@ -327,16 +423,20 @@ int run(const Options& options, const std::vector<std::string>& urls) {
 
   RunRecord record;
   observe(manager, finished, record);  // the items of an earlier run take part too
+  // -O: the save path names the file itself, so no '/' may be added to it.
+  const std::string save_target = save_folder + options.output_name;
+  // Before the new items: one that fails at once is this run's failure,
+  // not an earlier one to try again.
+  const std::size_t left_out = requeue_earlier_items(manager, options, urls, record);
   const int exit_code =
-      register_urls(manager, urls, division_text(options, ini), save_folder, finished, record);
-  if (manager.with_items([](const ItemList& items) { return items.empty(); })) {
+      register_urls(manager, urls, division_text(options, ini), save_target, finished, record);
+  if (manager.with_items([](const ItemList& l) { return l.size(); }) == left_out) {
     manager.end(kSettleMs);
     write_to(stderr, view.take_output());  // what the load of the list had to say
     error_line("nothing to download");
     return exit_code == kExitOk ? kExitUsage : exit_code;
   }
-  // Items the earlier run left resting or failed start again.
-  manager.scheduler_pass(-1, true);
+  manager.scheduler_pass(-1, false);
 
   Display display(options.quiet, !options.quiet && platform::stderr_is_terminal());
   const bool interrupted = run_until_done(manager, view, clock, display, finished, record);

@@ -5,41 +5,55 @@
 #include "core/text/number_text.h"
 #include "core/text/pattern_expand.h"
 #include "core/text/url_parse.h"
+#include "platform/ascii.h"
 
 namespace torvane::cli {
 namespace {
 
 enum class Key {
+  kFlag,  // sets Spelling::flag
   kOutput,
+  kOutputName,
   kDivisions,
   kJobs,
-  kExpand,
   kInput,
   kHome,
-  kVerbose,
-  kQuiet,
-  kHelp,
-  kVersion,
   kExist,
-  kHistory,
-  kShutdown
+  kUserAgent,
+  kHeader,
+  kRetry,
+  kStallTimeout,
 };
 
 struct Spelling {
   std::string_view short_name;
   std::string_view long_name;
   Key key;
-  bool takes_value;
+  bool Options::*flag = nullptr;  // for Key::kFlag
 };
 
 constexpr Spelling kSpellings[] = {
-    {"-o", "--output", Key::kOutput, true},    {"-d", "--divisions", Key::kDivisions, true},
-    {"-j", "--jobs", Key::kJobs, true},        {"-e", "--expand", Key::kExpand, false},
-    {"-i", "--input", Key::kInput, true},      {"", "--home", Key::kHome, true},
-    {"-v", "--verbose", Key::kVerbose, false}, {"-q", "--quiet", Key::kQuiet, false},
-    {"-h", "--help", Key::kHelp, false},       {"", "--exist", Key::kExist, true},
-    {"", "--history", Key::kHistory, false},   {"", "--shutdown", Key::kShutdown, false},
-    {"", "--version", Key::kVersion, false},
+    {"-o", "--output", Key::kOutput},
+    {"-O", "--output-name", Key::kOutputName},
+    {"-d", "--divisions", Key::kDivisions},
+    {"-j", "--jobs", Key::kJobs},
+    {"-e", "--expand", Key::kFlag, &Options::expand},
+    {"-i", "--input", Key::kInput},
+    {"", "--home", Key::kHome},
+    {"-v", "--verbose", Key::kFlag, &Options::verbose},
+    {"-q", "--quiet", Key::kFlag, &Options::quiet},
+    {"-h", "--help", Key::kFlag, &Options::help},
+    {"", "--exist", Key::kExist},
+    {"", "--history", Key::kFlag, &Options::history},
+    {"", "--shutdown", Key::kFlag, &Options::shutdown},
+    {"", "--version", Key::kFlag, &Options::version},
+    {"-U", "--user-agent", Key::kUserAgent},
+    {"-H", "--header", Key::kHeader},
+    {"", "--retry", Key::kRetry},
+    {"", "--stall-timeout", Key::kStallTimeout},
+    {"", "--retry-failed", Key::kFlag, &Options::retry_failed},
+    {"", "--list", Key::kFlag, &Options::list},
+    {"", "--forget", Key::kFlag, &Options::forget},
 };
 
 // The existing-file policies by their option names, in policy order.
@@ -62,27 +76,67 @@ std::string quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
 }
 
+bool has_control_char(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// A text that goes into a request line as it stands: present, and without
+// the control bytes that would end the line early.
+std::string request_text(std::string& field, std::string_view arg, std::string_view value,
+                         std::string_view what) {
+  if (value.empty() || has_control_char(value))
+    return std::string(arg) + " needs " + std::string(what) + " without control characters";
+  field = value;
+  return {};
+}
+
+// "Name: value" with a name of visible characters and no control byte.
+std::string header_line(Options& o, std::string_view arg, std::string_view value) {
+  const std::size_t colon = value.find(':');
+  const std::string_view name = value.substr(0, colon);
+  if (colon == std::string_view::npos || name.empty() || has_control_char(value) ||
+      name.find_first_of(" \t") != std::string_view::npos)
+    return std::string(arg) + " needs a header line 'Name: value', not " + quoted(value);
+  for (const std::string_view own : {"Range", "If-Range", "Host", "Connection"}) {
+    if (equal_ci(name, own))
+      return std::string(arg) + " cannot set " + std::string(own) +
+             ": each request sets it for its own part of the file";
+  }
+  o.headers.emplace_back(value);
+  return {};
+}
+
 // Applies one option with its value; an error text, or "" when it was fine.
 std::string apply(Options& o, const Spelling& s, std::string_view arg, std::string_view value) {
+  const auto number = [&](int& field, int low, int high, std::string_view what) {
+    const int n = bounded_number(value, low, high);
+    if (n < 0) return std::string(arg) + " needs " + std::string(what) + ", not " + quoted(value);
+    field = n;
+    return std::string();
+  };
   switch (s.key) {
+    case Key::kFlag:
+      o.*s.flag = true;
+      return {};
     case Key::kOutput:
-      if (value.empty()) return arg == "-o" ? "-o needs a folder" : "--output needs a folder";
+      if (value.empty()) return std::string(arg) + " needs a folder";
       o.save_folder = value;
       return {};
+    case Key::kOutputName:
+      if (value.empty() || value.find('/') != std::string_view::npos || value == "." ||
+          value == ".." || has_control_char(value))
+        return std::string(arg) + " needs a file name without '/', not " + quoted(value);
+      o.output_name = value;
+      return {};
     case Key::kDivisions: {
-      const int n = bounded_number(value, 1, kMaxDivisions);
-      if (n < 0)
-        return std::string(arg) + " needs a division count from 1 to 64, not " + quoted(value);
-      o.divisions = std::to_string(n);
-      return {};
+      int n = 0;
+      std::string error = number(n, 1, kMaxDivisions, "a division count from 1 to 64");
+      if (error.empty()) o.divisions = std::to_string(n);
+      return error;
     }
-    case Key::kJobs: {
-      const int n = bounded_number(value, 1, kMaxSimultaneous);
-      if (n < 0)
-        return std::string(arg) + " needs a download count from 1 to 100, not " + quoted(value);
-      o.simultaneous = n;
-      return {};
-    }
+    case Key::kJobs:
+      return number(o.simultaneous, 1, kMaxSimultaneous, "a download count from 1 to 100");
     case Key::kInput:
       if (value.empty()) return std::string(arg) + " needs a file name (- for standard input)";
       o.input_file = value;
@@ -90,21 +144,6 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
     case Key::kHome:
       if (value.empty()) return "--home needs a folder";
       o.home = value;
-      return {};
-    case Key::kExpand:
-      o.expand = true;
-      return {};
-    case Key::kVerbose:
-      o.verbose = true;
-      return {};
-    case Key::kQuiet:
-      o.quiet = true;
-      return {};
-    case Key::kHelp:
-      o.help = true;
-      return {};
-    case Key::kVersion:
-      o.version = true;
       return {};
     case Key::kExist:
       for (int policy = 0; policy < 4; ++policy) {
@@ -114,12 +153,15 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
         }
       }
       return "--exist needs overwrite, error, rename-new or rename-old, not " + quoted(value);
-    case Key::kHistory:
-      o.history = true;
-      return {};
-    case Key::kShutdown:
-      o.shutdown = true;
-      return {};
+    case Key::kUserAgent:
+      return request_text(o.user_agent, arg, value, "a User-Agent text");
+    case Key::kHeader:
+      return header_line(o, arg, value);
+    case Key::kRetry:
+      return number(o.retry, 0, kMaxRetry, "a number of attempts from 0 to 1000");
+    case Key::kStallTimeout:
+      return number(o.stall_timeout, 0, kMaxStallTimeout,
+                    "a number of seconds from 0 (never) to 86400");
   }
   return {};
 }
@@ -154,6 +196,25 @@ std::string add_url(std::vector<std::string>& urls, std::string_view url) {
   return {};
 }
 
+// The URLs of the -i file's lines, added to `urls`.
+int read_input_urls(const Options& options, std::string_view input_text,
+                    std::vector<std::string>& urls, std::string& error) {
+  bool found = false;
+  for (const std::string_view line : split_lines(input_text)) {
+    const std::optional<std::string> url = line_url(line);
+    if (!url) continue;
+    found = true;
+    error = add_url(urls, cut_at_blank(*url));
+    if (!error.empty()) return kExitUsage;
+  }
+  if (!found) {
+    error = "no http:// URL in " + (options.input_file == "-" ? std::string("standard input")
+                                                              : quoted(options.input_file));
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 ParseResult parse_options(const std::vector<std::string_view>& args) {
@@ -173,14 +234,16 @@ ParseResult parse_options(const std::vector<std::string_view>& args) {
     const Spelling* s = find_spelling(arg);
     if (s == nullptr) {
       result.error = "unknown option " + quoted(arg);
-    } else if (s->takes_value && i + 1 >= args.size()) {
+    } else if (s->key != Key::kFlag && i + 1 >= args.size()) {
       result.error = std::string(arg) + " needs a value";
     } else {
-      result.error = apply(o, *s, arg, s->takes_value ? args[++i] : std::string_view());
+      result.error = apply(o, *s, arg, s->key != Key::kFlag ? args[++i] : std::string_view());
     }
     if (!result.error.empty()) break;
   }
   if (result.error.empty() && o.quiet && o.verbose) result.error = "-q and -v exclude each other";
+  if (result.error.empty() && o.list && o.forget)
+    result.error = "--list and --forget exclude each other";
   if (!result.error.empty()) result.status = kExitUsage;
   return result;
 }
@@ -191,6 +254,7 @@ std::string usage_text() {
          "Run it again in the same folder to resume downloads that were interrupted.\n"
          "\n"
          "  -o DIR     save the files in DIR (default: the current folder)\n"
+         "  -O NAME    save the one URL given as NAME (in DIR with -o)\n"
          "  -d N       divisions (parallel ranges) per file, 1 to 64\n"
          "             (default: Div of the program settings, else 1)\n"
          "  -j N       downloads at the same time, 1 to 100 (default: MaxDLFiles, else 15)\n"
@@ -203,12 +267,24 @@ std::string usage_text() {
          "  --exist P  a file of the same name is overwritten (overwrite), fails the\n"
          "             download (error), makes it go to another name (rename-new) or is\n"
          "             moved aside first (rename-old); default: ExistFile of the settings\n"
+         "  -U TEXT    send TEXT as the User-Agent\n"
+         "  -H LINE    send the header line 'Name: value' too (may be repeated)\n"
+         "  --retry N  attempts per division, 0 to 1000 (default: Retry of the profile, else 5)\n"
+         "  --stall-timeout S\n"
+         "             reconnect a connection that moved no byte for S seconds, 0 never\n"
+         "             (default: StallTimeout of the profile, else 60)\n"
          "  --history  add a record of each finished download to tvnlog.txt here\n"
          "  --shutdown when every download is done, run the shutdown of the settings\n"
          "             (HowtoSD); TORVANE_POWER=dry-run only prints what it would do\n"
+         "  --retry-failed\n"
+         "             try again the downloads that failed in earlier runs here (without\n"
+         "             it, only those whose URL is given again)\n"
+         "  --list     print the downloads queued here (test.tvn) and stop\n"
+         "  --forget   empty the queue here; partly downloaded files stay\n"
          "  -h, --help this text\n"
          "  --version  the program's name and version\n"
          "\n"
+         "http_proxy and no_proxy are honoured when no server profile sets a proxy.\n"
          "Exit status: 0 all finished, 1 a download failed, 2 bad usage, 130 interrupted.\n";
 }
 
@@ -255,18 +331,15 @@ int gather_urls(const Options& options, std::string_view input_text, std::vector
     }
     if (!error.empty()) return kExitUsage;
   }
-  if (options.input_file.empty()) return kExitOk;
-  bool found = false;
-  for (const std::string_view line : split_lines(input_text)) {
-    const std::optional<std::string> url = line_url(line);
-    if (!url) continue;
-    found = true;
-    error = add_url(urls, cut_at_blank(*url));
-    if (!error.empty()) return kExitUsage;
+  if (!options.input_file.empty() && read_input_urls(options, input_text, urls, error) != kExitOk)
+    return kExitUsage;
+  if (options.list || options.forget) {
+    if (urls.empty()) return kExitOk;
+    error = std::string(options.list ? "--list" : "--forget") + " takes no URL";
+    return kExitUsage;
   }
-  if (!found) {
-    error = "no http:// URL in " + (options.input_file == "-" ? std::string("standard input")
-                                                              : quoted(options.input_file));
+  if (!options.output_name.empty() && urls.size() != 1) {
+    error = "-O names one file: give exactly one URL with it";
     return kExitUsage;
   }
   return kExitOk;

@@ -114,17 +114,42 @@ void RunRecord::observe(const std::vector<RowSnapshot>& rows) {
   }
 }
 
+void RunRecord::leave_out(const RowSnapshot& row) {
+  left_out_.insert(item_key(row));
+}
+
 std::vector<RunRecord::Outcome> RunRecord::outcomes(
     const std::vector<RowSnapshot>& final_rows) const {
   const std::map<std::string, int> now = states_by_item(final_rows);
   std::vector<Outcome> out;
   for (const std::string& key : order_) {
+    if (left_out_.contains(key)) continue;
     Outcome o = items_.at(key);
     const auto it = now.find(key);
     o.state = it == now.end() ? kFinished : it->second;
     out.push_back(std::move(o));
   }
   return out;
+}
+
+std::string queue_text(const std::vector<RowSnapshot>& rows) {
+  if (rows.empty()) return "nothing is queued here\n";
+  std::string text;
+  for (const RowSnapshot& row : rows) {
+    text += fit(item_state_word(row.state), 8) + " " + row.progress + "  " + row.save_folder +
+            row.file_name + "  " + url_for_display(row.url);
+    if (!row.reason.empty()) text += ": " + row.reason;
+    text += '\n';
+  }
+  return text;
+}
+
+std::string forget_text(std::size_t forgotten, const std::vector<std::string>& partial) {
+  std::string text = "forgot " + std::to_string(forgotten) +
+                     (forgotten == 1 ? " queued download\n" : " queued downloads\n");
+  if (!partial.empty()) text += "these partly downloaded files stay:\n";
+  for (const std::string& path : partial) text += "  " + path + "\n";
+  return text;
 }
 
 std::size_t failed_count(const std::vector<RunRecord::Outcome>& outcomes) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -29,19 +30,23 @@ class GetTest : public ::testing::Test {
   // Starts the program in the work folder; the test folder is its program
   // folder. The power services are never called: a shutdown only says what
   // it would do.
-  ChildProcess& start(Args args) {
+  ChildProcess& start(Args args, const Args& env = {}) {
     write_file(log_, "");
-    process_.start(command(std::move(args)), log_);
+    process_.start(command(std::move(args), env), log_);
     return process_;
   }
-  // The command line start() runs, for a second process of the program.
-  Args command(Args args) const {
-    args.insert(args.begin(), {"/usr/bin/env", "-C", work_, "TORVANE_POWER=dry-run",
-                               TORVANE_GET_PATH, "--home", dir_.path()});
+  // The command line start() runs, for a second process of the program:
+  // without a proxy from the test's own environment, with `env` ("NAME=value").
+  Args command(Args args, const Args& env = {}) const {
+    Args line = {"/usr/bin/env", "-u",       "http_proxy", "-u",  "no_proxy",
+                 "-u",           "NO_PROXY", "-C",         work_, "TORVANE_POWER=dry-run"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), {TORVANE_GET_PATH, "--home", dir_.path()});
+    args.insert(args.begin(), line.begin(), line.end());
     return args;
   }
   // Runs the program to its end; its exit status (-1 when it overran).
-  int run(const Args& args) { return start(args).wait_exit(120s); }
+  int run(const Args& args, const Args& env = {}) { return start(args, env).wait_exit(120s); }
   std::string log() const { return read_file(log_).value_or(""); }
 
   TempDir dir_;
@@ -270,6 +275,83 @@ TEST_F(GetTest, ASecondRunInTheSameFolderWaitsForNoneAndNamesTheFirst) {
   // Nothing is left queued, so nothing is left behind.
   EXPECT_FALSE(path_exists(work_ + "/test.tvn.lock"));
   EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
+}
+
+TEST_F(GetTest, AFailureOfAnEarlierRunIsTriedAgainOnlyWhenAskedAndTheQueueListsAndForgets) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(20'000, 6));
+  std::atomic<bool> gone_back{false};
+  ScriptedServer server([&](const HttpRequest& r) {
+    if (r.target == "/gone" && !gone_back) return status_reply(404, "Not Found");
+    return resource_reply(r, body);
+  });
+  const auto asked = [&](const std::string& target) {
+    int n = 0;
+    for (const HttpRequest& r : server.requests()) n += r.target == target;
+    return n;
+  };
+  ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 1) << log();
+  // Another URL: the earlier failure is named, not tried, and not this run's outcome.
+  const int before = asked("/gone");
+  ASSERT_EQ(run({"-o", "out", "-O", "a file.bin", server.url("/ok")}), 0) << log();
+  EXPECT_THAT(log(), HasSubstr("failed earlier: out/gone"));
+  EXPECT_EQ(asked("/gone"), before);
+  EXPECT_TRUE(read_file(out_ + "a file.bin") == *body);
+  ASSERT_EQ(run({"--list"}), 0);
+  EXPECT_THAT(log(), HasSubstr(server.url("/gone")));
+  // No URL and only an earlier failure: nothing to do unless asked.
+  EXPECT_EQ(run({}), 2);
+  EXPECT_EQ(asked("/gone"), before);
+  EXPECT_EQ(run({"--retry-failed"}), 1);
+  EXPECT_GT(asked("/gone"), before);
+  // Its URL again: tried, and done; the queue is empty and its file gone.
+  gone_back = true;
+  ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 0) << log();
+  EXPECT_TRUE(read_file(out_ + "gone") == *body);
+  EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
+  EXPECT_EQ(run({"--list"}), 0);
+  EXPECT_THAT(log(), HasSubstr("nothing is queued here"));
+
+  // --forget empties the queue and names the partial file it leaves.
+  gone_back = false;
+  ASSERT_TRUE(write_file(out_ + "gone", "part"));
+  ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 1) << log();
+  ASSERT_EQ(run({"--forget"}), 0);
+  EXPECT_THAT(log(), HasSubstr("forgot 1 queued download\nthese partly downloaded files "
+                               "stay:\n  out/gone\n"));
+  EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
+}
+
+TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
+  const auto body = std::make_shared<const std::string>(pattern_bytes(50'000, 8));
+  ScriptedServer server([=](const HttpRequest& r) { return resource_reply(r, body); });
+  RealPeer proxy("tinyproxy", dir_.path());
+  if (!proxy.ok()) {
+    if (peers_required()) FAIL() << proxy.error();
+    GTEST_SKIP() << proxy.error();
+  }
+  const Args via_proxy = {"http_proxy=http://127.0.0.1:" + std::to_string(proxy.port()) + "/"};
+  ASSERT_EQ(run({"-o", "out", "-d", "2", "-U", "Agent/7", "-H", "X-Token: a b", "-H", "X-Two:2",
+                 server.url("/p")},
+                via_proxy),
+            0)
+      << log();
+  EXPECT_TRUE(read_file(out_ + "p") == *body);
+  const std::string proxy_log = read_file(dir_ / "tinyproxy.log").value_or("");
+  EXPECT_THAT(proxy_log, HasSubstr("GET " + server.url("/p")));
+  int gets = 0;
+  for (const HttpRequest& r : server.requests()) {
+    if (r.method != "GET") continue;
+    ++gets;
+    EXPECT_THAT(r.raw, HasSubstr("User-Agent: Agent/7\r\n"));
+    // The proxy passes the lines on in its own spelling.
+    EXPECT_THAT(r.raw, HasSubstr("X-Token: a b\r\nX-Two: 2\r\n"));
+  }
+  EXPECT_EQ(gets, 2);
+  // no_proxy keeps the server's host away from the proxy.
+  Args direct = via_proxy;
+  direct.push_back("no_proxy=localhost,127.0.0.1");
+  ASSERT_EQ(run({"-o", "out2", server.url("/p")}, direct), 0) << log();
+  EXPECT_EQ(read_file(dir_ / "tinyproxy.log").value_or("").size(), proxy_log.size());
 }
 
 }  // namespace

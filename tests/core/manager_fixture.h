@@ -100,6 +100,7 @@ class ManagerTest : public ::testing::Test {
             .history_file = dir_ / "tvnlog.txt",
             .library_candidates = {library},
             .limit_override = limit,
+            .run_profile = {},
             .power = &power_,
             .finished = {}};
   }

@@ -22,21 +22,31 @@ inline constexpr int kExitInterrupted = 130;
 // offers 1 to 64, and a limit beyond 100 only multiplies idle slots.
 inline constexpr int kMaxDivisions = 64;
 inline constexpr int kMaxSimultaneous = 100;
+inline constexpr int kMaxRetry = 1000;
+inline constexpr int kMaxStallTimeout = 86400;
 
 struct Options {
-  std::string save_folder;  // -o; empty: the current folder
-  std::string divisions;    // -d as decimal text; empty: not given
-  int simultaneous = 0;     // -j; 0: the program's stored limit
-  bool expand = false;      // -e
-  std::string input_file;   // -i; "-" is standard input; empty: none
-  std::string home;         // --home; empty: not given
-  bool verbose = false;     // -v
-  bool quiet = false;       // -q
-  bool help = false;        // --help
-  bool version = false;     // --version
-  int exist_file = -1;      // --exist as the policy 0..3; -1: the stored ExistFile
-  bool history = false;     // --history: write tvnlog.txt
-  bool shutdown = false;    // --shutdown: the stored shutdown when the list empties
+  std::string save_folder;           // -o; empty: the current folder
+  std::string divisions;             // -d as decimal text; empty: not given
+  int simultaneous = 0;              // -j; 0: the program's stored limit
+  bool expand = false;               // -e
+  std::string input_file;            // -i; "-" is standard input; empty: none
+  std::string home;                  // --home; empty: not given
+  bool verbose = false;              // -v
+  bool quiet = false;                // -q
+  bool help = false;                 // --help
+  bool version = false;              // --version
+  int exist_file = -1;               // --exist as the policy 0..3; -1: the stored ExistFile
+  bool history = false;              // --history: write tvnlog.txt
+  bool shutdown = false;             // --shutdown: the stored shutdown when the list empties
+  std::string output_name;           // -O: the file name (one URL only); empty: from the URL
+  std::string user_agent;            // -U; empty: the profile's or the engine's
+  std::vector<std::string> headers;  // -H lines "Name: value", in order
+  int retry = -1;                    // --retry; -1: the profile's
+  int stall_timeout = -1;            // --stall-timeout in seconds; -1: the profile's
+  bool retry_failed = false;         // --retry-failed: failed items of earlier runs too
+  bool list = false;                 // --list: print the queue and stop
+  bool forget = false;               // --forget: empty the queue and stop
   std::vector<std::string> urls;
 };
 

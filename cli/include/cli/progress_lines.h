@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,9 @@ std::map<std::string, int> states_by_item(const std::vector<RowSnapshot>& rows);
 class RunRecord {
  public:
   void observe(const std::vector<RowSnapshot>& rows);
+  // The item of `row` is not this run's (a failure of an earlier run that is
+  // not tried again): it is left out of the outcomes.
+  void leave_out(const RowSnapshot& row);
 
   struct Outcome {
     std::string path;  // save folder + the name of the file the item writes
@@ -75,12 +79,22 @@ class RunRecord {
  private:
   std::vector<std::string> order_;
   std::map<std::string, Outcome> items_;
+  std::set<std::string> left_out_;
 };
 
 // "N finished, M failed" followed by one line per item: its status word and
 // path (and URL when it failed). Items in other states (an interrupted run)
 // add "K not done".
 std::string summary_text(const std::vector<RunRecord::Outcome>& outcomes);
+
+// The queue as --list prints it: a line per item with its state, progress,
+// file and URL, and its reason when it has one; "nothing is queued here"
+// for none.
+std::string queue_text(const std::vector<RowSnapshot>& rows);
+
+// What --forget says: how many items it took out of the queue, and the
+// partly downloaded files (`partial`) it left on the disk.
+std::string forget_text(std::size_t forgotten, const std::vector<std::string>& partial);
 
 // The number of failed items among `outcomes`.
 std::size_t failed_count(const std::vector<RunRecord::Outcome>& outcomes);

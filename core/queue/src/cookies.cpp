@@ -91,9 +91,8 @@ int cookie_step(ItemData* record, ListItem& item, int cookie_value, int prepared
   if (value) item.cookie_line = cookie_line_of(*value);
   // Out of memory: no cookie line at all, so the list file does not keep
   // a line this run never sent.
-  if (!slot.set_extra_header(value ? std::string_view(item.cookie_line) : std::string_view())) {
-    item.cookie_line.clear();
-  }
+  const std::string lines = (value ? item.cookie_line : std::string()) + item.header_lines;
+  if (!slot.set_extra_header(lines)) item.cookie_line.clear();
 
   // Only the run's first request is an in-memory fetch; the restart ends
   // it, so the answer to the restarted request never restarts again.

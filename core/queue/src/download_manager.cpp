@@ -103,7 +103,12 @@ bool DownloadManager::started() const {
 }
 
 ItemSettingsEnv DownloadManager::settings_env() {
-  return ItemSettingsEnv{config_.folder, ini_, binding_.api(), clock_, &settings_};
+  return ItemSettingsEnv{.folder = config_.folder,
+                         .ini = ini_,
+                         .api = binding_.api(),
+                         .clock = clock_,
+                         .settings = &settings_,
+                         .run = &config_.run_profile};
 }
 
 int DownloadManager::slot_item(int slot) const {
@@ -221,26 +226,33 @@ void DownloadManager::scheduler_pass(int index, bool requeue) {
   const std::size_t last = index < 0 ? items_.size() : first + 1;
   for (std::size_t i = first; i < last && i < items_.size(); ++i) {
     ListItem* item = items_.at(static_cast<std::int64_t>(i));
-    if (requeue) {
-      if (item->state == kFailed) {
-        item->state = kWaiting;
-        item->slot_link = kNoSlot;
-        mark_dirty();
-      } else if (item->state == kResting) {
-        item->state = kWaiting;
-        item->slot_link = item->saved ? kResumePending : kNoSlot;
-        mark_dirty();
-      } else if (item->state == kWaiting && item->slot_link < 0) {
-        // Queued again: a resume stays a resume. A waiting item still linked
-        // to a slot waits for that slot's final notice to let it go.
-        item->slot_link = item->saved ? kResumePending : kNoSlot;
-      }
-    }
+    if (requeue) requeue_item(*item);
     if (item->state == kWaiting && item->slot_link < 0 && active < settings_.max_dl_files &&
         !closing_) {
       start_item(static_cast<int>(i));
     }
     if (is_active_state(item->state)) ++active;
+  }
+}
+
+void DownloadManager::requeue(int k) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (ListItem* item = items_.at(k)) requeue_item(*item);
+}
+
+void DownloadManager::requeue_item(ListItem& item) {
+  if (item.state == kFailed) {
+    item.state = kWaiting;
+    item.slot_link = kNoSlot;
+    mark_dirty();
+  } else if (item.state == kResting) {
+    item.state = kWaiting;
+    item.slot_link = item.saved ? kResumePending : kNoSlot;
+    mark_dirty();
+  } else if (item.state == kWaiting && item.slot_link < 0) {
+    // Queued again: a resume stays a resume. A waiting item still linked
+    // to a slot waits for that slot's final notice to let it go.
+    item.slot_link = item.saved ? kResumePending : kNoSlot;
   }
 }
 

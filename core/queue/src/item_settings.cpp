@@ -16,7 +16,9 @@
 #include "core/settings/size_table.h"
 #include "core/text/number_text.h"
 #include "core/text/progress_text.h"
+#include "core/text/proxy_env.h"
 #include "core/text/text_util.h"
+#include "platform/ascii.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -41,17 +43,22 @@ constexpr OptionKey kOptionKeys[] = {
 };
 
 // The two files a key is resolved through: the host's profile first and the
-// default profile behind it, or the default profile alone.
+// default profile behind it, or the default profile alone; a run's forced
+// values come before both, and the environment's proxy after them.
 class Profiles {
  public:
-  Profiles(const ProgramFolder& folder, std::string_view url)
-      : host_(find_server_profile(folder, url)), default_(default_server_profile(folder)) {}
+  Profiles(const ProgramFolder& folder, std::string_view url, const RunProfile* run)
+      : host_(find_server_profile(folder, url)),
+        default_(default_server_profile(folder)),
+        url_(url),
+        run_(run) {}
 
   const char* first() const { return host_ ? host_->c_str() : default_.c_str(); }
   const char* second() const { return host_ ? default_.c_str() : nullptr; }
 
   // The value, kAbsentInt when neither file has it.
   int read_int(std::string_view key) const {
+    if (const std::string* value = forced(key)) return forced_int(*value);
     return read_int_with_fallback(kProfileSection, key, kAbsentInt, first(), second());
   }
   // Only from `file` (a file of this pair), kAbsentInt when absent there.
@@ -60,13 +67,40 @@ class Profiles {
   }
   // True and the value (an empty value counts) when a file has the key.
   bool read_text(std::string_view key, std::string& out) const {
-    return read_text_with_fallback(kProfileSection, key, out, kProfileTextSize, first(),
-                                   second()) >= 0;
+    if (const std::string* value = forced(key)) {
+      out = *value;
+      return true;
+    }
+    if (read_text_with_fallback(kProfileSection, key, out, kProfileTextSize, first(), second()) >=
+        0)
+      return true;
+    return key == "Proxy" && environment_proxy(out);
   }
 
  private:
+  const std::string* forced(std::string_view key) const {
+    if (run_ == nullptr) return nullptr;
+    const auto found = run_->forced.find(key);
+    return found == run_->forced.end() ? nullptr : &found->second;
+  }
+  // Read as a profile file's number is.
+  static int forced_int(std::string_view value) {
+    constexpr NumberRules kRules{
+        .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true, .saturate = true};
+    return static_cast<int>(parse_number(value, INT_MIN, INT_MAX, kRules).value_or(0));
+  }
+  bool environment_proxy(std::string& out) const {
+    if (run_ == nullptr) return false;
+    const std::optional<std::string> proxy =
+        proxy_from_environment(url_, run_->http_proxy, run_->no_proxy);
+    if (proxy) out = *proxy;
+    return proxy.has_value();
+  }
+
   std::optional<std::string> host_;
   std::string default_;
+  std::string url_;
+  const RunProfile* run_;
 };
 
 // Index of the n-th '/' (n >= 1), or npos when there are fewer.
@@ -169,11 +203,11 @@ bool name_is(std::string_view name, std::string_view wanted) {
          });
 }
 
-// The item's cookie line, then "If-Range: <validator>" when the record has a
+// The item's cookie and header lines, then "If-Range: <validator>" when the record has a
 // validator fit to send (the list file may have been edited) and the lines
 // do not carry one already.
-std::string resume_header(std::string_view cookie_line, const char* validator) {
-  std::string header(cookie_line);
+std::string resume_header(std::string_view lines, const char* validator) {
+  std::string header(lines);
   if (validator == nullptr || !usable_validator(validator)) return header;
   if (find_text_ci(header, kIfRange, static_cast<long>(header.size())) != kNone) return header;
   header.append(kIfRange).append(" ").append(validator).append("\r\n");
@@ -251,16 +285,47 @@ void arm_link_jump(SlotWriter& slot, ListItem& item, const char* jump_file) {
   slot.set_divisions(1);
 }
 
+// The lines of a "Header" value (one line in a profile file, several from
+// a run), each ending in "\r\n". A line that is not "Name: value", or that
+// names a header the engine writes itself, is left out: a second Range or
+// Host would contradict the request's own.
+std::string header_lines_of(std::string_view value) {
+  constexpr std::string_view kEngineOwn[] = {"range", "if-range", "host", "connection"};
+  std::string out;
+  for (const std::string_view line : split_lines(value)) {
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) continue;
+    const std::string_view name = line.substr(0, colon);
+    const bool own = std::any_of(std::begin(kEngineOwn), std::end(kEngineOwn),
+                                 [&](std::string_view n) { return equal_ci(n, name); });
+    const bool controls = std::any_of(line.begin(), line.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 && c != '\t';
+    });
+    if (!own && !controls && name.find_first_of(" \t") == std::string_view::npos)
+      out.append(line).append("\r\n");
+  }
+  return out;
+}
+
+// "UserAgent" and "Header", read at every start (a resume too): the agent
+// replaces the engine's own, and the header lines follow the cookie line.
+void read_request_lines(SlotWriter& slot, ListItem& item, const Profiles& profiles) {
+  std::string text;
+  if (profiles.read_text("UserAgent", text) && !text.empty()) slot.set_user_agent(text);
+  item.header_lines = profiles.read_text("Header", text) ? header_lines_of(text) : std::string();
+}
+
 // A stopped item taken up again from the record saved at its stop.
 int restore_saved_record(ItemData* record, ListItem& item, SlotWriter& slot,
                          const ItemSettingsEnv& env) {
   // Out of memory: the record stays empty, and the item keeps its saved
   // record for a later try.
   if (!slot.adopt_saved(env.api, item.saved.get())) return 1;
+  read_request_lines(slot, item, Profiles(env.folder, item.url, env.run));
   // The saved pointer is from an earlier run. The engine reads the cookie
   // line from a copy the slot owns, as after the cookie step, so the item's
   // own text can change or go while the slot still runs.
-  slot.set_extra_header(resume_header(item.cookie_line, record->reserved_text));
+  slot.set_extra_header(resume_header(item.cookie_line + item.header_lines, record->reserved_text));
   // dl_resume drops what waited in the shares: the first speed after the
   // resume is measured from what the file holds, not from nothing.
   item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, true, false).value_or(0));
@@ -359,7 +424,7 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   item.start_tick = env.clock.tick_ms();
   item.opening = nullptr;
   // Not part of the engine record: a resume reads it afresh too.
-  read_stall_rule(item, Profiles(env.folder, item.url));
+  read_stall_rule(item, Profiles(env.folder, item.url, env.run));
   SlotWriter slot(*record, strings);
   if (item.slot_link == kResumePending && item.saved != nullptr) {
     return restore_saved_record(record, item, slot, env);
@@ -368,7 +433,7 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   item.target_path.clear();
   item.last_bytes = 0;
 
-  const Profiles profiles(env.folder, item.url);
+  const Profiles profiles(env.folder, item.url, env.run);
   const int data_type = profiles.read_int("DataType");
   slot.set_data_type(data_type == kAbsentInt ? TVN_DATA_HTTP : data_type);
   set_request_url(slot, item, profiles);
@@ -378,6 +443,9 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   slot.point_save_path(item.save_folder);
   set_buffer(slot, profiles, env);
   set_proxy_and_referrer(slot, profiles);
+  read_request_lines(slot, item, profiles);
+  // A cookie step, when the profiles ask for one, sends these after its line.
+  slot.set_extra_header(item.header_lines);
   set_option_bits(slot, profiles);
   const int retry = profiles.read_int("Retry");
   slot.set_retry(retry == kAbsentInt ? kDefaultRetry : in_range(retry, 0, INT_MAX, "Retry", env));
@@ -400,7 +468,7 @@ int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
   if (state != TVN_STATE_PROBING && !(state == TVN_STATE_DOWNLOADING && probe_sent)) return 0;
 
   // Read afresh: a profile edited since the start applies from here on.
-  const Profiles profiles(env.folder, item->url);
+  const Profiles profiles(env.folder, item->url, env.run);
   SlotWriter slot(*record, strings);
   const std::uint32_t size = load_acquire(record->disk.file_size);
   if (size != 0) {

@@ -57,6 +57,10 @@ void SlotWriter::set_referrer(std::optional<std::string_view> text) {
   store_release(record_.referer, text ? strings_.copy(*text) : nullptr);
 }
 
+void SlotWriter::set_user_agent(std::optional<std::string_view> text) {
+  store_release(record_.user_agent, text ? strings_.copy(*text) : nullptr);
+}
+
 bool SlotWriter::set_extra_header(std::string_view lines) {
   char* const copy = lines.empty() ? nullptr : strings_.copy(lines);
   store_release(record_.extra_header, copy);

@@ -45,6 +45,8 @@ struct ManagerConfig {
   // A simultaneous-download limit for this run instead of the stored
   // MaxDLFiles (0: the stored one). It is not written back.
   int limit_override = 0;
+  // Profile values for this run's items (see RunProfile).
+  RunProfile run_profile;
   // The machine's power services the automatic shutdown uses (when the
   // list empties with ShutDown 1, or at the set time with ShutDown 2).
   // None: the shutdown does nothing.
@@ -94,6 +96,9 @@ class DownloadManager {
   // record through a requeue, and an item still linked to a slot (a link
   // jump whose page fetch has not ended yet) is left alone.
   void scheduler_pass(int index, bool requeue);
+  // The requeue of a scheduler pass for item k alone, without starting it:
+  // a failed or resting item waits again (a resting one to resume).
+  void requeue(int k);
   // The slot, -1 when the engine refused (the item failed), -2 when no slot
   // could be reserved or the item is still linked to one. A waiting item
   // with a saved record resumes from it.
@@ -191,6 +196,7 @@ class DownloadManager {
   int hand_to_engine(int k, int slot, std::vector<std::string>& notes);
   // The started item linked to its slot, the values brought into range logged.
   void link_started(int k, int slot, bool resumed, const std::vector<std::string>& notes);
+  void requeue_item(ListItem& item);
   void fail(int k);
   void rest(int k);
   void reset_texts(int k);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,16 @@
 
 namespace torvane {
 
+// Values a front end gives for one run that count as profile keys: `forced`
+// over every profile (a command line's user agent, header lines, attempts,
+// stall time-out), and the environment's proxy (http_proxy, no_proxy) for
+// the URLs whose profiles name none.
+struct RunProfile {
+  std::map<std::string, std::string, std::less<>> forced;
+  std::string http_proxy;
+  std::string no_proxy;
+};
+
 struct ItemSettingsEnv {
   const ProgramFolder& folder;  // "Servers.ini" and the profile files
   const IniAccess& ini;         // the program INI: the "Divide" size table
@@ -35,6 +46,8 @@ struct ItemSettingsEnv {
   // Receives one text per value a fresh start brought into range, naming
   // the value used; none: nobody is told.
   std::vector<std::string>* notes = nullptr;
+  // This run's own profile values; none: the profiles alone.
+  const RunProfile* run = nullptr;
 };
 
 // What an absent "Retry" and "BufferSize" mean.

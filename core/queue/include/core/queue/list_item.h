@@ -68,6 +68,9 @@ struct ListItem {
   // "Cookie: <value>\r\n", or empty for none. A running slot's
   // extra_header points at a copy of it that the slot owns.
   std::string cookie_line;
+  // Header lines of the profiles' "Header" key, each ending in "\r\n", sent
+  // after the cookie line; read at every start.
+  std::string header_lines;
   std::int32_t division_from_profile = 0;
   std::int32_t division_count = 0;
   std::int32_t slot_link = kNoSlot;

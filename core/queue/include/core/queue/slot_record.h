@@ -80,6 +80,7 @@ class SlotWriter {
   // be made).
   void set_proxy(std::optional<std::string_view> text);
   void set_referrer(std::optional<std::string_view> text);
+  void set_user_agent(std::optional<std::string_view> text);
   // `extra_header` becomes a slot copy of `lines` (null for none). An
   // earlier copy is not freed: the connection thread may have read the
   // pointer already, and the slot keeps every copy to its end. False when
