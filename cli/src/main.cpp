@@ -62,22 +62,27 @@ std::string division_text(const Options& options, const IniAccess& ini) {
 // otherwise, nothing but queued messages when quiet.
 class Display {
  public:
-  Display(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) {}
+  Display(bool quiet, bool terminal, std::uint32_t start_ms)
+      : quiet_(quiet), terminal_(terminal), start_ms_(start_ms) {}
 
-  void update(const std::vector<RowSnapshot>& rows, const std::string& queued,
-              const std::string& status, bool tick, std::uint32_t now) {
+  void update(const std::vector<RowSnapshot>& rows, const RunCounts& counts,
+              const std::string& queued, bool tick, std::uint32_t now) {
     if (quiet_) {
       write_to(stderr, queued);
       return;
     }
     if (terminal_) {
       if (!tick && queued.empty()) return;
-      std::vector<std::string> lines = running_lines(rows);
-      if (!lines.empty() && !status.empty()) lines.push_back(status);
+      // One column spare: a line that fills the last one would wrap on some
+      // terminals and leave a row the next erase does not know of.
+      const int columns = platform::stderr_columns();
+      const std::size_t width = columns > 20 ? static_cast<std::size_t>(columns) - 1 : 79;
+      std::vector<std::string> lines = running_lines(rows, now, width);
+      lines.push_back(totals_line(rows, counts, now - start_ms_, width));
       std::string out = drawn_ > 0 ? erase_block(drawn_) : std::string();
       out += queued;
-      // Autowrap off while drawing: a line wider than the terminal is cut
-      // instead of taking a second row the next erase would not know of.
+      // Autowrap off while drawing, so that a terminal made narrower since
+      // the width was read still cuts instead of wrapping.
       out += "\x1b[?7l";
       for (const std::string& line : lines) out += line + "\n";
       out += "\x1b[?7h";
@@ -92,7 +97,7 @@ class Display {
     last_states_ = std::move(states);
     last_report_ = now;
     std::string out;
-    for (const std::string& line : running_lines(rows)) out += line + "\n";
+    for (const std::string& line : running_lines(rows, now)) out += line + "\n";
     write_to(stderr, out);
   }
 
@@ -105,6 +110,7 @@ class Display {
  private:
   const bool quiet_;
   const bool terminal_;
+  const std::uint32_t start_ms_;
   std::size_t drawn_ = 0;
   std::map<std::string, int> last_states_;
   std::uint32_t last_report_ = 0;
@@ -177,7 +183,7 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
       idle_starter.on_tick(manager);
     }
     const std::vector<RowSnapshot> rows = observe(manager, finished, record);
-    display.update(rows, view.take_output(), view.status_text(2), tick, now);
+    display.update(rows, record.counts(rows), view.take_output(), tick, now);
     if (all_done(manager)) return false;
     platform::sleep_ms(kPollMs);
   }
@@ -438,7 +444,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   }
   manager.scheduler_pass(-1, false);
 
-  Display display(options.quiet, !options.quiet && platform::stderr_is_terminal());
+  Display display(options.quiet, !options.quiet && platform::stderr_is_terminal(), clock.tick_ms());
   const bool interrupted = run_until_done(manager, view, clock, display, finished, record);
 
   const std::vector<RunRecord::Outcome> outcomes =

@@ -1,6 +1,10 @@
 #include "cli/progress_lines.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/text/progress_text.h"
+#include "core/text/text_util.h"
 #include "core/text/url_parse.h"
 
 namespace torvane::cli {
@@ -48,11 +52,82 @@ std::string fit(std::string_view text, std::size_t width) {
   return out;
 }
 
+// `text` cut to `width` display columns at a character boundary.
+std::string cut_to(std::string_view text, std::size_t width) {
+  if (display_width(text) <= width) return std::string(text);
+  std::size_t used = 0, end = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t w = columns_of(static_cast<unsigned char>(text[i]));
+    if (w > 0 && used + w > width) break;
+    used += w;
+    end = i + 1;
+  }
+  return std::string(text.substr(0, end));
+}
+
+// "<done> / <size> <pct>%", "<speed>/s" and "ETA <left>", the parts that
+// are known, most wanted first.
+std::vector<std::string> figures(std::uint64_t done, std::uint64_t size, double rate) {
+  std::vector<std::string> parts{size_text(done)};
+  if (size > 0) {
+    const std::uint64_t percent = std::min<std::uint64_t>(100, done * 100 / size);
+    parts[0] += " / " + size_text(size) + " " + std::to_string(percent) + "%";
+  }
+  parts.push_back(size_text(static_cast<std::uint64_t>(rate)) + "/s");
+  if (size > 0) parts.push_back("ETA " + duration_text(eta_seconds(done, size, rate)));
+  return parts;
+}
+
+// `parts` joined by two blanks, as many from the first as fit `width`
+// columns after `lead` (always the first one).
+std::string fitting_parts(const std::string& lead, const std::vector<std::string>& parts,
+                          std::size_t width) {
+  std::string line = lead;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string next = "  " + parts[i];
+    if (i > 0 && display_width(line) + display_width(next) > width) break;
+    line += next;
+  }
+  return cut_to(line, width);
+}
+
 }  // namespace
 
+std::string size_text(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+    value /= 1024;
+    ++unit;
+  }
+  // Three figures from MiB up: 1.00 GiB, 12.3 MiB; KiB with one decimal.
+  return format_text(value < 10 && unit >= 1 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);
+}
+
+std::string duration_text(std::optional<std::uint64_t> seconds) {
+  if (!seconds) return "--:--";
+  const std::uint64_t h = *seconds / 3600, m = *seconds / 60 % 60, sec = *seconds % 60;
+  if (h > 0)
+    return format_text("%llu:%02llu:%02llu", static_cast<unsigned long long>(h),
+                       static_cast<unsigned long long>(m), static_cast<unsigned long long>(sec));
+  return format_text("%llu:%02llu", static_cast<unsigned long long>(m),
+                     static_cast<unsigned long long>(sec));
+}
+
+std::optional<std::uint64_t> eta_seconds(std::uint64_t done, std::uint64_t size,
+                                         double bytes_per_second) {
+  if (size == 0) return std::nullopt;
+  if (done >= size) return 0;
+  if (!(bytes_per_second >= 1)) return std::nullopt;
+  return static_cast<std::uint64_t>(std::ceil(static_cast<double>(size - done) / bytes_per_second));
+}
+
 RowSnapshot snapshot_row(const ListItem& item) {
-  return {item.state,       item.file_name, item.progress, item.speed,
-          item.save_folder, item.url,       item.serial,   item.reason};
+  return {item.state,       item.file_name,  item.progress,         item.speed,
+          item.save_folder, item.url,        item.serial,           item.reason,
+          item.done_bytes,  item.size_bytes, item.bytes_per_second, item.start_tick};
 }
 
 std::vector<RowSnapshot> snapshot_rows(const ItemList& items) {
@@ -69,21 +144,46 @@ bool is_running(int state) {
   return state >= kInitialising && state <= kDownloading;
 }
 
-std::string progress_line(const RowSnapshot& row, std::size_t name_width) {
-  std::string line = fit(item_state_word(row.state), 8);
-  line += ' ';
-  line += fit(row.file_name, name_width);
-  line += ' ';
-  line += row.progress;
-  if (!row.speed.empty()) line += "  " + row.speed;
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
+std::string progress_line(const RowSnapshot& row, std::uint32_t now_ms, std::size_t width) {
+  std::vector<std::string> parts = figures(row.done_bytes, row.size_bytes, row.bytes_per_second);
+  parts.push_back(duration_text((now_ms - row.start_tick) / 1000));
+  std::size_t tail = 0;
+  for (const std::string& part : parts) tail += 2 + display_width(part);
+  // The name takes what the state word and the figures leave, 8 columns at
+  // least; on a narrower terminal the last figures give way first.
+  const std::size_t fixed = 9 + tail;
+  const std::size_t name_width = width > fixed + 8 ? width - fixed : 8;
+  std::string lead = fit(item_state_word(row.state), 8) + " " + fit(row.file_name, name_width);
+  while (!lead.empty() && lead.back() == ' ') lead.pop_back();
+  return fitting_parts(lead, parts, width);
 }
 
-std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows) {
+std::string totals_line(const std::vector<RowSnapshot>& rows, const RunCounts& counts,
+                        std::uint32_t run_ms, std::size_t width) {
+  std::uint64_t done = 0, size = 0;
+  double rate = 0;
+  bool sized = true;
+  for (const RowSnapshot& row : rows) {
+    if (row.state == kFailed || row.state == kFinished) continue;
+    done += row.done_bytes;
+    size += row.size_bytes;
+    sized = sized && row.size_bytes > 0;
+    if (is_running(row.state)) rate += row.bytes_per_second;
+  }
+  const std::string lead = std::to_string(counts.running) + " running, " +
+                           std::to_string(counts.waiting) + " waiting, " +
+                           std::to_string(counts.done) + " done, " + std::to_string(counts.failed) +
+                           " failed";
+  std::vector<std::string> parts = figures(done, sized ? size : 0, rate);
+  parts.push_back(duration_text(run_ms / 1000));
+  return fitting_parts(lead, parts, width);
+}
+
+std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows, std::uint32_t now_ms,
+                                       std::size_t width) {
   std::vector<std::string> lines;
   for (const RowSnapshot& row : rows) {
-    if (is_running(row.state)) lines.push_back(progress_line(row, 24));
+    if (is_running(row.state)) lines.push_back(progress_line(row, now_ms, width));
   }
   return lines;
 }
@@ -150,6 +250,17 @@ std::string forget_text(std::size_t forgotten, const std::vector<std::string>& p
   if (!partial.empty()) text += "these partly downloaded files stay:\n";
   for (const std::string& path : partial) text += "  " + path + "\n";
   return text;
+}
+
+RunCounts RunRecord::counts(const std::vector<RowSnapshot>& rows) const {
+  RunCounts counts;
+  for (const Outcome& o : outcomes(rows)) {
+    if (o.state == kFinished) ++counts.done;
+    if (o.state == kFailed) ++counts.failed;
+    if (o.state == kWaiting || o.state == kResting) ++counts.waiting;
+    if (is_running(o.state)) ++counts.running;
+  }
+  return counts;
 }
 
 std::size_t failed_count(const std::vector<RunRecord::Outcome>& outcomes) {

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,6 +42,12 @@ bool stdout_is_terminal() {
 }
 bool stderr_is_terminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+int stderr_columns() {
+  struct winsize size {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 namespace {

@@ -81,16 +81,48 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
   }
 }
 
-TEST(ProgressLines, WordsAndNamesPadToDisplayColumns) {
+TEST(ProgressLines, SizesTimesAndLinesThatFitTheTerminal) {
+  for (const auto& [bytes, text] :
+       std::vector<std::pair<std::uint64_t, std::string>>{{0, "0 B"},
+                                                          {1023, "1023 B"},
+                                                          {1024, "1.0 KiB"},
+                                                          {1048575, "1024.0 KiB"},
+                                                          {5 << 20, "5.00 MiB"},
+                                                          {123456789, "117.7 MiB"},
+                                                          {5ull << 30, "5.00 GiB"},
+                                                          {3ull << 40, "3.00 TiB"}})
+    EXPECT_EQ(size_text(bytes), text) << bytes;
+  EXPECT_EQ(duration_text(7), "0:07");
+  EXPECT_EQ(duration_text(3723), "1:02:03");
+  EXPECT_EQ(duration_text(std::nullopt), "--:--");
+  // ETA: rounded up, none without a size or a rate, 0 when done.
+  EXPECT_EQ(eta_seconds(0, 1000, 300), 4u);
+  EXPECT_EQ(eta_seconds(0, 0, 300), std::nullopt);
+  EXPECT_EQ(eta_seconds(10, 1000, 0), std::nullopt);
+  EXPECT_EQ(eta_seconds(1000, 1000, 0), 0u);
+
   // The Japanese status words take two columns a character, so the file
-  // names line up whatever the state.
-  const RowSnapshot probing{kProbing, "a.bin", "10 / 20 (50%)", "1.0Kbyte/s", "d/", "u"};
-  EXPECT_EQ(progress_line(probing, 6), "DL(Head) a.bin  10 / 20 (50%)  1.0Kbyte/s");
-  EXPECT_EQ(progress_line({kInitialising, "a.bin", "??? / ??? (??%)", "", "d/", "u"}, 6),
-            "初期化   a.bin  ??? / ??? (??%)");
-  EXPECT_EQ(progress_line({kDownloading, "ファイル名.bin", "1", "", "d/", "u"}, 7),
-            "DL(File) ファイ~ 1");
-  EXPECT_EQ(running_lines({probing, {kFailed, "b", "", "", "d/", "v"}}).size(), 1u);
+  // names line up whatever the state; the name gives way to the figures.
+  RowSnapshot row{kDownloading, "ファイル名.bin", "", "", "d/", "u"};
+  row.done_bytes = 1 << 20;
+  row.size_bytes = 4 << 20;
+  row.bytes_per_second = 1 << 20;
+  row.start_tick = 1000;
+  EXPECT_EQ(progress_line(row, 8000, 80),
+            "DL(File) ファイル名.bin  1.00 MiB / 4.00 MiB 25%  1.00 MiB/s  ETA 0:03  0:07");
+  // Narrower: the name gives way to its last 8 columns, then the last figures.
+  EXPECT_EQ(progress_line(row, 8000, 70),
+            "DL(File) ファイ~  1.00 MiB / 4.00 MiB 25%  1.00 MiB/s  ETA 0:03  0:07");
+  EXPECT_EQ(progress_line(row, 8000, 58), "DL(File) ファイ~  1.00 MiB / 4.00 MiB 25%  1.00 MiB/s");
+  EXPECT_EQ(progress_line(row, 8000, 30), "DL(File) ファイ~  1.00 MiB / 4");
+  // Without a size: the bytes, the speed and the time alone.
+  row.size_bytes = 0;
+  EXPECT_EQ(progress_line(row, 8000, 80), "DL(File) ファイル名.bin  1.00 MiB  1.00 MiB/s  0:07");
+  EXPECT_EQ(running_lines({row, {kFailed, "b", "", "", "d/", "v"}}, 0).size(), 1u);
+
+  const std::vector<RowSnapshot> rows = {row, {kWaiting, "w", "", "", "d/", "w"}};
+  EXPECT_EQ(totals_line(rows, {.done = 3, .running = 1, .waiting = 1, .failed = 1}, 65000),
+            "1 running, 1 waiting, 3 done, 1 failed  1.00 MiB  1.00 MiB/s  1:05");
 }
 
 TEST(ProgressLines, RunSummaryNamesFinishedAndFailedItems) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,7 +29,11 @@ struct RowSnapshot {
   // The item's serial: the same item from snapshot to snapshot, whatever its
   // URL becomes (0: the URL and save folder tell the items apart).
   std::uint64_t serial = 0;
-  std::string reason{};  // ListItem::reason
+  std::string reason{};          // ListItem::reason
+  std::uint64_t done_bytes = 0;  // the figures of ListItem
+  std::uint64_t size_bytes = 0;  // 0: not known
+  double bytes_per_second = 0;
+  std::uint32_t start_tick = 0;  // of the current start
 };
 
 // Copies every row of the list; the caller holds the manager's lock
@@ -40,12 +45,35 @@ RowSnapshot snapshot_row(const ListItem& item);
 // True for the states in which an item holds engine connections (1 to 4).
 bool is_running(int state);
 
-// "<state word padded> <file name> <progress> <speed>", the file name cut to
-// `name_width` display columns.
-std::string progress_line(const RowSnapshot& row, std::size_t name_width = 40);
+// "0 B", "1023 B", "1.0 KiB" .. "1023.9 KiB", "1.0 MiB", "1.00 GiB": binary
+// units with three significant figures or more.
+std::string size_text(std::uint64_t bytes);
+// "0:07", "12:34", "1:02:03", "--:--" for none.
+std::string duration_text(std::optional<std::uint64_t> seconds);
+// Seconds until `size` bytes at `bytes_per_second` from `done`, rounded up;
+// none while the size or a rate is not known.
+std::optional<std::uint64_t> eta_seconds(std::uint64_t done, std::uint64_t size,
+                                         double bytes_per_second);
 
-// The progress lines of the running rows, in list order.
-std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows);
+// One running item: "<state> <name> <done> / <size> <pct>%  <speed>/s  ETA
+// <left>  <elapsed>" (the size, percent and ETA only once the size is
+// known), its name cut so that the line fits `width` display columns.
+// `now_ms` is the clock's tick, for the time since the item's start.
+std::string progress_line(const RowSnapshot& row, std::uint32_t now_ms, std::size_t width = 100);
+
+// How the items of a run stand.
+struct RunCounts {
+  std::size_t done = 0, running = 0, waiting = 0, failed = 0;
+};
+// The run as a whole: the counts, then the bytes of the items in the list
+// against their sizes, the speed of all, the ETA and the run's time, cut to
+// `width` columns.
+std::string totals_line(const std::vector<RowSnapshot>& rows, const RunCounts& counts,
+                        std::uint32_t run_ms, std::size_t width = 100);
+
+// The progress lines of the running rows, in list order, each cut to `width`.
+std::vector<std::string> running_lines(const std::vector<RowSnapshot>& rows, std::uint32_t now_ms,
+                                       std::size_t width = 100);
 
 // The text that takes the cursor back over the `previous` lines drawn last
 // time and clears them, so that what is printed next replaces them.
@@ -75,6 +103,9 @@ class RunRecord {
   // Every item observed, in the order first seen, with the state it has in
   // `final_rows` (kFinished when it left the list).
   std::vector<Outcome> outcomes(const std::vector<RowSnapshot>& final_rows) const;
+  // The counts of this run's items by `rows` (an item no longer in the list
+  // is done).
+  RunCounts counts(const std::vector<RowSnapshot>& rows) const;
 
  private:
   std::vector<std::string> order_;

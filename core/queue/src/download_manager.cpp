@@ -376,7 +376,11 @@ void DownloadManager::reset_texts(int k) {
   ListItem* item = items_.at(k);
   if (item == nullptr || item->slot_link != kNoSlot) return;
   set_field(item->speed, kUnknownSpeed);
-  if (!(item->state == kResting && item->saved)) set_field(item->progress, kUnknownProgress);
+  item->bytes_per_second = 0;
+  if (!(item->state == kResting && item->saved)) {
+    set_field(item->progress, kUnknownProgress);
+    item->done_bytes = item->size_bytes = 0;
+  }
 }
 
 void DownloadManager::remove_item(int k, RemoveMode mode) {

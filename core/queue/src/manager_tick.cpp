@@ -67,6 +67,7 @@ bool ManagerTick::tick_item(int k, std::uint32_t now_ms, std::uint32_t elapsed, 
     const double speed = speed_between(item.last_bytes, sum, elapsed);
     sums.speed += speed;
     set_field(item.speed, format_speed(speed, settings_.bps == 1));
+    item.bytes_per_second = speed * 1000;
     item.last_bytes = static_cast<std::int64_t>(sum);
   }
   if (settings_.strict_dl_info == 0) refresh_item_status(k, slot);
@@ -126,6 +127,8 @@ void ManagerTick::refresh_item_status(int k, int slot) {
     }
     if (const auto progress = slots_.sized_progress(slot)) {
       set_field(item->progress, progress_text(progress->first, progress->second));
+      item->done_bytes = progress->first;
+      item->size_bytes = progress->second;
       redraw = true;
     }
   } else {

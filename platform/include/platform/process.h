@@ -27,6 +27,8 @@ std::string program_file_path();
 // True when standard output / standard error is a terminal.
 bool stdout_is_terminal();
 bool stderr_is_terminal();
+// The width of the terminal on standard error in columns; 0 when unknown.
+int stderr_columns();
 
 // Installs handlers for SIGINT and SIGTERM that only record the signal, and
 // ignores SIGPIPE. interrupt_signal() returns the signal number received

@@ -84,6 +84,12 @@ struct ListItem {
   std::int64_t last_bytes = 0;
   std::uint32_t start_tick = 0;
   std::int32_t elapsed_ms = 0;
+  // The figures behind the progress and speed texts, for a front end that
+  // writes its own: the bytes the file holds, the file's size (0 while not
+  // known) and the bytes per second at the last tick (0 when nothing moved).
+  std::uint64_t done_bytes = 0;
+  std::uint64_t size_bytes = 0;
+  double bytes_per_second = 0;
   // The engine record copied at the stop, in the engine's heap; resumes the
   // download. Null when the item has none.
   SavedRecord saved;
