@@ -402,6 +402,46 @@ std::size_t requeue_earlier_items(DownloadManager& manager, const Options& optio
   return left_out;
 }
 
+// What filling the queue came to: the status of registering the URLs, and
+// whether anything is left to download.
+struct QueueFill {
+  int added = kExitOk;
+  bool nothing = false;
+};
+
+// The queue this run works through: the list of earlier runs (their
+// failures left out unless asked for) and the URLs given.
+QueueFill fill_queue(DownloadManager& manager, const Options& options,
+                     const std::vector<std::string>& urls, const std::string& save_folder,
+                     const IniAccess& ini, FinishedRows& finished, RunRecord& record) {
+  observe(manager, finished, record);  // the items of an earlier run take part too
+  // Before the new items: one that fails at once is this run's failure,
+  // not an earlier one to try again.
+  const std::size_t left_out = requeue_earlier_items(manager, options, urls, record);
+  // -O: the save path names the file itself, so no '/' may be added to it.
+  const int added = register_urls(manager, urls, division_text(options, ini),
+                                  save_folder + options.output_name, finished, record);
+  return {added, manager.with_items([](const ItemList& l) { return l.size(); }) == left_out};
+}
+
+// Runs the queue to its end or an interrupt, ends the manager and reports.
+int download(DownloadManager& manager, TerminalView& view, const Clock& clock,
+             const Options& options, FinishedRows& finished, RunRecord& record, int added) {
+  manager.scheduler_pass(-1, false);
+  Display display(options.quiet, !options.quiet && platform::stderr_is_terminal(), clock.tick_ms());
+  const bool interrupted = run_until_done(manager, view, clock, display, finished, record);
+  const std::vector<RunRecord::Outcome> outcomes =
+      record.outcomes(observe(manager, finished, record));
+  const int ended = manager.end(kSettleMs);
+  display.clear();
+  write_to(stderr, view.take_output());
+  if (interrupted) {
+    report_interrupt(ended);
+    return kExitInterrupted;
+  }
+  return report_outcomes(options, outcomes, added);
+}
+
 int run(const Options& options, const std::vector<std::string>& urls) {
   if (options.list || options.forget) return show_or_forget_queue(options);
   const std::string save_folder = item_save_folder(options.save_folder);
@@ -426,37 +466,15 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   }
   apply_run_options(manager, options);
   manager.load_list();  // no list file is an empty list
-
   RunRecord record;
-  observe(manager, finished, record);  // the items of an earlier run take part too
-  // -O: the save path names the file itself, so no '/' may be added to it.
-  const std::string save_target = save_folder + options.output_name;
-  // Before the new items: one that fails at once is this run's failure,
-  // not an earlier one to try again.
-  const std::size_t left_out = requeue_earlier_items(manager, options, urls, record);
-  const int exit_code =
-      register_urls(manager, urls, division_text(options, ini), save_target, finished, record);
-  if (manager.with_items([](const ItemList& l) { return l.size(); }) == left_out) {
+  const QueueFill fill = fill_queue(manager, options, urls, save_folder, ini, finished, record);
+  if (fill.nothing) {
     manager.end(kSettleMs);
     write_to(stderr, view.take_output());  // what the load of the list had to say
     error_line("nothing to download");
-    return exit_code == kExitOk ? kExitUsage : exit_code;
+    return fill.added == kExitOk ? kExitUsage : fill.added;
   }
-  manager.scheduler_pass(-1, false);
-
-  Display display(options.quiet, !options.quiet && platform::stderr_is_terminal(), clock.tick_ms());
-  const bool interrupted = run_until_done(manager, view, clock, display, finished, record);
-
-  const std::vector<RunRecord::Outcome> outcomes =
-      record.outcomes(observe(manager, finished, record));
-  const int ended = manager.end(kSettleMs);
-  display.clear();
-  write_to(stderr, view.take_output());
-  if (interrupted) {
-    report_interrupt(ended);
-    return kExitInterrupted;
-  }
-  return report_outcomes(options, outcomes, exit_code);
+  return download(manager, view, clock, options, finished, record, fill.added);
 }
 
 }  // namespace

@@ -107,6 +107,25 @@ std::string header_line(Options& o, std::string_view arg, std::string_view value
   return {};
 }
 
+// -O: a name in the save folder, not a path.
+std::string output_name(Options& o, std::string_view arg, std::string_view value) {
+  if (value.empty() || value.find('/') != std::string_view::npos || value == "." || value == ".." ||
+      has_control_char(value))
+    return std::string(arg) + " needs a file name without '/', not " + quoted(value);
+  o.output_name = value;
+  return {};
+}
+
+std::string exist_policy(Options& o, std::string_view value) {
+  for (int policy = 0; policy < 4; ++policy) {
+    if (value == kExistNames[policy]) {
+      o.exist_file = policy;
+      return {};
+    }
+  }
+  return "--exist needs overwrite, error, rename-new or rename-old, not " + quoted(value);
+}
+
 // Applies one option with its value; an error text, or "" when it was fine.
 std::string apply(Options& o, const Spelling& s, std::string_view arg, std::string_view value) {
   const auto number = [&](int& field, int low, int high, std::string_view what) {
@@ -124,11 +143,7 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
       o.save_folder = value;
       return {};
     case Key::kOutputName:
-      if (value.empty() || value.find('/') != std::string_view::npos || value == "." ||
-          value == ".." || has_control_char(value))
-        return std::string(arg) + " needs a file name without '/', not " + quoted(value);
-      o.output_name = value;
-      return {};
+      return output_name(o, arg, value);
     case Key::kDivisions: {
       int n = 0;
       std::string error = number(n, 1, kMaxDivisions, "a division count from 1 to 64");
@@ -146,13 +161,7 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
       o.home = value;
       return {};
     case Key::kExist:
-      for (int policy = 0; policy < 4; ++policy) {
-        if (value == kExistNames[policy]) {
-          o.exist_file = policy;
-          return {};
-        }
-      }
-      return "--exist needs overwrite, error, rename-new or rename-old, not " + quoted(value);
+      return exist_policy(o, value);
     case Key::kUserAgent:
       return request_text(o.user_agent, arg, value, "a User-Agent text");
     case Key::kHeader:
