@@ -67,6 +67,38 @@ std::string record_file_name(const ItemData* record, const EngineApi& api) {
   return built;
 }
 
+namespace {
+
+// The policy's step for a file of that name on the disk: 0 when `path` (may
+// be renamed) is to be opened, -1 when the open fails, kEngineOpens for a
+// policy this step does not know, whose file the engine opens itself.
+constexpr int kEngineOpens = 1;
+int existing_file_step(std::string& path, const ProgramSettings& settings, const Clock& clock,
+                       const PathInUse& in_use, const EngineApi& api) {
+  const bool there = api.DiskIO_CheckFile(path.c_str()) == kFileThere;
+  switch (settings.exist_file) {
+    case kExistOverwrite:
+      return 0;
+    case kExistFail:
+      return there ? -1 : 0;
+    case kExistOtherName:
+      return there && take_other_name(path, settings, clock, in_use, api) != 0 ? -1 : 0;
+    case kExistRenameOld: {
+      if (!there) return 0;
+      std::string aside = path;
+      if (apply_name_template(aside, template_of(settings.renane), settings.rn_ignore_err == 1,
+                              clock) != 0) {
+        return -1;
+      }
+      return platform::move_no_replace(path.c_str(), aside.c_str()) != 0 ? -1 : 0;
+    }
+    default:
+      return kEngineOpens;
+  }
+}
+
+}  // namespace
+
 int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettings& settings,
                      const Clock& clock, const PathInUse& in_use, std::string* chosen) {
   std::string path = record_file_name(record, api);
@@ -89,32 +121,12 @@ int open_target_file(ItemData* record, const EngineApi& api, const ProgramSettin
     }
     if (take_other_name(path, settings, clock, in_use, api) != 0) return -1;
   } else {
-    switch (settings.exist_file) {
-      case kExistOverwrite:
-        break;
-      case kExistFail:
-        if (api.DiskIO_CheckFile(path.c_str()) == kFileThere) return -1;
-        break;
-      case kExistOtherName:
-        if (api.DiskIO_CheckFile(path.c_str()) == kFileThere &&
-            take_other_name(path, settings, clock, in_use, api) != 0) {
-          return -1;
-        }
-        break;
-      case kExistRenameOld:
-        if (api.DiskIO_CheckFile(path.c_str()) == kFileThere) {
-          std::string aside = path;
-          if (apply_name_template(aside, template_of(settings.renane), settings.rn_ignore_err == 1,
-                                  clock) != 0) {
-            return -1;
-          }
-          if (platform::move_no_replace(path.c_str(), aside.c_str()) != 0) return -1;
-        }
-        break;
-      default:
-        // The engine opens the file from save location and URL itself.
-        if (chosen != nullptr) *chosen = path;
-        return 0;
+    const int step = existing_file_step(path, settings, clock, in_use, api);
+    if (step == -1) return -1;
+    if (step == kEngineOpens) {
+      // The engine opens the file from save location and URL itself.
+      if (chosen != nullptr) *chosen = path;
+      return 0;
     }
   }
   if (open_slot_file(*record, api, path.c_str()) != 0) return -1;
