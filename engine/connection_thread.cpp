@@ -53,7 +53,7 @@ void serve_slot(EngineState& engine, int slot) {
     if (stopped) {
       drop_stopped_item(engine, slot, item);
     } else if (prepared != kPrepareOk) {
-      report_unsupported_host(engine.ctx, slot, item);
+      if (prepared == kPrepareNoHost) report_resolve_failure(engine.ctx, slot, item);
       finish_item(engine, slot, item);  // still state 2: the final notice is 108
     }
     return;

@@ -241,8 +241,8 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
     state->post(SlotRequest{SlotRequest::kResumeReset, slot, div, 0});
     return 0;
   }
-  if (prepare_item(item, false, false) != kPrepareOk) {
-    report_unsupported_host(ctx, slot, item);
+  if (const int prepared = prepare_item(item, false, false); prepared != kPrepareOk) {
+    if (prepared == kPrepareNoHost) report_resolve_failure(ctx, slot, item);
     DiskIO_CloseHandle(&item.disk);
     set_item_state(item, TVN_STATE_FAILED);
     notify(ctx, TVN_NOTICE_FAILED, slot, 0, nullptr);

@@ -176,6 +176,23 @@ int read_status_code(std::string_view header) {
   return static_cast<int>(code);
 }
 
+std::string status_text(std::string_view header, int code) {
+  constexpr std::size_t kMostText = 200;
+  std::string_view line = header.substr(0, header.find_first_of("\r\n"));
+  const std::size_t space = line.find(' ');
+  const std::size_t text_at = space == std::string_view::npos ? space : line.find(' ', space + 1);
+  std::string_view text = text_at == std::string_view::npos ? "" : trimmed(line.substr(text_at));
+  if (text.size() > kMostText) {
+    std::size_t cut = kMostText;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text = text.substr(0, cut);
+  }
+  if (text.empty()) return "HTTP " + std::to_string(code);
+  std::string out = std::to_string(code) + ' ';
+  for (const char c : text) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  return out;
+}
+
 bool find_if_range(const char* lines, std::string_view& value) {
   if (lines == nullptr) return false;
   for (std::string_view rest = lines; !rest.empty();) {

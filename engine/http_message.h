@@ -47,6 +47,11 @@ constexpr int kNoSpace = -1;
 constexpr int kNotANumber = -2;
 int read_status_code(std::string_view header);
 
+// The answer's status as a user reads it: "404 Not Found" as the server wrote
+// it, or "HTTP 404" when it sent no text. A long text is cut to 200 bytes (at
+// a character's start) and a control byte shows as '?'.
+std::string status_text(std::string_view header, int code);
+
 // The value of the header line `name` ("Location", ...), matched without
 // regard to case at the start of a line and followed by ": ", up to CR or LF.
 bool find_header_value(std::string_view header, std::string_view name, std::string_view& value);

@@ -71,8 +71,9 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
     item.disk.buf_ptr = zeroed_array<char*>(n);
     if (item.disk.buf_ptr == nullptr) return kPrepareNoMemory;
   }
-  // A resumed record may carry the mark of the refused write it stopped for.
-  clear_bits(item.run_flags, kRunWriteRefused);
+  // A resumed record may carry the mark of the refused write it stopped for,
+  // or of the failure it ended with.
+  clear_bits(item.run_flags, kRunWriteRefused | kRunFailureSaid);
   for (int i = 0; i < n; ++i) {
     item.conn.sockets[i] = -1;
     store_relaxed(item.div_retries[i], item.retry);

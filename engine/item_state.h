@@ -25,10 +25,12 @@ inline void set_division_status(ItemData& item, int d, int status,
 
 // Engine-private run_flags bits, each marking something done once per item:
 // a length that cannot be used has been reported, and a write of the item was
-// refused and the item told to stop or fail for it. A new start clears them
-// with the rest of the record, a resume clears the refused write.
+// refused and the item told to stop or fail for it, and why the item fails
+// has been said (a 401 that names its final cause). A new start clears them
+// with the rest of the record, a resume clears the last two.
 constexpr std::uint32_t kRunLengthReported = 0x100;
 constexpr std::uint32_t kRunWriteRefused = 0x200;
+constexpr std::uint32_t kRunFailureSaid = 0x400;
 
 // Sets `bit` in the item's run_flags. True only for the call that set it, so
 // that what follows happens once per item however often the cause recurs.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/disk_io.h"
@@ -50,10 +51,25 @@ bool attempt_failed(EngineState& engine, int slot, ItemData& item, int b) {
          !completion_check(engine, slot, item);
 }
 
+// Division b, whose answer ended before its range (or its last chunk), fails:
+// the item fails with it, and says why once.
+bool failed_short(EngineState& engine, int slot, ItemData& item, int b, bool cut_short) {
+  set_division_status(item, b, TVN_DIV_FAILED);
+  if (first_time(item, kRunFailureSaid)) {
+    notify_message(engine.ctx, slot,
+                   cut_short ? std::string("the server closed the connection before the answer's "
+                                           "last chunk")
+                             : "the server closed the connection before the end of the answer (" +
+                                   std::to_string(item.disk.range_done[b]) + " of " +
+                                   std::to_string(item.disk.range_len[b]) + " bytes)");
+  }
+  return !completion_check(engine, slot, item);
+}
+
 // Division b's connection closed before its range (or its chunked body) was
 // complete: asked again under AutoResume, else failed. Returns false when the
 // item was finished.
-bool closed_early(EngineState& engine, int slot, ItemData& item, int b) {
+bool closed_early(EngineState& engine, int slot, ItemData& item, int b, bool cut_short) {
   // An answer that closed without one body byte where bytes were due uses
   // an attempt even under AutoResume: asking again for free would loop for
   // ever against a server that only ever sends its header.
@@ -62,10 +78,7 @@ bool closed_early(EngineState& engine, int slot, ItemData& item, int b) {
                      item.disk.range_done[b] != starts[static_cast<std::size_t>(b)];
   if (!moved) {
     const int left = load_relaxed(item.div_retries[b]);
-    if (left < 2) {
-      set_division_status(item, b, TVN_DIV_FAILED);
-      return !completion_check(engine, slot, item);
-    }
+    if (left < 2) return failed_short(engine, slot, item, b, cut_short);
     store_relaxed(item.div_retries[b], left - 1);
   }
   if (item.options & TVN_OPT_AUTO_RESUME) {
@@ -73,8 +86,7 @@ bool closed_early(EngineState& engine, int slot, ItemData& item, int b) {
     engine.conn_wake.signal();
     return true;
   }
-  set_division_status(item, b, TVN_DIV_FAILED);
-  return !completion_check(engine, slot, item);
+  return failed_short(engine, slot, item, b, cut_short);
 }
 
 // The connection of division b ended (the server closed it, or there is no
@@ -115,7 +127,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
   if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short)
-    return closed_early(engine, slot, item, b);
+    return closed_early(engine, slot, item, b, cut_short);
   return !completion_check(engine, slot, item);
 }
 

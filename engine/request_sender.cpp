@@ -22,6 +22,11 @@ constexpr int kNoSocket = 1;
 constexpr int kConnectFailed = 2;
 constexpr int kSendFailed = 3;
 constexpr int kNotYet = 4;
+constexpr int kRefused = 5;  // the server refused the connection
+
+bool send_failed(int result) {
+  return result == kSendFailed || result == kRefused;
+}
 
 // The request text buffer is reused: after the first requests no send
 // allocates.
@@ -36,9 +41,10 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
     const int started = connect_division(item, b);
     if (started != 0) return started == 1 ? kNoSocket : kConnectFailed;
   }
-  if (platform::socket_error_condition(fd)) {
+  bool refused = false;
+  if (platform::socket_error_condition(fd, &refused)) {
     platform::socket_close(fd);
-    return kSendFailed;
+    return refused ? kRefused : kSendFailed;
   }
   if (!platform::socket_writable(fd)) return kNotYet;
   if (head) {
@@ -67,10 +73,14 @@ bool due(ItemData& item, int b) {
 }
 
 // A failed GET send uses one attempt; the last one fails the whole item,
-// which the download thread then finishes. False when the item failed.
-bool use_attempt(EngineState& engine, int slot, ItemData& item, int b) {
+// which the download thread then finishes. False when the item failed. A
+// refused connection is said then (`result` kRefused): refusals that a
+// later attempt gets past are no reason for anything.
+bool use_attempt(EngineState& engine, int slot, ItemData& item, int b, int result = kSendFailed) {
   const int left = load_relaxed(item.div_retries[b]);
   if (left < 2) {
+    if (result == kRefused && first_time(item, kRunFailureSaid))
+      notify_message(engine.ctx, slot, "connection refused: " + connect_target(item));
     set_item_state(item, TVN_STATE_FAILED);
     engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
     return false;
@@ -104,15 +114,17 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item) {
   if (state == TVN_STATE_PROBING) {
     // A HEAD that cannot reach the server (refused, reset while connecting)
     // uses an attempt too: otherwise a dead host is retried forever.
-    if (due(item, 0) && send_request(engine, slot, item, 0, true) == kSendFailed)
-      use_attempt(engine, slot, item, 0);
+    if (!due(item, 0)) return;
+    if (const int sent = send_request(engine, slot, item, 0, true); send_failed(sent))
+      use_attempt(engine, slot, item, 0, sent);
     return;
   }
   const std::uint32_t flags = load_acquire(item.run_flags);
   if (size_probe_running(flags)) {
-    if (due(item, 0) && send_request(engine, slot, item, 0, false) == kSendFailed &&
-        !use_attempt(engine, slot, item, 0))
-      return;
+    if (due(item, 0)) {
+      const int sent = send_request(engine, slot, item, 0, false);
+      if (send_failed(sent) && !use_attempt(engine, slot, item, 0, sent)) return;
+    }
     if (load_acquire(item.div_status[0]) == TVN_DIV_SENT && (flags & TVN_RUN_PROBE_PENDING)) {
       // SENT before PENDING goes: for one moment between the two the flags
       // would show no probe at all, and the download thread would take the
@@ -126,9 +138,8 @@ void send_due_requests(EngineState& engine, int slot, ItemData& item) {
   const int n = load_acquire(item.div_count);
   for (int b = 0; b < n; ++b) {
     if (!due(item, b)) continue;
-    if (send_request(engine, slot, item, b, false) == kSendFailed &&
-        !use_attempt(engine, slot, item, b))
-      return;
+    const int sent = send_request(engine, slot, item, b, false);
+    if (send_failed(sent) && !use_attempt(engine, slot, item, b, sent)) return;
   }
 }
 

@@ -34,7 +34,7 @@ bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
     ok = resolve_item(item) == 0;
     if (ok) fill_address(item);
   }
-  if (!ok) report_unsupported_host(engine.ctx, slot, item);
+  if (!ok) report_resolve_failure(engine.ctx, slot, item);
   set_division_status(item, b, ok ? TVN_DIV_IDLE : TVN_DIV_FAILED);
   return ok;
 }
@@ -351,6 +351,10 @@ int status_rules(EngineState& engine, int slot, ItemData& item, int b, std::stri
   if ((code >= 400 && code <= 499 && !(options & TVN_OPT_IGNORE_CLIENT_ERROR)) ||
       (code >= 500 && code <= 599 && !(options & TVN_OPT_IGNORE_SERVER_ERROR))) {
     fail_attempt(item, b);
+    // Said when the answer has used up the division's attempts: an error
+    // that a later attempt gets past is no reason for anything.
+    if (load_acquire(item.div_status[b]) == TVN_DIV_FAILED && first_time(item, kRunFailureSaid))
+      notify_message(engine.ctx, slot, status_text(header, code));
     return kHandled;
   }
   return kAccepted;

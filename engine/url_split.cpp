@@ -10,6 +10,7 @@
 #include "engine/decimal.h"
 #include "engine/engine_state.h"
 #include "engine/heap.h"
+#include "engine/item_state.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
 
@@ -17,6 +18,8 @@ namespace torvane::engine {
 namespace {
 
 thread_local HostEntry t_host_entry;
+// Why the last resolve_item on this thread failed; "" after a success.
+thread_local std::string t_resolve_failure;
 
 bool proxy_in_use(const ItemData& item) {
   return (item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr;
@@ -177,9 +180,34 @@ std::string unsupported_host_reason(const ItemData& item) {
   return "IPv6 addresses are not supported yet: " + std::string(name.substr(0, name.find(']') + 1));
 }
 
-void report_unsupported_host(EngineContext* ctx, int slot, const ItemData& item) {
-  const std::string reason = unsupported_host_reason(item);
-  if (!reason.empty()) notify_message(ctx, slot, reason);
+namespace {
+
+// Why split_url refuses the item, as its 401 says it. The URL itself is left
+// out: it may hold a password, and the client knows which URL it gave.
+std::string split_refusal(const ItemData& item) {
+  const char* url = item.url;
+  if (url == nullptr || *url == '\0') return "the URL cannot be used: it is empty";
+  if (has_control_char(url))
+    return "the URL cannot be used: it holds a control character (a line break, a tab...)";
+  if (has_control_char(item.proxy)) return "the proxy cannot be used: it holds a control character";
+  if (has_control_char(item.referer) || has_control_char(item.user_agent))
+    return "the Referer or User-Agent cannot be sent: it holds a control character";
+  UrlParts parts;
+  if (split_parts(url, parts)) return {};  // out of memory: nothing to tell the user
+  const std::string_view text = url;
+  const std::size_t end = text.find("://");
+  const std::string_view scheme = end == std::string_view::npos ? "" : text.substr(0, end);
+  if (scheme.empty() || scheme.size() > 16 || scheme.find_first_of("@:/") != scheme.npos)
+    return "the URL cannot be used: it does not start with http:// or ftp://";
+  return "the URL cannot be used: " + std::string(scheme) +
+         ":// is not supported (only http:// and ftp://)";
+}
+
+}  // namespace
+
+void report_resolve_failure(EngineContext* ctx, int slot, ItemData& item) {
+  if (!t_resolve_failure.empty() && first_time(item, kRunFailureSaid))
+    notify_message(ctx, slot, t_resolve_failure);
 }
 
 int split_url(ItemData& item) {
@@ -204,10 +232,15 @@ int split_url(ItemData& item) {
 }
 
 int resolve_item(ItemData& item) {
-  if (split_url(item) != 0) return 1;
+  t_resolve_failure.clear();
+  if (split_url(item) != 0) {
+    t_resolve_failure = split_refusal(item);
+    return 1;
+  }
   const bool proxy = proxy_in_use(item);
   std::string name = proxy ? item.proxy : item.conn.host;
-  if (!unsupported_host_reason(item).empty()) return 1;
+  t_resolve_failure = unsupported_host_reason(item);
+  if (!t_resolve_failure.empty()) return 1;
   if (item.data_type == TVN_DATA_HTTP || (item.data_type == TVN_DATA_FTP && proxy)) {
     const std::size_t colon = name.find(':');
     item.conn.port = port_after_colon(colon == std::string::npos ? nullptr : name.c_str() + colon);
@@ -219,11 +252,18 @@ int resolve_item(ItemData& item) {
   }
   if (platform::resolve_ipv4(name.c_str(), t_host_entry.address) != 0) {
     item.conn.host_entry = nullptr;
+    t_resolve_failure = "host not found: " + name;
     return 1;
   }
   t_host_entry.length = 4;
   item.conn.host_entry = &t_host_entry;
   return 0;
+}
+
+std::string connect_target(const ItemData& item) {
+  std::string name = proxy_in_use(item) ? item.proxy : item.conn.host ? item.conn.host : "";
+  name.resize(std::min(name.size(), name.find(':')));
+  return name + ':' + std::to_string(item.conn.port);
 }
 
 void fill_address(ItemData& item) {

@@ -46,9 +46,10 @@ std::string url_without_password(std::string_view url);
 // literal ("[::1]") as the host connected to (the URL's, or the proxy when
 // one is in use). "" when there is nothing to say.
 std::string unsupported_host_reason(const ItemData& item);
-// Raises notice 401 with that reason when there is one: the client learns
-// why the item failed before any attempt was made.
-void report_unsupported_host(EngineContext* ctx, int slot, const ItemData& item);
+// Raises notice 401, once per item, with why the last resolve_item on this
+// thread failed (the URL refused, an IPv6 host, a host not found): the
+// client learns why the item failed before any attempt was made.
+void report_resolve_failure(EngineContext* ctx, int slot, ItemData& item);
 
 // Splits `url` into conn.host and request_path (both engine-owned, replaced).
 // The target is request_target of the path, or outgoing_url when a proxy is
@@ -63,6 +64,10 @@ int split_url(ItemData& item);
 // colon, 80 when missing or below 1; the host part is then cut at its colon
 // when no proxy is used), and resolves it. Blocking lookup. 0 or 1.
 int resolve_item(ItemData& item);
+
+// "host:port" of what the item connects to (the URL's host, or the proxy's
+// when one is in use), as the texts for the user name it. After resolve_item.
+std::string connect_target(const ItemData& item);
 
 // Fills conn.address from the last resolution on this thread and conn.port.
 void fill_address(ItemData& item);

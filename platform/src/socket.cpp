@@ -65,11 +65,13 @@ bool socket_readable(std::int32_t fd) {
   return (poll_one(fd, POLLIN) & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-bool socket_error_condition(std::int32_t fd) {
+bool socket_error_condition(std::int32_t fd, bool* refused) {
+  if (refused != nullptr) *refused = false;
   if ((poll_one(fd, POLLOUT) & POLLERR) == 0) return false;
   int err = 0;
   socklen_t len = sizeof err;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return true;
+  if (refused != nullptr) *refused = err == ECONNREFUSED;
   // POLLERR without a pending error can follow a reset that the next read
   // reports; only a pending socket error counts as the error condition.
   return err != 0;

@@ -177,10 +177,24 @@ enum { TVN_DATA_HTTP = 1, TVN_DATA_FTP = 2 };
  *        a redirected HEAD         save_path and url; result -1 refuses, and
  *                                  the item fails (state 6, notice 108).
  *  401   download thread       0   a NUL-terminated text: why the engine
- *        (and where 108 comes      restarted, reduced or failed the item. A
- *        from a failed             host the engine cannot connect to is said
- *        preparation, that         before 108, with no attempt spent: "IPv6
- *        thread)                   addresses are not supported yet: [::1]".
+ *        (and where 108 comes      restarted, reduced or failed the item.
+ *        from a failed             These failures are said, once per item
+ *        preparation, or the       and before its 108: a URL refused
+ *        connection thread's       ("the URL cannot be used: ..."), a host
+ *        last refused connect,     not found ("host not found: NAME") or
+ *        that thread)              not supported ("IPv6 addresses are not
+ *                                  supported yet: [::1]"), a connection
+ *                                  refused on the last attempt ("connection
+ *                                  refused: HOST:PORT", the proxy's where
+ *                                  one is used), an error status that used
+ *                                  up a division's attempts ("404 Not Found"
+ *                                  as the server wrote it, or "HTTP 404"),
+ *                                  an answer that ended before its length,
+ *                                  and the causes said as they happen
+ *                                  (redirect loops, refused ranges, a full
+ *                                  disk...). A cause that a later attempt
+ *                                  gets past is not said. The texts may
+ *                                  change; which failures carry one may not.
  *                                  No text holds a URL's password.
  *
  * "The finishing thread" is the download thread for an item that ran

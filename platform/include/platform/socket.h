@@ -25,7 +25,9 @@ void socket_close(std::int32_t& fd);
 // Zero-time-out probes of one socket.
 bool socket_writable(std::int32_t fd);
 bool socket_readable(std::int32_t fd);
-bool socket_error_condition(std::int32_t fd);
+// A pending socket error (it is taken: the next probe sees it no more);
+// `refused`, when given, says whether the peer refused the connection.
+bool socket_error_condition(std::int32_t fd, bool* refused = nullptr);
 
 // One zero-time-out readability probe over at most 64 sockets. Sets ready[i]
 // for each readable fds[i]. Returns the number ready, or -1 on error.
