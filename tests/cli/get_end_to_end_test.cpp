@@ -321,6 +321,21 @@ TEST_F(GetTest, AFailureOfAnEarlierRunIsTriedAgainOnlyWhenAskedAndTheQueueListsA
   EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
 }
 
+// Each failed item's line says why: the server's status, or the refusal.
+TEST_F(GetTest, TheSummaryGivesTheReasonOfEachFailure) {
+  std::string refused_url;
+  {
+    const ScriptedServer gone;  // its port, closed again: nobody listens there
+    refused_url = gone.url("/r.bin");
+  }
+  const std::string port = refused_url.substr(17, refused_url.find('/', 17) - 17);
+  ScriptedServer server;  // 404 for everything
+  EXPECT_EQ(run({"-o", "out", server.url("/a.bin"), refused_url}), 1) << log();
+  EXPECT_THAT(log(), HasSubstr("out/a.bin  (" + server.url("/a.bin") + "): 404 Not Found\n"));
+  EXPECT_THAT(log(), HasSubstr("out/r.bin  (" + refused_url +
+                               "): connection refused: 127.0.0.1:" + port + "\n"));
+}
+
 TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(50'000, 8));
   ScriptedServer server([=](const HttpRequest& r) { return resource_reply(r, body); });
