@@ -5,8 +5,12 @@
 namespace torvane {
 
 std::string_view file_name_of_url(std::string_view url) {
+  // As the engine names the file: never from the fragment, and the name
+  // after the last '/' without its query.
+  url = url.substr(0, url.find('#'));
   const std::size_t slash = url.rfind('/');
-  return slash == std::string_view::npos ? url : url.substr(slash + 1);
+  std::string_view name = slash == std::string_view::npos ? url : url.substr(slash + 1);
+  return name.substr(0, name.rfind('?'));
 }
 
 ListItem* ItemList::at(std::int64_t index) {

@@ -112,7 +112,9 @@ struct ListItem {
   std::string stall_note;
 };
 
-// The text after the last '/' of `url` (all of it when it has none).
+// The name a download of `url` gets before the engine names its file: the
+// text after the last '/' (all of it when it has none), without a fragment
+// and without the query after the name.
 std::string_view file_name_of_url(std::string_view url);
 
 class ItemList {
