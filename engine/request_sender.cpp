@@ -24,8 +24,11 @@ constexpr int kSendFailed = 3;
 constexpr int kNotYet = 4;
 constexpr int kRefused = 5;  // the server refused the connection
 
+// A connect that fails at once (no route, an address that cannot be
+// reached) counts as well: retried for free it would be tried every cycle
+// for ever.
 bool send_failed(int result) {
-  return result == kSendFailed || result == kRefused;
+  return result == kSendFailed || result == kRefused || result == kConnectFailed;
 }
 
 // The request text buffer is reused: after the first requests no send
@@ -79,8 +82,11 @@ bool due(ItemData& item, int b) {
 bool use_attempt(EngineState& engine, int slot, ItemData& item, int b, int result = kSendFailed) {
   const int left = load_relaxed(item.div_retries[b]);
   if (left < 2) {
-    if (result == kRefused && first_time(item, kRunFailureSaid))
-      notify_message(engine.ctx, slot, "connection refused: " + connect_target(item));
+    if ((result == kRefused || result == kConnectFailed) && first_time(item, kRunFailureSaid)) {
+      notify_message(engine.ctx, slot,
+                     std::string(result == kRefused ? "connection refused: " : "cannot connect: ") +
+                         connect_target(item));
+    }
     set_item_state(item, TVN_STATE_FAILED);
     engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
     return false;
