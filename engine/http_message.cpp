@@ -56,6 +56,26 @@ bool is_entity_tag(std::string_view v) {
 
 }  // namespace
 
+namespace {
+
+// The client's extra lines but its If-Range (the engine sends the validator
+// it holds; two lines would contradict each other) and, when the URL has a
+// user part, its Authorization (the URL's wins).
+void append_extra_lines(std::string& out, const ItemData& item, bool credentials) {
+  if (item.extra_header == nullptr) return;
+  std::string_view lines = item.extra_header;
+  while (!lines.empty()) {
+    const std::size_t end = lines.find('\n');
+    const std::size_t len = end == std::string_view::npos ? lines.size() : end + 1;
+    const std::string_view line = lines.substr(0, len);
+    if (!is_if_range_line(line) && (!credentials || !is_line_named(line, "Authorization:")))
+      out += line;
+    lines.remove_prefix(len);
+  }
+}
+
+}  // namespace
+
 void build_head_request(const ItemData& item, std::string& out) {
   out.clear();
   out += "HEAD ";
@@ -63,7 +83,12 @@ void build_head_request(const ItemData& item, std::string& out) {
   out += " HTTP/1.0\r\nHost: ";
   out += item.conn.host;
   out += "\r\n";
-  append_authorization(out, url_authorization(item.url));
+  const std::string credentials = url_authorization(item.url);
+  append_authorization(out, credentials);
+  // A server that wants the client's own agent or lines (a token, say)
+  // wants them on the size request too; the engine's defaults stay off it.
+  if (item.user_agent != nullptr) append_line(out, "User-Agent: ", item.user_agent);
+  append_extra_lines(out, item, !credentials.empty());
   out += "\r\n";
 }
 
@@ -88,21 +113,7 @@ void build_get_request(const ItemData& item, int b, std::string& out, std::strin
     // Sent as the request itself is: no password, no fragment.
     append_line(out, "Referer: ", outgoing_url(parts, false).c_str());
   }
-  if (item.extra_header != nullptr) {
-    // The engine sends the validator it holds, which may have replaced the
-    // client's; two If-Range lines would contradict each other. So would two
-    // Authorization lines: the URL's user part wins.
-    std::string_view lines = item.extra_header;
-    while (!lines.empty()) {
-      const std::size_t end = lines.find('\n');
-      const std::size_t len = end == std::string_view::npos ? lines.size() : end + 1;
-      const std::string_view line = lines.substr(0, len);
-      if (!is_if_range_line(line) &&
-          (credentials.empty() || !is_line_named(line, "Authorization:")))
-        out += line;
-      lines.remove_prefix(len);
-    }
-  }
+  append_extra_lines(out, item, !credentials.empty());
   if (!if_range.empty()) {
     out += "If-Range: ";
     out += if_range;

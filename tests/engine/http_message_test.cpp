@@ -36,9 +36,10 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
        nullptr, nullptr, "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\n\r\n",
        "GET /a HTTP/1.0\r\nRange: bytes=8589934593-\r\nHost: h\r\nAccept: */*\r\n"
        "User-Agent: TVN\r\nReferer: http://h/a\r\nConnection: close\r\n\r\n"},
-      // A given referer wins over auto_referer; none of these reach the HEAD.
+      // A given referer wins over auto_referer; the client's own agent and
+      // lines reach the HEAD too, the referer does not.
       {"everything, in order", {10, 10}, {10, 4}, 1, 1, "UA/2 (x)", "R", "Cookie: a=1\r\nX: y\r\n",
-       "/p", "h", "HEAD /p HTTP/1.0\r\nHost: h\r\n\r\n",
+       "/p", "h", "HEAD /p HTTP/1.0\r\nHost: h\r\nUser-Agent: UA/2 (x)\r\nCookie: a=1\r\nX: y\r\n\r\n",
        "GET /p HTTP/1.0\r\nRange: bytes=14-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: UA/2 (x)\r\n"
        "Referer: R\r\nCookie: a=1\r\nX: y\r\nConnection: close\r\n\r\n"},
       // Through a proxy the target is the whole URL and the host keeps its port.
@@ -49,7 +50,7 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
        "Accept: */*\r\nUser-Agent: TVN\r\nConnection: close\r\n\r\n"},
       // The validator the engine holds replaces the client's If-Range line.
       {"if-range", {10}, {3}, 0, 0, nullptr, nullptr, "Cookie: a=1\r\nif-range: \"old\"\r\nX: y\n",
-       "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\n\r\n",
+       "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\nCookie: a=1\r\nX: y\n\r\n",
        "GET /a HTTP/1.0\r\nRange: bytes=3-\r\nHost: h\r\nAccept: */*\r\nUser-Agent: TVN\r\n"
        "Cookie: a=1\r\nX: y\nIf-Range: \"new\"\r\nConnection: close\r\n\r\n", "\"new\""},
   };
@@ -94,13 +95,13 @@ TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   std::string head, get, shown;
   build_head_request(item, head);
   build_get_request(item, 0, get);
-  EXPECT_EQ(head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic dTpw\r\n\r\n");
+  EXPECT_EQ(head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic dTpw\r\nX: y\r\n\r\n");
   EXPECT_EQ(get,
             "GET /a HTTP/1.0\r\nRange: bytes=0-\r\nHost: h\r\nAuthorization: Basic dTpw\r\n"
             "Accept: */*\r\nUser-Agent: TVN\r\nReferer: http://h/a\r\nX: y\r\n"
             "Connection: close\r\n\r\n");
   const std::pair<std::string, std::string> masks[] = {
-      {head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic ********\r\n\r\n"},
+      {head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic ********\r\nX: y\r\n\r\n"},
       {"GET / HTTP/1.0\r\nauthorization: Bearer abc\r\nX: y\r\n\r\n",
        "GET / HTTP/1.0\r\nauthorization: Bearer ********\r\nX: y\r\n\r\n"},
       {"GET ftp://u:pw@h/f HTTP/1.0\r\nHost: h\r\n\r\n",
