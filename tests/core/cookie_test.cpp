@@ -32,13 +32,14 @@ TEST_F(CookieTest, EachValueRestartsTheFirstRequestOnceWithTheCookie) {
   // line; any other is its target.
   const std::pair<const char*, const char*> cases[] = {
       {"Cookie=0\n", "HEAD | GET0c GETc"},
-      {"Cookie=1\n", "HEAD | GET0c GETc HEAD"},  // the probe again, now with a file to write
+      // The probe again, now with a file to write, and with the cookie too.
+      {"Cookie=1\n", "HEAD | GET0c GETc HEADc"},
       {"Cookie=1\nSpeedMode=1\n", "GET0 | GET0c GETc"},  // the probe is a GET
-      {"Cookie=2\n", "/a/b/ | GET0c GETc HEAD"},
-      {"Cookie=3\n", "/ | GET0c GETc HEAD"},
+      {"Cookie=2\n", "/a/b/ | GET0c GETc HEADc"},
+      {"Cookie=3\n", "/ | GET0c GETc HEADc"},
       // A link page is fetched over the one division the slot was prepared
       // for; the restart keeps to it.
-      {"Cookie=1\nurljump=1\nskip=1\n", "HEAD | GET0c HEAD"},
+      {"Cookie=1\nurljump=1\nskip=1\n", "HEAD | GET0c HEADc"},
   };
   // The folder's answer is empty: the engine falls back to one division,
   // which the restart must undo.
