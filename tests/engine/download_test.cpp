@@ -101,11 +101,15 @@ TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
     EngineHarness e(1);
     EXPECT_EQ(e.wait_final(e.start(item("/f", row.divisions, row.options)), kDeadline), row.final);
     int heads = 0, gets = 0;
+    std::string asked;  // the requests in order, should a count be off
     const auto requests = server_.requests();
-    for (auto r = requests.begin() + static_cast<std::ptrdiff_t>(before); r != requests.end(); ++r)
+    for (auto r = requests.begin() + static_cast<std::ptrdiff_t>(before); r != requests.end();
+         ++r) {
       ++(r->method == "HEAD" ? heads : gets);
-    EXPECT_EQ(heads, row.heads < 0 ? heads : row.heads);
-    EXPECT_EQ(gets, row.gets < 0 ? gets : row.gets);
+      asked += " " + r->method + "@" + std::to_string(r->range_start());
+    }
+    EXPECT_EQ(heads, row.heads < 0 ? heads : row.heads) << asked;
+    EXPECT_EQ(gets, row.gets < 0 ? gets : row.gets) << asked;
     if (row.final == TVN_NOTICE_FINISHED) {
       EXPECT_EQ(saved(), row.saved.empty() ? *body : row.saved);
     }
