@@ -4,8 +4,8 @@
 
 #include "core/text/number_text.h"
 #include "core/text/pattern_expand.h"
+#include "core/text/text_util.h"
 #include "core/text/url_parse.h"
-#include "platform/ascii.h"
 
 namespace torvane::cli {
 namespace {
@@ -76,11 +76,6 @@ std::string quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
 }
 
-bool has_control_char(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 // A text that goes into a request line as it stands: present, and without
 // the control bytes that would end the line early.
 std::string request_text(std::string& field, std::string_view arg, std::string_view value,
@@ -98,11 +93,9 @@ std::string header_line(Options& o, std::string_view arg, std::string_view value
   if (colon == std::string_view::npos || name.empty() || has_control_char(value) ||
       name.find_first_of(" \t") != std::string_view::npos)
     return std::string(arg) + " needs a header line 'Name: value', not " + quoted(value);
-  for (const std::string_view own : {"Range", "If-Range", "Host", "Connection"}) {
-    if (equal_ci(name, own))
-      return std::string(arg) + " cannot set " + std::string(own) +
-             ": each request sets it for its own part of the file";
-  }
+  if (const std::optional<std::string_view> own = request_own_header(name))
+    return std::string(arg) + " cannot set " + std::string(*own) +
+           ": each request sets it for its own part of the file";
   o.headers.emplace_back(value);
   return {};
 }

@@ -18,7 +18,6 @@
 #include "core/text/progress_text.h"
 #include "core/text/proxy_env.h"
 #include "core/text/text_util.h"
-#include "platform/ascii.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
@@ -191,8 +190,7 @@ std::string_view trim_blanks(std::string_view text) {
 bool usable_validator(std::string_view value) {
   if (value.empty() || value.size() > kMaxValidator) return false;
   // It goes back out as a header line of its own.
-  return std::none_of(value.begin(), value.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return !has_control_char(value);
 }
 
 bool name_is(std::string_view name, std::string_view wanted) {
@@ -290,14 +288,12 @@ void arm_link_jump(SlotWriter& slot, ListItem& item, const char* jump_file) {
 // names a header the engine writes itself, is left out: a second Range or
 // Host would contradict the request's own.
 std::string header_lines_of(std::string_view value) {
-  constexpr std::string_view kEngineOwn[] = {"range", "if-range", "host", "connection"};
   std::string out;
   for (const std::string_view line : split_lines(value)) {
     const std::size_t colon = line.find(':');
     if (colon == 0 || colon == std::string_view::npos) continue;
     const std::string_view name = line.substr(0, colon);
-    const bool own = std::any_of(std::begin(kEngineOwn), std::end(kEngineOwn),
-                                 [&](std::string_view n) { return equal_ci(n, name); });
+    const bool own = request_own_header(name).has_value();
     const bool controls = std::any_of(line.begin(), line.end(), [](char c) {
       return static_cast<unsigned char>(c) < 0x20 && c != '\t';
     });

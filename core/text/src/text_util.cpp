@@ -1,6 +1,7 @@
 // Shared text scanning.
 #include "core/text/text_util.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -106,6 +107,18 @@ std::string format_text(const char* format, ...) {
   }
   va_end(again);
   return out;
+}
+
+bool has_control_char(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+std::optional<std::string_view> request_own_header(std::string_view name) {
+  for (const std::string_view own : {"Range", "If-Range", "Host", "Connection"}) {
+    if (equal_ci(name, own)) return own;
+  }
+  return std::nullopt;
 }
 
 }  // namespace torvane

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,16 @@ std::size_t find_nth_char(std::string_view text, char c, int n);
 // went without a NUL, a NUL follows them (`destination` holds n + 1 bytes).
 // Returns `destination`.
 char* copy_bounded(char* destination, const char* source, std::size_t n);
+
+// True when `text` holds a control byte (below 0x20, or DEL): a text with one
+// cannot go into a request line as it stands.
+bool has_control_char(std::string_view text);
+
+// The header a request line named `name` (any case) would set that every
+// request of a download sets itself ("Range", "If-Range", "Host",
+// "Connection", in that spelling); none for any other name. A second such
+// line would contradict the request's own.
+std::optional<std::string_view> request_own_header(std::string_view name);
 
 // printf into a string that is as long as the text needs.
 std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
