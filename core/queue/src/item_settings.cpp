@@ -57,7 +57,7 @@ class Profiles {
 
   // The value, kAbsentInt when neither file has it.
   int read_int(std::string_view key) const {
-    if (const std::string* value = forced(key)) return forced_int(*value);
+    if (const std::string* value = forced(key)) return ini_int_value(*value);
     return read_int_with_fallback(kProfileSection, key, kAbsentInt, first(), second());
   }
   // Only from `file` (a file of this pair), kAbsentInt when absent there.
@@ -81,12 +81,6 @@ class Profiles {
     if (run_ == nullptr) return nullptr;
     const auto found = run_->forced.find(key);
     return found == run_->forced.end() ? nullptr : &found->second;
-  }
-  // Read as a profile file's number is.
-  static int forced_int(std::string_view value) {
-    constexpr NumberRules kRules{
-        .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true, .saturate = true};
-    return static_cast<int>(parse_number(value, INT_MIN, INT_MAX, kRules).value_or(0));
   }
   bool environment_proxy(std::string& out) const {
     if (run_ == nullptr) return false;

@@ -21,12 +21,16 @@ std::string read_raw(const char* file, std::string_view section, std::string_vie
 
 }  // namespace
 
-int read_ini_int(const char* file, std::string_view section, std::string_view key, int def) {
-  std::string value;
-  if (!platform::ini_get(file, section, key, value)) return def;
+int ini_int_value(std::string_view value) {
   constexpr NumberRules kRules{
       .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true, .saturate = true};
   return static_cast<int>(parse_number(value, INT_MIN, INT_MAX, kRules).value_or(0));
+}
+
+int read_ini_int(const char* file, std::string_view section, std::string_view key, int def) {
+  std::string value;
+  if (!platform::ini_get(file, section, key, value)) return def;
+  return ini_int_value(value);
 }
 
 ProgramFolder::ProgramFolder(std::string_view folder) : dir_(folder) {

@@ -50,6 +50,9 @@ std::string normalize_stored_path(std::string_view stored);
 // digits that follow, saturated to the int range; a value without digits
 // ("", "abc", "-") reads as 0 and "12abc" as 12.
 int read_ini_int(const char* file, std::string_view section, std::string_view key, int def);
+// A stored value read as read_ini_int reads it: leading blanks and a sign
+// allowed, the digits at the start, saturated to int; 0 without digits.
+int ini_int_value(std::string_view value);
 
 class IniAccess {
  public:
