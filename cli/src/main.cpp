@@ -65,7 +65,9 @@ class Display {
   Display(bool quiet, bool terminal, std::uint32_t start_ms)
       : quiet_(quiet), terminal_(terminal), start_ms_(start_ms) {}
 
-  void update(const std::vector<RowSnapshot>& rows, const RunCounts& counts,
+  // `record` gives the counts of the totals line, worked out only when the
+  // lines are drawn (this runs every few milliseconds).
+  void update(const std::vector<RowSnapshot>& rows, const RunRecord& record,
               const std::string& queued, bool tick, std::uint32_t now) {
     if (quiet_) {
       write_to(stderr, queued);
@@ -78,7 +80,7 @@ class Display {
       const int columns = platform::stderr_columns();
       const std::size_t width = columns > 20 ? static_cast<std::size_t>(columns) - 1 : 79;
       std::vector<std::string> lines = running_lines(rows, now, width);
-      lines.push_back(totals_line(rows, counts, now - start_ms_, width));
+      lines.push_back(totals_line(rows, record.counts(rows), now - start_ms_, width));
       std::string out = drawn_ > 0 ? erase_block(drawn_) : std::string();
       out += queued;
       // Autowrap off while drawing, so that a terminal made narrower since
@@ -183,7 +185,7 @@ bool run_until_done(DownloadManager& manager, TerminalView& view, const Clock& c
       idle_starter.on_tick(manager);
     }
     const std::vector<RowSnapshot> rows = observe(manager, finished, record);
-    display.update(rows, record.counts(rows), view.take_output(), tick, now);
+    display.update(rows, record, view.take_output(), tick, now);
     if (all_done(manager)) return false;
     platform::sleep_ms(kPollMs);
   }
@@ -325,6 +327,15 @@ RunProfile run_profile(const Options& options) {
   return run;
 }
 
+// Starts the manager; false, with what it said and why, when the engine
+// could not be loaded.
+bool started(DownloadManager& manager, TerminalView& view) {
+  if (manager.start_up() == 0) return true;
+  write_to(stderr, view.take_output());
+  error_line("the download engine (libtorvane.so) could not be started");
+  return false;
+}
+
 ManagerConfig manager_config(const Options& options) {
   ManagerConfig config;
   config.folder = choose_program_folder(options.home);
@@ -346,11 +357,7 @@ int show_or_forget_queue(const Options& options) {
   TerminalView view(false);
   const SystemClock clock;
   DownloadManager manager(manager_config(options), view, clock);
-  if (manager.start_up() != 0) {
-    write_to(stderr, view.take_output());
-    error_line("the download engine (libtorvane.so) could not be started");
-    return kExitFailed;
-  }
+  if (!started(manager, view)) return kExitFailed;
   manager.load_list();
   const std::vector<RowSnapshot> rows = snapshot(manager);
   std::string out;
@@ -459,11 +466,7 @@ int run(const Options& options, const std::vector<std::string>& urls) {
   FinishedRows finished;
   config.finished = [&finished](const ListItem& item) { finished.add(item); };
   DownloadManager manager(std::move(config), view, clock);
-  if (manager.start_up() != 0) {
-    write_to(stderr, view.take_output());
-    error_line("the download engine (libtorvane.so) could not be started");
-    return kExitFailed;
-  }
+  if (!started(manager, view)) return kExitFailed;
   apply_run_options(manager, options);
   manager.load_list();  // no list file is an empty list
   RunRecord record;
