@@ -307,11 +307,11 @@ void read_request_lines(SlotWriter& slot, ListItem& item, const Profiles& profil
 
 // A stopped item taken up again from the record saved at its stop.
 int restore_saved_record(ItemData* record, ListItem& item, SlotWriter& slot,
-                         const ItemSettingsEnv& env) {
+                         const Profiles& profiles, const ItemSettingsEnv& env) {
   // Out of memory: the record stays empty, and the item keeps its saved
   // record for a later try.
   if (!slot.adopt_saved(env.api, item.saved.get())) return 1;
-  read_request_lines(slot, item, Profiles(env.folder, item.url, env.run));
+  read_request_lines(slot, item, profiles);
   // The saved pointer is from an earlier run. The engine reads the cookie
   // line from a copy the slot owns, as after the cookie step, so the item's
   // own text can change or go while the slot still runs.
@@ -413,17 +413,18 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env) {
   item.start_tick = env.clock.tick_ms();
   item.opening = nullptr;
+  // One look-up of the host's profile per start.
+  const Profiles profiles(env.folder, item.url, env.run);
   // Not part of the engine record: a resume reads it afresh too.
-  read_stall_rule(item, Profiles(env.folder, item.url, env.run));
+  read_stall_rule(item, profiles);
   SlotWriter slot(*record, strings);
   if (item.slot_link == kResumePending && item.saved != nullptr) {
-    return restore_saved_record(record, item, slot, env);
+    return restore_saved_record(record, item, slot, profiles, env);
   }
   // A fresh start writes a file of its own, from byte 0.
   item.target_path.clear();
   item.last_bytes = 0;
 
-  const Profiles profiles(env.folder, item.url, env.run);
   const int data_type = profiles.read_int("DataType");
   slot.set_data_type(data_type == kAbsentInt ? TVN_DATA_HTTP : data_type);
   set_request_url(slot, item, profiles);
