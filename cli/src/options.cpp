@@ -168,8 +168,10 @@ std::string apply(Options& o, const Spelling& s, std::string_view arg, std::stri
   return {};
 }
 
-// Splits at "\n" (a "\r" before it goes too), the last piece included.
-std::vector<std::string_view> split_lines(std::string_view text) {
+// The lines of a file as most tools write them: split at "\n" (a "\r" before
+// it goes too), the last piece included. Unlike split_lines of the core, a
+// lone line feed ends a line and empty lines are kept.
+std::vector<std::string_view> text_lines(std::string_view text) {
   std::vector<std::string_view> lines;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -202,7 +204,7 @@ std::string add_url(std::vector<std::string>& urls, std::string_view url) {
 int read_input_urls(const Options& options, std::string_view input_text,
                     std::vector<std::string>& urls, std::string& error) {
   bool found = false;
-  for (const std::string_view line : split_lines(input_text)) {
+  for (const std::string_view line : text_lines(input_text)) {
     const std::optional<std::string> url = line_url(line);
     if (!url) continue;
     found = true;
@@ -321,12 +323,12 @@ int gather_urls(const Options& options, std::string_view input_text, std::vector
       if (lines.starts_with("ERROR!!")) {
         // The expansion's own error text, without its marker line and the
         // full-width indent it carries for the edit box.
-        const std::vector<std::string_view> parts = split_lines(lines);
+        const std::vector<std::string_view> parts = text_lines(lines);
         std::string_view why = parts.size() > 1 ? parts[1] : "";
         if (why.starts_with("　")) why.remove_prefix(std::string_view("　").size());
         error = "cannot expand " + quoted(arg) + ": " + std::string(why);
       }
-      for (const std::string_view line : split_lines(lines)) {
+      for (const std::string_view line : text_lines(lines)) {
         if (!error.empty()) break;
         if (!line.empty()) error = add_url(urls, line);
       }
