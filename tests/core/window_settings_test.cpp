@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "core/settings/add_items_history.h"
 #include "core/settings/program_home.h"
@@ -118,6 +119,34 @@ TEST(WindowGeometry, SplitterFollowsTheWidthWithinItsMargins) {
   }
   EXPECT_EQ(splitter_drag_position(100, 600), 150);
   EXPECT_EQ(splitter_drag_position(500, 600), 400);
+}
+
+TEST(WindowGeometry, PanelOverTheLogKeepsItsHeightAndLogHeightFollows) {
+  struct Case {
+    int height, panel;
+    bool filled;
+    int log_view, log_height;
+    LogPaneLayout expected;
+  };
+  const Case cases[] = {
+      {500, 500, true, 2, 150, {500, 150, false}},  // hidden: the panel takes it all
+      {500, 500, true, 0, 150, {344, 150, true}},   // first layout: from LogHeight
+      {500, 500, true, 1, 400, {150, 344, true}},   // LogHeight leaves no 150: the least panel
+      {500, 500, true, 0, 346, {150, 344, true}},   // 148 would be left: kept at 150
+      {500, 500, true, 0, -40, {494, 0, true}},     // a negative LogHeight: the log is empty
+      {600, 344, false, 0, 150, {344, 250, true}},  // resized: the panel stays, the log grows
+      {500, 100, false, 0, 150, {150, 344, true}},  // dragged too high
+      {500, 520, false, 0, 150, {494, 0, true}},    // dragged below the bottom
+      {100, 344, false, 0, 150, {150, 150, true}},  // too low for both: LogHeight kept
+  };
+  for (const Case& c : cases) {
+    const LogPaneLayout got =
+        log_pane_layout(c.height, c.panel, c.filled, c.log_view, c.log_height);
+    EXPECT_EQ(std::tie(got.panel_height, got.log_height, got.log_shown),
+              std::tie(c.expected.panel_height, c.expected.log_height, c.expected.log_shown))
+        << c.height << " " << c.panel << " " << c.filled << " " << c.log_view << " "
+        << c.log_height;
+  }
 }
 
 TEST(ShutdownChoices, MethodEntriesAndSwitchesMapOntoTheBits) {

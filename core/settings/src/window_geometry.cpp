@@ -50,4 +50,21 @@ int splitter_drag_position(int cursor_x, int width) {
   return std::min(std::max(cursor_x, kLeftMargin), width - kRightMargin);
 }
 
+LogPaneLayout log_pane_layout(int height, int panel_height, bool panel_filled, int log_view,
+                              int log_height) {
+  if (log_view == kLogViewHidden) return {height, log_height, false};
+  // One pixel more than the gap lies between the panel and the stored
+  // LogHeight, as it always has in the INI.
+  constexpr int kBetween = kLogGap + 1;
+  int panel = panel_height;
+  if (panel_filled) {
+    panel =
+        log_height + kPanelMinHeight < height ? height - log_height - kBetween : kPanelMinHeight;
+  }
+  // The bottom bound first: on a low pane the panel keeps its least height.
+  panel = std::max(std::min(panel, height - kBetween), kPanelMinHeight);
+  const int log = height - panel - kBetween;
+  return {panel, log >= 0 ? log : log_height, true};
+}
+
 }  // namespace torvane

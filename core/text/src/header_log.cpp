@@ -40,4 +40,11 @@ std::array<std::string, 3> header_log_note(int row, int slot, int div, std::stri
           "/* == 区切り == */\r\n"};
 }
 
+std::size_t header_log_cut(std::size_t current, std::size_t added, std::size_t limit) {
+  // The oldest text gives way in the amount of the new, so the box does not
+  // empty itself at once when it fills up.
+  if (current + added <= limit) return 0;
+  return added < current ? added : current;
+}
+
 }  // namespace torvane

@@ -52,4 +52,27 @@ int splitter_after_resize(int x, int old_width, int new_width);
 // 150, then at most width - 200.
 int splitter_drag_position(int cursor_x, int width);
 
+// The right pane: the add-items panel over the header log. LogView 2 hides
+// the log and the panel takes the whole pane; otherwise the log lies below
+// the panel, kLogGap lower, and LogHeight follows the panel's bottom edge,
+// the only edge the user moves.
+inline constexpr int kPanelMinHeight = 150;
+inline constexpr int kLogGap = 5;
+inline constexpr int kLogViewHidden = 2;
+
+struct LogPaneLayout {
+  int panel_height;  // the log box starts kLogGap below it, down to the pane's bottom
+  int log_height;    // LogHeight to keep in the settings
+  bool log_shown;
+};
+
+// The layout of a pane `height` high. `panel_height` is the panel's height
+// as it stands, or where the user dragged its bottom edge; `panel_filled`
+// says the panel had the whole pane until now (the first layout, or the log
+// was hidden), so the stored `log_height` places it. The panel is kept at
+// least kPanelMinHeight high and leaves a log of LogHeight 0 or more when
+// there is room; a pane too low for both keeps the stored LogHeight.
+LogPaneLayout log_pane_layout(int height, int panel_height, bool panel_filled, int log_view,
+                              int log_height);
+
 }  // namespace torvane
