@@ -64,7 +64,10 @@ LogPaneLayout log_pane_layout(int height, int panel_height, bool panel_filled, i
   // The bottom bound first: on a low pane the panel keeps its least height.
   panel = std::max(std::min(panel, height - kBetween), kPanelMinHeight);
   const int log = height - panel - kBetween;
-  return {panel, log >= 0 ? log : log_height, true};
+  // Too low for both: the panel alone, and the next layout with room is
+  // placed from LogHeight again.
+  if (log < 0) return {height, log_height, false};
+  return {panel, log, true};
 }
 
 }  // namespace torvane

@@ -70,8 +70,9 @@ struct LogPaneLayout {
 // as it stands, or where the user dragged its bottom edge; `panel_filled`
 // says the panel had the whole pane until now (the first layout, or the log
 // was hidden), so the stored `log_height` places it. The panel is kept at
-// least kPanelMinHeight high and leaves a log of LogHeight 0 or more when
-// there is room; a pane too low for both keeps the stored LogHeight.
+// least kPanelMinHeight high and leaves a log of LogHeight 0 or more; a
+// pane too low for both shows the panel alone and keeps the stored
+// LogHeight, as a hidden log does.
 LogPaneLayout log_pane_layout(int height, int panel_height, bool panel_filled, int log_view,
                               int log_height);
 
