@@ -77,6 +77,14 @@ TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
   EXPECT_THAT(s.detail, Each(Not(IsEmpty())));
 }
 
+TEST_F(WindowCallsTest, AFailedRowsDetailsSayWhyItFailed) {
+  auto manager = start(clock_, 0);
+  ASSERT_EQ(manager->register_item("1", out(), server_.url("/missing")), 0);
+  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(kFailed)); }));
+  manager->show_focused_details();
+  EXPECT_THAT(seen(*manager).detail, ElementsAre("ERROR", HasSubstr("理由: ")));
+}
+
 TEST_F(WindowCallsTest, ClosingWritesTheWindowKeysAndStartsNothingMore) {
   set_ini("[SETTING]\nMaxDLFiles=1\n");
   auto manager = running(0, 2);

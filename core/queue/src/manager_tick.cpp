@@ -148,9 +148,13 @@ void ManagerTick::write_detail_rows(const ListItem& item, int slot) {
                              detail_row_text(static_cast<int>(d), row.status, row.tries, row.retry,
                                              row.done, row.length));
     }
-  } else if (item.state == kFailed) {
-    view_.write_detail_row(0, "ERROR");
+    return;
   }
+  // A row that failed or came to rest says why, under its "ERROR".
+  int row = 0;
+  if (item.state == kFailed) view_.write_detail_row(row++, "ERROR");
+  if (!item.reason.empty() && (item.state == kFailed || item.state == kResting))
+    view_.write_detail_row(row, "理由: " + item.reason);
 }
 
 }  // namespace torvane

@@ -1,0 +1,257 @@
+// The main window: its first geometry and the splitter's rules, what it
+// stores when it closes and restores at the next start, the columns, the
+// toolbar, the context menu, the commands on selected rows, and the
+// engine-thread calls that reach it through the queued view.
+#include <gmock/gmock.h>
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolBar>
+#include <thread>
+
+#include "core/text/column_titles.h"
+#include "gui/client_area_widget.h"
+#include "gui/item_list_model.h"
+#include "gui/list_pane_widget.h"
+#include "gui/right_pane_widget.h"
+#include "gui/splitter_bar_widget.h"
+#include "tests/gui/window_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace ::testing;
+using gui::MainWindow;
+
+QString utf8(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+void select_rows(MainWindow& window, std::initializer_list<int> rows) {
+  QTableView& view = window.list_pane().item_view();
+  view.clearSelection();
+  for (const int row : rows) {
+    view.selectionModel()->select(view.model()->index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+TEST_F(WindowTest, AFirstRunOpens600By400WithTheSplitterAt350AndTheTitle) {
+  MainWindow& window = open();
+  window.show_at_start();
+  EXPECT_EQ(window.size(), QSize(600, 400));
+  EXPECT_EQ(window.client_area().splitter_x(), 350);
+  EXPECT_EQ(window.windowTitle(), utf8("Torvane GUI Ver0.4.8"));
+  EXPECT_FALSE(window.windowIcon().isNull());
+}
+
+// The splitter keeps its share of the width, 150 from the left and 200
+// from the right at least; a drag stays within the same bounds.
+TEST(ClientAreaTest, TheSplitterScalesWithTheWidthAndIsClampedWhenDragged) {
+  struct Case {
+    int from, splitter, to, expected;
+  };
+  for (const Case c : {Case{600, 300, 700, 350}, Case{700, 600, 400, 200}, Case{600, 200, 400, 150},
+                       Case{600, 350, 600, 350}}) {
+    gui::ClientAreaWidget area(new QWidget, new QWidget);
+    area.show();  // a hidden widget gets its resize events only when shown
+    area.resize(c.from, 300);
+    area.place_splitter(c.splitter, c.from);
+    area.resize(c.to, 300);
+    EXPECT_EQ(area.splitter_x(), c.expected) << c.from << " -> " << c.to;
+  }
+  gui::ClientAreaWidget area(new QWidget, new QWidget);
+  area.show();
+  area.resize(600, 300);
+  area.place_splitter(300, 600);
+  gui::SplitterBarWidget& bar = area.splitter();
+  const auto drag_to = [&](int x) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(x - bar.x(), 5), QPointF(x, 5), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&bar, &move);
+    return area.splitter_x();
+  };
+  QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(2, 5));
+  EXPECT_EQ(drag_to(250), 250);
+  EXPECT_EQ(drag_to(20), 150);
+  EXPECT_EQ(drag_to(590), 400);
+  EXPECT_EQ(area.splitter().x(), 400);
+}
+
+TEST_F(WindowTest, ClosingStoresTheGeometryAndTheNextStartRestoresIt) {
+  MainWindow& window = open();
+  bool closed = false;
+  QObject::connect(&window, &MainWindow::closed, [&] { closed = true; });
+  window.show_at_start();
+  window.move(40, 30);
+  window.resize(720, 480);
+  window.client_area().place_splitter(260, 720);
+  close();
+  EXPECT_TRUE(closed);
+  const std::string ini = ini_text();
+  for (const char* line :
+       {"X=40", "Y=30", "Width=720", "Height=480", "Iconic=0", "DivBarX=260", "MaxDLFiles=15"}) {
+    EXPECT_THAT(ini, HasSubstr(line));
+  }
+  MainWindow& again = open();
+  again.show_at_start();
+  EXPECT_EQ(again.size(), QSize(720, 480));
+  EXPECT_EQ(again.pos(), QPoint(40, 30));
+  EXPECT_EQ(again.client_area().splitter_x(), 260);
+}
+
+TEST_F(WindowTest, AStoredIconicStartsMinimisedOnlyWithUsableGeometry) {
+  for (const char* geometry : {"X=10\nY=10\nWidth=500\nHeight=300\nIconic=1\n",
+                               "X=-1\nY=10\nWidth=500\nHeight=300\nIconic=1\n"}) {
+    set_ini(std::string("[Window]\n") + geometry);
+    MainWindow& window = open();
+    window.show_at_start();
+    EXPECT_EQ(window.isMinimized(), geometry[2] != '-') << geometry;
+    close();
+  }
+}
+
+TEST_F(WindowTest, TheListShowsTheSevenColumnsAndTheToolbarItsButtonsInOrder) {
+  MainWindow& window = open();
+  const QAbstractItemModel& model = window.model();
+  const QTableView& view = window.list_pane().item_view();
+  ASSERT_EQ(model.columnCount(), 7);
+  for (int c = 0; c < 7; ++c) {
+    const ColumnSpec& spec = kItemListColumns[static_cast<std::size_t>(c)];
+    EXPECT_EQ(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QString::fromUtf8(spec.title.data(), static_cast<qsizetype>(spec.title.size())));
+    EXPECT_EQ(view.columnWidth(c), spec.width);
+  }
+  EXPECT_EQ(window.list_pane().detail_list().headerItem()->text(0), utf8("状況(詳細)"));
+
+  std::vector<int> commands;
+  std::vector<QString> tips;
+  for (QAction* action : window.toolbar().actions()) {
+    commands.push_back(action->isSeparator() ? 0 : action->data().toInt());
+    if (!action->isSeparator()) tips.push_back(action->toolTip());
+  }
+  EXPECT_THAT(commands, ElementsAre(40006, 40007, 0, 40003, 40005, 40024, 0, 40009, 40010));
+  EXPECT_EQ(tips[4], utf8("ダウンロードの再試行\n(停止＆開始)"));
+}
+
+TEST_F(WindowTest, TheContextMenuGraysItsCommandsWithoutASelection) {
+  serve("/a", 1000);
+  MainWindow& window = open();
+  manager_->register_item("1", out(), server_.url("/a"));
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
+  const auto enabled = [&] {
+    std::vector<bool> out;
+    const std::unique_ptr<QMenu> menu = window.list_pane().make_context_menu();
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) out.push_back(a->isEnabled());
+    return out;
+  };
+  EXPECT_THAT(enabled(), ElementsAre(false, false, false, true));
+  select_rows(window, {0});
+  EXPECT_THAT(enabled(), ElementsAre(true, true, true, true));
+}
+
+TEST_F(WindowTest, StartStopAndDeleteActOnTheSelectedRowsOnly) {
+  serve("/a", 50000, 100);
+  serve("/b", 50000, 100);
+  MainWindow& window = open();
+  manager_->register_item("1", out(), server_.url("/a"));
+  manager_->register_item("1", out(), server_.url("/b"));
+  ASSERT_TRUE(pump_until([&] {
+    return window.model().rowCount() == 2 &&
+           states() == std::vector<int>{kDownloading, kDownloading};
+  }));
+  select_rows(window, {1});
+  window.run_command(gui::kCmdStop);
+  ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kDownloading, kResting}; }));
+  window.run_command(gui::kCmdStart);
+  ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kDownloading, kDownloading}; }));
+  select_rows(window, {0});
+  window.run_command(gui::kCmdDelete);
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
+  EXPECT_EQ(manager_->with_items([](const ItemList& l) { return std::string(l.at(0)->url); }),
+            server_.url("/b"));
+}
+
+TEST_F(WindowTest, AFailedRowSaysWhyInItsTooltipAndDetails) {
+  MainWindow& window = open();
+  manager_->register_item("1", out(), server_.url("/missing"));
+  ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kFailed}; }));
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
+  const QString tip = window.model().data(window.model().index(0, 0), Qt::ToolTipRole).toString();
+  EXPECT_THAT(tip.toStdString(), HasSubstr("404"));
+  window.list_pane().item_view().setCurrentIndex(window.model().index(0, 1));
+  manager_->show_focused_details();
+  ASSERT_TRUE(
+      pump_until([&] { return window.list_pane().detail_list().topLevelItemCount() == 2; }));
+  EXPECT_THAT(window.list_pane().detail_list().topLevelItem(1)->text(0).toStdString(),
+              HasSubstr("404"));
+}
+
+TEST_F(WindowTest, TheHeaderLogCommandFlipsLogViewAndTheCheck) {
+  MainWindow& window = open();  // LogView absent: the log is hidden
+  QAction* log = window.menu_action(gui::kCmdHeaderLog);
+  ASSERT_NE(log, nullptr);
+  const auto log_view = [&] {
+    return manager_->with_settings([](ProgramSettings& s) { return s.log_view; });
+  };
+  EXPECT_FALSE(log->isChecked());
+  for (const int expected : {0, 2}) {
+    log->trigger();
+    EXPECT_EQ(log->isChecked(), expected == 0);
+    EXPECT_EQ(log_view(), expected);
+  }
+}
+
+// Calls made on another thread reach the window in the order they were
+// made, and none after the window has let go of the view.
+TEST(QueuedViewTest, CallsFromAnotherThreadArriveInOrderOnTheGuiThread) {
+  struct Sink final : View {
+    std::vector<std::string> calls;
+    std::thread::id thread;
+    void note(std::string call) {
+      calls.push_back(std::move(call));
+      thread = std::this_thread::get_id();
+    }
+    void redraw_rows(int f, int) override { note("redraw " + std::to_string(f)); }
+    void rows_inserted(int f, int) override { note("+" + std::to_string(f)); }
+    void rows_removed(int f, int) override { note("-" + std::to_string(f)); }
+    void set_item_count(std::size_t n) override { note("count " + std::to_string(n)); }
+    int focused_row() const override { return -2; }
+    void write_detail_row(int, std::string_view t) override { note(std::string(t)); }
+    void clear_detail_rows() override { note("clear"); }
+    void append_header_log(std::string_view t) override { note(std::string(t)); }
+    void set_status_text(int, std::string_view t) override { note(std::string(t)); }
+    void show_message(std::string_view t, std::string_view, MessageOwner, MessageIcon) override {
+      note(std::string(t));
+    }
+    void limit_changed(int, int limit) override { note("limit " + std::to_string(limit)); }
+  } sink;
+  gui::QueuedView view;
+  view.attach(&sink);
+  view.set_focused_row(3);
+  std::thread engine([&] {
+    view.rows_inserted(0, 0);
+    view.set_item_count(1);
+    view.append_header_log("log");
+    view.rows_removed(0, 0);
+    view.limit_changed(1, 4);
+    EXPECT_EQ(view.focused_row(), 3);
+  });
+  engine.join();
+  EXPECT_TRUE(sink.calls.empty());  // nothing runs on the engine's thread
+  ASSERT_TRUE(pump_until([&] { return sink.calls.size() == 5; }));
+  EXPECT_THAT(sink.calls, ElementsAre("+0", "count 1", "log", "-0", "limit 4"));
+  EXPECT_EQ(sink.thread, std::this_thread::get_id());
+  view.clear_detail_rows();
+  view.attach(nullptr);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(sink.calls.size(), 5u);
+}
+
+}  // namespace
+}  // namespace torvane::test

@@ -1,0 +1,65 @@
+// Pictures of the main window for people to look at: empty, with running
+// downloads, and with the header log filled. Written as PNG files into the
+// folder TORVANE_SCREENSHOTS names (the test script sets it); without it
+// the test only checks that the window draws.
+#include <gmock/gmock.h>
+
+#include <QDir>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTableView>
+
+#include "gui/item_list_model.h"
+#include "gui/list_pane_widget.h"
+#include "gui/right_pane_widget.h"
+#include "tests/gui/window_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+void save(QWidget& window, const char* name) {
+  QCoreApplication::processEvents();
+  const QPixmap picture = window.grab();
+  ASSERT_FALSE(picture.isNull());
+  const char* folder = std::getenv("TORVANE_SCREENSHOTS");
+  if (folder == nullptr || *folder == '\0') return;
+  QDir().mkpath(QString::fromUtf8(folder));
+  EXPECT_TRUE(picture.save(QDir(QString::fromUtf8(folder)).filePath(QString::fromUtf8(name))));
+}
+
+TEST_F(WindowTest, Screenshots) {
+  set_ini(
+      "[SETTING]\nLogView=0\nSAVE_T=/home/user/ダウンロード/\nSAVE_0=/home/user/ダウンロード/\n"
+      "Div=4\n[Window]\nX=0\nY=0\nWidth=900\nHeight=520\nDivBarX=520\n");
+  {
+    gui::MainWindow& window = open();
+    window.show_at_start();
+    ASSERT_TRUE(pump_until([&] { return !window.status_part(0).text().isEmpty(); }));
+    save(window, "main-window-empty.png");
+  }
+  close();
+  for (const char* name : {"/ubuntu-24.04-desktop.iso", "/写真アルバム.zip", "/data.tar.gz"})
+    serve(name, 4'000'000, 300'000);
+  gui::MainWindow& window = open();
+  window.show_at_start();
+  for (const char* name : {"/ubuntu-24.04-desktop.iso", "/写真アルバム.zip", "/data.tar.gz"})
+    manager_->register_item("4", out(), server_.url(name));
+  manager_->register_item("1", out(), server_.url("/missing.bin"));
+  ASSERT_TRUE(pump_until([&] {
+    return window.model().rowCount() == 4 &&
+           states() == std::vector<int>{kDownloading, kDownloading, kDownloading, kFailed};
+  }));
+  window.list_pane().item_view().selectRow(0);
+  // Two ticks: the progress and a speed.
+  (void)pump_until([] { return false; }, std::chrono::milliseconds(2200));
+  manager_->show_focused_details();
+  ASSERT_TRUE(pump_until([&] { return window.list_pane().detail_list().topLevelItemCount() > 0; }));
+  ASSERT_TRUE(
+      pump_until([&] { return !window.right_pane().header_log().toPlainText().isEmpty(); }));
+  save(window, "main-window-running.png");
+  window.run_command(gui::kCmdHeaderLog);
+  save(window, "main-window-log-hidden.png");
+}
+
+}  // namespace
+}  // namespace torvane::test
