@@ -11,14 +11,17 @@ JOBS="${JOBS:-2}"
 # list below, so the lists and the build cannot drift apart.
 #
 # Building and starting the programs.
+# The window needs Qt 6 Widgets and a font with Japanese glyphs.
 RUN_PACKAGES=(
   g++ cmake ninja-build ccache
   pkg-config libsystemd-dev
+  qt6-base-dev fonts-noto-cjk
 )
 # Running every test: the build above, GoogleTest and GoogleMock (two
 # packages on Debian 12), the 32-bit layout check, the sanitizer and fuzzer
-# runtimes, the real servers the tests start on loopback, and man to format
-# the installed manual page.
+# runtimes, the real servers the tests start on loopback, man to format
+# the installed manual page, and an X server with a client library for the
+# test that closes the window as a window manager would.
 TEST_PACKAGES=(
   "${RUN_PACKAGES[@]}"
   libgtest-dev libgmock-dev
@@ -26,6 +29,7 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev clang-format-14
   nginx-light tinyproxy python3 python3-pyftpdlib
   curl bc man-db
+  xvfb xauth python3-xlib
 )
 
 missing_packages() {
