@@ -115,7 +115,8 @@ std::string RealPeer::program(const std::string& name) {
   return {};
 }
 
-RealPeer::RealPeer(const std::string& name, const std::string& dir) {
+RealPeer::RealPeer(const std::string& name, const std::string& dir,
+                   const std::string& location_lines) {
   const std::string path = program(name), conf = dir + "/" + name + ".conf";
   const std::string log = dir + "/" + name + ".log";
   if (path.empty()) {
@@ -138,7 +139,8 @@ RealPeer::RealPeer(const std::string& name, const std::string& dir) {
       text += "  default_type application/octet-stream;\n";
       for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         text += std::string("  ") + kind + "_temp_path " + dir + "/" + kind + "_temp;\n";
-      text += "  server { listen 127.0.0.1:" + port + "; root " + dir + "; location / { } }\n}\n";
+      text += "  server { listen 127.0.0.1:" + port + "; root " + dir + "; location / { " +
+              location_lines + " } }\n}\n";
       argv = {path, "-p", dir, "-c", conf, "-e", log};
     } else {
       text = "Port " + port + "\nListen 127.0.0.1\nTimeout 60\nMaxClients 256\nAllow 127.0.0.1\n";

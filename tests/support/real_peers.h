@@ -64,7 +64,8 @@ class RealPeer {
  public:
   // The program's path, or "" when it is not installed.
   static std::string program(const std::string& name);
-  RealPeer(const std::string& name, const std::string& dir);
+  // `location_lines` go into nginx's "location /" block (a limit_rate, say).
+  RealPeer(const std::string& name, const std::string& dir, const std::string& location_lines = "");
 
   bool ok() const { return ok_; }
   int port() const { return port_; }
