@@ -1,0 +1,158 @@
+// The add-items panel: what its buttons register, how the clipboard and the
+// division box reach the core, and the history it opens with.
+#include "gui/add_items_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "gui/up_down_widget.h"
+#include "tests/gui/panel_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::AddItemsPanel;
+
+QStringList entries(const QComboBox& box) {
+  QStringList out;
+  for (int i = 0; i < box.count(); ++i) out << box.itemText(i);
+  return out;
+}
+
+TEST_F(PanelTest, UrlBoxRegistersOnlyACompleteHttpEntryButKeepsEveryText) {
+  struct Case {
+    std::string division, folder, url;
+    bool registered;
+  };
+  const std::string out = dir_ / "out/";
+  const Case cases[] = {
+      {"3", out, "http://127.0.0.1:1/a", true},
+      {"", out, "http://127.0.0.1:1/b", false},
+      {"3", "", "http://127.0.0.1:1/c", false},
+      {"3", out, "HTTP://127.0.0.1:1/d", false},
+  };
+  AddItemsPanel panel(*manager_, ini_);
+  std::vector<Row> expected;
+  for (const Case& c : cases) {
+    panel.division_box().setText(QString::fromStdString(c.division));
+    panel.save_box().setEditText(QString::fromStdString(c.folder));
+    panel.url_box().setEditText(QString::fromStdString(c.url));
+    click(panel.button(QString::fromUtf8("登録")));
+    if (c.registered) expected.emplace_back(c.division, c.folder, c.url);
+    EXPECT_EQ(rows(), expected) << c.url;
+    EXPECT_EQ(panel.url_box().itemText(0).toStdString(), c.url);
+    EXPECT_EQ(panel.save_box().itemText(0).toStdString(), c.folder);
+    EXPECT_EQ(panel.url_box().currentText().toStdString(), c.url);  // the typed text stays
+  }
+  EXPECT_EQ(panel.url_box().count(), 4);
+}
+
+TEST_F(PanelTest, TextBoxLinesRegisterAsTheyStandAndEmptyOnesAreSkipped) {
+  AddItemsPanel panel(*manager_, ini_);
+  panel.division_box().setText("2");
+  panel.save_box().setEditText("/dl/");
+  panel.text_box().setPlainText("http://127.0.0.1:1/x\n\n  http://127.0.0.1:1/y\n");
+  click(panel.button(QString::fromUtf8("登録"), true));
+  EXPECT_EQ(rows(), (std::vector<Row>{{"2", "/dl/", "http://127.0.0.1:1/x"},
+                                      {"2", "/dl/", "  http://127.0.0.1:1/y"}}));
+  EXPECT_EQ(panel.save_box().itemText(0), "/dl/");
+}
+
+TEST_F(PanelTest, ClipboardLinesBecomeUrlsInTheBoxOrItems) {
+  AddItemsPanel panel(*manager_, ini_);
+  panel.save_box().setEditText("/dl/");
+  QGuiApplication::clipboard()->setText("see ttp://127.0.0.1:1/p\nnothing\nh");
+  click(panel.button(QString::fromUtf8("URL抽出")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/p\n");
+  click(panel.button(QString::fromUtf8("貼り付け")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "see ttp://127.0.0.1:1/p\nnothing\nh");
+  click(panel.button(QString::fromUtf8("展開して登録")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "");
+  EXPECT_EQ(rows(), (std::vector<Row>{{"1", "/dl/", "http://127.0.0.1:1/p"}}));
+  EXPECT_EQ(panel.url_box().currentText(), "http://");  // the lists changed, not the texts
+
+  QGuiApplication::clipboard()->setText("http://127.0.0.1:1/f[1-3].txt");
+  click(panel.button(QString::fromUtf8("展開して貼り付け")));
+  EXPECT_EQ(panel.text_box().toPlainText(),
+            "http://127.0.0.1:1/f1.txt\nhttp://127.0.0.1:1/f2.txt\nhttp://127.0.0.1:1/f3.txt\n");
+  panel.url_box().setEditText("http://127.0.0.1:1/g09-10");
+  click(panel.button(QString::fromUtf8("展開")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/g09\nhttp://127.0.0.1:1/g10\n");
+
+  QGuiApplication::clipboard()->clear();  // no text: the box stays
+  click(panel.button(QString::fromUtf8("貼り付け")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/g09\nhttp://127.0.0.1:1/g10\n");
+}
+
+TEST_F(PanelTest, AnEntryDifferingOnlyInCaseReplacesTheStoredOneAtTheTop) {
+  set_ini("[SETTING]\nURL_0=http://x/\nURL_1=http://127.0.0.1:1/Old\nSAVE_0=/A/\nSAVE_1=/b/\n");
+  AddItemsPanel panel(*manager_, ini_);
+  EXPECT_EQ(entries(panel.url_box()), (QStringList{"http://x/", "http://127.0.0.1:1/Old"}));
+  panel.save_box().setEditText("/a/");
+  panel.url_box().setEditText("http://127.0.0.1:1/OLD");
+  click(panel.button(QString::fromUtf8("登録")));
+  EXPECT_EQ(entries(panel.url_box()), (QStringList{"http://127.0.0.1:1/OLD", "http://x/"}));
+  EXPECT_EQ(entries(panel.save_box()), (QStringList{"/a/", "/b/"}));
+}
+
+TEST_F(PanelTest, OpensWithDefaultsAndItsHistoryComesBackAfterClosing) {
+  {
+    AddItemsPanel panel(*manager_, ini_);
+    EXPECT_EQ(panel.url_box().currentText(), "http://");
+    EXPECT_EQ(panel.save_box().currentText(), "");
+    EXPECT_EQ(panel.division_box().text(), "1");
+    EXPECT_EQ(panel.division_up_down().position(), 0);
+    EXPECT_EQ(panel.url_box().count(), 0);
+
+    panel.save_box().setEditText("/dl/");
+    panel.url_box().setEditText("http://127.0.0.1:1/a");
+    panel.division_box().setText("12");
+    click(panel.button(QString::fromUtf8("登録")));
+    panel.url_box().setEditText("http://typed/");
+  }
+  const AddItemsHistory stored = read_add_items_history(ini_);
+  EXPECT_EQ(stored.url_text, "http://typed/");
+  EXPECT_EQ(stored.url_list, std::vector<std::string>{"http://127.0.0.1:1/a"});
+  EXPECT_EQ(stored.division, "12");
+
+  AddItemsPanel again(*manager_, ini_);
+  EXPECT_EQ(again.save_box().currentText(), "/dl/");
+  EXPECT_EQ(again.url_box().currentText(), "http://typed/");
+  EXPECT_EQ(entries(again.save_box()), QStringList{"/dl/"});
+  EXPECT_EQ(again.division_box().text(), "12");
+  EXPECT_EQ(again.division_up_down().position(), 12);
+}
+
+TEST_F(PanelTest, DivisionBoxAndUpDownFollowEachOtherWithoutBeingTied) {
+  struct Case {
+    const char* typed;
+    int position;      // after typing
+    int step;          // then the arrows
+    const char* text;  // the box after the step ("" : untouched)
+  };
+  const Case cases[] = {
+      {"100", 64, 1, "100"},  // at the top already: no move, the typed text stays
+      {"100", 64, -1, "63"},
+      {"abc", 0, 1, "1"},
+      {"7", 7, 1, "8"},
+  };
+  AddItemsPanel panel(*manager_, ini_);
+  for (const Case& c : cases) {
+    panel.division_box().clear();
+    QTest::keyClicks(&panel.division_box(), c.typed);
+    EXPECT_EQ(panel.division_up_down().position(), c.position) << c.typed;
+    click(c.step > 0 ? &panel.division_up_down().up_button()
+                     : &panel.division_up_down().down_button());
+    EXPECT_EQ(panel.division_box().text(), c.text) << c.typed;
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test

@@ -1,0 +1,140 @@
+// Drops: the record the handler sees at each Qt drag event, and the add-items
+// panel's answer to a text, a file and a drop without usable data.
+#include "gui/drop_target.h"
+
+#include <gtest/gtest.h>
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <string>
+#include <vector>
+
+#include "gui/add_items_panel.h"
+#include "tests/gui/panel_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace gui;
+
+// Sends one drag event of `code` to `widget`; whether it was accepted.
+bool send_drag(QWidget& widget, int code, const QMimeData& mime,
+               Qt::KeyboardModifiers keys = Qt::NoModifier) {
+  const QPoint at(10, 10);
+  const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
+  switch (code) {
+    case kDragEnter: {
+      QDragEnterEvent event(at, actions, &mime, Qt::LeftButton, keys);
+      QCoreApplication::sendEvent(&widget, &event);
+      return event.isAccepted() && event.dropAction() == Qt::CopyAction;
+    }
+    case kDragOver: {
+      QDragMoveEvent event(at, actions, &mime, Qt::LeftButton, keys);
+      QCoreApplication::sendEvent(&widget, &event);
+      return event.isAccepted();
+    }
+    case kDragLeave: {
+      QDragLeaveEvent event;
+      QCoreApplication::sendEvent(&widget, &event);
+      return event.isAccepted();
+    }
+    default: {
+      QDropEvent event(at, actions, &mime, Qt::LeftButton, keys);
+      QCoreApplication::sendEvent(&widget, &event);
+      return event.isAccepted() && event.dropAction() == Qt::CopyAction;
+    }
+  }
+}
+
+TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
+  struct Seen {
+    int code, format;
+    std::uint32_t effect_in, key_state;
+    bool point, object;
+    std::string data;
+    std::vector<std::string> files;
+  };
+  std::vector<Seen> seen;
+  std::vector<std::uint32_t> answers = {5, 0, 0, 1, 4};  // the handler's effect per event
+  QWidget widget;
+  ASSERT_FALSE(register_drop_target(&widget, {}));
+  ASSERT_TRUE(register_drop_target(&widget, [&](int code, DropEvent& e) {
+    Seen s{code,
+           e.format,
+           e.effect,
+           e.key_state,
+           e.point != nullptr,
+           e.data_object != nullptr,
+           e.data ? e.data : "<null>",
+           {}};
+    if (e.file_block != nullptr)
+      s.files = *static_cast<const std::vector<std::string>*>(e.file_block);
+    seen.push_back(s);
+    e.effect = answers[seen.size() - 1];
+  }));
+
+  QMimeData files;
+  files.setUrls(
+      {QUrl("http://host/x"), QUrl::fromLocalFile("/tmp/a b.txt"), QUrl::fromLocalFile("/tmp/c")});
+  files.setText("file:///tmp/a%20b.txt");  // as file managers add it
+  QMimeData text;
+  text.setText("http://127.0.0.1:1/t");
+
+  EXPECT_TRUE(send_drag(widget, kDragEnter, files, Qt::ControlModifier));
+  EXPECT_FALSE(send_drag(widget, kDragOver, files));
+  send_drag(widget, kDragLeave, files);
+  // Qt hands a drop only to the widget that took the drag's enter.
+  EXPECT_TRUE(send_drag(widget, kDragEnter, text));
+  EXPECT_TRUE(send_drag(widget, kDrop, text, Qt::ShiftModifier));
+  ASSERT_EQ(seen.size(), 5u);
+  const std::vector<std::string> paths = {"/tmp/a b.txt", "/tmp/c"};
+  const auto expect = [&](const Seen& s, int code, int format, std::uint32_t effect_in,
+                          std::uint32_t keys, bool point, const std::string& data,
+                          const std::vector<std::string>& file_list) {
+    EXPECT_EQ(s.code, code);
+    EXPECT_EQ(s.format, format) << code;
+    EXPECT_EQ(s.effect_in, effect_in) << code;
+    EXPECT_EQ(s.key_state, keys) << code;
+    EXPECT_EQ(s.point, point) << code;
+    EXPECT_EQ(s.object, format != kDropNone) << code;
+    EXPECT_EQ(s.data, data) << code;
+    EXPECT_EQ(s.files, file_list) << code;
+  };
+  expect(seen[0], kDragEnter, kDropFiles, 0, kDropLeftButton | kDropControl, true, "/tmp/a b.txt",
+         paths);
+  expect(seen[1], kDragOver, kDropNone, 5, kDropLeftButton, true, "<null>", {});
+  expect(seen[2], kDragLeave, kDropNone, 0, 0, false, "<null>", {});
+  expect(seen[3], kDragEnter, kDropText, 0, kDropLeftButton, true, "http://127.0.0.1:1/t", {});
+  expect(seen[4], kDrop, kDropText, 1, kDropLeftButton | kDropShift, true, "http://127.0.0.1:1/t",
+         {});
+}
+
+TEST_F(PanelTest, APanelDropReplacesTheTextBoxWithTheTextOrTheFirstFile) {
+  AddItemsPanel panel(*manager_, ini_);
+  panel.text_box().setPlainText("before");
+  QMimeData text, files, other;
+  text.setText("http://127.0.0.1:1/a\r\nhttp://127.0.0.1:1/b");
+  files.setUrls({QUrl::fromLocalFile("/tmp/list.txt"), QUrl::fromLocalFile("/tmp/more.txt")});
+  files.setText("file:///tmp/list.txt");
+  other.setData("application/x-other", "bytes");
+
+  EXPECT_FALSE(send_drag(panel, kDragEnter, other));
+  EXPECT_TRUE(send_drag(panel, kDragEnter, text));
+  EXPECT_FALSE(send_drag(panel, kDrop, other));
+  EXPECT_EQ(panel.text_box().toPlainText(), "before");
+
+  EXPECT_TRUE(send_drag(panel, kDragEnter, text));
+  EXPECT_TRUE(send_drag(panel, kDragOver, text));  // the enter's answer holds
+  EXPECT_TRUE(send_drag(panel, kDrop, text));
+  EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/a\nhttp://127.0.0.1:1/b");
+
+  EXPECT_TRUE(send_drag(panel, kDragEnter, files));
+  EXPECT_TRUE(send_drag(panel, kDrop, files));
+  EXPECT_EQ(panel.text_box().toPlainText(), "/tmp/list.txt");
+}
+
+}  // namespace
+}  // namespace torvane::test
