@@ -1,0 +1,118 @@
+// The right pane: the panel over the header log as LogView and LogHeight
+// say, the panel's bottom edge under the mouse, the log's appends and the
+// history written when the pane goes.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+
+#include "core/text/header_log.h"
+#include "gui/add_items_panel.h"
+#include "gui/right_pane_widget.h"
+#include "tests/gui/panel_fixture.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::RightPaneWidget;
+
+class RightPaneTest : public PanelTest {
+ protected:
+  void set_log(int view, int height) {
+    manager_->with_settings([&](ProgramSettings& s) {
+      s.log_view = view;
+      s.log_height = height;
+    });
+  }
+  int log_height() {
+    return manager_->with_settings([](ProgramSettings& s) { return s.log_height; });
+  }
+  // Where the panel ends and the log begins and ends; the log's top is -1
+  // while it is hidden.
+  static std::tuple<int, int, int> layout(RightPaneWidget& pane) {
+    const QWidget& log = pane.header_log();
+    return {pane.panel().height(), log.isVisible() ? log.y() : -1,
+            log.isVisible() ? log.geometry().bottom() : -1};
+  }
+  static void drag_edge(RightPaneWidget& pane, int to_y) {
+    QWidget& edge = pane.panel_edge();
+    const QPointF start(20, 0);
+    QMouseEvent press(QEvent::MouseButtonPress, start, edge.mapToGlobal(start), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&edge, &press);
+    const QPointF at(20, to_y - edge.y());
+    QMouseEvent move(QEvent::MouseMove, at, edge.mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(&edge, &move);
+  }
+};
+
+TEST_F(RightPaneTest, PanelAndLogFollowLogViewLogHeightAndTheDraggedEdge) {
+  set_log(0, 150);
+  RightPaneWidget pane(*manager_, ini_);
+  pane.resize(400, 600);
+  pane.show();
+  EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 599));
+  EXPECT_EQ(log_height(), 150);
+
+  pane.resize(400, 700);  // the log takes the new height
+  EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 699));
+  EXPECT_EQ(log_height(), 250);
+
+  drag_edge(pane, 300);
+  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 699));
+  EXPECT_EQ(log_height(), 394);
+  drag_edge(pane, 40);  // never lower than 150
+  EXPECT_EQ(layout(pane), std::make_tuple(150, 155, 699));
+
+  set_log(2, log_height());
+  pane.relayout();
+  EXPECT_EQ(layout(pane), std::make_tuple(700, -1, -1));
+  EXPECT_FALSE(pane.panel_edge().isVisible());
+  set_log(0, log_height());
+  pane.relayout();  // placed from the LogHeight kept while hidden
+  EXPECT_EQ(layout(pane), std::make_tuple(150, 155, 699));
+  EXPECT_EQ(log_height(), 544);
+}
+
+TEST_F(RightPaneTest, LogEntriesAppearAsWrittenAndAFullLogGivesUpItsStart) {
+  set_log(0, 150);
+  RightPaneWidget pane(*manager_, ini_);
+  EXPECT_TRUE(pane.header_log().isReadOnly());
+  for (const std::string& piece : header_log_note(0, 1, 2, "refused"))
+    pane.append_header_log(piece);
+  pane.append_header_log("GET / HTTP/1.0\r\n");
+  const QString entry =
+      QString::fromUtf8("お知らせ - (L:0 S:1 D:2)\nrefused\n/* == 区切り == */\nGET / HTTP/1.0\n");
+  EXPECT_EQ(pane.header_log().toPlainText(), entry);
+
+  // Lines of a hundred characters up to the limit: the next append cuts
+  // as many characters from the start as it adds.
+  pane.header_log().clear();
+  const std::string line = std::string(98, 'x') + "\r\n";
+  std::string lines;
+  for (int i = 0; i < 10'000; ++i) lines += std::to_string(i % 10) + line;
+  pane.append_header_log(lines);
+  pane.append_header_log(std::string(150, 'n') + "\r\n" + std::string(49, 'm'));
+  const QString log = pane.header_log().toPlainText();
+  EXPECT_EQ(log.size(), static_cast<qsizetype>(kHeaderLogLimit));
+  EXPECT_TRUE(log.startsWith("2xx")) << log.left(10).toStdString();
+  EXPECT_TRUE(log.endsWith(QString(150, 'n') + "\n" + QString(49, 'm')));
+}
+
+TEST_F(RightPaneTest, ClosingThePaneWritesThePanelsHistory) {
+  {
+    RightPaneWidget pane(*manager_, ini_);
+    pane.panel().save_box().setEditText("/kept/");
+    pane.panel().division_box().setText("5");
+  }
+  const AddItemsHistory stored = read_add_items_history(ini_);
+  EXPECT_EQ(stored.save_text, "/kept/");
+  EXPECT_EQ(stored.url_text, "http://");
+  EXPECT_EQ(stored.division, "5");
+}
+
+}  // namespace
+}  // namespace torvane::test
