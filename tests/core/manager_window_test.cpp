@@ -85,6 +85,19 @@ TEST_F(WindowCallsTest, AFailedRowsDetailsSayWhyItFailed) {
   EXPECT_THAT(seen(*manager).detail, ElementsAre("ERROR", HasSubstr("理由: ")));
 }
 
+// A URL or folder cut to its field would fetch or save something else.
+TEST_F(WindowCallsTest, AUrlOrFolderTooLongForItsFieldIsRefusedAndSaidSo) {
+  auto manager = start(clock_, 0);
+  const std::string url = server_.url("/") + std::string(2047, 'a');
+  EXPECT_EQ(manager->register_item("1", out(), url.substr(0, 2047)), 0);
+  EXPECT_EQ(manager->register_item("1", out(), url), -1);
+  EXPECT_EQ(manager->register_item("1", out() + std::string(2048, 'd'), server_.url("/x")), -1);
+  const Seen s = seen(*manager);
+  EXPECT_EQ(states(*manager).size(), 1u);
+  ASSERT_EQ(s.messages.size(), 2u);
+  EXPECT_THAT(s.messages[0], HasSubstr("長すぎる"));
+}
+
 TEST_F(WindowCallsTest, ClosingWritesTheWindowKeysAndStartsNothingMore) {
   set_ini("[SETTING]\nMaxDLFiles=1\n");
   auto manager = running(0, 2);

@@ -12,6 +12,7 @@
 #include "core/settings/shutdown_choices.h"
 #include "core/text/engine_status_text.h"
 #include "core/text/header_log.h"
+#include "core/text/text_util.h"
 #include "platform/file.h"
 #include "platform/thread_time.h"
 #include "torvane/shared_access.hpp"
@@ -202,6 +203,14 @@ int DownloadManager::register_item(std::string_view division_text, std::string_v
   if (closing_) return -1;
   std::string folder(save_folder);
   if (settings_.save_to_dir == 1 && (folder.empty() || folder.back() != '/')) folder += '/';
+  // Cut to its field, a URL would ask for another file and a folder would
+  // save somewhere else: such an entry is refused, and said so.
+  if (url.size() >= sizeof(ListItem::url) || folder.size() >= sizeof(ListItem::save_folder)) {
+    view_.show_message(format_text("URLまたは保存先が長すぎるため登録できません (%zu バイトまで)。",
+                                   sizeof(ListItem::url) - 1),
+                       "エラー", MessageOwner::kNone, MessageIcon::kWarning);
+    return -1;
+  }
   const std::size_t k = items_.append(ItemList::Growth::kByTen);
   ListItem& item = *items_.at(static_cast<std::int64_t>(k));
   item.state = kWaiting;
