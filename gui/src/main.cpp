@@ -28,6 +28,9 @@ constexpr char kListLockFile[] = "test.tvn.lock";
 // How often a SIGTERM or SIGINT is looked for; it closes the window as the
 // window manager's close request does.
 constexpr int kInterruptPollMs = 100;
+// How long the ending waits for the engine to report every download
+// stopped; the list is written either way.
+constexpr std::uint32_t kSettleMs = 30000;
 
 QString text_of(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -101,7 +104,7 @@ int run(QApplication& app) {
     manager.save_settings();
   }  // the window goes: the add-items panel writes its history
   view.attach(nullptr);
-  manager.end();
+  manager.end(kSettleMs);
   return 0;
 }
 
