@@ -1,7 +1,7 @@
-// Pictures of the main window for people to look at: empty, with running
-// downloads, and with the header log filled. Written as PNG files into the
-// folder TORVANE_SCREENSHOTS names (the test script sets it); without it
-// the test only checks that the window draws.
+// Pictures of the main window for people to look at: empty, with downloads
+// from nginx running and the header log filled, and with the log hidden. Written as PNG files into
+// the folder TORVANE_SCREENSHOTS names (the test script sets it); without it the test only checks
+// that the window draws.
 #include <gmock/gmock.h>
 
 #include <QDir>
@@ -13,6 +13,7 @@
 #include "gui/list_pane_widget.h"
 #include "gui/right_pane_widget.h"
 #include "tests/gui/window_fixture.h"
+#include "tests/support/real_peers.h"
 
 namespace torvane::test {
 namespace {
@@ -38,13 +39,20 @@ TEST_F(WindowTest, Screenshots) {
     save(window, "main-window-empty.png");
   }
   close();
-  for (const char* name : {"/ubuntu-24.04-desktop.iso", "/写真アルバム.zip", "/data.tar.gz"})
-    serve(name, 4'000'000, 300'000);
+  // Slow enough per connection that the pictures show them running, with speeds.
+  const std::vector<std::string> names = {"ubuntu-24.04-desktop.iso", "写真アルバム.zip",
+                                          "data.tar.gz"};
+  for (const std::string& name : names)
+    ASSERT_TRUE(write_file(dir_ / name, pattern_bytes(8'000'000, 5)));
+  RealPeer nginx("nginx", dir_.path(), "limit_rate 200k;");
+  if (!nginx.ok()) {
+    if (peers_required()) FAIL() << nginx.error();
+    GTEST_SKIP() << nginx.error();
+  }
   gui::MainWindow& window = open();
   window.show_at_start();
-  for (const char* name : {"/ubuntu-24.04-desktop.iso", "/写真アルバム.zip", "/data.tar.gz"})
-    manager_->register_item("4", out(), server_.url(name));
-  manager_->register_item("1", out(), server_.url("/missing.bin"));
+  for (const std::string& name : names) manager_->register_item("4", out(), nginx.url("/" + name));
+  manager_->register_item("1", out(), nginx.url("/missing.bin"));
   ASSERT_TRUE(pump_until([&] {
     return window.model().rowCount() == 4 &&
            states() == std::vector<int>{kDownloading, kDownloading, kDownloading, kFailed};
