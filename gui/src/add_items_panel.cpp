@@ -19,6 +19,7 @@
 #include "core/queue/item_settings.h"
 #include "core/settings/settings.h"
 #include "core/text/pattern_expand.h"
+#include "gui/qt_text.h"
 #include "gui/up_down_widget.h"
 
 namespace torvane::gui {
@@ -26,20 +27,6 @@ namespace torvane::gui {
 namespace {
 
 constexpr std::uint32_t kDropAnswer = kDropEffectCopy | kDropEffectLink;
-
-QString from_utf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The core's texts end their lines in "\r\n"; the boxes hold '\n'.
-QString for_display(std::string_view text) {
-  return from_utf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-std::string with_crlf(QString text) {
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n")).toStdString();
-}
 
 // The clipboard's text with "\r\n" line ends, as the core reads lines;
 // nothing when it holds no text.
@@ -91,7 +78,7 @@ QComboBox* history_box(QWidget* parent) {
 void set_list(QComboBox& box, const std::vector<std::string>& list) {
   const QString typed = box.currentText();
   box.clear();
-  for (const std::string& entry : list) box.addItem(from_utf8(entry));
+  for (const std::string& entry : list) box.addItem(qt_text(entry));
   box.setEditText(typed);
 }
 
@@ -109,9 +96,9 @@ AddItemsPanel::AddItemsPanel(DownloadManager& manager, const IniAccess& ini, QWi
       text_box_(new QPlainTextEdit(this)) {
   build();
   refresh_lists();
-  save_box_->setEditText(from_utf8(history_.save_text.value_or("")));
-  url_box_->setEditText(from_utf8(history_.url_text.value_or("http://")));
-  division_box_->setText(from_utf8(history_.division));
+  save_box_->setEditText(qt_text(history_.save_text.value_or("")));
+  url_box_->setEditText(qt_text(history_.url_text.value_or("http://")));
+  division_box_->setText(qt_text(history_.division));
   up_down_->setRange(1, kMaxDivisions);
   // The number stored, as the up-down control reads it; 0 when there is none.
   up_down_->setPosition(ini_.read_int(kSettingSection, "Div", 0));

@@ -6,14 +6,11 @@
 
 #include "core/text/column_titles.h"
 #include "core/text/progress_text.h"
+#include "gui/qt_text.h"
 
 namespace torvane::gui {
 
 namespace {
-
-QString text_of(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 std::string column_text(const ListItem& item, int column) {
   switch (column) {
@@ -63,17 +60,17 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
   return manager_.with_items([&](const ItemList& items) -> QVariant {
     const ListItem* item = items.at(index.row());
     if (item == nullptr) return {};
-    const QString text = text_of(column_text(*item, column));
+    const QString text = qt_text(column_text(*item, column));
     if (role == Qt::DisplayRole) return text;
     if (item->reason.empty()) return text;
-    return text + QStringLiteral("\n") + text_of(item->reason);
+    return text + QStringLiteral("\n") + qt_text(item->reason);
   });
 }
 
 QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kItemColumnCount) return {};
   const ColumnSpec& spec = kItemListColumns[static_cast<std::size_t>(section)];
-  if (role == Qt::DisplayRole) return text_of(spec.title);
+  if (role == Qt::DisplayRole) return qt_text(spec.title);
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(
         Qt::AlignVCenter | (spec.align == ColumnAlign::kRight ? Qt::AlignRight : Qt::AlignLeft));

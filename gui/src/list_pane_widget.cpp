@@ -9,14 +9,11 @@
 #include "core/text/column_titles.h"
 #include "gui/command_ids.h"
 #include "gui/item_list_model.h"
+#include "gui/qt_text.h"
 
 namespace torvane::gui {
 
 namespace {
-
-QString text_of(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The detail list keeps this far from the pane's right and bottom edges
 // (where the item list's scroll bars are), and starts this far from the
@@ -51,7 +48,7 @@ ListPaneWidget::ListPaneWidget(ItemListModel* model, QWidget* parent)
           });
 
   details_->setColumnCount(1);
-  details_->setHeaderLabels({text_of(kDetailListColumns[0].title)});
+  details_->setHeaderLabels({qt_text(kDetailListColumns[0].title)});
   details_->setColumnWidth(0, kDetailListColumns[0].width);
   details_->setRootIsDecorated(false);
   details_->setUniformRowHeights(true);
@@ -77,12 +74,12 @@ int ListPaneWidget::focused_row() const {
 void ListPaneWidget::write_detail_row(int row, std::string_view text) {
   if (row < 0) return;
   if (row < details_->topLevelItemCount()) {
-    details_->topLevelItem(row)->setText(0, text_of(text));
+    details_->topLevelItem(row)->setText(0, qt_text(text));
     return;
   }
   // Rows between the end and `row` would be gaps: the row is appended.
   auto* item = new QTreeWidgetItem(details_);
-  item->setText(0, text_of(text));
+  item->setText(0, qt_text(text));
 }
 
 void ListPaneWidget::clear_detail_rows() {

@@ -13,6 +13,7 @@
 #include "core/settings/shutdown.h"
 #include "core/system/clock.h"
 #include "gui/main_window.h"
+#include "gui/qt_text.h"
 #include "gui/queued_view.h"
 #include "platform/file.h"
 #include "platform/lock_file.h"
@@ -32,10 +33,6 @@ constexpr int kInterruptPollMs = 100;
 // stopped; the list is written either way.
 constexpr std::uint32_t kSettleMs = 30000;
 
-QString text_of(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Before the window exists, a message of the core (the engine that could
 // not be started) is shown and waited for: the program ends after it.
 class StartupMessages final : public View {
@@ -51,7 +48,7 @@ class StartupMessages final : public View {
   void set_status_text(int, std::string_view) override {}
   void show_message(std::string_view text, std::string_view caption, MessageOwner,
                     MessageIcon) override {
-    QMessageBox(QMessageBox::NoIcon, text_of(caption), text_of(text)).exec();
+    QMessageBox(QMessageBox::NoIcon, qt_text(caption), qt_text(text)).exec();
   }
   void limit_changed(int, int) override {}
 };
@@ -66,7 +63,7 @@ bool lock_list(platform::FileLock& lock) {
                                             std::string(kListFile) + ") は" + who + "が使用中です。"
                                       : "ダウンロード一覧 (" + std::string(kListFile) +
                                             ") をロックできません: " + platform::last_error_text();
-  QMessageBox(QMessageBox::Warning, QString::fromUtf8("エラー"), text_of(text)).exec();
+  QMessageBox(QMessageBox::Warning, QString::fromUtf8("エラー"), qt_text(text)).exec();
   return false;
 }
 

@@ -17,6 +17,7 @@
 #include "gui/item_list_model.h"
 #include "gui/limit_panel_widget.h"
 #include "gui/list_pane_widget.h"
+#include "gui/qt_text.h"
 #include "gui/queued_view.h"
 #include "gui/right_pane_widget.h"
 #include "gui/toolbar_icons.h"
@@ -24,10 +25,6 @@
 namespace torvane::gui {
 
 namespace {
-
-QString text_of(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The toolbar in order: the image and the command of each button, 0 for a
 // separator; and each button's tooltip.
@@ -365,7 +362,7 @@ void MainWindow::append_header_log(std::string_view text) {
 
 void MainWindow::set_status_text(int part, std::string_view text) {
   if (part < 0 || part >= static_cast<int>(status_.size())) return;
-  status_[static_cast<std::size_t>(part)]->setText(text_of(text));
+  status_[static_cast<std::size_t>(part)]->setText(qt_text(text));
 }
 
 void MainWindow::show_message(std::string_view text, std::string_view caption, MessageOwner owner,
@@ -373,7 +370,7 @@ void MainWindow::show_message(std::string_view text, std::string_view caption, M
   const QMessageBox::Icon shown = icon == MessageIcon::kWarning       ? QMessageBox::Warning
                                   : icon == MessageIcon::kInformation ? QMessageBox::Information
                                                                       : QMessageBox::NoIcon;
-  auto* box = new QMessageBox(shown, text_of(caption), text_of(text), QMessageBox::Ok,
+  auto* box = new QMessageBox(shown, qt_text(caption), qt_text(text), QMessageBox::Ok,
                               owner == MessageOwner::kMainWindow ? this : nullptr);
   box->setAttribute(Qt::WA_DeleteOnClose);
   // Shown without waiting: the core goes on whatever the user answers.

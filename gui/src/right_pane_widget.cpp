@@ -10,6 +10,7 @@
 #include "core/settings/window_geometry.h"
 #include "core/text/header_log.h"
 #include "gui/add_items_panel.h"
+#include "gui/qt_text.h"
 
 namespace torvane::gui {
 
@@ -61,8 +62,7 @@ RightPaneWidget::RightPaneWidget(DownloadManager& manager, const IniAccess& ini,
 RightPaneWidget::~RightPaneWidget() = default;
 
 void RightPaneWidget::append_header_log(std::string_view text) {
-  QString added = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  added.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  const QString added = for_display(text);
   QTextDocument* document = log_->document();
   // characterCount() counts the last paragraph's end, which the text lacks.
   const auto current = static_cast<std::size_t>(document->characterCount() - 1);
