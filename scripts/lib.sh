@@ -11,11 +11,12 @@ JOBS="${JOBS:-2}"
 # list below, so the lists and the build cannot drift apart.
 #
 # Building and starting the programs.
-# The window needs Qt 6 Widgets and a font with Japanese glyphs.
+# The window needs Qt 6 Widgets (with its Wayland platform, so that it runs
+# on a Wayland desktop without an X server) and a font with Japanese glyphs.
 RUN_PACKAGES=(
   g++ cmake ninja-build ccache
   pkg-config libsystemd-dev
-  qt6-base-dev fonts-noto-cjk
+  qt6-base-dev qt6-wayland fonts-noto-cjk
 )
 # Running every test: the build above, GoogleTest and GoogleMock (two
 # packages on Debian 12), the 32-bit layout check, the sanitizer and fuzzer

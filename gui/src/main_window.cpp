@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <functional>
 
 #include "core/settings/window_geometry.h"
@@ -190,8 +191,11 @@ WindowGeometry MainWindow::current_geometry() const {
   const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
   const QPoint frame_offset = geometry().topLeft() - frameGeometry().topLeft();
   WindowGeometry g;
-  g.x = normal.x() - frame_offset.x();
-  g.y = normal.y() - frame_offset.y();
+  // Under Wayland a window does not know its place: it reads as the frame's
+  // margins off the origin, and a negative value would make the next start
+  // forget the size as well.
+  g.x = std::max(normal.x() - frame_offset.x(), 0);
+  g.y = std::max(normal.y() - frame_offset.y(), 0);
   g.width = normal.width();
   g.height = normal.height();
   g.iconic = isMinimized() ? 1 : 0;
