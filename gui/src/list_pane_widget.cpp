@@ -46,6 +46,13 @@ ListPaneWidget::ListPaneWidget(ItemListModel* model, QWidget* parent)
           [this](const QModelIndex& current) {
             Q_EMIT focus_changed(current.isValid() ? current.row() : -1);
           });
+  // Rows that come or go above the focused one move it without a
+  // currentChanged, and the removal of the focused row itself announces
+  // the row its successor had before the removal: once the rows have
+  // settled, the focused row is told again.
+  const auto refocus = [this] { Q_EMIT focus_changed(focused_row()); };
+  connect(model, &QAbstractItemModel::rowsInserted, this, refocus);
+  connect(model, &QAbstractItemModel::rowsRemoved, this, refocus);
 
   details_->setColumnCount(1);
   details_->setHeaderLabels({qt_text(kDetailListColumns[0].title)});

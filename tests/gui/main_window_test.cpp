@@ -192,6 +192,29 @@ TEST_F(WindowTest, AFailedRowSaysWhyInItsTooltipAndDetails) {
               HasSubstr("404"));
 }
 
+// The core asks for the focused row from its own threads (whose details to
+// write): it must follow the row when rows above it leave the list, and
+// when the focused row itself leaves.
+TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovals) {
+  MainWindow& window = open();
+  for (const char* path : {"/m0", "/m1", "/m2", "/m3"})
+    manager_->register_item("1", out(), server_.url(path));
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 4; }));
+  QTableView& view = window.list_pane().item_view();
+  view.setCurrentIndex(window.model().index(2, 0));
+  ASSERT_EQ(view_.focused_row(), 2);
+  struct Step {
+    int removed, focused;
+  };
+  for (const Step s : {Step{0, 1}, Step{0, 0}, Step{0, 0}}) {
+    const int rows = window.model().rowCount();
+    manager_->remove_item(s.removed, RemoveMode::kRedraw);
+    ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == rows - 1; }));
+    EXPECT_EQ(window.list_pane().focused_row(), s.focused) << rows;
+    EXPECT_EQ(view_.focused_row(), s.focused) << rows;
+  }
+}
+
 TEST_F(WindowTest, TheHeaderLogCommandFlipsLogViewAndTheCheck) {
   MainWindow& window = open();  // LogView absent: the log is hidden
   QAction* log = window.menu_action(gui::kCmdHeaderLog);

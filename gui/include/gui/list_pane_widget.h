@@ -43,7 +43,8 @@ class ListPaneWidget final : public QWidget {
   void command(int id);
   // A row was clicked: the details are to be shown for the focused row.
   void item_clicked();
-  // The focused row changed (-1: none).
+  // The focused row changed (-1: none), or rows were inserted or removed
+  // (the focused row may have moved with them).
   void focus_changed(int row);
 
  protected:
