@@ -229,11 +229,12 @@ void AddItemsPanel::register_url() {
 }
 
 void AddItemsPanel::register_clipboard() {
-  text_box_->clear();
+  // The folder joins its history whatever the clipboard holds; the text
+  // box is emptied only when there is text to read.
   const std::optional<std::string> clipboard = clipboard_text();
-  if (!clipboard) return;
+  if (clipboard) text_box_->clear();
   std::string division, folder;
-  register_clipboard_urls(manager_, history_, target(division, folder), *clipboard);
+  register_clipboard_urls(manager_, history_, target(division, folder), clipboard.value_or(""));
   refresh_lists();
 }
 

@@ -89,6 +89,13 @@ TEST_F(PanelTest, ClipboardLinesBecomeUrlsInTheBoxOrItems) {
   QGuiApplication::clipboard()->clear();  // no text: the box stays
   click(panel.button(QString::fromUtf8("貼り付け")));
   EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/g09\nhttp://127.0.0.1:1/g10\n");
+  // Registering the clipboard's URLs takes the folder into its history
+  // before it looks at the clipboard; without text the box stays too.
+  panel.save_box().setEditText("/other/");
+  click(panel.button(QString::fromUtf8("展開して登録")));
+  EXPECT_EQ(panel.text_box().toPlainText(), "http://127.0.0.1:1/g09\nhttp://127.0.0.1:1/g10\n");
+  EXPECT_EQ(panel.save_box().itemText(0), "/other/");
+  EXPECT_EQ(rows().size(), 1u);
 }
 
 TEST_F(PanelTest, AnEntryDifferingOnlyInCaseReplacesTheStoredOneAtTheTop) {
