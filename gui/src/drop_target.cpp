@@ -54,7 +54,7 @@ Fetched fetch(const QMimeData* mime) {
 class DropFilter final : public QObject {
  public:
   DropFilter(QWidget* widget, DropHandler handler)
-      : QObject(widget), handler_(std::move(handler)) {}
+      : QObject(widget), widget_(widget), handler_(std::move(handler)) {}
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -80,7 +80,8 @@ class DropFilter final : public QObject {
 
  private:
   void answer(int code, QDropEvent* event, bool with_data) {
-    const QPoint point = event->position().toPoint();
+    // On the screen, as the cursor's place is given to a drop target.
+    const QPoint point = widget_->mapToGlobal(event->position().toPoint());
     const Fetched fetched = with_data ? fetch(event->mimeData()) : Fetched{};
     const char* data = nullptr;
     if (fetched.format == kDropFiles) data = fetched.files.front().c_str();
@@ -108,6 +109,7 @@ class DropFilter final : public QObject {
     }
   }
 
+  QWidget* widget_;  // the filter's parent
   DropHandler handler_;
   DropEvent record_{nullptr, kDropEffectNone, 0, kDropNone, nullptr, nullptr, nullptr};
 };

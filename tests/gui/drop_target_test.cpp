@@ -56,10 +56,12 @@ TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
     bool point, object;
     std::string data;
     std::vector<std::string> files;
+    QPoint at;
   };
   std::vector<Seen> seen;
   std::vector<std::uint32_t> answers = {5, 0, 0, 1, 4};  // the handler's effect per event
   QWidget widget;
+  widget.move(100, 50);  // the record's point is on the screen
   ASSERT_FALSE(register_drop_target(&widget, {}));
   ASSERT_TRUE(register_drop_target(&widget, [&](int code, DropEvent& e) {
     Seen s{code,
@@ -69,7 +71,8 @@ TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
            e.point != nullptr,
            e.data_object != nullptr,
            e.data ? e.data : "<null>",
-           {}};
+           {},
+           e.point != nullptr ? *e.point : QPoint()};
     if (e.file_block != nullptr)
       s.files = *static_cast<const std::vector<std::string>*>(e.file_block);
     seen.push_back(s);
@@ -99,6 +102,7 @@ TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
     EXPECT_EQ(s.effect_in, effect_in) << code;
     EXPECT_EQ(s.key_state, keys) << code;
     EXPECT_EQ(s.point, point) << code;
+    EXPECT_EQ(s.at, point ? QPoint(110, 60) : QPoint()) << code;
     EXPECT_EQ(s.object, format != kDropNone) << code;
     EXPECT_EQ(s.data, data) << code;
     EXPECT_EQ(s.files, file_list) << code;

@@ -40,7 +40,7 @@ inline constexpr std::uint32_t kDropMiddleButton = 0x10;
 inline constexpr std::uint32_t kDropAlt = 0x20;
 
 struct DropEvent {
-  const QPoint* point;  // the cursor in the widget; null at a leave
+  const QPoint* point;  // the cursor on the screen; null at a leave
   std::uint32_t effect;
   std::uint32_t key_state;
   int format;
