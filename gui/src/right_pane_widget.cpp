@@ -73,6 +73,10 @@ void RightPaneWidget::append_header_log(std::string_view text) {
   }
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(added);
+  // The caret follows the new text and the box scrolls to it: the newest
+  // entry is the one in view, wherever the user had left the caret.
+  log_->setTextCursor(cursor);
+  log_->ensureCursorVisible();
 }
 
 void RightPaneWidget::relayout() {

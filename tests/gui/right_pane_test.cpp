@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 
 #include "core/text/header_log.h"
 #include "gui/add_items_panel.h"
@@ -100,6 +102,23 @@ TEST_F(RightPaneTest, LogEntriesAppearAsWrittenAndAFullLogGivesUpItsStart) {
   EXPECT_EQ(log.size(), static_cast<qsizetype>(kHeaderLogLimit));
   EXPECT_TRUE(log.startsWith("2xx")) << log.left(10).toStdString();
   EXPECT_TRUE(log.endsWith(QString(150, 'n') + "\n" + QString(49, 'm')));
+}
+
+// Each append leaves the caret after the new text and the box scrolled to
+// it, wherever the user had put the caret or the view.
+TEST_F(RightPaneTest, TheLogFollowsWhatIsAppended) {
+  set_log(0, 150);
+  RightPaneWidget pane(*manager_, ini_);
+  pane.resize(400, 600);
+  pane.show();
+  QPlainTextEdit& log = pane.header_log();
+  for (int i = 0; i < 100; ++i) pane.append_header_log("line " + std::to_string(i) + "\r\n");
+  log.verticalScrollBar()->setValue(0);
+  log.moveCursor(QTextCursor::Start);
+  pane.append_header_log("last\r\n");
+  EXPECT_GT(log.verticalScrollBar()->value(), 0);
+  EXPECT_EQ(log.verticalScrollBar()->value(), log.verticalScrollBar()->maximum());
+  EXPECT_EQ(log.textCursor().position(), log.document()->characterCount() - 1);
 }
 
 TEST_F(RightPaneTest, ClosingThePaneWritesThePanelsHistory) {

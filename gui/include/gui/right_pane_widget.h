@@ -30,7 +30,8 @@ class RightPaneWidget final : public QWidget {
   ~RightPaneWidget() override;  // the panel writes its history keys (closing)
 
   // Appends `text` (its own "\r\n" line ends, no newline added) at the end
-  // of the log, first removing from the start what the limit asks.
+  // of the log, first removing from the start what the limit asks; the
+  // caret goes after it and the log scrolls to it.
   void append_header_log(std::string_view text);
   // LogView changed (the menu's toggle): lays the pane out again.
   void relayout();
