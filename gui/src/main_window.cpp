@@ -95,8 +95,16 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::build_toolbars() {
-  toolbar_ = addToolBar(QStringLiteral("toolbar"));
-  toolbar_->setObjectName(QStringLiteral("toolbar"));
+  // Bands of the bar across the top: they may change places there, but
+  // neither float nor dock at another edge.
+  const auto band_of = [this](const QString& name) {
+    QToolBar* bar = addToolBar(name);
+    bar->setObjectName(name);
+    bar->setFloatable(false);
+    bar->setAllowedAreas(Qt::TopToolBarArea);
+    return bar;
+  };
+  toolbar_ = band_of(QStringLiteral("toolbar"));
   toolbar_->setIconSize(QSize(16, 16));
   for (const ToolButton& b : kToolButtons) {
     if (b.command == 0) {
@@ -108,11 +116,15 @@ void MainWindow::build_toolbars() {
     action->setToolTip(QString::fromUtf8(b.tip));
     connect(action, &QAction::triggered, this, [this, id = b.command] { run_command(id); });
   }
-  QToolBar* band = addToolBar(QStringLiteral("limit"));
-  band->setObjectName(QStringLiteral("limit"));
+  QToolBar* band = band_of(QStringLiteral("limit"));
   const int limit = manager_.with_settings([](ProgramSettings& s) { return s.max_dl_files; });
   limit_panel_ = new LimitPanelWidget(manager_, limit);
   band->addWidget(limit_panel_);
+}
+
+QMenu* MainWindow::createPopupMenu() {
+  // No menu of the bands' names over the bars: the bands are always shown.
+  return nullptr;
 }
 
 QAction* MainWindow::command_action(const QString& text, int id) {

@@ -136,6 +136,13 @@ TEST_F(WindowTest, TheListShowsTheSevenColumnsAndTheToolbarItsButtonsInOrder) {
   }
   EXPECT_THAT(commands, ElementsAre(40006, 40007, 0, 40003, 40005, 40024, 0, 40009, 40010));
   EXPECT_EQ(tips[4], utf8("ダウンロードの再試行\n(停止＆開始)"));
+  // The bands stay in the bar across the top: none floats, none docks
+  // elsewhere, and no menu of their own offers to hide them.
+  for (QToolBar* bar : window.findChildren<QToolBar*>()) {
+    EXPECT_FALSE(bar->isFloatable());
+    EXPECT_EQ(bar->allowedAreas(), Qt::TopToolBarArea);
+  }
+  EXPECT_EQ(std::unique_ptr<QMenu>(window.createPopupMenu()), nullptr);
 }
 
 TEST_F(WindowTest, TheContextMenuGraysItsCommandsWithoutASelection) {

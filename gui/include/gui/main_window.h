@@ -50,6 +50,8 @@ class MainWindow final : public QMainWindow, public View {
 
   // Runs a command as a toolbar button, a menu item or the context menu would.
   void run_command(int id);
+  // None: the toolbar and the limit panel cannot be hidden.
+  QMenu* createPopupMenu() override;
 
   ItemListModel& model() { return *model_; }
   ListPaneWidget& list_pane() { return *list_pane_; }
