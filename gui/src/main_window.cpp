@@ -92,6 +92,9 @@ MainWindow::MainWindow(DownloadManager& manager, QueuedView& view, const IniAcce
 
 MainWindow::~MainWindow() {
   view_.attach(nullptr);
+  // The messages without an owner are not children of the window: they go
+  // with it all the same (their deferred deletion would find no loop left).
+  for (const QPointer<QWidget>& d : dialogs_) delete d.data();
 }
 
 void MainWindow::build_toolbars() {
@@ -391,6 +394,9 @@ void MainWindow::show_message(std::string_view text, std::string_view caption, M
   box->setAttribute(Qt::WA_DeleteOnClose);
   // Shown without waiting: the core goes on whatever the user answers.
   if (owner == MessageOwner::kMainWindow) box->setWindowModality(Qt::WindowModal);
+  // One without an owner is closed with the window all the same, rather
+  // than left on the screen, unanswerable, while the ending waits.
+  if (owner != MessageOwner::kMainWindow) dialogs_.emplace_back(box);
   box->show();
 }
 

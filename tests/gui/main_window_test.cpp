@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -220,6 +221,23 @@ TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovals) {
     EXPECT_EQ(window.list_pane().focused_row(), s.focused) << rows;
     EXPECT_EQ(view_.focused_row(), s.focused) << rows;
   }
+}
+
+// A message shown without an owner does not outlive the window: it goes
+// when the window closes, not after the ending's wait.
+TEST_F(WindowTest, MessagesWithoutAnOwnerGoWithTheWindow) {
+  MainWindow& window = open();
+  window.show_at_start();
+  window.show_message("m", "c", MessageOwner::kNone, MessageIcon::kWarning);
+  QPointer<QMessageBox> box;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->text() == "m") box = b;
+  ASSERT_FALSE(box.isNull());
+  EXPECT_TRUE(box->isVisible());
+  window.close();
+  EXPECT_FALSE(box->isVisible());
+  window_.reset();
+  EXPECT_TRUE(box.isNull());
 }
 
 TEST_F(WindowTest, TheHeaderLogCommandFlipsLogViewAndTheCheck) {

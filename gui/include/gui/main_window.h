@@ -61,7 +61,8 @@ class MainWindow final : public QMainWindow, public View {
   QToolBar& toolbar() { return *toolbar_; }
   QAction* menu_action(int id) const;
   QLabel& status_part(int part) { return *status_[static_cast<std::size_t>(part)]; }
-  // The modeless windows opened from the menus and still open.
+  // The modeless windows opened from the menus, and the messages shown
+  // without an owner, that are still open.
   std::vector<QWidget*> open_dialogs() const;
 
   // View, on the GUI thread.
