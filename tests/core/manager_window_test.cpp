@@ -70,7 +70,11 @@ TEST_F(WindowCallsTest, DeletedRowsLeaveAtOnceAndOnlyRunningOnesAreStopped) {
 TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
   auto manager = running(1, 2);
   ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(kDownloading, _)); }));
-  view_.write_detail_row(5, "left from another row");
+  // Under the manager's lock: the engine's notices write detail rows too.
+  manager->with_items([&](auto&) {
+    view_.write_detail_row(5, "left from another row");
+    return 0;
+  });
   manager->show_focused_details();
   const Seen s = seen(*manager);
   ASSERT_EQ(s.detail.size(), 2u);  // two divisions, nothing left over
