@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "core/settings/window_geometry.h"
+#include "gui/add_items_panel.h"
 #include "gui/client_area_widget.h"
 #include "gui/item_list_model.h"
 #include "gui/limit_panel_widget.h"
@@ -76,6 +77,8 @@ MainWindow::MainWindow(DownloadManager& manager, QueuedView& view, const IniAcce
   restore_geometry();
 
   connect(list_pane_, &ListPaneWidget::command, this, &MainWindow::run_command);
+  connect(&right_pane_->panel(), &AddItemsPanel::details_requested, this,
+          [this] { open_dialog(kSizeTableEditor); });
   connect(list_pane_, &ListPaneWidget::item_clicked, this,
           [this] { manager_.show_focused_details(); });
   connect(list_pane_, &ListPaneWidget::focus_changed, this,
@@ -323,7 +326,8 @@ void MainWindow::open_dialog(int id) {
     default: {
       const char* title = id == kCmdSettings  ? "Torvane GUI 設定 (リアルタイムで更新)"
                           : id == kCmdServers ? "Servers"
-                                              : "ダウンロードの履歴";
+                          : id == kCmdHistory ? "ダウンロードの履歴"
+                                              : "分割数->詳細設定";
       dialog->setWindowTitle(QString::fromUtf8(title));
       layout->addWidget(new QLabel(QString::fromUtf8("この画面は準備中です。"), dialog));
       break;

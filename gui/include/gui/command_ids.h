@@ -22,4 +22,8 @@ enum CommandId : int {
   kCmdEngineStatus = 40031,
 };
 
+// Not a command of the window: the add-items panel's "詳細" asks for the
+// size table's editor, which opens as the dialogs of the menus do.
+inline constexpr int kSizeTableEditor = 1072;
+
 }  // namespace torvane::gui
