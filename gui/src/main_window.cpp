@@ -1,6 +1,7 @@
 #include "gui/main_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -80,7 +81,7 @@ MainWindow::MainWindow(DownloadManager& manager, QueuedView& view, const IniAcce
   connect(&right_pane_->panel(), &AddItemsPanel::details_requested, this,
           [this] { open_dialog(kSizeTableEditor); });
   connect(list_pane_, &ListPaneWidget::item_clicked, this,
-          [this] { manager_.show_focused_details(); });
+          [this] { in_step([this] { manager_.show_focused_details(); }); });
   connect(list_pane_, &ListPaneWidget::focus_changed, this,
           [this](int row) { view_.set_focused_row(row); });
 
@@ -229,11 +230,25 @@ std::vector<QWidget*> MainWindow::open_dialogs() const {
   return open;
 }
 
-void MainWindow::for_selected(std::function<void(int)> action) {
-  for (const int row : list_pane_->selected_rows()) {
-    action(row);
-    model_->redraw_rows(row, row);
-  }
+void MainWindow::in_step(const std::function<void()>& action) {
+  // The rows shown may be a queued change behind the list (a download that
+  // finished a moment ago). Under the manager's lock the list cannot move:
+  // the changes queued so far are replayed first, so that a selected row
+  // names the item the user sees when the command reaches the manager.
+  manager_.with_items([&](const ItemList&) {
+    QCoreApplication::sendPostedEvents(&view_, QEvent::MetaCall);
+    action();
+    return 0;
+  });
+}
+
+void MainWindow::for_selected(const std::function<void(int)>& action) {
+  in_step([&] {
+    for (const int row : list_pane_->selected_rows()) {
+      action(row);
+      model_->redraw_rows(row, row);
+    }
+  });
 }
 
 void MainWindow::run_command(int id) {
@@ -256,7 +271,7 @@ void MainWindow::run_command(int id) {
       model_->redraw_rows(0, -1);
       break;
     case kCmdDelete:
-      manager_.delete_rows(list_pane_->selected_rows());
+      in_step([this] { manager_.delete_rows(list_pane_->selected_rows()); });
       break;
     case kCmdDeleteAll:
       manager_.delete_all();

@@ -185,6 +185,21 @@ TEST_F(WindowTest, StartStopAndDeleteActOnTheSelectedRowsOnly) {
             server_.url("/b"));
 }
 
+// A row removed a moment ago (its change still queued for the window) must
+// not make a command hit the item below the one the user selected.
+TEST_F(WindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
+  for (const char* path : {"/a", "/b", "/c"}) serve(path, 50000, 100);
+  MainWindow& window = open();
+  for (const char* path : {"/a", "/b", "/c"})
+    manager_->register_item("1", out(), server_.url(path));
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 3; }));
+  manager_->remove_item(0, RemoveMode::kQuiet);  // queued for the window, not yet shown
+  select_rows(window, {1});                      // "/b" as the window shows it
+  window.run_command(gui::kCmdDelete);
+  EXPECT_EQ(manager_->with_items([](const ItemList& l) { return std::string(l.at(0)->url); }),
+            server_.url("/c"));
+}
+
 TEST_F(WindowTest, AFailedRowSaysWhyInItsTooltipAndDetails) {
   MainWindow& window = open();
   manager_->register_item("1", out(), server_.url("/missing"));

@@ -95,7 +95,9 @@ class MainWindow final : public QMainWindow, public View {
   WindowGeometry current_geometry() const;
   void open_dialog(int id);
   void toggle_header_log();
-  void for_selected(std::function<void(int)> action);
+  // Runs `action` with the shown rows in step with the manager's list.
+  void in_step(const std::function<void()>& action);
+  void for_selected(const std::function<void(int)>& action);
 
   DownloadManager& manager_;
   QueuedView& view_;
