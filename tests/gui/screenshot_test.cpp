@@ -2,6 +2,8 @@
 // from nginx running and the header log filled, and with the log hidden. Written as PNG files into
 // the folder TORVANE_SCREENSHOTS names (the test script sets it); without it the test only checks
 // that the window draws.
+#include "tests/gui/screenshot.h"
+
 #include <gmock/gmock.h>
 
 #include <QDir>
@@ -18,16 +20,6 @@
 namespace torvane::test {
 namespace {
 
-void save(QWidget& window, const char* name) {
-  QCoreApplication::processEvents();
-  const QPixmap picture = window.grab();
-  ASSERT_FALSE(picture.isNull());
-  const char* folder = std::getenv("TORVANE_SCREENSHOTS");
-  if (folder == nullptr || *folder == '\0') return;
-  QDir().mkpath(QString::fromUtf8(folder));
-  EXPECT_TRUE(picture.save(QDir(QString::fromUtf8(folder)).filePath(QString::fromUtf8(name))));
-}
-
 TEST_F(WindowTest, Screenshots) {
   set_ini(
       "[SETTING]\nLogView=0\nSAVE_T=/home/user/ダウンロード/\nSAVE_0=/home/user/ダウンロード/\n"
@@ -36,7 +28,7 @@ TEST_F(WindowTest, Screenshots) {
     gui::MainWindow& window = open();
     window.show_at_start();
     ASSERT_TRUE(pump_until([&] { return !window.status_part(0).text().isEmpty(); }));
-    save(window, "main-window-empty.png");
+    save_screenshot(window, "main-window-empty.png");
   }
   close();
   // Slow enough per connection that the pictures show them running, with speeds.
@@ -64,9 +56,9 @@ TEST_F(WindowTest, Screenshots) {
   ASSERT_TRUE(pump_until([&] { return window.list_pane().detail_list().topLevelItemCount() > 0; }));
   ASSERT_TRUE(
       pump_until([&] { return !window.right_pane().header_log().toPlainText().isEmpty(); }));
-  save(window, "main-window-running.png");
+  save_screenshot(window, "main-window-running.png");
   window.run_command(gui::kCmdHeaderLog);
-  save(window, "main-window-log-hidden.png");
+  save_screenshot(window, "main-window-log-hidden.png");
 }
 
 }  // namespace

@@ -159,6 +159,10 @@ class DownloadManager {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return f(settings_);
   }
+  // The program folder (the INI, the profiles) and the history file this
+  // manager was made with, for the windows that edit or show them.
+  const ProgramFolder& folder() const { return config_.folder; }
+  const std::string& history_file() const { return config_.history_file; }
   // True while an item is linked to a slot or in a running state.
   bool busy() const;
   // The engine context, for the engine status texts (read its fields with
