@@ -97,4 +97,10 @@ int apply_range_edit(SizeRow& row, std::string_view range_text, int count) {
   return 1;
 }
 
+int range_edit_count(std::string_view typed, bool use_item_divisions) {
+  if (use_item_divisions) return kUseItemDivisions;
+  constexpr NumberRules kRules{.blanks = LeadingBlanks::kSpaces, .sign = true};
+  return static_cast<int>(parse_number(typed, INT_MIN, INT_MAX, kRules).value_or(0));
+}
+
 }  // namespace torvane

@@ -57,4 +57,10 @@ int write_size_table(const IniAccess& ini, const std::vector<SizeRow>& rows);
 // else 0 and the row unchanged.
 int apply_range_edit(SizeRow& row, std::string_view range_text, int count);
 
+// The count the range editor's OK passes on: -1 when "設定値" is chosen,
+// else the number in its count box as typed, outside 1..64 too (leading
+// blanks and a sign allowed, the whole text a number within int); 0 when
+// the box holds no such number.
+int range_edit_count(std::string_view typed, bool use_item_divisions);
+
 }  // namespace torvane
