@@ -9,6 +9,7 @@
 
 #include "core/settings/add_items_history.h"
 #include "core/settings/program_home.h"
+#include "core/settings/settings.h"
 #include "core/settings/shutdown_choices.h"
 #include "core/settings/window_geometry.h"
 #include "tests/support/test_files.h"
@@ -169,6 +170,13 @@ TEST(ShutdownChoices, MethodEntriesAndSwitchesMapOntoTheBits) {
   EXPECT_EQ(shutdown_trigger_entry(3), 0);
   EXPECT_EQ(shutdown_trigger_entry(-1), 0);
   EXPECT_EQ(kShutdownMethodTexts[shutdown_method_entry(0)], "シャットダウン後にパワーオフ");
+}
+
+TEST(SettingsDialogChoices, OpensAtTheStoredPauseElseTheEngines) {
+  // {ThreadWait, the engine's pause, the pause shown}
+  const std::tuple<int, int, int> cases[] = {{0, 20, 20}, {-4, 35, 35}, {300, 20, 300}};
+  for (const auto& [stored, engine, shown] : cases)
+    EXPECT_EQ(opening_thread_wait(stored, engine), shown) << stored;
 }
 
 TEST(ProgramHome, OverrideThenEnvironmentThenTheProgramsFolder) {

@@ -10,13 +10,6 @@
 
 namespace torvane {
 
-namespace {
-
-// The track bar's range for the engine threads' pause.
-constexpr int kLongestThreadWait = 1001;
-
-}  // namespace
-
 void DownloadManager::show_focused_details() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const int k = view_.focused_row();
@@ -72,7 +65,7 @@ int DownloadManager::close_window(const WindowGeometry& geometry) {
 int DownloadManager::set_thread_wait(int ms) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (ms <= 0 || !binding_.bound()) return -1;
-  ms = std::min(ms, kLongestThreadWait);
+  ms = std::min(ms, kMaxThreadWait);
   settings_.thread_wait = ms;
   store_relaxed(binding_.context().wait_ms, ms);
   return ms;

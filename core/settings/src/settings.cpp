@@ -23,6 +23,10 @@ std::uint16_t read_u16(const IniAccess& ini, std::string_view key) {
 
 }  // namespace
 
+int opening_thread_wait(int thread_wait, int engine_wait_ms) {
+  return thread_wait > 0 ? thread_wait : engine_wait_ms;
+}
+
 int read_max_dl_files(const IniAccess& ini, std::string* note) {
   // The least int stands for "absent", so that a stored -1 is out of range
   // rather than silently the default.

@@ -163,6 +163,9 @@ class DownloadManager {
   // manager was made with, for the windows that edit or show them.
   const ProgramFolder& folder() const { return config_.folder; }
   const std::string& history_file() const { return config_.history_file; }
+  // The power services the shutdown uses (the power dialog's test runs
+  // them); null when the manager was given none.
+  PowerBackend* power() const { return config_.power; }
   // True while an item is linked to a slot or in a running state.
   bool busy() const;
   // The engine context, for the engine status texts (read its fields with

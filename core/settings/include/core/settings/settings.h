@@ -22,6 +22,9 @@ inline constexpr int kDefaultMaxDlFiles = 15;
 inline constexpr std::size_t kTemplateTextSize = 512;  // 511 characters and the NUL
 // HowtoSD bit that marks a shutdown started in this run; it is never stored.
 inline constexpr int kShutdownStartedMark = 0x100;
+// The settings dialog's range for the engine threads' pause, in ms.
+inline constexpr int kMinThreadWait = 1;
+inline constexpr int kMaxThreadWait = 1001;
 
 struct ProgramSettings {
   // The worker pause last set in the settings dialog. It is not handed to the
@@ -55,6 +58,11 @@ inline constexpr int kMaxMaxDlFiles = 999;
 int read_max_dl_files(const IniAccess& ini, std::string* note = nullptr);
 // Written by the main window on close. 1 when written (as IniAccess::write_int).
 int write_max_dl_files(const IniAccess& ini, int max_dl_files);
+
+// The pause the settings dialog opens at: ThreadWait when it is set (above
+// 0), else the engine's pause in force (`engine_wait_ms`), which the dialog
+// then stores as ThreadWait.
+int opening_thread_wait(int thread_wait, int engine_wait_ms);
 
 // Fills every field but max_dl_files and list_busy from the program INI.
 void read_settings(const IniAccess& ini, ProgramSettings& settings);
