@@ -54,6 +54,30 @@ TEST_F(ProgramFiles, ServerProfilesLookedUpSavedReadRenamedAndDeleted) {
   EXPECT_EQ(default_server_profile(folder_), dir_ + "Servers/mine.ini");
 }
 
+// What the editors let through is what a save stores: a refused row or
+// target would make the whole save fail.
+TEST(ProfileEditorChecks, RowsAndTargetsTheSaveCanStore) {
+  struct Row {
+    std::string_view key, value;
+    bool allowed;
+  };
+  const Row rows[] = {{"Retry", "", true}, {"My Key", "a=b", true},  {"", "1", false},
+                      {"  ", "1", false},  {"A=B", "1", false},      {"[X]", "1", false},
+                      {";c", "1", false},  {"Retry", "1\n2", false}, {"Re\ntry", "1", false}};
+  for (const Row& r : rows) EXPECT_EQ(profile_row_allowed(r.key, r.value), r.allowed) << r.key;
+  struct Target {
+    std::string_view name, file;
+    bool allowed;
+  };
+  const Target targets[] = {
+      {"h.com", "Servers\\h.ini", true}, {"h.com", "h", true},       {"", "h.ini", false},
+      {"a=b", "h.ini", false},           {"h.com", "", false},       {"h.com", "/", false},
+      {"h.com", "Servers\\", false},     {"h.com", "h\r.ini", false}};
+  for (const Target& t : targets) {
+    EXPECT_EQ(profile_target_allowed(t.name, t.file), t.allowed) << t.name << " " << t.file;
+  }
+}
+
 TEST_F(ProgramFiles, SizeTableRangesLookupAndEditor) {
   // "%d-" when hi is 0, a missing part is 0, digits saturate; a negative bound is a large one.
   EXPECT_EQ(format_range(parse_range("99999999999")), "2147483647-");

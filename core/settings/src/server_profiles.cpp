@@ -131,17 +131,26 @@ int read_server_profile(const ProgramFolder& folder, std::string_view name,
   return 0;
 }
 
+bool profile_row_allowed(std::string_view key, std::string_view value) {
+  return platform::ini_key_allowed(key) && platform::ini_text_allowed(value);
+}
+
+bool profile_target_allowed(std::string_view name, std::string_view file) {
+  // The file is joined to the program folder: it must name something below
+  // it, and not a folder.
+  const std::string rel = normalize_stored_path(file);
+  return platform::ini_key_allowed(name) && platform::ini_text_allowed(file) &&
+         rel.find_first_not_of('/') != std::string::npos && rel.back() != '/';
+}
+
 int write_server_profile(const ProgramFolder& folder, std::string_view name, std::string_view file,
                          const std::vector<ProfileRow>& rows) {
   // Checked before anything is written, so a refused row leaves both files
   // as they were.
-  if (!platform::ini_key_allowed(name) || !platform::ini_text_allowed(file) ||
-      normalize_stored_path(file).empty()) {
-    return -1;
-  }
+  if (!profile_target_allowed(name, file)) return -1;
   std::vector<std::string> lines;
   for (const ProfileRow& row : rows) {
-    if (!platform::ini_key_allowed(row.key) || !platform::ini_text_allowed(row.value)) return -1;
+    if (!profile_row_allowed(row.key, row.value)) return -1;
     lines.push_back(row.key + "=" + row.value);
   }
   if (!is_default_file(file) && platform::ini_write_string(index_path(folder).c_str(),

@@ -61,11 +61,20 @@ struct ProfileRow {
 int read_server_profile(const ProgramFolder& folder, std::string_view name,
                         std::vector<ProfileRow>& rows, std::string& file);
 
+// Whether the editor can store a row: the key is an INI key (not empty, no
+// '=', not opening with '[' or a comment mark) and neither holds a line
+// break or a NUL. The editors check as the user types.
+bool profile_row_allowed(std::string_view key, std::string_view value);
+// Whether a profile can be stored under `name` (an INI key) in `file` (a
+// relative name of a file: not empty, not ending in '/' or '\' as a folder's
+// does, no line break or NUL).
+bool profile_target_allowed(std::string_view name, std::string_view file);
+
 // Saves the editor: the profile section of `file` is replaced by the rows in
 // order (the file and its folder are created as needed), and unless `file`
 // is the default file, "ServerData" gets name = file. Nothing is written when
-// a row or the name holds a line break, a NUL, or a key that cannot be stored;
-// then -1. Otherwise 0, or -1 when a write failed.
+// the name, the file or a row cannot be stored (see above); then -1.
+// Otherwise 0, or -1 when a write failed.
 int write_server_profile(const ProgramFolder& folder, std::string_view name, std::string_view file,
                          const std::vector<ProfileRow>& rows);
 
