@@ -1,0 +1,305 @@
+// The server profile dialogs: the Servers list and what its buttons do to
+// "Servers.ini" and the profile files, the results of "Edit Server data",
+// and "項目の編集". The modal dialogs are driven by a step that runs once
+// they are up (on_modal) and always ends them, so no test can wait on one.
+#include "gui/servers_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/settings/server_profiles.h"
+#include "gui/profile_item_dialog.h"
+#include "gui/server_edit_dialog.h"
+#include "tests/gui/screenshot.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::ProfileItemDialog;
+using gui::ServerEditDialog;
+using gui::ServersDialog;
+using Names = std::vector<std::string>;
+
+// Runs `act` on the modal `Dialog` the next step opens, then ends whatever
+// modal dialog is still up. Gives up after about a second.
+template <class Dialog>
+void on_modal(std::function<void(Dialog&)> act, int tries = 100) {
+  QTimer::singleShot(10, [act, tries] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) {
+      if (tries > 0) on_modal<Dialog>(act, tries - 1);
+      return;
+    }
+    QPointer<Dialog> alive(dialog);
+    act(*dialog);
+    if (!alive.isNull() && alive->isVisible()) alive->done(0);
+  });
+}
+
+Names texts(const QListWidget& list) {
+  Names out;
+  for (int i = 0; i < list.count(); ++i) out.push_back(list.item(i)->text().toStdString());
+  return out;
+}
+
+Names texts(const QComboBox& box) {
+  Names out;
+  for (int i = 0; i < box.count(); ++i) out.push_back(box.itemText(i).toStdString());
+  return out;
+}
+
+Names entries(const std::vector<ProfileRow>& rows) {
+  Names out;
+  for (const ProfileRow& r : rows) out.push_back(r.key + "=" + r.value);
+  return out;
+}
+
+class ServersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(dir_ / "Servers.ini", "[ServerData]\na.com=Servers\\a.ini\nb.com=Servers\\b.ini\n");
+    QDir().mkpath(QString::fromStdString(dir_ / "Servers"));
+    write_file(dir_ / "Servers/a.ini", "[TVNBASICDATA]\nRetry=3\nDiv=4\n");
+  }
+
+  std::optional<std::string> file_of(std::string_view name) const {
+    return server_profile_file(folder_, name);
+  }
+
+  static void click(QPushButton* button) {
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+
+  TempDir dir_;
+  ProgramFolder folder_{dir_.path()};
+};
+
+TEST_F(ServersTest, RenamingAProfileKeepsItsFileAndItsRow) {
+  ServersDialog servers(folder_);
+  ASSERT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com"}));
+  servers.list().setCurrentRow(1);
+  on_modal<ServerEditDialog>([](ServerEditDialog& edit) {
+    EXPECT_EQ(edit.name_box().text(), "a.com");
+    EXPECT_EQ(edit.file_box().text(), "Servers/a.ini");
+    edit.name_box().setText("c.com");
+    edit.save();
+  });
+  click(servers.button(QString::fromUtf8("編集")));
+  EXPECT_EQ(texts(servers.list()), (Names{"default", "c.com", "b.com"}));
+  EXPECT_EQ(list_server_profiles(folder_), (Names{"default", "b.com", "c.com"}));
+  EXPECT_EQ(file_of("c.com"), "Servers/a.ini");
+  EXPECT_EQ(read_file(dir_ / "Servers/a.ini"), "[TVNBASICDATA]\nDiv=4\nRetry=3\n");
+}
+
+TEST_F(ServersTest, ANewProfileIsAppendedUnderItsNameAndACancelChangesNothing) {
+  ServersDialog servers(folder_);
+  on_modal<ServerEditDialog>([](ServerEditDialog& edit) { edit.reject(); });
+  click(servers.button(QString::fromUtf8("新規作成")));
+  EXPECT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com"}));
+  EXPECT_FALSE(path_exists(dir_ / "Servers/newsv.ini"));
+
+  on_modal<ServerEditDialog>([](ServerEditDialog& edit) {
+    EXPECT_EQ(edit.name_box().text(), "NewServer");
+    EXPECT_EQ(edit.file_box().text(), "Servers/newsv.ini");
+    EXPECT_EQ(edit.table().rowCount(), 0);
+    edit.name_box().setText("n.org");
+    edit.file_box().setText("Servers/n.ini");
+    edit.save();
+  });
+  click(servers.button(QString::fromUtf8("新規作成")));
+  EXPECT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com", "n.org"}));
+  EXPECT_EQ(file_of("n.org"), "Servers/n.ini");
+  EXPECT_FALSE(file_of("NewServer"));
+  EXPECT_EQ(read_file(dir_ / "Servers/n.ini"), "[TVNBASICDATA]\n");
+}
+
+TEST_F(ServersTest, DeletingARowRemovesItsEntryAndTheFileItListed) {
+  struct Case {
+    const char* index;
+    int row;
+    std::string file;
+    bool file_stays;
+    Names left;
+  };
+  const Case cases[] = {
+      {"[ServerData]\ndefault=Servers\\mine.ini\n", 0, "Servers/mine.ini", false, {"default"}},
+      // No entry: the default file is not the row's to delete.
+      {"[ServerData]\nx=Servers\\x.ini\n", 0, "Servers/default.ini", true, {"default", "x"}},
+      {"[ServerData]\nx=Servers\\x.ini\n", 1, "Servers/x.ini", false, {"default"}},
+  };
+  for (const Case& c : cases) {
+    write_file(dir_ / "Servers.ini", c.index);
+    write_file(dir_ / c.file, "[TVNBASICDATA]\nRetry=1\n");
+    ServersDialog servers(folder_);
+    const Names before = texts(servers.list());
+    servers.list().setCurrentRow(c.row);
+    click(servers.button(QString::fromUtf8("削除")));
+    Names after = before;
+    after.erase(after.begin() + c.row);
+    EXPECT_EQ(texts(servers.list()), after) << c.file;
+    EXPECT_EQ(path_exists(dir_ / c.file), c.file_stays) << c.file;
+    EXPECT_EQ(list_server_profiles(folder_), c.left) << c.file;
+  }
+}
+
+TEST_F(ServersTest, EditServerDataOkEndsWithWhatTheServersListFollows) {
+  struct Case {
+    std::string opened, edited;
+    int result;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"", "NewServer", 2, "NewServer"},
+      {"", "n.org", 2, "n.org"},
+      {"a.com", "a.com", 0, "a.com"},
+      {"a.com", "z.com", 1, "z.com"},
+  };
+  for (const Case& c : cases) {
+    ServerEditDialog edit(folder_, c.opened);
+    ASSERT_TRUE(edit.loaded());
+    edit.name_box().setText(QString::fromStdString(c.edited));
+    edit.setResult(-1);
+    edit.save();
+    EXPECT_EQ(edit.result(), c.result) << c.opened << " -> " << c.edited;
+    EXPECT_EQ(edit.current_name(), c.name) << c.opened << " -> " << c.edited;
+  }
+}
+
+TEST_F(ServersTest, EditServerDataShowsWritesAndCancelsTheRows) {
+  // A name without an entry does not open; "default" without one opens its
+  // default file.
+  ServerEditDialog missing(folder_, "none.com");
+  EXPECT_FALSE(missing.loaded());
+  EXPECT_EQ(missing.run(), 0);
+  ServerEditDialog fallback(folder_, "default");
+  EXPECT_EQ(fallback.file_box().text(), "Servers/default.ini");
+
+  ServerEditDialog edit(folder_, "a.com");
+  EXPECT_EQ(entries(edit.rows()), (Names{"Div=4", "Retry=3"}));  // the editor's order
+  // Rows through "項目の編集": added at the end, edited in place, a second
+  // row with the same key kept as a row of its own.
+  on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
+    item.key_box().setEditText("Cookie");
+    item.value_box().setText("2");
+    item.finish();
+  });
+  edit.add_row();
+  edit.table().selectRow(1);
+  on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
+    EXPECT_EQ(item.key(), "Retry");
+    EXPECT_EQ(item.value(), "3");
+    item.value_box().setText("7");
+    item.finish();
+  });
+  edit.edit_row();
+  on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
+    item.key_box().setEditText("Div");
+    item.value_box().setText("8");
+    item.finish();
+  });
+  edit.add_row();
+  edit.table().selectRow(2);
+  click(edit.button(QString::fromUtf8("削除")));
+  EXPECT_EQ(entries(edit.rows()), (Names{"Div=4", "Retry=7", "Div=8"}));
+  // A file name that names no file: OK is off and nothing is written.
+  edit.file_box().setText("Servers/");
+  EXPECT_FALSE(edit.button("OK")->isEnabled());
+  edit.file_box().setText("Servers\\a2.ini");
+  edit.setResult(-1);
+  click(edit.button("OK"));
+  EXPECT_EQ(edit.result(), 0);
+  EXPECT_EQ(read_file(dir_ / "Servers/a2.ini"), "[TVNBASICDATA]\nDiv=4\nRetry=7\nDiv=8\n");
+  EXPECT_EQ(file_of("a.com"), "Servers/a2.ini");
+
+  ServerEditDialog cancelled(folder_, "b.com");
+  on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
+    item.key_box().setEditText("Retry");
+    item.finish();
+  });
+  cancelled.add_row();
+  click(cancelled.button("Cancel"));
+  EXPECT_EQ(cancelled.result(), 0);
+  EXPECT_FALSE(path_exists(dir_ / "Servers/b.ini"));
+}
+
+TEST(ProfileItemDialogTest, OffersTheKeysInOrderAndTakesAnyTypedKey) {
+  ProfileItemDialog item("Retry", "5");
+  EXPECT_EQ(
+      texts(item.key_box()),
+      (Names{"DataType", "BufferSize", "Referrer", "AutoReferrer", "AutoResume", "Retry", "URL",
+             "Proxy", "Div", "SAVE", "urljump", "skip", "IgnoreRedirection", "IgnoreClientError",
+             "IgnoreServerError", "FileSize", "Host", "Cookie", "SpeedMode"}));
+  EXPECT_EQ(item.key(), "Retry");
+  struct Case {
+    QString key, value;
+    bool ok_enabled;
+    int result;
+  };
+  const Case cases[] = {
+      {"Retry", "5", true, 0},   // as opened
+      {"X-Mine", "5", true, 1},  // a key of its own
+      {"retry", "5", true, 1},   // another spelling
+      {"Retry", "", true, 1},    // an empty value is a value
+      {"", "5", false, -1},      // no key: OK does nothing
+      {"A=B", "5", false, -1},
+  };
+  for (const Case& c : cases) {
+    ProfileItemDialog dialog("Retry", "5");
+    dialog.setResult(-1);
+    dialog.key_box().setEditText(c.key);
+    dialog.value_box().setText(c.value);
+    EXPECT_EQ(dialog.ok_button().isEnabled(), c.ok_enabled) << c.key.toStdString();
+    QTest::mouseClick(&dialog.ok_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), c.result) << c.key.toStdString();
+    EXPECT_EQ(dialog.key(), c.key);  // typed, not completed or replaced
+  }
+  ProfileItemDialog cancelled("Retry", "5");
+  cancelled.value_box().setText("6");
+  for (QPushButton* b : cancelled.findChildren<QPushButton*>()) {
+    if (b->text() == "Cancel") QTest::mouseClick(b, Qt::LeftButton);
+  }
+  EXPECT_EQ(cancelled.result(), 0);
+}
+
+TEST_F(ServersTest, Screenshots) {
+  write_file(dir_ / "Servers.ini",
+             "[ServerData]\ndownloads.example.org=Servers\\dl.ini\nexample.net=Servers\\net.ini\n"
+             "127.0.0.1:8080=Servers\\local.ini\n");
+  write_file(
+      dir_ / "Servers/dl.ini",
+      "[TVNBASICDATA]\nDataType=1\nProxy=127.0.0.1:3128\nDiv=4\nSAVE=/home/user/ダウンロード/\n"
+      "BufferSize=65536\nReferrer=http://downloads.example.org/files/index.html\n"
+      "AutoResume=1\nRetry=10\nFileSize=+512\nCookie=2\n");
+  ServersDialog servers(folder_);
+  servers.list().setCurrentRow(1);
+  servers.show();
+  save_screenshot(servers, "servers.png");
+
+  ServerEditDialog edit(folder_, "downloads.example.org");
+  edit.table().selectRow(1);
+  edit.show();
+  save_screenshot(edit, "edit-server-data.png");
+
+  ProfileItemDialog item("SAVE", "/home/user/ダウンロード/");
+  item.show();
+  save_screenshot(item, "profile-item.png");
+}
+
+}  // namespace
+}  // namespace torvane::test
