@@ -1,0 +1,201 @@
+// The size table's editor and its row editor: what they show, what OK
+// writes into section "Divide", and the row editor's count controls and
+// result.
+#include "gui/size_table_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+
+#include "gui/range_edit_dialog.h"
+#include "gui/up_down_widget.h"
+#include "tests/gui/screenshot.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::RangeEditDialog;
+using gui::SizeTableDialog;
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+class SizeTableTest : public ::testing::Test {
+ protected:
+  void set_ini(const std::string& text) { ASSERT_TRUE(write_file(dir_ / "Torvane.ini", text)); }
+  std::string ini_text() const { return read_file(dir_ / "Torvane.ini").value_or("<none>"); }
+
+  TempDir dir_;
+  IniAccess ini_{dir_ / "Torvane.ini"};
+};
+
+Rows shown(QTableWidget& list) {
+  Rows out;
+  for (int r = 0; r < list.rowCount(); ++r) {
+    out.emplace_back(list.item(r, 0)->text().toStdString(), list.item(r, 1)->text().toStdString());
+  }
+  return out;
+}
+
+// Clicks `button`, which runs the row editor modally, and has `answer`
+// fill and close the editor once it is up. Polls for at most 5 s; a test
+// whose editor never came fails instead of waiting.
+void click_with_editor(QPushButton* button, std::function<void(RangeEditDialog&)> answer) {
+  ASSERT_NE(button, nullptr);
+  auto answered = std::make_shared<bool>(false);
+  auto poll = std::make_shared<std::function<void(int)>>();
+  *poll = [=](int left) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* editor = qobject_cast<RangeEditDialog*>(w);
+      if (editor != nullptr && editor->isVisible()) {
+        *answered = true;
+        answer(*editor);
+        return;
+      }
+    }
+    if (left > 0) QTimer::singleShot(5, [=] { (*poll)(left - 1); });
+  };
+  QTimer::singleShot(0, [=] { (*poll)(1000); });
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_TRUE(*answered) << button->text().toStdString();
+  *poll = nullptr;  // breaks the lambda's cycle through its own pointer
+}
+
+std::function<void(RangeEditDialog&)> type_row(QString range, QString count) {
+  return [=](RangeEditDialog& editor) {
+    editor.range_box().setText(range);
+    if (count.isEmpty()) {
+      editor.set_value_radio().setChecked(true);
+    } else {
+      editor.count_radio().setChecked(true);
+      editor.count_box().setText(count);
+    }
+    editor.accept();
+  };
+}
+
+TEST_F(SizeTableTest, RowsAddedEditedAndDeletedAreWrittenOnOkInListOrder) {
+  set_ini("[SETTING]\nDiv=4\n[Divide]\n0-1048576=1\n1048577-=-1\nx=\n");
+  {
+    SizeTableDialog dialog(ini_);
+    EXPECT_EQ(shown(dialog.list()), (Rows{{"0-1048576", "1"}, {"1048577-", "-1"}, {"x", "0"}}));
+    // A lone number gets no upper bound; Cancel in the editor adds nothing.
+    click_with_editor(dialog.button("追加"), type_row("5000", "3"));
+    click_with_editor(dialog.button("追加"), [](RangeEditDialog& e) { e.reject(); });
+    // The same range as the first row: one key, the later count.
+    click_with_editor(dialog.button("追加"), type_row("0-1048576", "8"));
+    dialog.list().selectRow(1);
+    click_with_editor(dialog.button("編集"), type_row("1048577-2000000", ""));
+    dialog.list().selectRow(2);
+    QTest::mouseClick(dialog.button("削除"), Qt::LeftButton);
+    EXPECT_EQ(
+        shown(dialog.list()),
+        (Rows{{"0-1048576", "1"}, {"1048577-2000000", "-1"}, {"5000-", "3"}, {"0-1048576", "8"}}));
+    dialog.show();
+    save_screenshot(dialog, "size-table.png");
+    QTest::mouseClick(dialog.button("OK"), Qt::LeftButton);
+  }
+  EXPECT_EQ(ini_text(), "[SETTING]\nDiv=4\n[Divide]\n0-1048576=8\n1048577-2000000=-1\n5000-=3\n");
+}
+
+TEST_F(SizeTableTest, CancelAndAnUnchangedEditWriteNothing) {
+  const std::string stored = "[Divide]\nnoise=2\n";
+  set_ini(stored);
+  SizeTableDialog dialog(ini_);
+  // "noise" reads as 0-; an OK that changes nothing leaves the row's text.
+  dialog.list().selectRow(0);
+  click_with_editor(dialog.button("編集"), type_row("0-0", "2"));
+  EXPECT_EQ(shown(dialog.list()), (Rows{{"noise", "2"}}));
+  click_with_editor(dialog.button("追加"), type_row("1-2", "2"));
+  QTest::mouseClick(dialog.button("Cancel"), Qt::LeftButton);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(ini_text(), stored);
+}
+
+TEST(RangeEditDialog, OpensWithTheRowsRangeAndCountOrTheSetValue) {
+  struct Case {
+    SizeRow row;
+    QString range, count;
+    bool count_checked;
+    int position;
+  };
+  const Case cases[] = {
+      {{"100-200", 5}, "100-200", "5", true, 5},
+      {{"300", 70}, "300-", "70", true, 70},  // shown as stored, out of range too
+      {{"noise", -1}, "0-", "1", false, 1},
+  };
+  for (const Case& c : cases) {
+    RangeEditDialog editor(c.row);
+    EXPECT_EQ(editor.range_box().text(), c.range) << c.row.range;
+    EXPECT_EQ(editor.count_box().text(), c.count) << c.row.range;
+    EXPECT_EQ(editor.count_radio().isChecked(), c.count_checked) << c.row.range;
+    EXPECT_EQ(editor.set_value_radio().isChecked(), !c.count_checked) << c.row.range;
+    EXPECT_EQ(editor.up_down().position(), c.position) << c.row.range;
+  }
+}
+
+TEST(RangeEditDialog, CountBoxAndUpDownFollowEachOtherWithin1To64) {
+  RangeEditDialog editor(SizeRow{"0-", 63});
+  QTest::mouseClick(&editor.up_down().up_button(), Qt::LeftButton);
+  EXPECT_EQ(editor.count_box().text(), "64");
+  QTest::mouseClick(&editor.up_down().up_button(), Qt::LeftButton);
+  EXPECT_EQ(editor.count_box().text(), "64");
+  editor.count_box().clear();
+  QTest::keyClicks(&editor.count_box(), "90");
+  EXPECT_EQ(editor.up_down().position(), 64);
+  EXPECT_EQ(editor.count_box().text(), "90");  // the typed text stays
+  QTest::mouseClick(&editor.up_down().down_button(), Qt::LeftButton);
+  EXPECT_EQ(editor.count_box().text(), "63");
+  editor.count_box().clear();
+  QTest::keyClicks(&editor.count_box(), "x");  // no number: below the range
+  QTest::mouseClick(&editor.up_down().up_button(), Qt::LeftButton);
+  EXPECT_EQ(editor.count_box().text(), "1");
+  // The radio buttons exclude each other.
+  QTest::mouseClick(&editor.set_value_radio(), Qt::LeftButton);
+  EXPECT_FALSE(editor.count_radio().isChecked());
+  editor.show();
+  save_screenshot(editor, "range-edit.png");
+}
+
+TEST(RangeEditDialog, OkTellsWhetherTheRangeOrTheCountChanged) {
+  struct Case {
+    SizeRow row;
+    QString range, count;  // count "": the set value
+    bool changed;
+    std::string stored_range;
+    int stored_count;
+  };
+  const Case cases[] = {
+      {{"100-200", 5}, "100-200", "5", false, "100-200", 5},
+      {{"100-200", 5}, "100-200", "6", true, "100-200", 6},
+      {{"100-200", 5}, "100-300", "5", true, "100-300", 5},
+      {{"100-200", 5}, "100-200", "", true, "100-200", -1},
+      {{"100-200", 5}, "100-200", "99", true, "100-200", 99},  // taken as typed
+      {{"100-200", 5}, "100-200", "x", true, "100-200", 0},
+      {{"1-", -1}, "1", "", false, "1-", -1},
+      {{"noise", -1}, "0-0", "", false, "noise", -1},
+  };
+  for (const Case& c : cases) {
+    RangeEditDialog editor(c.row);
+    type_row(c.range, c.count)(editor);
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_EQ(editor.changed(), c.changed) << c.range.toStdString() << c.count.toStdString();
+    EXPECT_EQ(editor.row().range, c.stored_range) << c.range.toStdString();
+    EXPECT_EQ(editor.row().count, c.stored_count) << c.count.toStdString();
+  }
+  RangeEditDialog cancelled(SizeRow{"1-", 2});
+  cancelled.range_box().setText("5-");
+  cancelled.reject();
+  EXPECT_FALSE(cancelled.changed());
+  EXPECT_EQ(cancelled.row().range, "1-");
+}
+
+}  // namespace
+}  // namespace torvane::test
