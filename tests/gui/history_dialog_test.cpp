@@ -1,0 +1,139 @@
+// The download history window and the engine status window: the history
+// file as a table with its totals, and the engine's counters of a slot held
+// in the middle of a download.
+#include "gui/history_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "gui/engine_status_dialog.h"
+#include "tests/gui/panel_fixture.h"
+#include "tests/gui/screenshot.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::EngineStatusDialog;
+using gui::HistoryDialog;
+using Cells = std::vector<std::string>;
+
+Cells row_cells(QTableWidget& list, int row) {
+  Cells out;
+  for (int c = 0; c < list.columnCount(); ++c) {
+    const QTableWidgetItem* item = list.item(row, c);
+    out.push_back(item == nullptr ? "" : item->text().toStdString());
+  }
+  return out;
+}
+
+Cells column0(QTableWidget& list, int from) {
+  Cells out;
+  for (int r = from; r < list.rowCount(); ++r) out.push_back(row_cells(list, r)[0]);
+  return out;
+}
+
+TEST(HistoryDialog, MissingFileIsCreatedAndShowsOnlyTheSummaryRows) {
+  TempDir dir;
+  const std::string file = dir / "tvnlog.txt";
+  HistoryDialog dialog(file);
+  EXPECT_EQ(column0(dialog.list(), 0), (Cells{"＝＝＝", "合計", "0 ファイル", "0 byte"}));
+  EXPECT_EQ(row_cells(dialog.list(), 3), (Cells{"0 byte", "", "", "", "", "", "", ""}));
+  EXPECT_EQ(read_file(file), "");
+}
+
+TEST(HistoryDialog, RecordsFillTheEightColumnsAndTheTotalsFollow) {
+  TempDir dir;
+  const std::string file = dir / "tvnlog.txt";
+  const auto record = [](const char* date, const char* url, const char* name, const char* size,
+                         const char* time, const char* speed) {
+    return std::string("Date: ") + date + "\r\nURL: " + url + "\r\nFilename: " + name +
+           "\tDivide: 3\r\nSave: /home/user/ダウンロード/\r\nFileSize: " + size +
+           "\tTime: " + time + "\tSpeed: " + speed + "\r\n\r\n";
+  };
+  // The last record lacks its empty line: shown, its size summed, not counted.
+  ASSERT_TRUE(write_file(
+      file, record("05/14(水) 10:02", "http://127.0.0.1/pub/archive.tar.gz", "archive.tar.gz",
+                   "10485760", "000:00:12", "873.8Kbyte/s") +
+                record("05/14(水) 10:05", "http://127.0.0.1/img/写真.jpg", "写真.jpg", "254311",
+                       "000:00:01", "254.3Kbyte/s") +
+                "Date: 05/15(木) 08:30\r\nURL: http://127.0.0.1/iso/disc.iso\r\n"
+                "Filename: disc.iso\tDivide: 8\r\nSave: /srv/iso/\r\nFileSize: 734003200\t"
+                "Time: 001:00:30\tSpeed: 202.7Kbyte/s\r\n"));
+  HistoryDialog dialog(file);
+  QTableWidget& list = dialog.list();
+  Cells titles;
+  for (int c = 0; c < list.columnCount(); ++c) {
+    titles.push_back(list.horizontalHeaderItem(c)->text().toStdString());
+  }
+  EXPECT_EQ(titles, (Cells{"日付", "ファイル名", "Size", "Div", "速度", "Time", "Save", "URL"}));
+  ASSERT_EQ(list.rowCount(), 7);
+  EXPECT_EQ(row_cells(list, 1),
+            (Cells{"05/14(水) 10:05", "写真.jpg", "254311", "3", "254.3Kbyte/s", "000:00:01",
+                   "/home/user/ダウンロード/", "http://127.0.0.1/img/写真.jpg"}));
+  EXPECT_EQ(row_cells(list, 2)[kColTime], "001:00:30");
+  EXPECT_EQ(column0(list, 3), (Cells{"＝＝＝", "合計", "2 ファイル", "744743271 byte"}));
+  EXPECT_EQ(list.item(0, kColSize)->textAlignment() & Qt::AlignRight, Qt::AlignRight);
+  dialog.show();
+  save_screenshot(dialog, "download-history.png");
+}
+
+TEST(HistoryDialog, TheListFillsTheWindowAsItIsResized) {
+  TempDir dir;
+  HistoryDialog dialog(dir / "tvnlog.txt");
+  dialog.show();
+  for (const QSize size : {QSize(300, 200), QSize(900, 500), QSize(500, 640)}) {
+    dialog.resize(size);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.list().geometry(), dialog.rect()) << size.width() << "x" << size.height();
+  }
+}
+
+// A 3-division download held after its first bytes per division.
+class EngineStatusTest : public PanelTest {
+ protected:
+  ~EngineStatusTest() override {
+    if (gate_ != nullptr) gate_->open();
+  }
+  std::shared_ptr<Gate> gate_;
+};
+
+TEST_F(EngineStatusTest, ItemThreadsAndCancelShowTheSlotsDivisionsAndTheThreadBits) {
+  gate_ = serve("/three.bin", content(90000, 5), 1000);
+  ASSERT_EQ(manager_->register_item("3", out(), server_.url("/three.bin")), 0);
+  ASSERT_TRUE(wait_until(
+      [&] { return manager_->engine_status(false).find("bf002=") != std::string::npos; }));
+  EngineStatusDialog dialog(*manager_);
+  dialog.show();
+  QTest::mouseClick(&dialog.item_button(), Qt::LeftButton);
+  const std::string items = dialog.text_box().toPlainText().toStdString();
+  EXPECT_EQ(items.find('\r'), std::string::npos);
+  EXPECT_TRUE(items.starts_with("アイテム情報\n\n同時ダウンロード数=")) << items;
+  EXPECT_NE(items.find("\nアイテム[0]\nステータス=4\nステータス\nst000="), std::string::npos)
+      << items;
+  for (const char* line :
+       {"\nst002=", "\nファイル書込み\nwf000=", "\nwf002=", "\nバッファ\nbf000=", "\nbf002="}) {
+    EXPECT_NE(items.find(line), std::string::npos) << line << "\n" << items;
+  }
+  EXPECT_EQ(items.find("st003="), std::string::npos);
+  save_screenshot(dialog, "engine-status.png");
+
+  QTest::mouseClick(&dialog.thread_button(), Qt::LeftButton);
+  const std::string threads = dialog.text_box().toPlainText().toStdString();
+  EXPECT_TRUE(
+      threads.starts_with("Torvane スレッド情報\n\nウエイト=20\n\nダウンロードスレッド\n"
+                          "Stop=0\nStopOK=0\nEnd=0\nEndOK=0\nEndFail=0\n\n接続スレッド\n"))
+      << threads;
+  EXPECT_EQ(threads.find("アイテム"), std::string::npos);  // the box was emptied first
+
+  QTest::mouseClick(&dialog.cancel_button(), Qt::LeftButton);
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+}  // namespace
+}  // namespace torvane::test
