@@ -31,8 +31,10 @@ LimitPanelWidget::LimitPanelWidget(DownloadManager& manager, int limit, QWidget*
   up_down_->setPosition(limit);
   show_limit(limit);
   // The text waits for the engine's answer; only the request goes out now.
+  // One that cannot go out (the slot map could not grow) leaves the up-down
+  // where the text is, so the next step starts from the limit in force.
   connect(up_down_, &UpDownWidget::moved, this, [this](int position) {
-    if (position > 0) manager_.change_limit(position);
+    if (position > 0 && manager_.change_limit(position) != 0) up_down_->setPosition(shown());
   });
 }
 
