@@ -1,0 +1,170 @@
+// The settings dialog, whose every control changes the manager's settings
+// at once; the name-template dialog it opens; the simultaneous-download
+// panel, whose text follows the engine's answer to a new limit.
+#include "gui/settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+#include <optional>
+
+#include "gui/limit_panel_widget.h"
+#include "gui/name_template_dialog.h"
+#include "gui/up_down_widget.h"
+#include "tests/core/manager_fixture.h"
+#include "tests/gui/screenshot.h"
+#include "torvane/shared_access.hpp"
+
+namespace torvane::test {
+namespace {
+
+using gui::LimitPanelWidget;
+using gui::NameTemplateDialog;
+using gui::SettingsDialog;
+
+class SettingsDialogTest : public ManagerTest {
+ protected:
+  ProgramSettings settings() {
+    return manager_->with_settings([](ProgramSettings& s) { return s; });
+  }
+  int engine_wait() { return load_relaxed(manager_->context().wait_ms); }
+
+  std::unique_ptr<DownloadManager> manager_;
+};
+
+TEST_F(SettingsDialogTest, OpensAtTheEnginesPauseAndEachControlTakesEffectAtOnce) {
+  set_ini("[SETTING]\nThreadWait=0\nBps=1\nWriteLog=1\nStrictDLInfo=0\nExistFile=2\n");
+  manager_ = start(clock_, 0);
+  auto dialog = std::make_unique<SettingsDialog>(*manager_, nullptr);
+  dialog->show();
+  EXPECT_EQ(dialog->thread_wait().value(), 20);
+  EXPECT_EQ(dialog->thread_wait_text().text(), "20ms");
+  EXPECT_EQ(settings().thread_wait, 20);
+  EXPECT_TRUE(dialog->bits_per_second().isChecked());
+  EXPECT_TRUE(dialog->write_log().isChecked());
+  EXPECT_FALSE(dialog->strict_info().isChecked());
+  EXPECT_FALSE(dialog->save_to_dir().isChecked());
+  EXPECT_TRUE(dialog->exist_file(2).isChecked());
+  save_screenshot(*dialog, "settings.png");
+
+  dialog->thread_wait().setValue(1001);
+  EXPECT_EQ(engine_wait(), 1001);
+  EXPECT_EQ(dialog->thread_wait_text().text(), "1001ms");
+  dialog->bytes_per_second().click();
+  dialog->write_log().click();
+  dialog->save_to_dir().click();
+  dialog->exist_file(3).click();
+  // The window closes with the dialog still open: nothing is lost.
+  dialog.reset();
+  const ProgramSettings s = settings();
+  EXPECT_EQ(std::make_tuple(s.thread_wait, s.bps, s.write_log, s.strict_dl_info, s.save_to_dir,
+                            s.exist_file),
+            std::make_tuple(1001, 0, 0, 0, 1, 3));
+}
+
+TEST_F(SettingsDialogTest, StoredPauseOpensWithoutReachingTheEngineAndOddPolicySelectsNone) {
+  set_ini("[SETTING]\nThreadWait=300\nExistFile=7\n");
+  manager_ = start(clock_, 0);
+  SettingsDialog dialog(*manager_, nullptr);
+  EXPECT_EQ(dialog.thread_wait().value(), 300);
+  EXPECT_EQ(dialog.thread_wait_text().text(), "300ms");
+  EXPECT_EQ(engine_wait(), 20);
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(dialog.exist_file(i).isChecked()) << i;
+  dialog.strict_info().click();
+  EXPECT_EQ(settings().exist_file, 7);
+  dialog.exist_file(1).click();
+  EXPECT_EQ(settings().exist_file, 1);
+}
+
+TEST_F(SettingsDialogTest, TemplateDialogShowsTheDefaultAndOkStoresBothBoxes) {
+  manager_ = start(clock_, 0);
+  SettingsDialog settings_dialog(*manager_, nullptr);
+  settings_dialog.templates_button().click();
+  QPointer<NameTemplateDialog> dialog = settings_dialog.findChild<NameTemplateDialog*>();
+  ASSERT_FALSE(dialog.isNull());
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->other_name().text(), "$f_[$t].$e");
+  EXPECT_EQ(dialog->rename().text(), "$f_[$t].$e");
+  save_screenshot(*dialog, "name-templates.png");
+  dialog->rename_ignore().click();
+  dialog->ok_button().click();
+  EXPECT_EQ(settings().other_name, std::optional<std::string>("$f_[$t].$e"));
+  EXPECT_EQ(settings().renane, std::optional<std::string>("$f_[$t].$e"));
+  EXPECT_EQ(settings().on_ignore_err, 0);
+  EXPECT_EQ(settings().rn_ignore_err, 1);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(dialog.isNull());  // closed and gone
+
+  // Cancel keeps what is stored; the next dialog shows it.
+  dialog = qobject_cast<NameTemplateDialog*>(settings_dialog.open_templates());
+  ASSERT_FALSE(dialog.isNull());
+  dialog->other_name().setText("$3f.$e");
+  dialog->cancel_button().click();
+  EXPECT_EQ(settings().other_name, std::optional<std::string>("$f_[$t].$e"));
+  NameTemplateDialog again(*manager_, nullptr);
+  EXPECT_TRUE(again.rename_ignore().isChecked());
+  again.other_name().setText("$3f.$e");
+  again.accept();
+  EXPECT_EQ(settings().other_name, std::optional<std::string>("$3f.$e"));
+}
+
+const auto path = [](int i) { return "/w" + std::to_string(i); };
+
+// Which items wait: the running ones are in any other state.
+std::vector<bool> waiting(DownloadManager& manager) {
+  std::vector<bool> out;
+  for (const int state : states(manager)) out.push_back(state == kWaiting);
+  return out;
+}
+
+TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerAndStartsWaitingItems) {
+  std::vector<std::shared_ptr<Gate>> gates;
+  for (int i = 0; i < 3; ++i) gates.push_back(serve(path(i), content(5000 + i), 100));
+  manager_ = start(clock_, 1);
+  for (int i = 0; i < 3; ++i) manager_->register_item("1", out(), server_.url(path(i)));
+  ASSERT_EQ(waiting(*manager_), std::vector<bool>({false, true, true}));
+  LimitPanelWidget panel(*manager_, settings().max_dl_files);
+  panel.show();
+  EXPECT_EQ(panel.limit_text().text(), "001");
+
+  panel.up_down().up_button().click();
+  EXPECT_EQ(panel.shown(), 1);  // not before the engine has answered
+  ASSERT_TRUE(wait_until([&] { return !seen(*manager_).limits.empty(); }));
+  EXPECT_EQ(seen(*manager_).limits, (std::vector<std::pair<int, int>>{{1, 2}}));
+  panel.limit_changed(1, 2);  // as the main window passes the answer on
+  EXPECT_EQ(panel.limit_text().text(), "002");
+  EXPECT_EQ(settings().max_dl_files, 2);
+  EXPECT_EQ(waiting(*manager_), std::vector<bool>({false, false, true}));
+  save_screenshot(panel, "limit-panel.png");
+
+  // Not taken: the up-down goes back to the figure the text shows.
+  panel.up_down().setPosition(9);
+  panel.limit_changed(0, 9);
+  EXPECT_EQ(panel.up_down().position(), 2);
+  EXPECT_EQ(panel.shown(), 2);
+  EXPECT_EQ(settings().max_dl_files, 2);
+  EXPECT_EQ(waiting(*manager_), std::vector<bool>({false, false, true}));
+  for (auto& gate : gates) gate->open();
+}
+
+TEST_F(SettingsDialogTest, LimitPanelRequestThatCannotGoOutLeavesTheUpDownAtTheText) {
+  // No engine: no limit can be asked for.
+  DownloadManager manager(config(0, dir_ / "missing.so"), view_, clock_);
+  ASSERT_EQ(manager.start_up(), -1);
+  LimitPanelWidget panel(manager, 15);
+  panel.up_down().up_button().click();
+  EXPECT_EQ(panel.up_down().position(), 15);
+  EXPECT_EQ(panel.shown(), 15);
+}
+
+}  // namespace
+}  // namespace torvane::test

@@ -1,0 +1,184 @@
+// The power-and-line dialog: what it opens with, what OK and Cancel store,
+// the set-time text there and back, and "動作テスト" reaching the manager's
+// power services (a recorder here) only after its question was answered Yes.
+#include "gui/shutdown_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "core/settings/shutdown_choices.h"
+#include "core/text/set_time_text.h"
+#include "gui/settings_dialog.h"
+#include "tests/core/manager_fixture.h"
+#include "tests/gui/screenshot.h"
+
+namespace torvane::test {
+namespace {
+
+using gui::ShutdownDialog;
+
+// A message box as it was shown: caption, text, icon, and whether its owner
+// was `owner`.
+struct Shown {
+  std::string caption, text;
+  QMessageBox::Icon icon;
+  bool owned;
+};
+
+// Answers the next modal message boxes with `answers`, one each, noting
+// them in `shown`. Each is waited for at most about a second; any other
+// modal window up then is ended, so no test waits on one.
+void answer(std::vector<QMessageBox::StandardButton> answers, QWidget* owner,
+            std::vector<Shown>* shown, int tries = 100) {
+  if (answers.empty()) return;
+  QTimer::singleShot(10, [=] {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr) {
+      if (tries > 0) return answer(answers, owner, shown, tries - 1);
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->done(0);
+      return;
+    }
+    shown->push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
+                      box->parentWidget() == owner});
+    QAbstractButton* button = box->button(answers.front());
+    ASSERT_NE(button, nullptr);
+    answer({answers.begin() + 1, answers.end()}, owner, shown);
+    button->click();
+  });
+}
+
+class ShutdownDialogTest : public ManagerTest {
+ protected:
+  ProgramSettings settings() {
+    return manager_->with_settings([](ProgramSettings& s) { return s; });
+  }
+  std::vector<std::string> power_calls() {
+    return manager_->with_items([this](const ItemList&) { return power_.calls; });
+  }
+
+  std::unique_ptr<DownloadManager> manager_;
+};
+
+TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
+  set_ini(
+      "[SETTING]\nShutDown=5\nHowtoSD=0\n[SDTIME]\nYear=2001\nMonth=12\nDay=24\n"
+      "Hour=23\nMinute=30\nSecond=0\n");
+  manager_ = start(clock_, 0);
+  // Opened from the settings dialog, as the user reaches it.
+  gui::SettingsDialog settings_dialog(*manager_, nullptr);
+  auto* dialog = qobject_cast<ShutdownDialog*>(settings_dialog.open_power());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->trigger(0).isChecked());
+  EXPECT_EQ(dialog->methods().currentRow(), 1);
+  EXPECT_EQ(dialog->methods().currentItem()->text().toStdString(), "シャットダウン後にパワーオフ");
+  EXPECT_FALSE(dialog->force().isChecked());
+  EXPECT_FALSE(dialog->hang_up().isChecked());
+  EXPECT_EQ(dialog->set_time().text(), "y2001 mo12 d24 h23 mi30 s00 ");
+  dialog->ok_button().click();
+  EXPECT_EQ(settings().shut_down, 0);
+  EXPECT_EQ(settings().how_to_sd, 0x2);
+
+  // Restart after log off, at 07:00:00 of any day, hanging up first.
+  manager_->with_settings([](ProgramSettings& s) { s.how_to_sd = 0x1 | 0x40; });
+  ShutdownDialog changed(*manager_, nullptr);
+  EXPECT_EQ(changed.methods().currentRow(), 0);
+  EXPECT_TRUE(changed.force().isChecked());
+  changed.trigger(2).click();
+  changed.methods().setCurrentRow(2);
+  changed.force().click();
+  changed.hang_up().click();
+  changed.set_time().setText("h07 mi00 s00");
+  changed.ok_button().click();
+  const ProgramSettings s = settings();
+  EXPECT_EQ(s.shut_down, 2);
+  EXPECT_EQ(s.how_to_sd, 0x4 | 0x80);
+  EXPECT_EQ(format_set_time(s.shutdown_time), "h07 mi00 s00 ");
+  EXPECT_EQ(s.shutdown_time.year, kAnyTimeField);
+
+  ShutdownDialog reopened(*manager_, nullptr);
+  EXPECT_TRUE(reopened.trigger(2).isChecked());
+  EXPECT_EQ(reopened.set_time().text(), "h07 mi00 s00 ");
+  reopened.show();
+  save_screenshot(reopened, "shutdown.png");
+  reopened.trigger(0).click();
+  reopened.methods().setCurrentRow(6);
+  reopened.set_time().setText("y2030");
+  reopened.cancel_button().click();
+  EXPECT_EQ(settings().shut_down, 2);
+  EXPECT_EQ(settings().how_to_sd, 0x4 | 0x80);
+  EXPECT_EQ(format_set_time(settings().shutdown_time), "h07 mi00 s00 ");
+}
+
+TEST_F(ShutdownDialogTest, TestButtonAsksThenRunsTheChoiceThroughThePowerServices) {
+  manager_ = start(clock_, 0);
+  struct Case {
+    QMessageBox::StandardButton reply;
+    int method_row, exit_result;
+    bool force;
+    std::vector<std::string> calls;
+    bool failure_shown;
+  };
+  const Case cases[] = {
+      {QMessageBox::No, 1, 0, false, {}, false},
+      {QMessageBox::Yes, 1, 0, true, {"power off!"}, false},
+      {QMessageBox::Yes, 2, -1, false, {"reboot"}, true},
+      {QMessageBox::Yes, 5, -1, false, {"suspend"}, true},
+  };
+  for (const Case& c : cases) {
+    // Each case a fresh run: no attempt made yet.
+    manager_->with_settings([](ProgramSettings& s) { s.how_to_sd = 0; });
+    manager_->with_items([&](const ItemList&) {
+      power_.calls.clear();
+      power_.exit_result = power_.state_result = c.exit_result;
+      return 0;
+    });
+    ShutdownDialog dialog(*manager_, nullptr);
+    dialog.methods().setCurrentRow(c.method_row);
+    dialog.force().setChecked(c.force);
+    std::vector<Shown> shown;
+    answer(c.failure_shown ? std::vector{c.reply, QMessageBox::Ok} : std::vector{c.reply}, &dialog,
+           &shown);
+    dialog.test_button().click();
+    EXPECT_EQ(power_calls(), c.calls) << c.method_row;
+    ASSERT_EQ(shown.size(), c.failure_shown ? 2u : 1u) << c.method_row;
+    EXPECT_EQ(shown[0].caption, "確認");
+    EXPECT_EQ(shown[0].text, "本当にシャットダウンしてしまいますがかまいませんか？");
+    EXPECT_EQ(shown[0].icon, QMessageBox::Question);
+    if (c.failure_shown) {
+      EXPECT_EQ(shown[1].caption, "エラー");
+      EXPECT_EQ(shown[1].text, "シャットダウンに失敗しました。");
+      EXPECT_EQ(shown[1].icon, QMessageBox::Warning);
+      EXPECT_TRUE(shown[1].owned);
+    }
+    // Applied before the question, whatever the answer.
+    EXPECT_EQ(settings().how_to_sd & 0xff,
+              kShutdownMethodBits[static_cast<std::size_t>(c.method_row)] | (c.force ? 0x40 : 0))
+        << c.method_row;
+  }
+  // A session already ended once in this run is not ended again.
+  manager_->with_items([&](const ItemList&) {
+    power_.calls.clear();
+    return 0;
+  });
+  manager_->with_settings([](ProgramSettings& s) { s.how_to_sd = 0x2 | 0x100; });
+  ShutdownDialog again(*manager_, nullptr);
+  std::vector<Shown> shown;
+  answer({QMessageBox::Yes}, &again, &shown);
+  again.test_button().click();
+  EXPECT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(power_calls().empty());
+}
+
+}  // namespace
+}  // namespace torvane::test
