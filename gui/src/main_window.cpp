@@ -3,26 +3,27 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 
 #include "core/settings/window_geometry.h"
 #include "gui/add_items_panel.h"
 #include "gui/client_area_widget.h"
+#include "gui/engine_status_dialog.h"
+#include "gui/history_dialog.h"
 #include "gui/item_list_model.h"
 #include "gui/limit_panel_widget.h"
 #include "gui/list_pane_widget.h"
 #include "gui/qt_text.h"
 #include "gui/queued_view.h"
 #include "gui/right_pane_widget.h"
+#include "gui/servers_dialog.h"
+#include "gui/settings_dialog.h"
+#include "gui/size_table_dialog.h"
 #include "gui/toolbar_icons.h"
 
 namespace torvane::gui {
@@ -79,7 +80,7 @@ MainWindow::MainWindow(DownloadManager& manager, QueuedView& view, const IniAcce
 
   connect(list_pane_, &ListPaneWidget::command, this, &MainWindow::run_command);
   connect(&right_pane_->panel(), &AddItemsPanel::details_requested, this,
-          [this] { open_dialog(kSizeTableEditor); });
+          [this] { run_command(kSizeTableEditor); });
   connect(list_pane_, &ListPaneWidget::item_clicked, this,
           [this] { in_step([this] { manager_.show_focused_details(); }); });
   connect(list_pane_, &ListPaneWidget::focus_changed, this,
@@ -283,6 +284,7 @@ void MainWindow::run_command(int id) {
     case kCmdServers:
     case kCmdHistory:
     case kCmdEngineStatus:
+    case kSizeTableEditor:
       open_dialog(id);
       break;
     case kCmdExit:
@@ -307,47 +309,27 @@ void MainWindow::toggle_header_log() {
   right_pane_->relayout();
 }
 
+QDialog* MainWindow::make_dialog(int id) {
+  switch (id) {
+    case kCmdServers:
+      return new ServersDialog(manager_.folder(), this);
+    case kCmdEngineStatus:
+      return new EngineStatusDialog(manager_, this);
+    case kCmdHistory:
+      return new HistoryDialog(manager_.history_file(), this);
+    case kSizeTableEditor:
+      return new SizeTableDialog(ini_, this);
+    case kCmdSettings:
+    default:
+      return new SettingsDialog(manager_, this);
+  }
+}
+
 void MainWindow::open_dialog(int id) {
   // Each use opens a window of its own, as a second use while one is open
   // does too; the window goes when it is closed, or with the main window.
-  auto* dialog = new QDialog(this);
+  QDialog* dialog = make_dialog(id);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  auto* layout = new QVBoxLayout(dialog);
-  switch (id) {
-    case kCmdEngineStatus: {
-      dialog->setWindowTitle(QString::fromUtf8("Torvane動作状況 (デバッグ用)"));
-      auto* box = new QPlainTextEdit(dialog);
-      box->setReadOnly(true);
-      box->setLineWrapMode(QPlainTextEdit::NoWrap);
-      layout->addWidget(box);
-      auto* buttons = new QHBoxLayout;
-      const auto fill = [this, box](bool threads) {
-        box->setPlainText(QString::fromStdString(manager_.engine_status(threads)));
-      };
-      auto* item = new QPushButton(QStringLiteral("Item"), dialog);
-      auto* threads = new QPushButton(QString::fromUtf8("スレッド"), dialog);
-      auto* cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
-      connect(item, &QPushButton::clicked, dialog, [fill] { fill(false); });
-      connect(threads, &QPushButton::clicked, dialog, [fill] { fill(true); });
-      connect(cancel, &QPushButton::clicked, dialog, &QDialog::close);
-      buttons->addWidget(item);
-      buttons->addWidget(threads);
-      buttons->addStretch();
-      buttons->addWidget(cancel);
-      layout->addLayout(buttons);
-      dialog->resize(420, 300);
-      break;
-    }
-    default: {
-      const char* title = id == kCmdSettings  ? "Torvane GUI 設定 (リアルタイムで更新)"
-                          : id == kCmdServers ? "Servers"
-                          : id == kCmdHistory ? "ダウンロードの履歴"
-                                              : "分割数->詳細設定";
-      dialog->setWindowTitle(QString::fromUtf8(title));
-      layout->addWidget(new QLabel(QString::fromUtf8("この画面は準備中です。"), dialog));
-      break;
-    }
-  }
   dialogs_.emplace_back(dialog);
   dialog->show();
 }

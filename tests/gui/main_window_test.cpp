@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QRadioButton>
 #include <QTest>
 #include <QToolBar>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "gui/item_list_model.h"
 #include "gui/list_pane_widget.h"
 #include "gui/right_pane_widget.h"
+#include "gui/settings_dialog.h"
 #include "gui/splitter_bar_widget.h"
 #include "tests/gui/window_fixture.h"
 
@@ -268,6 +271,35 @@ TEST_F(WindowTest, TheHeaderLogCommandFlipsLogViewAndTheCheck) {
     EXPECT_EQ(log->isChecked(), expected == 0);
     EXPECT_EQ(log_view(), expected);
   }
+}
+
+// The windows the menus open go with the main window, opened twice or not
+// (the ASan run would name any that leaked), and nothing set in them is lost.
+TEST_F(WindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
+  MainWindow& window = open();
+  window.show_at_start();
+  std::vector<QPointer<QWidget>> opened;
+  const std::vector<int> commands = {gui::kCmdSettings, gui::kCmdServers, gui::kCmdHistory,
+                                     gui::kCmdEngineStatus, gui::kSizeTableEditor};
+  for (const int id : commands) {
+    for (int twice = 0; twice < 2; ++twice) window.run_command(id);
+  }
+  for (QWidget* dialog : window.open_dialogs()) {
+    opened.emplace_back(dialog);
+    EXPECT_TRUE(dialog->isVisible()) << dialog->windowTitle().toStdString();
+  }
+  EXPECT_EQ(opened.size(), 10u);
+  // What the settings window changed is in force at once and written at
+  // the end, though the window was never closed by hand.
+  auto* settings = qobject_cast<gui::SettingsDialog*>(window.open_dialogs().front());
+  ASSERT_NE(settings, nullptr);
+  settings->bits_per_second().click();
+  settings->exist_file(3).click();
+  close();
+  EXPECT_THAT(ini_text(), HasSubstr("Bps=1"));
+  EXPECT_THAT(ini_text(), HasSubstr("ExistFile=3"));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (const QPointer<QWidget>& dialog : opened) EXPECT_TRUE(dialog.isNull());
 }
 
 // Calls made on another thread reach the window in the order they were

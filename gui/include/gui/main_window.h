@@ -26,6 +26,7 @@
 #include "gui/command_ids.h"
 
 class QAction;
+class QDialog;
 class QToolBar;
 
 namespace torvane::gui {
@@ -93,6 +94,8 @@ class MainWindow final : public QMainWindow, public View {
   QAction* command_action(const QString& text, int id);
   void restore_geometry();
   WindowGeometry current_geometry() const;
+  // The modeless window a command opens, owned by this window.
+  QDialog* make_dialog(int id);
   void open_dialog(int id);
   void toggle_header_log();
   // Runs `action` with the shown rows in step with the manager's list.
