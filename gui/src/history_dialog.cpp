@@ -9,6 +9,7 @@
 #include "core/text/column_titles.h"
 #include "core/text/history_reader.h"
 #include "gui/qt_text.h"
+#include "gui/report_list.h"
 
 namespace torvane::gui {
 
@@ -30,14 +31,7 @@ HistoryDialog::HistoryDialog(std::string history_file, QWidget* parent)
   setWindowTitle(QString::fromUtf8("ダウンロードの履歴"));
 
   list_->setColumnCount(kHistoryColumnCount);
-  list_->setShowGrid(true);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setWordWrap(false);
-  list_->verticalHeader()->hide();
-  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
-  list_->horizontalHeader()->setSectionsMovable(true);
-  list_->horizontalHeader()->setHighlightSections(false);
+  set_up_report_list(*list_);
   for (int c = 0; c < kHistoryColumnCount; ++c) {
     const ColumnSpec& spec = kHistoryListColumns[static_cast<std::size_t>(c)];
     auto* title = new QTableWidgetItem(qt_text(spec.title));

@@ -10,6 +10,7 @@
 #include "gui/command_ids.h"
 #include "gui/item_list_model.h"
 #include "gui/qt_text.h"
+#include "gui/report_list.h"
 
 namespace torvane::gui {
 
@@ -27,15 +28,9 @@ constexpr int kDetailLeftMin = 2;
 ListPaneWidget::ListPaneWidget(ItemListModel* model, QWidget* parent)
     : QWidget(parent), items_(new QTableView(this)), details_(new QTreeWidget(this)) {
   items_->setModel(model);
-  items_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  set_up_report_list(*items_);
   items_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  items_->setShowGrid(true);
-  items_->setWordWrap(false);
   items_->setTextElideMode(Qt::ElideRight);
-  items_->verticalHeader()->hide();
-  items_->verticalHeader()->setDefaultSectionSize(items_->fontMetrics().height() + 4);
-  items_->horizontalHeader()->setSectionsMovable(true);
-  items_->horizontalHeader()->setHighlightSections(false);
   items_->horizontalHeader()->setStretchLastSection(false);
   for (int c = 0; c < kItemColumnCount; ++c)
     items_->setColumnWidth(c, kItemListColumns[static_cast<std::size_t>(c)].width);

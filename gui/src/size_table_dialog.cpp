@@ -9,6 +9,7 @@
 
 #include "gui/qt_text.h"
 #include "gui/range_edit_dialog.h"
+#include "gui/report_list.h"
 
 namespace torvane::gui {
 
@@ -27,15 +28,8 @@ SizeTableDialog::SizeTableDialog(const IniAccess& ini, QWidget* parent)
   list_->setHorizontalHeaderLabels({QString::fromUtf8("範囲"), QStringLiteral("Div")});
   list_->setColumnWidth(0, kRangeWidth);
   list_->setColumnWidth(1, kCountWidth);
-  list_->setShowGrid(true);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  set_up_report_list(*list_);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setWordWrap(false);
-  list_->verticalHeader()->hide();
-  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
-  list_->horizontalHeader()->setSectionsMovable(true);
-  list_->horizontalHeader()->setHighlightSections(false);
   list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list_->setRowCount(static_cast<int>(rows_.size()));
   for (int i = 0; i < list_->rowCount(); ++i) show_row(i);
