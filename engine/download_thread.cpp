@@ -10,6 +10,7 @@
 #include "engine/item_lifecycle.h"
 #include "engine/item_state.h"
 #include "engine/threads.h"
+#include "engine/tls_connection.h"
 #include "platform/socket.h"
 #include "platform/thread_time.h"
 #include "platform/wait_set.h"
@@ -26,7 +27,10 @@ void pause(EngineState& engine, platform::WaitSet& waits) {
   const int count = slot_count_of(ctx);
   for (int slot = 0; slot < count; ++slot) {
     ItemData& item = *slot_at(ctx, slot);
-    if (is_running(item)) watch_receiving(item, waits);
+    if (!is_running(item)) continue;
+    // Decrypted bytes wait inside a TLS session: no socket would end the pause.
+    if (tls_bytes_waiting(item)) return;
+    watch_receiving(item, waits);
   }
   waits.wait(engine.dl_wake, wait_ms);
 }
@@ -152,7 +156,7 @@ void reconnect_item(EngineState& engine, int slot, ItemData& item, int div, int 
     // again, it would be refused past its end until its attempts ran out)
     // and a failed one has used its attempts.
     if (status != TVN_DIV_SENT && status < TVN_DIV_HTTP_MIN) continue;
-    platform::socket_close(item.conn.sockets[d]);
+    close_connection(item.conn.sockets[d]);
     if (status > 99) write_division(engine.ctx, slot, item, d);
     store_relaxed(item.disk.buf_fill[d], 0);
     const std::uint32_t len = item.disk.range_len[d];

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/http_message.h"
+#include "engine/tls_connection.h"
 #include "platform/wait_set.h"
 #include "torvane/torvane.h"
 
@@ -102,6 +103,12 @@ class EngineState {
   // (download thread only): a cycle that moved data skips its pause, since
   // more data is almost always waiting.
   std::uint64_t reads_this_cycle = 0;
+  // The TLS client context, made by the connection thread for the first
+  // https:// connection and shared by all of them.
+  struct TlsContextDeleter {
+    void operator()(TlsContext* context) const { free_tls_context(context); }
+  };
+  std::unique_ptr<TlsContext, TlsContextDeleter> tls;
 
   void post(const SlotRequest& request);
   // Takes every posted request (download thread).

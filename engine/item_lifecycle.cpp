@@ -10,6 +10,7 @@
 #include "engine/heap.h"
 #include "engine/item_state.h"
 #include "engine/ranges.h"
+#include "engine/tls_connection.h"
 #include "engine/url_split.h"
 #include "platform/file.h"
 #include "platform/socket.h"
@@ -96,7 +97,7 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
 
 void release_item(ItemData& item) {
   if (item.conn.sockets != nullptr) {
-    for (int i = 0; i < item.div_count; ++i) platform::socket_close(item.conn.sockets[i]);
+    for (int i = 0; i < item.div_count; ++i) close_connection(item.conn.sockets[i]);
   }
   free_division_arrays(item);
   release_disk_arrays(item.disk);
@@ -251,7 +252,7 @@ bool stop_division(EngineState& engine, int slot, ItemData& item, int j) {
   const ConnExclusion keep_out(engine, slot);
   const int status = load_acquire(item.div_status[j]);
   if (status > 99) write_division(engine.ctx, slot, item, j);
-  platform::socket_close(item.conn.sockets[j]);
+  close_connection(item.conn.sockets[j]);
   const std::uint32_t len = item.disk.range_len[j];
   set_division_status(item, j,
                       (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);

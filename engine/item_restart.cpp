@@ -26,7 +26,7 @@ void hold_validator(EngineState& engine, int slot, std::string_view validator) {
 void fail_all_divisions(EngineState& engine, ItemData& item, int slot) {
   const ConnExclusion keep_out(engine, slot);
   for (int i = 0; i < item.div_count; ++i) {
-    platform::socket_close(item.conn.sockets[i]);
+    close_connection(item.conn.sockets[i]);
     set_division_status(item, i, TVN_DIV_FAILED);
   }
 }
@@ -53,7 +53,7 @@ bool may_start_over(EngineState& engine, int slot, ItemData& item, std::string_v
 void reset_divisions(ItemData& item, std::uint32_t size, bool one) {
   const int n = item.div_count;
   for (int i = 0; i < n; ++i) {
-    platform::socket_close(item.conn.sockets[i]);
+    close_connection(item.conn.sockets[i]);
     store_relaxed(item.disk.buf_fill[i], 0);
     store_relaxed(item.disk.range_done[i], 0u);
     store_relaxed(item.div_retries[i], item.retry);

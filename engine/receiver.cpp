@@ -14,6 +14,7 @@
 #include "engine/ranges.h"
 #include "engine/response_handler.h"
 #include "engine/threads.h"
+#include "engine/tls_connection.h"
 #include "platform/socket.h"
 #include "platform/wait_set.h"
 #include "torvane/shared_access.hpp"
@@ -113,7 +114,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
   } else if (!(item.options & TVN_OPT_MEMORY_FETCH)) {
     if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
       // The item stops or fails for the disk; this range is not asked again.
-      platform::socket_close(item.conn.sockets[b]);
+      close_connection(item.conn.sockets[b]);
       store_relaxed(item.disk.buf_fill[b], 0);
       set_division_status(item, b, TVN_DIV_FAILED);
       return is_running(item) && !completion_check(engine, slot, item);
@@ -122,7 +123,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
   }
   // A chunked body has no size; only its last chunk says it is complete.
   const bool cut_short = chunks_cut_short(engine, slot, b);
-  platform::socket_close(item.conn.sockets[b]);
+  close_connection(item.conn.sockets[b]);
   set_division_status(item, b, TVN_DIV_DONE);
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
@@ -178,7 +179,7 @@ bool take_body_bytes(EngineState& engine, int slot, ItemData& item, int b) {
   write_division(engine.ctx, slot, item, b);
   const int last = item.div_count - 1;
   if (item.div_count == 1 || b == last || load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     set_division_status(item, b, TVN_DIV_DONE);
     return !completion_check(engine, slot, item);
   }
@@ -217,8 +218,8 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   }
   const std::int64_t room = read_room(item, b, status, capacity);
   if (room <= 0) return connection_ended(engine, slot, item, b, capacity);
-  const long got = platform::socket_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
-                                         static_cast<std::size_t>(room));
+  const long got = connection_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
+                                   static_cast<std::size_t>(room));
   if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted) return true;
   if (got < 0) {
     // A reset, or any other receive error: the socket is dead either way.
@@ -249,8 +250,13 @@ bool receive_pass(EngineState& engine, int slot, ItemData& item) {
   if (count == 0) return true;
   if (count == 1) {
     ready[0] = true;  // the non-blocking read itself says whether bytes wait
-  } else if (platform::sockets_readable(fds, count, ready) <= 0) {
+  } else if (platform::sockets_readable(fds, count, ready) < 0) {
     return true;
+  }
+  // A TLS record may hold more than the last read took: those bytes are
+  // decrypted already, and the socket no longer shows them as readable.
+  if (count > 1) {
+    for (int k = 0; k < count; ++k) ready[k] = ready[k] || tls_pending(fds[k]);
   }
   for (int k = 0; k < count; ++k) {
     const int b = divisions[k];
@@ -288,6 +294,15 @@ void watch_receiving(ItemData& item, platform::WaitSet& waits) {
   for (int b = 0; b < n; ++b) {
     if (receiving(load_acquire(item.div_status[b]))) waits.watch_readable(item.conn.sockets[b]);
   }
+}
+
+bool tls_bytes_waiting(ItemData& item) {
+  if (item.div_status == nullptr || item.conn.sockets == nullptr) return false;
+  for (int b = 0; b < item.div_count; ++b) {
+    if (receiving(load_acquire(item.div_status[b])) && tls_pending(item.conn.sockets[b]))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace torvane::engine

@@ -8,6 +8,7 @@
 #include "engine/item_restart.h"
 #include "engine/item_state.h"
 #include "engine/threads.h"
+#include "engine/tls_connection.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
 #include "platform/wait_set.h"
@@ -22,13 +23,38 @@ constexpr int kNoSocket = 1;
 constexpr int kConnectFailed = 2;
 constexpr int kSendFailed = 3;
 constexpr int kNotYet = 4;
-constexpr int kRefused = 5;  // the server refused the connection
+constexpr int kRefused = 5;   // the server refused the connection
+constexpr int kRejected = 6;  // the server's certificate did not pass
 
 // A connect that fails at once (no route, an address that cannot be
 // reached) counts as well: retried for free it would be tried every cycle
 // for ever.
 bool send_failed(int result) {
-  return result == kSendFailed || result == kRefused || result == kConnectFailed;
+  return result == kSendFailed || result == kRefused || result == kConnectFailed ||
+         result == kRejected;
+}
+
+// Why the last certificate on this thread was rejected.
+thread_local std::string t_rejection;
+
+// The TLS handshake of an https:// connection, one step per cycle once the
+// connect is done. kSent when the request may go out.
+int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
+  if (!tls_active(fd) && !platform::socket_writable(fd)) return kNotYet;
+  switch (tls_handshake(engine, fd, item.conn.host, true, t_rejection)) {
+    case TlsStep::kReady:
+      return kSent;
+    case TlsStep::kWantRead:
+    case TlsStep::kWantWrite:
+      return kNotYet;
+    case TlsStep::kRejected:
+      close_connection(fd);
+      return kRejected;
+    case TlsStep::kFailed:
+      break;
+  }
+  close_connection(fd);
+  return kSendFailed;
 }
 
 // The request text buffer is reused: after the first requests no send
@@ -46,10 +72,14 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
   }
   bool refused = false;
   if (platform::socket_error_condition(fd, &refused)) {
-    platform::socket_close(fd);
+    close_connection(fd);
     return refused ? kRefused : kSendFailed;
   }
-  if (!platform::socket_writable(fd)) return kNotYet;
+  if (url_is_https(item.url)) {
+    if (const int secured = secure_connection(engine, item, fd); secured != kSent) return secured;
+  } else if (!platform::socket_writable(fd)) {
+    return kNotYet;
+  }
   if (head) {
     build_head_request(item, t_request);
   } else {
@@ -57,9 +87,9 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
     // that holds another one answers with the whole file instead.
     build_get_request(item, b, t_request, item_validator(engine.answers(slot), item));
   }
-  const long sent = platform::socket_send(fd, t_request.data(), t_request.size());
+  const long sent = connection_send(fd, t_request.data(), t_request.size());
   if (sent != static_cast<long>(t_request.size())) {
-    platform::socket_close(fd);
+    close_connection(fd);
     return kSendFailed;
   }
   // The client writes these texts into logs: a password must not get there.
@@ -81,6 +111,13 @@ bool due(ItemData& item, int b) {
 // later attempt gets past are no reason for anything.
 bool use_attempt(EngineState& engine, int slot, ItemData& item, int b, int result = kSendFailed) {
   const int left = load_relaxed(item.div_retries[b]);
+  // Another attempt would meet the same certificate: the item fails now.
+  if (result == kRejected) {
+    if (first_time(item, kRunFailureSaid)) notify_message(engine.ctx, slot, t_rejection);
+    set_item_state(item, TVN_STATE_FAILED);
+    engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
+    return false;
+  }
   if (left < 2) {
     if ((result == kRefused || result == kConnectFailed) && first_time(item, kRunFailureSaid)) {
       notify_message(engine.ctx, slot,
@@ -105,7 +142,7 @@ bool drop_pending_connects(EngineState& engine, int slot, ItemData& item) {
     const int b = drop.div;
     if (b < 0 || b >= n || load_acquire(item.div_status[b]) != TVN_DIV_IDLE) continue;
     if (item.conn.sockets[b] < 0) continue;
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     if (drop.count_retry == 1 && !use_attempt(engine, slot, item, b)) return false;
   }
   return true;
@@ -160,6 +197,8 @@ bool watch_connecting(ItemData& item, platform::WaitSet& waits) {
     if (!due(item, b)) continue;
     if (item.conn.sockets[b] < 0) {
       due_now = true;
+    } else if (tls_wants_read(item.conn.sockets[b])) {
+      waits.watch_readable(item.conn.sockets[b]);  // a handshake awaits the server
     } else {
       waits.watch_writable(item.conn.sockets[b]);
     }

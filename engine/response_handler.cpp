@@ -14,6 +14,7 @@
 #include "engine/item_restart.h"
 #include "engine/item_state.h"
 #include "engine/ranges.h"
+#include "engine/tls_connection.h"
 #include "engine/url_split.h"
 #include "platform/socket.h"
 #include "torvane/shared_access.hpp"
@@ -26,7 +27,7 @@ enum ParseResult { kStatus200 = 0, kAccepted = 1, kHandled = 2, kRedirected = 3 
 // Re-splits the URL and resolves its host again. The connection thread reads
 // the same strings while it builds requests, so it is kept out meanwhile.
 bool restart_connection(EngineState& engine, int slot, ItemData& item, int b) {
-  platform::socket_close(item.conn.sockets[b]);
+  close_connection(item.conn.sockets[b]);
   store_relaxed(item.disk.buf_fill[b], 0);
   bool ok;
   {
@@ -50,7 +51,7 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
                    "too many redirects (more than " + std::to_string(kMaxRedirects) +
                        " in a row); the last one pointed to " +
                        url_without_password(location_text));
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     store_relaxed(item.disk.buf_fill[b], 0);
     set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
@@ -61,7 +62,7 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
   // The url buffer holds TVN_URL_CAPACITY bytes; a longer location is
   // neither cut (a different URL) nor written past the buffer's end.
   if (location.size() >= TVN_URL_CAPACITY || item.url == nullptr) {
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     store_relaxed(item.disk.buf_fill[b], 0);
     set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
@@ -84,7 +85,7 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   const ConnExclusion keep_out(engine, slot);
   const int n = item.div_count;
   for (int i = 1; i < n; ++i) {
-    platform::socket_close(item.conn.sockets[i]);
+    close_connection(item.conn.sockets[i]);
     set_division_status(item, i, TVN_DIV_FAILED);
   }
   store_release(item.div_count, 1);
@@ -105,7 +106,7 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
       (first == TVN_DIV_SENT && item.disk.range_done[0] == 0) || (first > 99 && kept < old_end);
   const bool whole = item.disk.range_done[0] >= item.disk.file_size;  // the size probe's open range
   if (!in_step && !whole) {
-    platform::socket_close(item.conn.sockets[0]);
+    close_connection(item.conn.sockets[0]);
     store_relaxed(item.disk.buf_fill[0], 0);
     store_relaxed(item.disk.range_done[0], 0u);
     set_division_status(item, 0, TVN_DIV_IDLE);
@@ -118,7 +119,7 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
 // size the item holds is stale, so the size is asked again first, once.
 int ranges_refused(EngineState& engine, int slot, ItemData& item, int b, bool size_in_doubt,
                    const std::string& what) {
-  platform::socket_close(item.conn.sockets[b]);
+  close_connection(item.conn.sockets[b]);
   store_relaxed(item.disk.buf_fill[b], 0);
   // Division 0's own connection is gone: it can only start over.
   set_division_status(item, b, b == 0 ? TVN_DIV_IDLE : TVN_DIV_FAILED);
@@ -163,7 +164,7 @@ void take_reprobed_size(EngineState& engine, int slot, ItemData& item, std::uint
 // that SpeedMode starts with, and the download goes on from that answer.
 void probe_with_get(EngineState& engine, int slot, ItemData& item) {
   const ConnExclusion keep_out(engine, slot);
-  platform::socket_close(item.conn.sockets[0]);
+  close_connection(item.conn.sockets[0]);
   store_relaxed(item.disk.buf_fill[0], 0);
   set_bits(item.run_flags, TVN_RUN_PROBE_PENDING);
   set_item_state(item, TVN_STATE_DOWNLOADING);
@@ -288,7 +289,7 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
   }
   if (code == 200 && b != 0) {
     if (read == LengthResult::kMissing) {
-      platform::socket_close(item.conn.sockets[b]);
+      close_connection(item.conn.sockets[b]);
       set_division_status(item, b, TVN_DIV_FAILED);
       return kHandled;
     }
@@ -306,7 +307,7 @@ int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, L
   const std::uint32_t file_size = item.disk.file_size;
   if (b != 0) {
     if (read == LengthResult::kMissing) {
-      platform::socket_close(item.conn.sockets[b]);
+      close_connection(item.conn.sockets[b]);
       set_division_status(item, b, TVN_DIV_FAILED);
       return kHandled;
     }
@@ -364,7 +365,7 @@ int status_rules(EngineState& engine, int slot, ItemData& item, int b, std::stri
 // fails), or lines that contradict each other (an attempt is used). kHandled.
 int length_refused(EngineState& engine, int slot, ItemData& item, int b, LengthResult read) {
   if (read == LengthResult::kInvalid) {
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     report_once(engine, slot, item,
                 "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
     set_division_status(item, b, TVN_DIV_FAILED);
@@ -447,7 +448,7 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
   const int status = load_acquire(item.div_status[b]);
   if (status > 99) {
     store_relaxed(item.disk.buf_fill[b], 0);
-    platform::socket_close(item.conn.sockets[b]);
+    close_connection(item.conn.sockets[b]);
     compute_item_ranges(item);
     if (item.options & TVN_OPT_MEMORY_FETCH) {
       // The answer's header arrives in the same share as the page, so the
@@ -534,13 +535,13 @@ bool chunks_cut_short(EngineState& engine, int slot, int b) {
 
 bool end_division(EngineState& engine, int slot, ItemData& item, int b) {
   if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
-  platform::socket_close(item.conn.sockets[b]);
+  close_connection(item.conn.sockets[b]);
   set_division_status(item, b, TVN_DIV_DONE);
   return !completion_check(engine, slot, item);
 }
 
 void fail_attempt(ItemData& item, int b) {
-  platform::socket_close(item.conn.sockets[b]);
+  close_connection(item.conn.sockets[b]);
   store_relaxed(item.disk.buf_fill[b], 0);
   const int left = load_relaxed(item.div_retries[b]);
   if (left < 2) {
@@ -578,7 +579,7 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
       answer = notify(engine.ctx, TVN_NOTICE_HEADER_PARSED, slot, b, &item);
     }
     if (answer == -1) {
-      platform::socket_close(item.conn.sockets[b]);
+      close_connection(item.conn.sockets[b]);
       set_division_status(item, b, TVN_DIV_FAILED);
     } else if (answer == 1) {
       restart_connection(engine, slot, item, b);

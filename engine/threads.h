@@ -32,5 +32,8 @@ void receive_item(EngineState& engine, int slot, ItemData& item);
 // and no reason to pause.
 bool watch_connecting(ItemData& item, platform::WaitSet& waits);
 void watch_receiving(ItemData& item, platform::WaitSet& waits);
+// True when a receiving division's TLS session holds bytes already read from
+// its socket (download thread).
+bool tls_bytes_waiting(ItemData& item);
 
 }  // namespace torvane::engine

@@ -26,15 +26,16 @@ bool proxy_in_use(const ItemData& item) {
 }
 
 // The decimal port behind the first colon (after blanks and a '+'; what
-// follows the digits is ignored); 80 when there is none or it is not 1 to 65535.
-int port_after_colon(const char* colon) {
-  if (colon == nullptr) return 80;
+// follows the digits is ignored); `standard` when there is none or it is not
+// 1 to 65535.
+int port_after_colon(const char* colon, int standard = 80) {
+  if (colon == nullptr) return standard;
   const std::string_view text = colon + 1;
   std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
-  if (at == std::string_view::npos || text[at] == '-') return 80;
+  if (at == std::string_view::npos || text[at] == '-') return standard;
   if (text[at] == '+') ++at;
   std::uint64_t value = 0;
-  if (!read_decimal(text, at, 65535, value) || value < 1) return 80;
+  if (!read_decimal(text, at, 65535, value) || value < 1) return standard;
   return static_cast<int>(value);
 }
 
@@ -100,6 +101,8 @@ bool split_parts(std::string_view url, UrlParts& parts) {
   std::size_t scheme = 0;
   if (url.size() >= 7 && strncasecmp(url.data(), "http://", 7) == 0) {
     scheme = 7;
+  } else if (url.size() >= 8 && strncasecmp(url.data(), "https://", 8) == 0) {
+    scheme = 8;
   } else if (url.size() >= 6 && strncasecmp(url.data(), "ftp://", 6) == 0) {
     scheme = 6;
   } else {
@@ -150,7 +153,7 @@ std::string outgoing_url(const UrlParts& parts, bool keep_userinfo) {
 std::string url_authorization(const char* url) {
   UrlParts parts;
   if (url == nullptr || !split_parts(url, parts) || parts.userinfo.empty() ||
-      parts.scheme.size() != 7)
+      parts.scheme.size() == 6)
     return {};
   const std::size_t colon = parts.userinfo.find(':');
   std::string pair = percent_decoded(parts.userinfo.substr(0, colon)) + ':';
@@ -166,6 +169,11 @@ std::string url_without_password(std::string_view url) {
   const std::size_t from = parts.scheme.size() + colon + 1;
   return std::string(url.substr(0, from)) + "********" +
          std::string(url.substr(parts.scheme.size() + parts.userinfo.size()));
+}
+
+bool url_is_https(const char* url) {
+  UrlParts parts;
+  return url != nullptr && split_parts(url, parts) && parts.scheme.size() == 8;
 }
 
 std::string unsupported_host_reason(const ItemData& item) {
@@ -198,9 +206,9 @@ std::string split_refusal(const ItemData& item) {
   const std::size_t end = text.find("://");
   const std::string_view scheme = end == std::string_view::npos ? "" : text.substr(0, end);
   if (scheme.empty() || scheme.size() > 16 || scheme.find_first_of("@:/") != scheme.npos)
-    return "the URL cannot be used: it does not start with http:// or ftp://";
+    return "the URL cannot be used: it does not start with http://, https:// or ftp://";
   return "the URL cannot be used: " + std::string(scheme) +
-         ":// is not supported (only http:// and ftp://)";
+         ":// is not supported (only http://, https:// and ftp://)";
 }
 
 }  // namespace
@@ -243,7 +251,11 @@ int resolve_item(ItemData& item) {
   if (!t_resolve_failure.empty()) return 1;
   if (item.data_type == TVN_DATA_HTTP || (item.data_type == TVN_DATA_FTP && proxy)) {
     const std::size_t colon = name.find(':');
-    item.conn.port = port_after_colon(colon == std::string::npos ? nullptr : name.c_str() + colon);
+    // An https:// URL reached directly defaults to 443; a proxy's port
+    // keeps the proxy's default.
+    const int standard = !proxy && url_is_https(item.url) ? 443 : 80;
+    item.conn.port =
+        port_after_colon(colon == std::string::npos ? nullptr : name.c_str() + colon, standard);
     if (colon != std::string::npos) {
       name.resize(colon);
       // Without a proxy the Host header then carries the bare host.
@@ -279,7 +291,7 @@ int connect_division(ItemData& item, int i) {
   const int opened = platform::tcp_socket_open(fd);
   if (opened != 0) return 1;
   if (platform::tcp_connect_start(fd, item.conn.address) != 0) {
-    platform::socket_close(fd);
+    close_connection(fd);
     return 2;
   }
   return 0;

@@ -11,7 +11,7 @@
 
 namespace torvane::engine {
 
-// The pieces of an http:// or ftp:// URL as users paste it: the scheme as
+// The pieces of an http://, https:// or ftp:// URL as users paste it: the scheme as
 // written ("HTTP://"), the user part before the authority's last '@', the
 // host with its port, and the path with its query ("" when there is none).
 // A "#fragment" belongs to none of them: it is never sent.
@@ -33,7 +33,10 @@ std::string request_target(std::string_view path);
 // (an ftp:// URL through a proxy, where the proxy logs in with it).
 std::string outgoing_url(const UrlParts& parts, bool keep_userinfo);
 
-// "Basic <base64 of user:password>" for an http:// URL with a user part (user
+// True for an https:// URL (any case): its connections run TLS.
+bool url_is_https(const char* url);
+
+// "Basic <base64 of user:password>" for an http:// or https:// URL with a user part (user
 // and password percent-decoded first; a missing password is empty); "" for
 // any other URL.
 std::string url_authorization(const char* url);
@@ -54,15 +57,15 @@ void report_resolve_failure(EngineContext* ctx, int slot, ItemData& item);
 // Splits `url` into conn.host and request_path (both engine-owned, replaced).
 // The target is request_target of the path, or outgoing_url when a proxy is
 // in use. 0, or 1 when the URL is empty, has a
-// scheme other than http:// or ftp://, holds a control character (which
+// scheme other than http://, https:// or ftp://, holds a control character (which
 // would inject lines into a request; so do such bytes in the proxy, Referer
 // or User-Agent), or memory runs out.
 int split_url(ItemData& item);
 
 // Splits the URL, chooses the name to look up (the proxy when in use) and
 // the port (data_type 1, or 2 with a proxy: the number after the first
-// colon, 80 when missing or below 1; the host part is then cut at its colon
-// when no proxy is used), and resolves it. Blocking lookup. 0 or 1.
+// colon, 80 when missing or below 1, 443 for an https:// URL without a proxy; the host part is then
+// cut at its colon when no proxy is used), and resolves it. Blocking lookup. 0 or 1.
 int resolve_item(ItemData& item);
 
 // "host:port" of what the item connects to (the URL's host, or the proxy's

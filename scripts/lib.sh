@@ -15,7 +15,7 @@ JOBS="${JOBS:-2}"
 # on a Wayland desktop without an X server) and a font with Japanese glyphs.
 RUN_PACKAGES=(
   g++ cmake ninja-build ccache
-  pkg-config libsystemd-dev
+  pkg-config libsystemd-dev libssl-dev
   qt6-base-dev qt6-wayland fonts-noto-cjk
 )
 # Running every test: the build above, GoogleTest and GoogleMock (two

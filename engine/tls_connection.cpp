@@ -1,0 +1,194 @@
+#include "engine/tls_connection.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/engine_state.h"
+#include "platform/socket.h"
+
+namespace torvane::engine {
+
+struct TlsContext {
+  SSL_CTX* ctx = nullptr;
+};
+
+void free_tls_context(TlsContext* context) {
+  if (context == nullptr) return;
+  SSL_CTX_free(context->ctx);
+  delete context;
+}
+
+namespace {
+
+struct Session {
+  SSL* ssl = nullptr;
+  bool ready = false;
+  bool wants_read = false;
+};
+
+// The sessions of the open sockets, by descriptor: a descriptor names one
+// open socket in the process at a time, and close_connection removes the
+// entry before the number can be handed out again. The session itself is
+// used by whichever thread owns the division's socket at the moment (the
+// division status hands it over); the lock guards only the table.
+std::mutex g_sessions_mutex;
+std::unordered_map<std::int32_t, Session> g_sessions;
+
+Session* find(std::int32_t fd) {
+  if (fd < 0) return nullptr;
+  std::lock_guard<std::mutex> lock(g_sessions_mutex);
+  const auto it = g_sessions.find(fd);
+  return it == g_sessions.end() ? nullptr : &it->second;
+}
+
+SSL_CTX* context_of(EngineState& engine) {
+  if (engine.tls == nullptr) {
+    auto* context = new TlsContext;
+    context->ctx = SSL_CTX_new(TLS_client_method());
+    if (context->ctx != nullptr) {
+      SSL_CTX_set_min_proto_version(context->ctx, TLS1_2_VERSION);
+      SSL_CTX_set_max_proto_version(context->ctx, TLS1_3_VERSION);
+      // SSL_CERT_FILE and SSL_CERT_DIR choose the trust store, as for
+      // other programs on the system.
+      SSL_CTX_set_default_verify_paths(context->ctx);
+      // A missing close_notify is judged by the bytes that arrived, as a
+      // plain close is: servers routinely just close after the body.
+      SSL_CTX_set_options(context->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+      SSL_CTX_set_mode(context->ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    }
+    engine.tls.reset(context);
+  }
+  return engine.tls->ctx;
+}
+
+// Makes the session of `fd` for `host`; null when it cannot be made.
+SSL* new_session(EngineState& engine, std::int32_t fd, const char* host, bool verify) {
+  SSL_CTX* ctx = context_of(engine);
+  if (ctx == nullptr) return nullptr;
+  SSL* ssl = SSL_new(ctx);
+  if (ssl == nullptr) return nullptr;
+  std::string name = host == nullptr ? "" : host;
+  name.resize(std::min(name.size(), name.find(':')));
+  bool named = SSL_set_fd(ssl, fd) == 1;
+  if (named && verify) {
+    SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+    // An IPv4 address is checked against the certificate's IP entries; a
+    // name against its DNS names, and sent as the server name.
+    if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) != 1) {
+      named =
+          SSL_set1_host(ssl, name.c_str()) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
+    }
+  } else if (named && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) != 1) {
+    named = SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
+  }
+  if (!named) {
+    SSL_free(ssl);
+    return nullptr;
+  }
+  SSL_set_connect_state(ssl);
+  return ssl;
+}
+
+}  // namespace
+
+TlsStep tls_handshake(EngineState& engine, std::int32_t fd, const char* host, bool verify,
+                      std::string& reason) {
+  Session* session = find(fd);
+  if (session == nullptr) {
+    SSL* ssl = new_session(engine, fd, host, verify);
+    if (ssl == nullptr) return TlsStep::kFailed;
+    std::lock_guard<std::mutex> lock(g_sessions_mutex);
+    session = &(g_sessions[fd] = Session{ssl, false, false});
+  }
+  if (session->ready) return TlsStep::kReady;
+  ERR_clear_error();
+  const int done = SSL_do_handshake(session->ssl);
+  if (done == 1) {
+    session->ready = true;
+    session->wants_read = false;
+    return TlsStep::kReady;
+  }
+  const int error = SSL_get_error(session->ssl, done);
+  session->wants_read = error == SSL_ERROR_WANT_READ;
+  if (error == SSL_ERROR_WANT_READ) return TlsStep::kWantRead;
+  if (error == SSL_ERROR_WANT_WRITE) return TlsStep::kWantWrite;
+  const long verdict = SSL_get_verify_result(session->ssl);
+  if (verify && verdict != X509_V_OK) {
+    std::string name = host == nullptr ? "" : host;
+    name.resize(std::min(name.size(), name.find(':')));
+    reason = std::string("certificate verify failed: ") + X509_verify_cert_error_string(verdict) +
+             " (" + name + ")";
+    return TlsStep::kRejected;
+  }
+  return TlsStep::kFailed;
+}
+
+bool tls_active(std::int32_t fd) {
+  return find(fd) != nullptr;
+}
+
+bool tls_wants_read(std::int32_t fd) {
+  const Session* session = find(fd);
+  return session != nullptr && !session->ready && session->wants_read;
+}
+
+long connection_send(std::int32_t fd, const void* data, std::size_t size) {
+  Session* session = find(fd);
+  if (session == nullptr) return platform::socket_send(fd, data, size);
+  if (size == 0) return 0;
+  ERR_clear_error();
+  const int sent = SSL_write(session->ssl, data, static_cast<int>(size));
+  return sent > 0 ? sent : -1;
+}
+
+long connection_recv(std::int32_t fd, void* data, std::size_t size) {
+  Session* session = find(fd);
+  if (session == nullptr) return platform::socket_recv(fd, data, size);
+  ERR_clear_error();
+  const int got =
+      SSL_read(session->ssl, data, static_cast<int>(std::min<std::size_t>(size, 1u << 30)));
+  if (got > 0) return got;
+  switch (SSL_get_error(session->ssl, got)) {
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      return platform::kRecvWouldBlock;
+    case SSL_ERROR_SYSCALL:
+      // With unexpected EOFs ignored a bare close reads as ZERO_RETURN; a
+      // system error here is a reset or worse.
+      return platform::kRecvReset;
+    default:
+      return platform::kRecvError;
+  }
+}
+
+bool tls_pending(std::int32_t fd) {
+  const Session* session = find(fd);
+  return session != nullptr && session->ready && SSL_pending(session->ssl) > 0;
+}
+
+void close_connection(std::int32_t& fd) {
+  if (fd >= 0) {
+    SSL* ssl = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(g_sessions_mutex);
+      const auto it = g_sessions.find(fd);
+      if (it != g_sessions.end()) {
+        ssl = it->second.ssl;
+        g_sessions.erase(it);
+      }
+    }
+    // No close_notify: the socket is shut at once either way, and a
+    // shutdown could only block or fail on a dead peer.
+    SSL_free(ssl);
+  }
+  platform::socket_close(fd);
+}
+
+}  // namespace torvane::engine

@@ -1,0 +1,160 @@
+// Downloads over TLS from a small in-test server: the handshake driven by the
+// connection thread, the body read through the session, and a certificate
+// that does not pass failing the item at once with its reason.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/engine_harness.h"
+#include "tests/support/http_replies.h"
+#include "tests/support/test_certs.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+// Answers every request on 127.0.0.1 with `body` whole (no ranges), over TLS
+// with the given certificate; counts the connections it accepted.
+class TinyTlsServer {
+ public:
+  TinyTlsServer(const std::string& cert, const std::string& key, std::string body)
+      : body_(std::move(body)) {
+    ctx_ = SSL_CTX_new(TLS_server_method());
+    if (SSL_CTX_use_certificate_file(ctx_, cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx_, key.c_str(), SSL_FILETYPE_PEM) != 1)
+      return;
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+      return;
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~TinyTlsServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+    SSL_CTX_free(ctx_);
+  }
+  TinyTlsServer(const TinyTlsServer&) = delete;
+  TinyTlsServer& operator=(const TinyTlsServer&) = delete;
+
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/f"; }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  void run() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const int client = ::accept(fd_, nullptr, nullptr);
+      if (client < 0) continue;
+      ++connections_;
+      timeval limit{2, 0};
+      ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      SSL* ssl = SSL_new(ctx_);
+      SSL_set_fd(ssl, client);
+      if (SSL_accept(ssl) == 1) serve(ssl);
+      SSL_free(ssl);
+      ::close(client);
+    }
+  }
+  void serve(SSL* ssl) {
+    std::string request;
+    char chunk[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const int got = SSL_read(ssl, chunk, sizeof chunk);
+      if (got <= 0) return;
+      request.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                        "\r\nContent-Type: application/octet-stream\r\n\r\n";
+    if (request.rfind("HEAD", 0) != 0) reply += body_;
+    for (std::size_t at = 0; at < reply.size();) {
+      // Small records: most reads find bytes left in the session.
+      const int sent = SSL_write(ssl, reply.data() + at,
+                                 static_cast<int>(std::min<std::size_t>(reply.size() - at, 3000)));
+      if (sent <= 0) return;
+      at += static_cast<std::size_t>(sent);
+    }
+    SSL_shutdown(ssl);
+  }
+
+  std::string body_;
+  SSL_CTX* ctx_ = nullptr;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+TEST(TlsConnection, DownloadsWhenTheCertificatePassesAndFailsAtOnceWhenNot) {
+  TempDir dir;
+  TestCerts certs(dir.path() + "/certs");
+  if (TestCerts::program().empty()) GTEST_SKIP() << "no openssl program";
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  ::setenv("SSL_CERT_FILE", certs.ca_file().c_str(), 1);
+  const std::string body = pattern_bytes(300000, 5);
+  struct Row {
+    TestCerts::Kind kind;
+    std::string message;  // "": the item finishes
+  };
+  const Row rows[] = {
+      {TestCerts::kGood, ""},
+      {TestCerts::kUnknownCa,
+       "certificate verify failed: unable to get local issuer certificate (127.0.0.1)"},
+      {TestCerts::kWrongHost, "certificate verify failed: IP address mismatch (127.0.0.1)"},
+      {TestCerts::kExpired, "certificate verify failed: certificate has expired (127.0.0.1)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.kind);
+    TinyTlsServer server(certs.cert_file(row.kind), certs.key_file(row.kind), body);
+    ASSERT_NE(server.port(), 0);
+    EngineHarness e(1);
+    std::mutex mutex;
+    std::vector<std::string> messages;
+    e.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      messages.emplace_back(static_cast<const char*>(data));
+      return 0;
+    });
+    const std::string out = dir / "out.bin";
+    std::remove(out.c_str());
+    const int slot = e.start({.url = server.url(), .save_path = out});
+    ASSERT_GE(slot, 0);
+    const bool good = row.message.empty();
+    EXPECT_EQ(e.wait_final(slot, kDeadline), good ? TVN_NOTICE_FINISHED : TVN_NOTICE_FAILED);
+    e.end();
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (good) {
+      EXPECT_EQ(read_file(out), body);
+      EXPECT_TRUE(messages.empty());
+    } else {
+      EXPECT_EQ(messages, std::vector<std::string>{row.message});
+      EXPECT_EQ(server.connections(), 1) << "no attempt spent again on a rejected certificate";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test
