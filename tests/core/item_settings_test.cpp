@@ -127,6 +127,7 @@ TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
   const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
       {"http://h/a/b.zip", "Host=M", "", "http://M/a/b.zip", ""},
       {"http://h/a/b.zip", "Host=mirror.example:81", "", "http://mirror.example:81/a/b.zip", ""},
+      {"https://h:443/a/b.zip", "Host=M", "", "https://M/a/b.zip", ""},
       {"http://h/a", "URL=http://x/y/z.bin\nHost=M", "", "http://M/y/z.bin", ""},
       {"http://other", "", "Host=M", "http://other", ""},              // no third '/'
       {long_path, "Host=" + std::string(30, 'm'), "", long_path, ""},  // would not fit

@@ -152,14 +152,17 @@ TEST_F(WindowCallsTest, AddItemsPanelRegistersWhatItsRulesAllow) {
       {{"", folder}, url, false},
       {{"1", ""}, url, false},
       {{"1", folder}, "HTTP://127.0.0.1/p", false},
+      {{"1", folder}, "HTTPS://127.0.0.1/p", false},
       {{"1", folder}, url, true},
+      {{"1", folder}, "https://127.0.0.1:1/p", true},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(register_url_box(*manager, history, row.target, row.url) >= 0, row.registered)
         << row.url;
   }
   // The history takes the texts whether or not they were registered.
-  EXPECT_THAT(history.url_list, ElementsAre(url, "HTTP://127.0.0.1/p"));
+  EXPECT_THAT(history.url_list, ElementsAre("https://127.0.0.1:1/p", url, "HTTPS://127.0.0.1/p",
+                                            "HTTP://127.0.0.1/p"));
   EXPECT_THAT(history.save_list, ElementsAre(folder, ""));
 
   // The text box: cut only at CRLF, empty pieces skipped, blanks kept.

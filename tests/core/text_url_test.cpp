@@ -49,6 +49,35 @@ TEST(TextAndUrls, SplitSearchHostsAndLinks) {
 }
 
 // Only the password goes; an '@' or ':' beyond the host is no user part.
+// https is taken wherever http is: the profile host (without the default
+// port), the line a URL is picked from, and the links of a page.
+TEST(TextAndUrls, HttpsWhereverHttp) {
+  const std::pair<std::string_view, std::optional<std::string>> hosts[] = {
+      {"https://Example.com/a", "Example.com"},
+      {"HTTPS://u:p@h.test:443/", "u:p@h.test"},  // one profile for "h" and "h:443"
+      {"https://h.test:8443/", "h.test:8443"},
+      {"http://h.test:443/", "h.test:443"},  // 443 is only https's own port
+      {"https://h.test", std::nullopt},
+      {"httpss://h/", std::nullopt},
+  };
+  for (const auto& [url, host] : hosts) EXPECT_EQ(url_host(url), host) << url;
+  const std::pair<std::string_view, std::optional<std::string>> lines[] = {
+      {"get ttps://a.test/x.zip", "https://a.test/x.zip"},
+      {"https://a.test/ then http://b", "https://a.test/ then http://b"},
+      {"ttps://a then http://b", "https://a then http://b"},
+      {"http://a then ttps://b", "http://a then ttps://b"},
+      {"HTTPS://caps.test/", std::nullopt},
+  };
+  for (const auto& [line, url] : lines) EXPECT_EQ(line_url(line), url) << line;
+  const std::string page =
+      "<a href=\"https://one.test/x.zip\">x</a> <a href=\"hTTPs://two.test/\">y.zip</a>";
+  std::string dest;
+  ASSERT_EQ(extract_page_link(page, 2, "", dest), 0);
+  EXPECT_EQ(dest, "hTTPs://two.test/");
+  ASSERT_EQ(extract_page_link(page, 0, "x.zip", dest), 0);
+  EXPECT_EQ(dest, "https://one.test/x.zip");
+}
+
 TEST(TextAndUrls, DisplayedUrlsHideThePassword) {
   const std::pair<std::string_view, std::string_view> rows[] = {
       {"http://u:p%40ss@h:81/f?x@y", "http://u:********@h:81/f?x@y"},

@@ -10,8 +10,9 @@ namespace torvane {
 
 namespace {
 
-// Only this exact prefix: a URL typed in capitals stays in the box.
+// Only these exact prefixes: a URL typed in capitals stays in the box.
 constexpr std::string_view kUrlPrefix = "http://";
+constexpr std::string_view kTlsUrlPrefix = "https://";
 constexpr std::string_view kPieceEnd = "\r\n";
 
 int register_one(DownloadManager& manager, PanelTarget target, std::string_view url) {
@@ -24,7 +25,8 @@ int register_url_box(DownloadManager& manager, AddItemsHistory& history, PanelTa
                      std::string_view url) {
   add_history_entry(history.save_list, target.folder, HistoryEnd::kTop);
   add_history_entry(history.url_list, url, HistoryEnd::kTop);
-  if (!target.complete() || !url.starts_with(kUrlPrefix)) return -1;
+  if (!target.complete() || (!url.starts_with(kUrlPrefix) && !url.starts_with(kTlsUrlPrefix)))
+    return -1;
   return register_one(manager, target, url);
 }
 

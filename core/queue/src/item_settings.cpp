@@ -25,8 +25,6 @@ namespace {
 
 // Text keys are read cut to 1022 characters, as every profile text is.
 constexpr std::size_t kProfileTextSize = 1023;
-// The "http://" prefix that a "Host" splice keeps.
-constexpr std::size_t kSchemePrefix = 7;
 
 // The option bits a profile sets, in the order they are read.
 struct OptionKey {
@@ -106,15 +104,16 @@ std::size_t nth_slash(std::string_view text, int n) {
   return at;
 }
 
-// The URL with its host part replaced: the scheme prefix, the new host, then
-// everything from the third '/' on. A URL without a third '/', or a result
+// The URL with its host part replaced: the scheme prefix ("http://",
+// "https://", up to the second '/'), the new host, then everything from the
+// third '/' on. A URL without a third '/', or a result
 // that would not fit the field, stays as it is: a cut URL would send the
 // request somewhere nobody asked for.
 void splice_host(ListItem& item, std::string_view host) {
   const std::string_view url(item.url);
   const std::size_t path = nth_slash(url, 3);
   if (path == std::string_view::npos) return;
-  std::string spliced(url.substr(0, std::min(kSchemePrefix, path)));
+  std::string spliced(url.substr(0, nth_slash(url, 2) + 1));
   spliced.append(host);
   spliced.append(url.substr(path));
   if (spliced.size() > sizeof item.url - 1) return;

@@ -5,11 +5,15 @@
 #include <new>
 
 #include "core/text/text_util.h"
+#include "platform/ascii.h"
 
 namespace torvane {
 namespace {
 
 constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kTlsScheme = "https://";
+// The port an https URL has without one: its host is looked up without it.
+constexpr std::string_view kTlsDefaultPort = ":443";
 
 long as_count(std::size_t n) {
   // Counts beyond the long range cannot occur for in-memory texts, but keep
@@ -17,12 +21,25 @@ long as_count(std::size_t n) {
   return static_cast<long>(n);
 }
 
-// Mixed search for "http://" starting at `from`, as an offset into `page`.
+// Mixed search for "http://" or "https://" starting at `from`, as an
+// offset into `page`: whichever starts first.
 std::size_t find_scheme_from(std::string_view page, std::size_t from) {
   if (from >= page.size()) return kNone;
   const std::string_view rest = page.substr(from);
-  const std::size_t at = find_text_ci(rest, kScheme, as_count(rest.size()));
+  const long count = as_count(rest.size());
+  const std::size_t at =
+      std::min(find_text_ci(rest, kScheme, count), find_text_ci(rest, kTlsScheme, count));
   return at == kNone ? kNone : from + at;
+}
+
+// The length of the scheme `url` starts with ("http://" or "https://", any
+// case), 0 for any other.
+std::size_t scheme_length(std::string_view url) {
+  for (const std::string_view scheme : {kScheme, kTlsScheme}) {
+    if (url.size() >= scheme.size() && equal_ci(url.substr(0, scheme.size()), scheme))
+      return scheme.size();
+  }
+  return 0;
 }
 
 bool ends_link(char c) {
@@ -36,17 +53,17 @@ std::string cut_url(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> url_host(std::string_view url) {
-  if (url.size() <= kScheme.size()) return std::nullopt;
-  for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    char c = url[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kScheme[i]) return std::nullopt;
-  }
-  const std::size_t slash = url.find('/', kScheme.size());
+  const std::size_t start = scheme_length(url);
+  if (start == 0) return std::nullopt;
+  const std::size_t slash = url.find('/', start);
   if (slash == std::string_view::npos) return std::nullopt;
+  std::string_view host = url.substr(start, slash - start);
+  // "https://h:443/" and "https://h/" are one server: one profile.
+  if (start == kTlsScheme.size() && host.ends_with(kTlsDefaultPort))
+    host.remove_suffix(kTlsDefaultPort.size());
   // Out of memory means "no host": the item then runs on the default profile.
   try {
-    return std::string(url.substr(kScheme.size(), slash - kScheme.size()));
+    return std::string(host);
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
@@ -90,8 +107,14 @@ int extract_page_link(std::string_view page, int skip, std::string_view file_nam
 
 std::optional<std::string> line_url(std::string_view line) {
   const long count = as_count(line.size());
-  const std::size_t full = find_text(line, kScheme, count);
-  const std::size_t tail = find_text(line, kScheme.substr(1), count);
+  // The first of the four spellings; a whole scheme starts one byte before
+  // its own tail, so it wins over the tail inside it.
+  std::size_t full = kNone;
+  std::size_t tail = kNone;
+  for (const std::string_view scheme : {kScheme, kTlsScheme}) {
+    full = std::min(full, find_text(line, scheme, count));
+    tail = std::min(tail, find_text(line, scheme.substr(1), count));
+  }
   if (full == kNone && tail == kNone) return std::nullopt;
   if (full != kNone && full <= tail) return cut_url(line.substr(full));
   return cut_url("h" + std::string(line.substr(tail, kMaxUrlChars)));

@@ -23,7 +23,7 @@ struct PanelTarget {
 
 // The URL box's "register": the folder and the URL go to the top of their
 // lists whatever happens; the URL is registered when the target is complete
-// and it begins with "http://" exactly. The new item's index, or -1.
+// and it begins with "http://" or "https://" exactly. The new item's index, or -1.
 int register_url_box(DownloadManager& manager, AddItemsHistory& history, PanelTarget target,
                      std::string_view url);
 
