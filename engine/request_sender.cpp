@@ -23,24 +23,34 @@ constexpr int kNoSocket = 1;
 constexpr int kConnectFailed = 2;
 constexpr int kSendFailed = 3;
 constexpr int kNotYet = 4;
-constexpr int kRefused = 5;   // the server refused the connection
-constexpr int kRejected = 6;  // the server's certificate did not pass
+constexpr int kRefused = 5;        // the server refused the connection
+constexpr int kRejected = 6;       // the server's certificate did not pass
+constexpr int kTunnelRefused = 7;  // the proxy would not open a tunnel
 
 // A connect that fails at once (no route, an address that cannot be
 // reached) counts as well: retried for free it would be tried every cycle
 // for ever.
 bool send_failed(int result) {
   return result == kSendFailed || result == kRefused || result == kConnectFailed ||
-         result == kRejected;
+         result == kRejected || result == kTunnelRefused;
 }
 
-// Why the last certificate on this thread was rejected.
+// Why the last certificate or tunnel on this thread was refused.
 thread_local std::string t_rejection;
 
 // The TLS handshake of an https:// connection, one step per cycle once the
 // connect is done. kSent when the request may go out.
 int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
   if (!tls_active(fd) && !platform::socket_writable(fd)) return kNotYet;
+  // Through the proxy, TLS runs inside a tunnel to the URL's host.
+  if ((item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr) {
+    const TlsStep tunnel = proxy_tunnel(fd, item.conn.host, t_rejection);
+    if (tunnel == TlsStep::kWantRead) return kNotYet;
+    if (tunnel != TlsStep::kReady) {
+      close_connection(fd);
+      return kTunnelRefused;
+    }
+  }
   switch (tls_handshake(engine, fd, item.conn.host, true, t_rejection)) {
     case TlsStep::kReady:
       return kSent;
@@ -119,6 +129,8 @@ bool use_attempt(EngineState& engine, int slot, ItemData& item, int b, int resul
     return false;
   }
   if (left < 2) {
+    if (result == kTunnelRefused && first_time(item, kRunFailureSaid))
+      notify_message(engine.ctx, slot, "the proxy refused the tunnel: " + t_rejection);
     if ((result == kRefused || result == kConnectFailed) && first_time(item, kRunFailureSaid)) {
       notify_message(engine.ctx, slot,
                      std::string(result == kRefused ? "connection refused: " : "cannot connect: ") +

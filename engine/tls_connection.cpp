@@ -26,9 +26,12 @@ void free_tls_context(TlsContext* context) {
 namespace {
 
 struct Session {
-  SSL* ssl = nullptr;
+  SSL* ssl = nullptr;  // null while a proxy tunnel is being opened
   bool ready = false;
   bool wants_read = false;
+  bool tunnel_asked = false;
+  bool tunnel_open = false;
+  std::string tunnel_answer;
 };
 
 // The sessions of the open sockets, by descriptor: a descriptor names one
@@ -96,14 +99,60 @@ SSL* new_session(EngineState& engine, std::int32_t fd, const char* host, bool ve
 
 }  // namespace
 
+TlsStep proxy_tunnel(std::int32_t fd, const char* target, std::string& reason) {
+  Session* session = find(fd);
+  if (session == nullptr) {
+    std::lock_guard<std::mutex> lock(g_sessions_mutex);
+    session = &(g_sessions[fd] = Session{});
+  }
+  if (session->tunnel_open) return TlsStep::kReady;
+  session->wants_read = true;
+  if (!session->tunnel_asked) {
+    std::string authority = target == nullptr ? "" : target;
+    if (authority.find(':') == std::string::npos) authority += ":443";
+    const std::string request =
+        "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n\r\n";
+    if (platform::socket_send(fd, request.data(), request.size()) !=
+        static_cast<long>(request.size())) {
+      reason = "the proxy closed the connection";
+      return TlsStep::kFailed;
+    }
+    session->tunnel_asked = true;
+  }
+  // The proxy says nothing after its answer until the client hello, so
+  // whatever arrives belongs to the answer.
+  char chunk[1024];
+  const long got = platform::socket_recv(fd, chunk, sizeof chunk);
+  if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted)
+    return TlsStep::kWantRead;
+  if (got > 0) session->tunnel_answer.append(chunk, static_cast<std::size_t>(got));
+  const std::string& answer = session->tunnel_answer;
+  const std::size_t end = answer.find("\r\n\r\n");
+  if (got > 0 && end == std::string::npos && answer.size() < 16384) return TlsStep::kWantRead;
+  const std::string status = answer.substr(0, answer.find_first_of("\r\n"));
+  // "HTTP/1.x 2xx": the tunnel is open.
+  const std::size_t code = status.find(' ');
+  if (end != std::string::npos && code != std::string::npos && status.compare(0, 5, "HTTP/") == 0 &&
+      code + 1 < status.size() && status[code + 1] == '2') {
+    session->tunnel_open = true;
+    session->wants_read = false;
+    return TlsStep::kReady;
+  }
+  reason = status.empty() ? "the proxy closed the connection" : status;
+  return TlsStep::kFailed;
+}
+
 TlsStep tls_handshake(EngineState& engine, std::int32_t fd, const char* host, bool verify,
                       std::string& reason) {
   Session* session = find(fd);
-  if (session == nullptr) {
+  if (session == nullptr || session->ssl == nullptr) {
     SSL* ssl = new_session(engine, fd, host, verify);
     if (ssl == nullptr) return TlsStep::kFailed;
     std::lock_guard<std::mutex> lock(g_sessions_mutex);
-    session = &(g_sessions[fd] = Session{ssl, false, false});
+    if (session == nullptr) session = &g_sessions[fd];
+    session->ssl = ssl;
+    session->ready = false;
+    session->wants_read = false;
   }
   if (session->ready) return TlsStep::kReady;
   ERR_clear_error();
@@ -139,7 +188,7 @@ bool tls_wants_read(std::int32_t fd) {
 
 long connection_send(std::int32_t fd, const void* data, std::size_t size) {
   Session* session = find(fd);
-  if (session == nullptr) return platform::socket_send(fd, data, size);
+  if (session == nullptr || session->ssl == nullptr) return platform::socket_send(fd, data, size);
   if (size == 0) return 0;
   ERR_clear_error();
   const int sent = SSL_write(session->ssl, data, static_cast<int>(size));
@@ -148,7 +197,7 @@ long connection_send(std::int32_t fd, const void* data, std::size_t size) {
 
 long connection_recv(std::int32_t fd, void* data, std::size_t size) {
   Session* session = find(fd);
-  if (session == nullptr) return platform::socket_recv(fd, data, size);
+  if (session == nullptr || session->ssl == nullptr) return platform::socket_recv(fd, data, size);
   ERR_clear_error();
   const int got =
       SSL_read(session->ssl, data, static_cast<int>(std::min<std::size_t>(size, 1u << 30)));

@@ -29,6 +29,13 @@ enum class TlsStep {
   kRejected,   // the server's certificate did not pass: `reason` says why
 };
 
+// Opens a tunnel through the HTTP proxy that socket `fd` is connected to:
+// sends "CONNECT host:port" (`target` is the URL's host with its port, 443
+// added when it has none), then reads the proxy's answer across calls.
+// kReady once the proxy answered 2xx; kFailed with its status line in
+// `reason` when it refused or closed.
+TlsStep proxy_tunnel(std::int32_t fd, const char* target, std::string& reason);
+
 // Drives the handshake of socket `fd` to `host` (a name or a dotted IPv4
 // address; a ":port" is ignored) one step without blocking; the first step
 // makes the session. `verify` false accepts any certificate.

@@ -228,8 +228,11 @@ int split_url(ItemData& item) {
   if (!split_parts(url, parts)) return 1;
   // An ftp:// URL through a proxy keeps its user part: the proxy logs in with
   // it. An http:// one sends it as an Authorization line instead.
-  const std::string target = proxy_in_use(item) ? outgoing_url(parts, parts.scheme.size() == 6)
-                                                : request_target(parts.path);
+  // An https:// URL goes through a proxy's tunnel: the request inside it
+  // names the path only.
+  const bool whole = proxy_in_use(item) && parts.scheme.size() != 8;
+  const std::string target =
+      whole ? outgoing_url(parts, parts.scheme.size() == 6) : request_target(parts.path);
   char* host = copy_text(parts.host.data(), parts.host.size());
   char* request = copy_text(target.data(), target.size());
   std::free(item.conn.host);

@@ -56,8 +56,8 @@ void report_resolve_failure(EngineContext* ctx, int slot, ItemData& item);
 
 // Splits `url` into conn.host and request_path (both engine-owned, replaced).
 // The target is request_target of the path, or outgoing_url when a proxy is
-// in use. 0, or 1 when the URL is empty, has a
-// scheme other than http://, https:// or ftp://, holds a control character (which
+// in use (but for https://, which reaches the host through a tunnel). 0, or 1 when the URL is
+// empty, has a scheme other than http://, https:// or ftp://, holds a control character (which
 // would inject lines into a request; so do such bytes in the proxy, Referer
 // or User-Agent), or memory runs out.
 int split_url(ItemData& item);

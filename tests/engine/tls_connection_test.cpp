@@ -108,6 +108,100 @@ class TinyTlsServer {
   std::thread thread_;
 };
 
+// An HTTP proxy that opens CONNECT tunnels to loopback ports (or, with
+// `refuse`, answers 403 to every CONNECT), one client at a time. It keeps
+// the request lines it was sent.
+class TinyTunnelProxy {
+ public:
+  explicit TinyTunnelProxy(bool refuse) : refuse_(refuse) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+      return;
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~TinyTunnelProxy() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TinyTunnelProxy(const TinyTunnelProxy&) = delete;
+  TinyTunnelProxy& operator=(const TinyTunnelProxy&) = delete;
+
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::vector<std::string> lines() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  void run() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const int client = ::accept(fd_, nullptr, nullptr);
+      if (client < 0) continue;
+      serve(client);
+      ::close(client);
+    }
+  }
+  void serve(int client) {
+    std::string head;
+    char c;
+    while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &c, 1, 0) == 1) head += c;
+    const std::string line = head.substr(0, head.find("\r\n"));
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(line);
+    }
+    const std::size_t colon = line.rfind(':');
+    const int port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    if (refuse_ || line.rfind("CONNECT 127.0.0.1:", 0) != 0 || port == 0) {
+      const std::string no = "HTTP/1.0 403 Forbidden\r\n\r\n";
+      ::send(client, no.data(), no.size(), MSG_NOSIGNAL);
+      return;
+    }
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+      const std::string yes = "HTTP/1.0 200 Connection established\r\n\r\n";
+      ::send(client, yes.data(), yes.size(), MSG_NOSIGNAL);
+      relay(client, server);
+    }
+    ::close(server);
+  }
+  void relay(int a, int b) {
+    char buf[16384];
+    while (!stop_) {
+      pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+      if (::poll(p, 2, 50) <= 0) continue;
+      for (int k = 0; k < 2; ++k) {
+        if (!p[k].revents) continue;
+        const long got = ::recv(p[k].fd, buf, sizeof buf, 0);
+        if (got <= 0 ||
+            ::send(p[1 - k].fd, buf, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got)
+          return;
+      }
+    }
+  }
+
+  bool refuse_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::thread thread_;
+};
+
 TEST(TlsConnection, DownloadsWhenTheCertificatePassesAndFailsAtOnceWhenNot) {
   TempDir dir;
   TestCerts certs(dir.path() + "/certs");
@@ -152,6 +246,49 @@ TEST(TlsConnection, DownloadsWhenTheCertificatePassesAndFailsAtOnceWhenNot) {
     } else {
       EXPECT_EQ(messages, std::vector<std::string>{row.message});
       EXPECT_EQ(server.connections(), 1) << "no attempt spent again on a rejected certificate";
+    }
+  }
+}
+
+TEST(TlsConnection, ReachesTheHostThroughTheProxysTunnel) {
+  TempDir dir;
+  TestCerts certs(dir.path() + "/certs");
+  if (TestCerts::program().empty()) GTEST_SKIP() << "no openssl program";
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  ::setenv("SSL_CERT_FILE", certs.ca_file().c_str(), 1);
+  const std::string body = pattern_bytes(100000, 9);
+  TinyTlsServer server(certs.cert_file(TestCerts::kGood), certs.key_file(TestCerts::kGood), body);
+  ASSERT_NE(server.port(), 0);
+  const std::string connect = "CONNECT 127.0.0.1:" + std::to_string(server.port()) + " HTTP/1.0";
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "refused" : "opened");
+    TinyTunnelProxy proxy(refuse);
+    EngineHarness e(1);
+    std::mutex mutex;
+    std::vector<std::string> messages;
+    e.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      messages.emplace_back(static_cast<const char*>(data));
+      return 0;
+    });
+    const std::string out = dir / "out.bin";
+    std::remove(out.c_str());
+    const int slot = e.start({.url = server.url(),
+                              .save_path = out,
+                              .options = TVN_OPT_USE_PROXY,
+                              .proxy = proxy.address()});
+    ASSERT_GE(slot, 0);
+    EXPECT_EQ(e.wait_final(slot, kDeadline), refuse ? TVN_NOTICE_FAILED : TVN_NOTICE_FINISHED);
+    e.end();
+    const std::vector<std::string> lines = proxy.lines();
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_EQ(line, connect);
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (refuse) {
+      EXPECT_EQ(messages,
+                std::vector<std::string>{"the proxy refused the tunnel: HTTP/1.0 403 Forbidden"});
+    } else {
+      EXPECT_EQ(read_file(out), body);
     }
   }
 }

@@ -66,6 +66,8 @@ TEST(UrlSplit, HostTargetAndPortForDirectAndProxiedRequests) {
       {"HTTPS://127.0.0.1/f", nullptr, "127.0.0.1", "/f", 443},
       {"https://127.0.0.1:8443/f", nullptr, "127.0.0.1", "/f", 8443},
       {"https://127.0.0.1:0/f", nullptr, "127.0.0.1", "/f", 443},
+      // Through a proxy's tunnel the request names the path only.
+      {"https://127.0.0.1:8443/f?q", "127.0.0.1:3128", "127.0.0.1:8443", "/f?q", 3128},
   };
   for (const auto& [url, proxy, host, target, port] : cases) {
     SCOPED_TRACE(url);
