@@ -318,6 +318,7 @@ RunProfile run_profile(const Options& options) {
   if (options.retry >= 0) run.forced["Retry"] = std::to_string(options.retry);
   if (options.stall_timeout >= 0)
     run.forced["StallTimeout"] = std::to_string(options.stall_timeout);
+  if (options.insecure) run.forced["TLSVerify"] = "0";
   const auto env = [](const char* name) {
     const char* value = platform::environment(name);
     return std::string(value != nullptr ? value : "");

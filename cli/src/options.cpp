@@ -54,6 +54,7 @@ constexpr Spelling kSpellings[] = {
     {"", "--retry-failed", Key::kFlag, &Options::retry_failed},
     {"", "--list", Key::kFlag, &Options::list},
     {"", "--forget", Key::kFlag, &Options::forget},
+    {"-k", "--insecure", Key::kFlag, &Options::insecure},
 };
 
 // The existing-file policies by their option names, in policy order.
@@ -195,7 +196,7 @@ std::string_view cut_at_blank(std::string_view text) {
 std::string add_url(std::vector<std::string>& urls, std::string_view url) {
   if (url.size() > kMaxUrlChars)
     return "URL longer than 2047 characters: " + quoted(url.substr(0, 60)) + "...";
-  if (!supported_url(url)) return "not an http:// or ftp:// URL: " + quoted(url);
+  if (!supported_url(url)) return "not an http://, https:// or ftp:// URL: " + quoted(url);
   if (std::find(urls.begin(), urls.end(), url) == urls.end()) urls.emplace_back(url);
   return {};
 }
@@ -212,8 +213,9 @@ int read_input_urls(const Options& options, std::string_view input_text,
     if (!error.empty()) return kExitUsage;
   }
   if (!found) {
-    error = "no http:// URL in " + (options.input_file == "-" ? std::string("standard input")
-                                                              : quoted(options.input_file));
+    error =
+        "no http:// or https:// URL in " +
+        (options.input_file == "-" ? std::string("standard input") : quoted(options.input_file));
     return kExitUsage;
   }
   return kExitOk;
@@ -274,6 +276,8 @@ std::string usage_text() {
          "  -U TEXT    send TEXT as the User-Agent\n"
          "  -H LINE    send the header line 'Name: value' too (may be repeated)\n"
          "  --retry N  attempts per division, 0 to 1000 (default: Retry of the profile, else 5)\n"
+         "  -k, --insecure\n"
+         "             take https servers' certificates unchecked (TLSVerify=0)\n"
          "  --stall-timeout S\n"
          "             reconnect a connection that moved no byte for S seconds, 0 never\n"
          "             (default: StallTimeout of the profile, else 60)\n"
@@ -288,6 +292,8 @@ std::string usage_text() {
          "  -h, --help this text\n"
          "  --version  the program's name and version\n"
          "\n"
+         "URLs: http://, https:// (certificates checked against the system's trust\n"
+         "store; SSL_CERT_FILE and SSL_CERT_DIR name others) and ftp://.\n"
          "http_proxy and no_proxy are honoured when no server profile sets a proxy.\n"
          "Exit status: 0 all finished, 1 a download failed, 2 bad usage, 130 interrupted.\n";
 }
@@ -305,7 +311,8 @@ std::string item_save_folder(std::string_view dir) {
 }
 
 bool supported_url(std::string_view url) {
-  for (const std::string_view scheme : {std::string_view("http://"), std::string_view("ftp://")}) {
+  for (const std::string_view scheme :
+       {std::string_view("http://"), std::string_view("https://"), std::string_view("ftp://")}) {
     if (url.size() > scheme.size() && url.substr(0, scheme.size()) == scheme) return true;
   }
   return false;

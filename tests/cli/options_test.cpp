@@ -27,12 +27,13 @@ TEST(Options, EveryOptionTakesItsValue) {
   EXPECT_TRUE(parse_options({"--version"}).options.version);
   const Options n =
       parse_options({"-O", "a b.iso", "-U", "Agent/1", "-H", "X-A: 1", "--header", "X-B:2",
-                     "--retry", "0", "--stall-timeout", "86400", "--retry-failed", "--list"})
+                     "--retry", "0", "--stall-timeout", "86400", "--retry-failed", "--list", "-k"})
           .options;
   EXPECT_EQ(std::tie(n.output_name, n.user_agent, n.headers, n.retry, n.stall_timeout,
-                     n.retry_failed, n.list, n.forget),
+                     n.retry_failed, n.list, n.forget, n.insecure),
             std::make_tuple("a b.iso", "Agent/1", std::vector<std::string>{"X-A: 1", "X-B:2"}, 0,
-                            86400, true, true, false));
+                            86400, true, true, false, true));
+  EXPECT_TRUE(parse_options({"--insecure"}).options.insecure);
   // The save folder an item gets ends in one slash.
   EXPECT_EQ(item_save_folder(o.save_folder), "out/");
   EXPECT_EQ(item_save_folder(""), "./");
@@ -52,6 +53,9 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
       {"http://h/a[1-2] ftp://h/b http://h/a[1-2]", {"http://h/a[1-2]", "ftp://h/b"}},
       {"-e http://h/f[1-3].bin", {"http://h/f1.bin", "http://h/f2.bin", "http://h/f3.bin"}},
       {"-O name -H A:b http://h/a", {"http://h/a"}},
+      {"-k https://h/a -e https://h/f[1-2].bin",
+       {"https://h/a", "https://h/f1.bin", "https://h/f2.bin"}},
+      {"-i list", {"https://h/a"}, "get ttps://h/a\n"},
       // CRLF lines, a URL amid words, one already on the command line.
       {"-i list http://h/b.bin",
        {"http://h/b.bin", "http://h/a.bin"},
@@ -59,7 +63,8 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
   const std::string too_long = "http://h/" + std::string(2040, 'a');
   for (const std::string_view refused :
        {"-d 0", "-d 65", "-d 8x", "-j 101", "-j", "--bogus", "-o ", "-q -v", "--exist replace",
-        "https://h/a", "http://", "-e http://h/img1-100.jpg", "-i list", too_long.c_str(),
+        "HTTPS://h/a", "https://", "http://", "-e http://h/img1-100.jpg", "-i list",
+        too_long.c_str(),
         // -O names one file, in the folder; header lines need a name and a colon.
         "-O a/b http://h/a", "-O .. http://h/a", "-O x http://h/a http://h/b", "-O x",
         "-H nocolon http://h/a", "-H :v http://h/a", "-U a\x01b http://h/a",

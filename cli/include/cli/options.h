@@ -47,6 +47,7 @@ struct Options {
   bool retry_failed = false;         // --retry-failed: failed items of earlier runs too
   bool list = false;                 // --list: print the queue and stop
   bool forget = false;               // --forget: empty the queue and stop
+  bool insecure = false;             // -k: https certificates go unchecked
   std::vector<std::string> urls;
 };
 
@@ -71,7 +72,7 @@ std::string version_text();
 // the file name comes from the URL), "./" for the current folder.
 std::string item_save_folder(std::string_view dir);
 
-// True for an "http://" or "ftp://" URL (scheme in lower case, as the
+// True for an "http://", "https://" or "ftp://" URL (scheme in lower case, as the
 // add-items panel requires) with something after the scheme.
 bool supported_url(std::string_view url);
 
