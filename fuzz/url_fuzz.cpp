@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const std::string_view line : torvane::split_lines(page)) {
     const auto url = torvane::line_url(line);
-    if (url && (url->size() > torvane::kMaxUrlChars || url->compare(0, 7, "http://") != 0)) {
+    if (url && (url->size() > torvane::kMaxUrlChars ||
+                (!url->starts_with("http://") && !url->starts_with("https://")))) {
       std::abort();
     }
     if (const auto host = torvane::url_host(line)) torvane::host_domain(*host);
