@@ -31,6 +31,8 @@ inline void set_division_status(ItemData& item, int d, int status,
 constexpr std::uint32_t kRunLengthReported = 0x100;
 constexpr std::uint32_t kRunWriteRefused = 0x200;
 constexpr std::uint32_t kRunFailureSaid = 0x400;
+// The item's first https request has said that certificates go unverified.
+constexpr std::uint32_t kRunUnverifiedSaid = 0x800;
 
 // Sets `bit` in the item's run_flags. True only for the call that set it, so
 // that what follows happens once per item however often the cause recurs.

@@ -35,6 +35,9 @@ bool send_failed(int result) {
          result == kRejected || result == kTunnelRefused;
 }
 
+constexpr const char* kUnverifiedNote =
+    "(the server's certificate is not verified: TLSVerify=0)\r\n";
+
 // Why the last certificate or tunnel on this thread was refused.
 thread_local std::string t_rejection;
 
@@ -51,7 +54,8 @@ int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
       return kTunnelRefused;
     }
   }
-  switch (tls_handshake(engine, fd, item.conn.host, true, t_rejection)) {
+  const bool verify = (item.options & TVN_OPT_NO_TLS_VERIFY) == 0;
+  switch (tls_handshake(engine, fd, item.conn.host, verify, t_rejection)) {
     case TlsStep::kReady:
       return kSent;
     case TlsStep::kWantRead:
@@ -103,7 +107,15 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
     return kSendFailed;
   }
   // The client writes these texts into logs: a password must not get there.
-  const std::string& shown = mask_credentials(t_request, t_shown) ? t_shown : t_request;
+  const bool masked = mask_credentials(t_request, t_shown);
+  // Said once per item, in the text the client logs with the request.
+  const bool note = (item.options & TVN_OPT_NO_TLS_VERIFY) != 0 && url_is_https(item.url) &&
+                    first_time(item, kRunUnverifiedSaid);
+  if (note) {
+    if (!masked) t_shown = t_request;
+    t_shown += kUnverifiedNote;
+  }
+  const std::string& shown = masked || note ? t_shown : t_request;
   notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b, shown.data(),
               shown.size());
   // Hands the division to the download thread.

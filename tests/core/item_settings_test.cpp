@@ -67,6 +67,8 @@ TEST_F(ItemSettings, DefaultsThenProfileKeysHostFirst) {
       {"AutoResume=-3", "", 0, 4, 160000, 1},
       {"SpeedMode=2", "AutoReferrer=0\nDiv=2\nBufferSize=10000", kAutoResume | TVN_OPT_SPEED_MODE,
        2, 20000, 0},  // the default profile fills in
+      {"TLSVerify=0", "", kAutoResume | TVN_OPT_NO_TLS_VERIFY, 4, 160000, 1},
+      {"TLSVerify=1", "TLSVerify=0", kAutoResume, 4, 160000, 1},
       // A referrer leaves the slot's auto_referer. Last: its strings are checked below.
       {"Proxy=p:1\nReferrer=", "AutoReferrer=0", kAutoResume | TVN_OPT_USE_PROXY, 4, 160000, 77},
   };

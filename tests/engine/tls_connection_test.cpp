@@ -212,9 +212,13 @@ TEST(TlsConnection, DownloadsWhenTheCertificatePassesAndFailsAtOnceWhenNot) {
   struct Row {
     TestCerts::Kind kind;
     std::string message;  // "": the item finishes
+    std::uint32_t options = 0;
   };
   const Row rows[] = {
       {TestCerts::kGood, ""},
+      // TLSVerify=0 takes any certificate, and the request log says so once.
+      {TestCerts::kUnknownCa, "", TVN_OPT_NO_TLS_VERIFY},
+      {TestCerts::kWrongHost, "", TVN_OPT_NO_TLS_VERIFY},
       {TestCerts::kUnknownCa,
        "certificate verify failed: unable to get local issuer certificate (127.0.0.1)"},
       {TestCerts::kWrongHost, "certificate verify failed: IP address mismatch (127.0.0.1)"},
@@ -232,14 +236,24 @@ TEST(TlsConnection, DownloadsWhenTheCertificatePassesAndFailsAtOnceWhenNot) {
       messages.emplace_back(static_cast<const char*>(data));
       return 0;
     });
+    int notes = 0;  // requests shown with the note that nothing is verified
+    for (const int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT}) {
+      e.answer(code, [&](EngineContext*, int, int, void* data) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        notes +=
+            std::string(static_cast<const char*>(data)).find("TLSVerify=0") != std::string::npos;
+        return 0;
+      });
+    }
     const std::string out = dir / "out.bin";
     std::remove(out.c_str());
-    const int slot = e.start({.url = server.url(), .save_path = out});
+    const int slot = e.start({.url = server.url(), .save_path = out, .options = row.options});
     ASSERT_GE(slot, 0);
     const bool good = row.message.empty();
     EXPECT_EQ(e.wait_final(slot, kDeadline), good ? TVN_NOTICE_FINISHED : TVN_NOTICE_FAILED);
     e.end();
     const std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(notes, row.options ? 1 : 0);
     if (good) {
       EXPECT_EQ(read_file(out), body);
       EXPECT_TRUE(messages.empty());

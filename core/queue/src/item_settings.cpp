@@ -262,6 +262,8 @@ void set_option_bits(SlotWriter& slot, const Profiles& profiles) {
     const bool on = value > 0 || (value == kAbsentInt && option.bit == TVN_OPT_AUTO_RESUME);
     if (on) slot.add_options(option.bit);
   }
+  // Certificates are verified unless a profile says TLSVerify=0.
+  if (profiles.read_int("TLSVerify") == 0) slot.add_options(TVN_OPT_NO_TLS_VERIFY);
 }
 
 // A link jump from `jump_file`, when that file has "skip".

@@ -113,7 +113,10 @@ enum {
   TVN_OPT_AUTO_RESUME = 0x8,
   TVN_OPT_MEMORY_FETCH = 0x10,
   TVN_OPT_USE_PROXY = 0x20,
-  TVN_OPT_SPEED_MODE = 0x40
+  TVN_OPT_SPEED_MODE = 0x40,
+  /* https:// only: any server certificate is accepted (the profile key
+   * TLSVerify=0); the item's first request text says so. */
+  TVN_OPT_NO_TLS_VERIFY = 0x80
 };
 
 /* data_type values. */
