@@ -116,7 +116,8 @@ std::string RealPeer::program(const std::string& name) {
 }
 
 RealPeer::RealPeer(const std::string& name, const std::string& dir,
-                   const std::string& location_lines) {
+                   const std::string& location_lines, const PeerExtras& extras)
+    : tls_(name == "nginx" && !extras.cert_file.empty()) {
   const std::string path = program(name), conf = dir + "/" + name + ".conf";
   const std::string log = dir + "/" + name + ".log";
   if (path.empty()) {
@@ -139,13 +140,23 @@ RealPeer::RealPeer(const std::string& name, const std::string& dir,
       text += "  default_type application/octet-stream;\n";
       for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         text += std::string("  ") + kind + "_temp_path " + dir + "/" + kind + "_temp;\n";
-      text += "  server { listen 127.0.0.1:" + port + "; root " + dir + "; location / { " +
-              location_lines + " } }\n}\n";
+      std::string listen = "listen 127.0.0.1:" + port;
+      if (tls_) {
+        // TLS 1.2 and 1.3, as the engine offers; no session cache, so every
+        // connection does a whole handshake unless the client offers a ticket.
+        listen += " ssl; ssl_certificate " + extras.cert_file + "; ssl_certificate_key " +
+                  extras.key_file + "; ssl_protocols TLSv1.2 TLSv1.3";
+      }
+      text += "  server { " + listen + "; root " + dir + "; location / { " + location_lines +
+              " } }\n}\n";
       argv = {path, "-p", dir, "-c", conf, "-e", log};
     } else {
       text = "Port " + port + "\nListen 127.0.0.1\nTimeout 60\nMaxClients 256\nAllow 127.0.0.1\n";
       text += "LogLevel Info\nLogFile \"" + log + "\"\nPidFile \"" + dir + "/tinyproxy.pid\"\n";
       text += "DisableViaHeader Yes\n";
+      // CONNECT reaches that port only (without the line, any port).
+      if (extras.connect_port > 0)
+        text += "ConnectPort " + std::to_string(extras.connect_port) + "\n";
     }
     write_file(conf, text);  // a missing configuration shows in the log
     process_.start(argv, log);

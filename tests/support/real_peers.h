@@ -57,28 +57,38 @@ class ChildProcess {
   pid_t pid_ = -1;
 };
 
-// A peer on a free loopback port: "nginx" serving the files in `dir`, or
-// "tinyproxy" as a proxy for loopback clients. Its configuration, log and
-// other files go into `dir` too.
+// What a peer needs beyond its kind: nginx's certificate and key files
+// (both set: it speaks TLS only), tinyproxy's one port it lets CONNECT reach.
+struct PeerExtras {
+  std::string cert_file{}, key_file{};
+  int connect_port = 0;
+};
+
+// A peer on a free loopback port: "nginx" serving the files in `dir` (over
+// TLS with `extras`' certificate), or "tinyproxy" as a proxy for loopback
+// clients. Its configuration, log and other files go into `dir` too.
 class RealPeer {
  public:
   // The program's path, or "" when it is not installed.
   static std::string program(const std::string& name);
   // `location_lines` go into nginx's "location /" block (a limit_rate, say).
-  RealPeer(const std::string& name, const std::string& dir, const std::string& location_lines = "");
+  RealPeer(const std::string& name, const std::string& dir, const std::string& location_lines = "",
+           const PeerExtras& extras = {});
 
   bool ok() const { return ok_; }
   int port() const { return port_; }
   // Why it did not come up: its log.
   const std::string& error() const { return error_; }
-  // "http://127.0.0.1:PORT" followed by `path`.
+  // "http://127.0.0.1:PORT" (https for nginx over TLS) followed by `path`.
   std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) +
+           std::string(path);
   }
 
  private:
   ChildProcess process_;
   int port_ = 0;
+  bool tls_ = false;
   bool ok_ = false;
   std::string error_;
 };

@@ -1,0 +1,286 @@
+// HTTPS downloads through libtorvane.so against real peers on loopback:
+// nginx over TLS with certificates made at test time, tinyproxy tunnelling
+// with CONNECT, and a server that fails handshakes on purpose. OpenSSL
+// trusts the test CA only (SSL_CERT_FILE), so a certificate that passes here
+// passed a real verification.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/support/engine_harness.h"
+#include "tests/support/http_replies.h"
+#include "tests/support/real_peers.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/test_certs.h"
+#include "tests/support/test_files.h"
+#include "tests/support/tls_fault_server.h"
+
+namespace torvane::test {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(30);
+
+#define REQUIRE_PROGRAM(name, path)                                        \
+  if ((path).empty()) {                                                    \
+    if (peers_required()) FAIL() << name " is required but not installed"; \
+    GTEST_SKIP() << name " is not installed";                              \
+  }
+
+// "" when the file holds `expected`, else where it first differs.
+std::string difference(const std::string& path, const std::string& expected) {
+  const std::string got = read_file(path).value_or("<none>");
+  if (got == expected) return "";
+  const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first;
+  return "byte " + std::to_string(at - got.begin()) + " of " + std::to_string(got.size());
+}
+
+// Test certificates, OpenSSL pointed at their CA, and nginx over TLS with
+// the good certificate serving a folder that also takes the downloads.
+class Https : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_PROGRAM("openssl", TestCerts::program());
+    REQUIRE_PROGRAM("nginx", RealPeer::program("nginx"));
+    certs_ = std::make_unique<TestCerts>(dir_ / "certs");
+    ASSERT_TRUE(certs_->ok()) << certs_->error();
+    // Read when an engine builds its TLS context, so before any harness.
+    ::setenv("SSL_CERT_FILE", certs_->ca_file().c_str(), 1);
+    ::setenv("SSL_CERT_DIR", (dir_ / "certs/none").c_str(), 1);
+    nginx_ = serve(TestCerts::kGood);
+  }
+  void TearDown() override {
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
+  }
+  std::unique_ptr<RealPeer> serve(TestCerts::Kind kind) {
+    auto peer = std::make_unique<RealPeer>(
+        "nginx", dir_.path(), "",
+        PeerExtras{.cert_file = certs_->cert_file(kind), .key_file = certs_->key_file(kind)});
+    EXPECT_TRUE(peer->ok()) << peer->error();
+    return peer;
+  }
+  // Collects the failure reasons (notice 401) of a harness.
+  void collect_messages(EngineHarness& h) {
+    h.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      messages_.emplace_back(static_cast<const char*>(data));
+      return 0;
+    });
+  }
+  std::vector<std::string> messages() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  // The final notice of one item with the GUI's 40000 buffer bytes a division.
+  static int download(EngineHarness& h, ItemSetup s) {
+    s.buffer_size = 40000 * s.div_count;
+    return h.wait_final(h.start(s), kDeadline);
+  }
+
+  TempDir dir_;
+  const std::string save_ = dir_ / "saved";
+  std::unique_ptr<TestCerts> certs_;
+  std::unique_ptr<RealPeer> nginx_;
+  std::mutex mutex_;
+  std::vector<std::string> messages_;
+};
+
+class HttpsSizes : public Https, public testing::WithParamInterface<std::size_t> {};
+
+// A byte (fewer bytes than divisions), one past a power of two, and a file
+// where every division refills its share many times and TLS records end in
+// the middle of shares.
+TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
+  const std::size_t size = GetParam();
+  const std::string content = pattern_bytes(size, static_cast<std::uint32_t>(size));
+  ASSERT_TRUE(write_file(dir_ / "served", content));
+  for (int divisions : {1, 4, 16}) {
+    SCOPED_TRACE(testing::Message() << size << " bytes over " << divisions << " divisions");
+    EngineHarness h;
+    collect_messages(h);
+    ItemSetup s{.url = nginx_->url("/served"), .save_path = save_, .div_count = divisions};
+    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED) << testing::PrintToString(messages());
+    EXPECT_EQ(difference(save_, content), "");
+    EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
+    EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), std::clamp<std::size_t>(size, 1, divisions));
+    std::remove(save_.c_str());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HttpsSizes, testing::Values(1, 1024 * 1024 + 1, 64 * 1024 * 1024));
+
+// SpeedMode, a memory fetch, and a redirect from http to https each end with
+// the served bytes.
+TEST_F(Https, SpeedModeMemoryFetchAndARedirectFromHttp) {
+  const std::string content = pattern_bytes(1024 * 1024 + 1, 5);
+  ASSERT_TRUE(write_file(dir_ / "served", content));
+  ScriptedServer plain(
+      [&](const HttpRequest&) { return redirect_reply(302, nginx_->url("/served")); });
+  for (const auto& [what, url, options] :
+       {std::tuple<const char*, std::string, std::uint32_t>{"speed mode", nginx_->url("/served"),
+                                                            TVN_OPT_SPEED_MODE},
+        {"redirected from http", plain.url("/moved"), 0}}) {
+    SCOPED_TRACE(what);
+    EngineHarness h;
+    collect_messages(h);
+    ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
+              TVN_NOTICE_FINISHED)
+        << testing::PrintToString(messages());
+    EXPECT_EQ(difference(save_, content), "");
+    std::remove(save_.c_str());
+  }
+  EXPECT_GE(plain.request_count(), 1u);
+
+  const std::string page = "<html>" + pattern_bytes(20000, 9) + "</html>";
+  ASSERT_TRUE(write_file(dir_ / "page.html", page));
+  EngineHarness h;
+  std::string received;
+  h.answer(TVN_NOTICE_MEMORY_DONE, [&](EngineContext*, int, int, void* data) {
+    const auto* disk = static_cast<DiskIO*>(data);
+    received.assign(disk->buf_block, static_cast<std::size_t>(disk->buf_fill[0]));
+    return 0;
+  });
+  ASSERT_EQ(download(h, {.url = nginx_->url("/page.html"),
+                         .save_path = save_,
+                         .options = TVN_OPT_MEMORY_FETCH}),
+            TVN_NOTICE_FINISHED);
+  EXPECT_EQ(received, page);
+  EXPECT_FALSE(path_exists(save_));
+}
+
+// Each faulty certificate fails the item at once with its reason: one
+// message, no request sent, nothing written. With TLSVerify 0 the same
+// server's file comes down, and the request texts say so once.
+TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
+  const std::string content = pattern_bytes(300000, 3);
+  ASSERT_TRUE(write_file(dir_ / "served", content));
+  const struct {
+    TestCerts::Kind kind;
+    const char* reason;
+  } rows[] = {{TestCerts::kWrongHost, "mismatch"},
+              {TestCerts::kExpired, "certificate has expired"},
+              {TestCerts::kUnknownCa, "unable to get local issuer certificate"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reason);
+    nginx_.reset();
+    nginx_ = serve(row.kind);
+    ASSERT_TRUE(nginx_->ok());
+    {
+      EngineHarness h;
+      collect_messages(h);
+      ASSERT_EQ(download(h, {.url = nginx_->url("/served"), .save_path = save_, .div_count = 4}),
+                TVN_NOTICE_FAILED);
+      const auto said = messages();
+      ASSERT_EQ(said.size(), 1u) << testing::PrintToString(said);
+      EXPECT_NE(said[0].find("certificate verify failed"), std::string::npos) << said[0];
+      EXPECT_NE(said[0].find(row.reason), std::string::npos) << said[0];
+      EXPECT_NE(said[0].find("127.0.0.1"), std::string::npos) << said[0];
+      EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT) + h.count(TVN_NOTICE_GET_SENT), 0);
+      EXPECT_EQ(read_file(save_).value_or(""), "");
+      messages_.clear();
+    }
+    EngineHarness h;
+    collect_messages(h);
+    int said_unverified = 0;
+    for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT}) {
+      h.answer(code, [&](EngineContext*, int, int, void* data) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        said_unverified +=
+            std::string(static_cast<const char*>(data)).find("TLSVerify=0") != std::string::npos;
+        return 0;
+      });
+    }
+    ASSERT_EQ(download(h, {.url = nginx_->url("/served"),
+                           .save_path = save_,
+                           .div_count = 4,
+                           .options = TVN_OPT_NO_TLS_VERIFY}),
+              TVN_NOTICE_FINISHED)
+        << testing::PrintToString(messages());
+    EXPECT_EQ(difference(save_, content), "");
+    EXPECT_EQ(said_unverified, 1);
+    std::remove(save_.c_str());
+    messages_.clear();
+  }
+}
+
+// Through tinyproxy: CONNECT to the nginx port, TLS inside the tunnel; a
+// proxy that refuses the CONNECT (another port allowed only) fails the item.
+TEST_F(Https, ThroughTinyproxyCONNECTAndItsRefusal) {
+  REQUIRE_PROGRAM("tinyproxy", RealPeer::program("tinyproxy"));
+  const std::string content = pattern_bytes(1024 * 1024 + 1, 11);
+  ASSERT_TRUE(write_file(dir_ / "proxied", content));
+  TempDir proxy_dir, refusing_dir;
+  RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
+  RealPeer refusing("tinyproxy", refusing_dir.path(), "", {.connect_port = nginx_->port() + 1});
+  ASSERT_TRUE(proxy.ok()) << proxy.error();
+  ASSERT_TRUE(refusing.ok()) << refusing.error();
+  const auto through = [&](const RealPeer& p) {
+    return ItemSetup{.url = nginx_->url("/proxied?v=1"),
+                     .save_path = save_,
+                     .div_count = 3,
+                     .options = TVN_OPT_USE_PROXY,
+                     .proxy = "127.0.0.1:" + std::to_string(p.port())};
+  };
+  {
+    EngineHarness h;
+    collect_messages(h);
+    ASSERT_EQ(download(h, through(proxy)), TVN_NOTICE_FINISHED)
+        << testing::PrintToString(messages());
+    EXPECT_EQ(difference(save_, content), "");
+    const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
+    EXPECT_NE(log.find("CONNECT 127.0.0.1:" + std::to_string(nginx_->port())), std::string::npos)
+        << log;
+    std::remove(save_.c_str());
+  }
+  EngineHarness h;
+  collect_messages(h);
+  EXPECT_EQ(download(h, through(refusing)), TVN_NOTICE_FAILED);
+  EXPECT_EQ(messages().size(), 1u) << testing::PrintToString(messages());
+  EXPECT_FALSE(path_exists(save_) && !read_file(save_).value_or("").empty());
+}
+
+// A server that closes in the middle of the handshake costs one attempt per
+// connection and ends the item as a plain server closing without an answer
+// does: as many connections, the same final notice, as many reasons said.
+TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
+  TempDir dir;
+  ScriptedServer plain([](const HttpRequest&) { return HttpReply{.send_limit = 0}; });
+  TlsFaultServer closing(TlsFaultServer::kCloseAfterHello);
+  ASSERT_NE(closing.port(), 0);
+  std::vector<std::pair<int, int>> ends;  // final notice and messages, plain then TLS
+  for (const std::string& url : {plain.url("/f"), closing.url("/f")}) {
+    EngineHarness h;
+    const int final_notice =
+        h.wait_final(h.start({.url = url, .save_path = dir / "out"}), kDeadline);
+    ends.emplace_back(final_notice, h.count(TVN_NOTICE_MESSAGE));
+  }
+  EXPECT_EQ(ends[0].first, TVN_NOTICE_FAILED);
+  EXPECT_EQ(ends[1], ends[0]);
+  ASSERT_GE(plain.request_count(), 1u);
+  EXPECT_EQ(closing.connections(), static_cast<int>(plain.request_count()));
+  EXPECT_EQ(closing.hellos(), closing.connections());
+}
+
+// A handshake the server never answers is released by a stop.
+TEST(HttpsHandshake, AStalledHandshakeIsReleasedByAStop) {
+  TempDir dir;
+  TlsFaultServer stalling(TlsFaultServer::kStallAfterHello);
+  ASSERT_NE(stalling.port(), 0);
+  EngineHarness h;
+  const int slot = h.start({.url = stalling.url("/f"), .save_path = dir / "out", .div_count = 2});
+  ASSERT_GE(slot, 0);
+  ASSERT_TRUE(
+      EngineHarness::wait_until([&] { return stalling.hellos() >= 1; }, std::chrono::seconds(5)));
+  ASSERT_TRUE(h.stop_all(std::chrono::seconds(5)));
+  EXPECT_EQ(h.wait_final(slot, std::chrono::seconds(5)), TVN_NOTICE_STOPPED);
+}
+
+}  // namespace
+}  // namespace torvane::test
