@@ -33,6 +33,8 @@ constexpr std::uint32_t kRunWriteRefused = 0x200;
 constexpr std::uint32_t kRunFailureSaid = 0x400;
 // The item's first https request has said that certificates go unverified.
 constexpr std::uint32_t kRunUnverifiedSaid = 0x800;
+// A redirect from https:// to http:// has been said.
+constexpr std::uint32_t kRunDowngradeSaid = 0x1000;
 
 // Sets `bit` in the item's run_flags. True only for the call that set it, so
 // that what follows happens once per item however often the cause recurs.

@@ -67,6 +67,14 @@ int follow_redirect(EngineState& engine, int slot, ItemData& item, int b,
     set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
   }
+  // Followed, as browsers do for downloads, but not without a word: the
+  // rest of the item travels unencrypted.
+  if (url_is_https(item.url) && !url_is_https(resolved.c_str()) &&
+      first_time(item, kRunDowngradeSaid)) {
+    notify_message(
+        engine.ctx, slot,
+        "redirected from https:// to an unencrypted URL: " + url_without_password(location));
+  }
   {
     const ConnExclusion keep_out(engine, slot);
     std::memcpy(item.url, location.data(), location.size());

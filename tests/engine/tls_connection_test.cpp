@@ -19,6 +19,7 @@
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
+#include "tests/support/scripted_server.h"
 #include "tests/support/test_certs.h"
 #include "tests/support/test_files.h"
 
@@ -31,8 +32,10 @@ constexpr auto kDeadline = std::chrono::seconds(10);
 // with the given certificate; counts the connections it accepted.
 class TinyTlsServer {
  public:
-  TinyTlsServer(const std::string& cert, const std::string& key, std::string body)
-      : body_(std::move(body)) {
+  // With `location`, every answer is a 302 to it instead.
+  TinyTlsServer(const std::string& cert, const std::string& key, std::string body,
+                std::string location = "")
+      : body_(std::move(body)), location_(std::move(location)) {
     ctx_ = SSL_CTX_new(TLS_server_method());
     if (SSL_CTX_use_certificate_file(ctx_, cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_use_PrivateKey_file(ctx_, key.c_str(), SSL_FILETYPE_PEM) != 1)
@@ -89,6 +92,8 @@ class TinyTlsServer {
     std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
                         "\r\nContent-Type: application/octet-stream\r\n\r\n";
     if (request.rfind("HEAD", 0) != 0) reply += body_;
+    if (!location_.empty())
+      reply = "HTTP/1.0 302 Found\r\nLocation: " + location_ + "\r\nContent-Length: 0\r\n\r\n";
     for (std::size_t at = 0; at < reply.size();) {
       // Small records: most reads find bytes left in the session.
       const int sent = SSL_write(ssl, reply.data() + at,
@@ -99,7 +104,7 @@ class TinyTlsServer {
     SSL_shutdown(ssl);
   }
 
-  std::string body_;
+  std::string body_, location_;
   SSL_CTX* ctx_ = nullptr;
   int fd_ = -1;
   int port_ = 0;
@@ -305,6 +310,37 @@ TEST(TlsConnection, ReachesTheHostThroughTheProxysTunnel) {
       EXPECT_EQ(read_file(out), body);
     }
   }
+}
+
+TEST(TlsConnection, FollowsARedirectToHttpAndSaysSo) {
+  TempDir dir;
+  TestCerts certs(dir.path() + "/certs");
+  if (TestCerts::program().empty()) GTEST_SKIP() << "no openssl program";
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  ::setenv("SSL_CERT_FILE", certs.ca_file().c_str(), 1);
+  const auto body = std::make_shared<const std::string>(pattern_bytes(70000, 3));
+  ScriptedServer plain;
+  plain.set_handler([&](const HttpRequest& r) { return resource_reply(r, body); });
+  TinyTlsServer server(certs.cert_file(TestCerts::kGood), certs.key_file(TestCerts::kGood), "",
+                       plain.url("/f"));
+  ASSERT_NE(server.port(), 0);
+  EngineHarness e(1);
+  std::mutex mutex;
+  std::vector<std::string> messages;
+  e.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    messages.emplace_back(static_cast<const char*>(data));
+    return 0;
+  });
+  const std::string out = dir / "out.bin";
+  const int slot = e.start({.url = server.url(), .save_path = out, .div_count = 2});
+  ASSERT_GE(slot, 0);
+  EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
+  e.end();
+  EXPECT_EQ(read_file(out), *body);
+  const std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(messages, std::vector<std::string>{"redirected from https:// to an unencrypted URL: " +
+                                               plain.url("/f")});
 }
 
 }  // namespace
