@@ -26,19 +26,20 @@ constexpr int kNotYet = 4;
 constexpr int kRefused = 5;        // the server refused the connection
 constexpr int kRejected = 6;       // the server's certificate did not pass
 constexpr int kTunnelRefused = 7;  // the proxy would not open a tunnel
+constexpr int kHandshakeFailed = 8;
 
 // A connect that fails at once (no route, an address that cannot be
 // reached) counts as well: retried for free it would be tried every cycle
 // for ever.
 bool send_failed(int result) {
   return result == kSendFailed || result == kRefused || result == kConnectFailed ||
-         result == kRejected || result == kTunnelRefused;
+         result == kRejected || result == kTunnelRefused || result == kHandshakeFailed;
 }
 
 constexpr const char* kUnverifiedNote =
     "(the server's certificate is not verified: TLSVerify=0)\r\n";
 
-// Why the last certificate or tunnel on this thread was refused.
+// Why the last certificate, tunnel or handshake on this thread failed.
 thread_local std::string t_rejection;
 
 // The TLS handshake of an https:// connection, one step per cycle once the
@@ -68,7 +69,7 @@ int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
       break;
   }
   close_connection(fd);
-  return kSendFailed;
+  return kHandshakeFailed;
 }
 
 // The request text buffer is reused: after the first requests no send
@@ -143,6 +144,10 @@ bool use_attempt(EngineState& engine, int slot, ItemData& item, int b, int resul
   if (left < 2) {
     if (result == kTunnelRefused && first_time(item, kRunFailureSaid))
       notify_message(engine.ctx, slot, "the proxy refused the tunnel: " + t_rejection);
+    if (result == kHandshakeFailed && first_time(item, kRunFailureSaid)) {
+      notify_message(engine.ctx, slot,
+                     "TLS handshake failed: " + t_rejection + " (" + connect_target(item) + ")");
+    }
     if ((result == kRefused || result == kConnectFailed) && first_time(item, kRunFailureSaid)) {
       notify_message(engine.ctx, slot,
                      std::string(result == kRefused ? "connection refused: " : "cannot connect: ") +

@@ -174,6 +174,9 @@ TlsStep tls_handshake(EngineState& engine, std::int32_t fd, const char* host, bo
              " (" + name + ")";
     return TlsStep::kRejected;
   }
+  const unsigned long failure = ERR_peek_last_error();
+  const char* text = failure != 0 ? ERR_reason_error_string(failure) : nullptr;
+  reason = text != nullptr ? text : "the server closed the connection";
   return TlsStep::kFailed;
 }
 

@@ -25,7 +25,7 @@ enum class TlsStep {
   kReady,      // the handshake is done: the request may go out
   kWantRead,   // waits for the socket to become readable
   kWantWrite,  // waits for the socket to become writable
-  kFailed,     // the connection failed (reset, closed, a protocol error)
+  kFailed,     // the connection failed (reset, closed, a protocol error): `reason`
   kRejected,   // the server's certificate did not pass: `reason` says why
 };
 

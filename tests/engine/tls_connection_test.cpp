@@ -22,6 +22,7 @@
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certs.h"
 #include "tests/support/test_files.h"
+#include "tests/support/tls_fault_server.h"
 
 namespace torvane::test {
 namespace {
@@ -341,6 +342,31 @@ TEST(TlsConnection, FollowsARedirectToHttpAndSaysSo) {
   const std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(messages, std::vector<std::string>{"redirected from https:// to an unencrypted URL: " +
                                                plain.url("/f")});
+}
+
+// A server that closes in the middle of the handshake costs one attempt per
+// connection, and the last one says why.
+TEST(TlsConnection, AHandshakeCutShortUsesAnAttemptEach) {
+  TlsFaultServer server(TlsFaultServer::kCloseAfterHello);
+  ASSERT_NE(server.port(), 0);
+  TempDir dir;
+  EngineHarness e(1);
+  std::mutex mutex;
+  std::vector<std::string> messages;
+  e.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    messages.emplace_back(static_cast<const char*>(data));
+    return 0;
+  });
+  const int slot = e.start({.url = server.url("/f"), .save_path = dir / "out.bin"});
+  ASSERT_GE(slot, 0);
+  EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FAILED);
+  e.end();
+  EXPECT_EQ(server.hellos(), 3) << "the harness's three attempts, one connection each";
+  const std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(messages, std::vector<std::string>{
+                          "TLS handshake failed: the server closed the connection (127.0.0.1:" +
+                          std::to_string(server.port()) + ")"});
 }
 
 }  // namespace
