@@ -369,5 +369,19 @@ TEST(TlsConnection, AHandshakeCutShortUsesAnAttemptEach) {
                           std::to_string(server.port()) + ")"});
 }
 
+// The handshake never blocks the connection thread: a stop ends an item
+// whose server went silent in the middle of it.
+TEST(TlsConnection, AStalledHandshakeIsReleasedByAStop) {
+  TlsFaultServer server(TlsFaultServer::kStallAfterHello);
+  ASSERT_NE(server.port(), 0);
+  TempDir dir;
+  EngineHarness e(1);
+  const int slot = e.start({.url = server.url("/f"), .save_path = dir / "out.bin"});
+  ASSERT_GE(slot, 0);
+  ASSERT_TRUE(EngineHarness::wait_until([&] { return server.hellos() == 1; }, kDeadline));
+  ASSERT_TRUE(e.stop_all(std::chrono::seconds(2)));
+  EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
+}
+
 }  // namespace
 }  // namespace torvane::test
