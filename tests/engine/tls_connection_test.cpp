@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,12 +56,15 @@ class TinyTlsServer {
   ~TinyTlsServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    for (std::thread& worker : workers_) worker.join();
     if (fd_ >= 0) ::close(fd_);
     SSL_CTX_free(ctx_);
   }
   TinyTlsServer(const TinyTlsServer&) = delete;
   TinyTlsServer& operator=(const TinyTlsServer&) = delete;
 
+  // Answers ranged requests with 206 from then on.
+  void take_ranges() { ranges_ = true; }
   std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/f"; }
   int port() const { return port_; }
   int connections() const { return connections_; }
@@ -73,13 +77,16 @@ class TinyTlsServer {
       const int client = ::accept(fd_, nullptr, nullptr);
       if (client < 0) continue;
       ++connections_;
-      timeval limit{2, 0};
-      ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-      SSL* ssl = SSL_new(ctx_);
-      SSL_set_fd(ssl, client);
-      if (SSL_accept(ssl) == 1) serve(ssl);
-      SSL_free(ssl);
-      ::close(client);
+      // One thread per connection: divisions connect at once.
+      workers_.emplace_back([this, client] {
+        timeval limit{2, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        SSL* ssl = SSL_new(ctx_);
+        SSL_set_fd(ssl, client);
+        if (SSL_accept(ssl) == 1) serve(ssl);
+        SSL_free(ssl);
+        ::close(client);
+      });
     }
   }
   void serve(SSL* ssl) {
@@ -90,9 +97,18 @@ class TinyTlsServer {
       if (got <= 0) return;
       request.append(chunk, static_cast<std::size_t>(got));
     }
-    std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
-                        "\r\nContent-Type: application/octet-stream\r\n\r\n";
-    if (request.rfind("HEAD", 0) != 0) reply += body_;
+    // "Range: bytes=N-" gets its 206 when the server takes ranges.
+    const std::size_t range = request.find("Range: bytes=");
+    const std::size_t from =
+        ranges_ && range != std::string::npos ? std::stoul(request.substr(range + 13)) : 0;
+    std::string reply = from == 0
+                            ? "HTTP/1.0 200 OK\r\n"
+                            : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " +
+                                  std::to_string(from) + "-" + std::to_string(body_.size() - 1) +
+                                  "/" + std::to_string(body_.size()) + "\r\n";
+    if (ranges_) reply += "Accept-Ranges: bytes\r\n";
+    reply += "Content-Length: " + std::to_string(body_.size() - from) + "\r\n\r\n";
+    if (request.rfind("HEAD", 0) != 0) reply += body_.substr(from);
     if (!location_.empty())
       reply = "HTTP/1.0 302 Found\r\nLocation: " + location_ + "\r\nContent-Length: 0\r\n\r\n";
     for (std::size_t at = 0; at < reply.size();) {
@@ -106,12 +122,14 @@ class TinyTlsServer {
   }
 
   std::string body_, location_;
+  std::atomic<bool> ranges_{false};
   SSL_CTX* ctx_ = nullptr;
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
   std::thread thread_;
+  std::vector<std::thread> workers_;
 };
 
 // An HTTP proxy that opens CONNECT tunnels to loopback ports (or, with
@@ -381,6 +399,35 @@ TEST(TlsConnection, AStalledHandshakeIsReleasedByAStop) {
   ASSERT_TRUE(EngineHarness::wait_until([&] { return server.hellos() == 1; }, kDeadline));
   ASSERT_TRUE(e.stop_all(std::chrono::seconds(2)));
   EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
+}
+
+// Divisions read through their own sessions, each over its own handshake,
+// and a division closes its session once its range is in.
+TEST(TlsConnection, DivisionsDownloadTheirRangesOverTls) {
+  ::signal(SIGPIPE, SIG_IGN);  // a division closes once its range is in
+  TempDir dir;
+  TestCerts certs(dir.path() + "/certs");
+  if (TestCerts::program().empty()) GTEST_SKIP() << "no openssl program";
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  ::setenv("SSL_CERT_FILE", certs.ca_file().c_str(), 1);
+  const std::string body = pattern_bytes(1000001, 11);
+  TinyTlsServer server(certs.cert_file(TestCerts::kGood), certs.key_file(TestCerts::kGood), body);
+  server.take_ranges();
+  ASSERT_NE(server.port(), 0);
+  for (const int divisions : {1, 4}) {
+    SCOPED_TRACE(divisions);
+    EngineHarness e(1);
+    const std::string out = dir / "out.bin";
+    std::remove(out.c_str());
+    const int slot = e.start({.url = server.url(),
+                              .save_path = out,
+                              .div_count = divisions,
+                              .buffer_size = 40000 * divisions});
+    ASSERT_GE(slot, 0);
+    EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
+    e.end();
+    EXPECT_EQ(read_file(out), body);
+  }
 }
 
 }  // namespace
