@@ -20,10 +20,6 @@ constexpr int kLongColumnBound = 300;
 constexpr int kMostOpeningWidth = 1000;
 constexpr int kOpeningHeight = 320;
 
-Qt::Alignment alignment(ColumnAlign align) {
-  return (align == ColumnAlign::kRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
-}
-
 }  // namespace
 
 HistoryDialog::HistoryDialog(std::string history_file, QWidget* parent)
@@ -33,11 +29,11 @@ HistoryDialog::HistoryDialog(std::string history_file, QWidget* parent)
   list_->setColumnCount(kHistoryColumnCount);
   set_up_report_list(*list_);
   for (int c = 0; c < kHistoryColumnCount; ++c) {
-    const ColumnSpec& spec = kHistoryListColumns[static_cast<std::size_t>(c)];
-    auto* title = new QTableWidgetItem(qt_text(spec.title));
-    title->setTextAlignment(alignment(spec.align));
+    const ListColumn& column = kHistoryListColumns[static_cast<std::size_t>(c)];
+    auto* title = new QTableWidgetItem(qt_text(column.title));
+    title->setTextAlignment(column_alignment(column.align));
     list_->setHorizontalHeaderItem(c, title);
-    list_->setColumnWidth(c, spec.width);
+    list_->setColumnWidth(c, column.width);
   }
 
   const HistoryList history = load_history_file(history_file.c_str());
@@ -50,7 +46,8 @@ HistoryDialog::HistoryDialog(std::string history_file, QWidget* parent)
       const std::string& cell = row.cells[static_cast<std::size_t>(c)];
       if (cell.empty()) continue;
       auto* item = new QTableWidgetItem(qt_text(cell));
-      item->setTextAlignment(alignment(kHistoryListColumns[static_cast<std::size_t>(c)].align));
+      item->setTextAlignment(
+          column_alignment(kHistoryListColumns[static_cast<std::size_t>(c)].align));
       // The whole text on hover: the columns are narrow for a path or a URL.
       item->setToolTip(item->text());
       list_->setItem(r, c, item);

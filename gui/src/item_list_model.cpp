@@ -7,6 +7,7 @@
 #include "core/text/column_titles.h"
 #include "core/text/progress_text.h"
 #include "gui/qt_text.h"
+#include "gui/report_list.h"
 
 namespace torvane::gui {
 
@@ -50,9 +51,8 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rows_) return {};
   const int column = index.column();
   if (role == Qt::TextAlignmentRole) {
-    const bool right =
-        kItemListColumns[static_cast<std::size_t>(column)].align == ColumnAlign::kRight;
-    return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
+    return QVariant::fromValue(
+        column_alignment(kItemListColumns[static_cast<std::size_t>(column)].align));
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   // The list may be a change ahead of the rows (its replay is queued): a
@@ -69,12 +69,9 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
 
 QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kItemColumnCount) return {};
-  const ColumnSpec& spec = kItemListColumns[static_cast<std::size_t>(section)];
-  if (role == Qt::DisplayRole) return qt_text(spec.title);
-  if (role == Qt::TextAlignmentRole) {
-    return QVariant::fromValue(
-        Qt::AlignVCenter | (spec.align == ColumnAlign::kRight ? Qt::AlignRight : Qt::AlignLeft));
-  }
+  const ListColumn& column = kItemListColumns[static_cast<std::size_t>(section)];
+  if (role == Qt::DisplayRole) return qt_text(column.title);
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(column_alignment(column.align));
   return {};
 }
 

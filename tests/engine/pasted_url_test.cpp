@@ -44,7 +44,7 @@ TEST(PastedUrl, RequestsCarryTheTargetAndCredentialsAsTheServerNeedsThem) {
     std::string url, target, file, auth;
   } rows[] = {
       {origin + "/a b.bin?x=1 2", "/a%20b.bin?x=1%202", "a b.bin", ""},
-      {origin + "/f.bin#part 2", "/f.bin", "f.bin", ""},
+      {origin + "/f.bin#chapter 2", "/f.bin", "f.bin", ""},
       {origin + "/%41%zz\"", "/%41%25zz%22", "%41%zz\"", ""},
       {with_user + "/f.bin", "/f.bin", "f.bin", kAuth},
       {origin + "/moved", "/f.bin", "moved", kAuth},  // a Location with a user part

@@ -125,10 +125,10 @@ TEST_F(WindowTest, TheListShowsTheSevenColumnsAndTheToolbarItsButtonsInOrder) {
   const QTableView& view = window.list_pane().item_view();
   ASSERT_EQ(model.columnCount(), 7);
   for (int c = 0; c < 7; ++c) {
-    const ColumnSpec& spec = kItemListColumns[static_cast<std::size_t>(c)];
+    const ListColumn& column = kItemListColumns[static_cast<std::size_t>(c)];
     EXPECT_EQ(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
-              QString::fromUtf8(spec.title.data(), static_cast<qsizetype>(spec.title.size())));
-    EXPECT_EQ(view.columnWidth(c), spec.width);
+              QString::fromUtf8(column.title.data(), static_cast<qsizetype>(column.title.size())));
+    EXPECT_EQ(view.columnWidth(c), column.width);
   }
   EXPECT_EQ(window.list_pane().detail_list().headerItem()->text(0), utf8("状況(詳細)"));
 

@@ -44,7 +44,7 @@ class TerminalView final : public View {
   // Everything queued since the last call, as lines ending in '\n':
   // messages as "caption: text", header-log text as it came, with CR dropped.
   std::string take_output();
-  // Status-bar part 0 to 2 as last set; "" for other parts.
+  // Status-bar field 0 to 2 as last set; "" for other fields.
   std::string status_text(int part) const;
 
   struct LimitAnswer {

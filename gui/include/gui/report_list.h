@@ -6,7 +6,14 @@
 #include <QHeaderView>
 #include <QTableView>
 
+#include "core/text/column_titles.h"
+
 namespace torvane::gui {
+
+// A column's alignment as Qt spells it, centred vertically.
+inline Qt::Alignment column_alignment(ColumnAlign align) {
+  return (align == ColumnAlign::kRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+}
 
 inline void set_up_report_list(QTableView& list) {
   list.setShowGrid(true);

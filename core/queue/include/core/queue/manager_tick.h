@@ -51,7 +51,7 @@ class ManagerTick {
 
   // The next speed is measured from `now_ms` (the start of the run).
   void measure_from(std::uint32_t now_ms) { previous_tick_ = now_ms; }
-  // The clock in status-bar part 0; every tick shows it, engine or not.
+  // The clock in the status bar's first field; every tick shows it, engine or not.
   void show_clock();
   // The rest of the tick, while the engine runs; the list is saved when due.
   void run(std::uint32_t now_ms);

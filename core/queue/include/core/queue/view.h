@@ -51,7 +51,7 @@ class View {
   virtual void clear_detail_rows() = 0;
   // Appends to the header log.
   virtual void append_header_log(std::string_view text) = 0;
-  // Status bar part 0, 1 or 2.
+  // The status bar's field 0, 1 or 2.
   virtual void set_status_text(int part, std::string_view text) = 0;
   // A message box with its caption, owner and icon. Shown without waiting:
   // the caller goes on at once, whatever the user answers.

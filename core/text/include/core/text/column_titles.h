@@ -12,7 +12,7 @@ namespace torvane {
 
 enum class ColumnAlign { kLeft, kRight };
 
-struct ColumnSpec {
+struct ListColumn {
   std::string_view title;
   int width;
   ColumnAlign align;
@@ -30,7 +30,7 @@ enum ItemColumn : int {
   kItemColumnCount
 };
 
-inline constexpr std::array<ColumnSpec, kItemColumnCount> kItemListColumns = {{
+inline constexpr std::array<ListColumn, kItemColumnCount> kItemListColumns = {{
     {"状態", 40, ColumnAlign::kLeft},
     {"ファイル名", 100, ColumnAlign::kLeft},
     {"Div", 30, ColumnAlign::kRight},
@@ -40,12 +40,12 @@ inline constexpr std::array<ColumnSpec, kItemColumnCount> kItemListColumns = {{
     {"URL", 150, ColumnAlign::kLeft},
 }};
 
-inline constexpr std::array<ColumnSpec, 1> kDetailListColumns = {{
+inline constexpr std::array<ListColumn, 1> kDetailListColumns = {{
     {"状況(詳細)", 330, ColumnAlign::kLeft},
 }};
 
 // In the order of HistoryColumn (history_reader.h).
-inline constexpr std::array<ColumnSpec, kHistoryColumnCount> kHistoryListColumns = {{
+inline constexpr std::array<ListColumn, kHistoryColumnCount> kHistoryListColumns = {{
     {"日付", 90, ColumnAlign::kLeft},
     {"ファイル名", 80, ColumnAlign::kLeft},
     {"Size", 70, ColumnAlign::kRight},
