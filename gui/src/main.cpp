@@ -35,22 +35,12 @@ constexpr std::uint32_t kSettleMs = 30000;
 
 // Before the window exists, a message of the core (the engine that could
 // not be started) is shown and waited for: the program ends after it.
-class StartupMessages final : public View {
+class StartupMessages final : public QuietView {
  public:
-  void redraw_rows(int, int) override {}
-  void rows_inserted(int, int) override {}
-  void rows_removed(int, int) override {}
-  void set_item_count(std::size_t) override {}
-  int focused_row() const override { return -1; }
-  void write_detail_row(int, std::string_view) override {}
-  void clear_detail_rows() override {}
-  void append_header_log(std::string_view) override {}
-  void set_status_text(int, std::string_view) override {}
   void show_message(std::string_view text, std::string_view caption, MessageOwner,
                     MessageIcon) override {
     QMessageBox(QMessageBox::NoIcon, qt_text(caption), qt_text(text)).exec();
   }
-  void limit_changed(int, int) override {}
 };
 
 // Two programs on one list would download the same items twice.
@@ -80,7 +70,6 @@ int run(QApplication& app) {
   config.folder = choose_program_folder();
   config.list_file = kListFile;
   config.power = power.get();
-  const IniAccess ini(config.folder.path("Torvane.ini"));
   DownloadManager manager(std::move(config), view, clock);
   if (manager.start_up() != 0) {
     // The message the failed start queued is shown, and waited for.
@@ -89,7 +78,7 @@ int run(QApplication& app) {
     return 0;
   }
   {
-    MainWindow window(manager, view, ini, clock);
+    MainWindow window(manager, view, manager.ini(), clock);
     QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit);
     QTimer interrupts;
     QObject::connect(&interrupts, &QTimer::timeout, &window, [&window] {

@@ -163,6 +163,8 @@ class DownloadManager {
   // manager was made with, for the windows that edit or show them.
   const ProgramFolder& folder() const { return config_.folder; }
   const std::string& history_file() const { return config_.history_file; }
+  // The program INI the settings are read from and written to.
+  const IniAccess& ini() const { return ini_; }
   // The power services the shutdown uses (the power dialog's test runs
   // them); null when the manager was given none.
   PowerBackend* power() const { return config_.power; }

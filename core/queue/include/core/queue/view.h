@@ -61,4 +61,21 @@ class View {
   virtual void limit_changed(int ok, int limit) = 0;
 };
 
+// A view that shows nothing, for a front end that needs only a few of the
+// calls (it overrides those).
+class QuietView : public View {
+ public:
+  void redraw_rows(int, int) override {}
+  void rows_inserted(int, int) override {}
+  void rows_removed(int, int) override {}
+  void set_item_count(std::size_t) override {}
+  int focused_row() const override { return -1; }
+  void write_detail_row(int, std::string_view) override {}
+  void clear_detail_rows() override {}
+  void append_header_log(std::string_view) override {}
+  void set_status_text(int, std::string_view) override {}
+  void show_message(std::string_view, std::string_view, MessageOwner, MessageIcon) override {}
+  void limit_changed(int, int) override {}
+};
+
 }  // namespace torvane
