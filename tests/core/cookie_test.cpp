@@ -19,12 +19,7 @@ std::string cookie_of(const HttpRequest& r) {
   return at == npos ? "" : r.raw.substr(at + 2, r.raw.find("\r\n", at + 2) - at);
 }
 
-class CookieTest : public ManagerTest {
- protected:
-  void profile(const std::string& keys) {
-    ASSERT_TRUE(write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n" + keys));
-  }
-};
+using CookieTest = ManagerTest;
 
 TEST_F(CookieTest, EachValueRestartsTheFirstRequestOnceWithTheCookie) {
   // The requests of one download: the first, then the rest sorted. One to
@@ -98,12 +93,9 @@ TEST_F(CookieTest, TheLineIsTheFirstSetCookieValueCleanedAndKeptWithAResumedItem
   ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kDownloading}; }));
   // /c0 is stopped and resumed after a restart from a server that sets no
   // cookie any more: what goes out is the saved one.
-  manager->stop_item(0);
-  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
-  EXPECT_EQ(manager->end(10000), 0);
+  ASSERT_TRUE(stop_first(*manager));
   serve(path(0), content(3000, 0));
-  manager = start(clock_, 1);
-  ASSERT_EQ(manager->load_list(), 0);
+  restart(manager, clock_, 1);
   manager->scheduler_pass(-1, true);
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   for (std::size_t i = 0; i < std::size(cases); ++i) {

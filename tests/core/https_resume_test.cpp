@@ -39,14 +39,10 @@ TEST_F(HttpsResume, AStoppedDownloadResumesInAFreshEngineByteIdentical) {
   auto manager = start(clock_, 2);
   manager->register_item("2", out(), nginx.url("/big.bin"));
   ASSERT_TRUE(wait_until([&] { return saved("big.bin").size() >= 100000; }));
-  manager->stop_item(0);
-  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+  ASSERT_TRUE(stop_first(*manager));
   EXPECT_NE(saved("big.bin"), content) << "stopped before the end";
-  EXPECT_EQ(manager->end(10000), 0);
-
   const std::size_t logged = read_file(access_log).value_or("").size();
-  manager = start(clock_, 2);
-  ASSERT_EQ(manager->load_list(), 0);
+  restart(manager, clock_, 2);
   manager->scheduler_pass(-1, true);
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   EXPECT_EQ(saved("big.bin"), content);

@@ -248,6 +248,9 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
     item.last_bytes = static_cast<std::int64_t>(mark);
     EXPECT_EQ(format_speed(speed_between(item.last_bytes, now, elapsed), false), text) << mark;
   }
+  EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
+  EXPECT_EQ(format_speed(0.1, true), "800.0bps");
+  EXPECT_EQ(progress_text(1234, 0), "1234");
   // Three divisions of 32-bit counts whose sum passes 4 GiB.
   std::int32_t status[3] = {2, 206, 206}, fill[3] = {0, 1000, 7};
   std::uint32_t len[3] = {4000000000u, 4000000000u, 0}, done[3] = {4000000000u, 3000000000u, 5};

@@ -31,7 +31,8 @@ std::set<std::string> names_in(const std::string& folder) {
 class ManagerFiles : public ManagerTest {};
 
 // A stopped download resumes into its own file under every policy, in the
-// run or after a restart (when the other-name template names another file).
+// run or after a restart (when the other-name template names another file),
+// each division from where it stopped.
 TEST_F(ManagerFiles, AResumeGoesOnInItsOwnFileUnderEveryPolicy) {
   const std::pair<int, bool> rows[] = {{kExistOverwrite, false},
                                        {kExistFail, false},
@@ -53,25 +54,20 @@ TEST_F(ManagerFiles, AResumeGoesOnInItsOwnFileUnderEveryPolicy) {
     ManualClock clock(kAt1405);
     auto manager = start(clock, 2);
     manager->register_item("2", folder, server_.url("/data.bin"));
-    ASSERT_TRUE(wait_until([&] {
-      const std::string part = read_file(file).value_or("");
-      for (std::size_t at : {0u, 100000u}) {
-        if (part.size() < at + 1000 || part.compare(at, 1000, *body, at, 1000) != 0) return false;
-      }
-      return true;
-    }));
-    manager->stop_item(0);
-    ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+    ASSERT_TRUE(has_bytes_at(file, *body, {0, 100000}));
+    ASSERT_TRUE(stop_first(*manager));
+    const std::size_t stopped_at = server_.request_count();
     if (restart) {
-      EXPECT_EQ(manager->end(10000), 0);
       clock.set(LocalTime{2027, 3, 2, 9, 14, 6, 0, 0});
-      manager = start(clock, 2);
-      ASSERT_EQ(manager->load_list(), 0);
+      this->restart(manager, clock, 2);
     }
     manager->scheduler_pass(-1, true);
     gate->open();
     ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
     EXPECT_EQ(read_file(file), *body);
+    const auto requests = server_.requests();  // no division starts over
+    for (std::size_t i = stopped_at; i < requests.size(); ++i)
+      EXPECT_NE(requests[i].range_start(), 0);
     if (restart) {
       EXPECT_THAT(names_in(folder), UnorderedElementsAre("data.bin", kOther1405));
       EXPECT_EQ(read_file(folder + "data.bin"), "old");
@@ -79,6 +75,7 @@ TEST_F(ManagerFiles, AResumeGoesOnInItsOwnFileUnderEveryPolicy) {
       EXPECT_THAT(names_in(folder), ElementsAre("data.bin"));
     }
     EXPECT_EQ(manager->end(10000), 0);
+    EXPECT_FALSE(path_exists(list_file()));  // an empty queue leaves no file behind
   }
 }
 
@@ -87,12 +84,9 @@ TEST_F(ManagerFiles, AResumeAfterARestartSendsBackTheFirstAnswersValidatorOnce) 
   auto manager = start(clock_, 2);
   manager->register_item("1", out(), server_.url("/v.bin"));
   ASSERT_TRUE(wait_until([&] { return saved("v.bin").size() >= 1000; }));
-  manager->stop_item(0);
-  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
-  EXPECT_EQ(manager->end(10000), 0);
+  ASSERT_TRUE(stop_first(*manager));
   const std::size_t before = server_.request_count();
-  manager = start(clock_, 2);
-  ASSERT_EQ(manager->load_list(), 0);
+  restart(manager, clock_, 2);
   manager->scheduler_pass(-1, true);
   ASSERT_TRUE(wait_until([&] { return server_.request_count() > before; }));
   const std::string raw = server_.requests().at(before).raw;

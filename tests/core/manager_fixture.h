@@ -127,6 +127,61 @@ class ManagerTest : public ::testing::Test {
     return gate;
   }
 
+  // A redirect, held before its first byte until the returned gate opens.
+  std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
+                                       const std::string& header = "Location") {
+    auto gate = std::make_shared<Gate>();
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_[path] = [=](const HttpRequest&) {
+      HttpReply reply = redirect_reply(302, location, header);
+      reply.gate = gate;
+      return reply;
+    };
+    return gate;
+  }
+  void serve_link_page(const std::string& path, const std::string& link) {
+    serve(path, std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
+  }
+  // "http://127.1:port": the server written as another host (the same
+  // loopback address, with no name lookup) whose profile is `keys`.
+  std::string other_host(const std::string& keys) {
+    const std::string host = "127.1" + server_.url("").substr(16);
+    EXPECT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\h.ini\n"));
+    EXPECT_TRUE(write_file(dir_ / "Servers/h.ini", "[TVNBASICDATA]\n" + keys));
+    return "http://" + host;
+  }
+  // Link pages on other_host() are jumped from, to their first link.
+  std::string jump_host() { return other_host("urljump=1\nskip=1\n"); }
+  // The default profile.
+  void profile(const std::string& keys) {
+    ASSERT_TRUE(write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n" + keys));
+  }
+  // Until `file` holds 1000 bytes of `body` at each of `starts`.
+  bool has_bytes_at(const std::string& file, const std::string& body,
+                    std::initializer_list<std::size_t> starts) {
+    return wait_until([&] {
+      const std::string part = read_file(file).value_or("");
+      for (std::size_t at : starts) {
+        if (part.size() < at + 1000 || part.compare(at, 1000, body, at, 1000) != 0) return false;
+      }
+      return true;
+    });
+  }
+  // Stops the first item and waits until it alone rests.
+  bool stop_first(DownloadManager& m) {
+    m.stop_item(0);
+    return wait_until([&] { return states(m) == std::vector<int>{kResting}; });
+  }
+  // Ends the manager and starts a fresh one that reads the list.
+  void restart(std::unique_ptr<DownloadManager>& m, const Clock& clock, int limit) {
+    EXPECT_EQ(m->end(10000), 0);
+    m = start(clock, limit);
+    ASSERT_EQ(m->load_list(), 0);
+  }
+  std::string reason(DownloadManager& m, int k) {
+    return m.with_items([k](const ItemList& l) { return l.at(k)->reason; });
+  }
+
   // Declared before the server, whose thread reads them until it is destroyed.
   std::mutex files_mutex_;
   std::map<std::string, HttpHandler> files_;

@@ -48,28 +48,6 @@ class NoticeTap {
 
 class ManagerRaceTest : public ManagerTest {
  protected:
-  // A redirect, held before its first byte until the gate opens.
-  std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
-                                       const std::string& header = "Location") {
-    auto gate = std::make_shared<Gate>();
-    std::lock_guard<std::mutex> lock(files_mutex_);
-    files_[path] = [=](const HttpRequest&) {
-      HttpReply reply = redirect_reply(302, location, header);
-      reply.gate = gate;
-      return reply;
-    };
-    return gate;
-  }
-  // Pages on 127.1 (no name lookup) are link pages whose first link is taken.
-  std::string jump_host() {
-    const std::string host = "127.1" + server_.url("").substr(16);
-    EXPECT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
-    EXPECT_TRUE(write_file(dir_ / "Servers/jump.ini", "[TVNBASICDATA]\nurljump=1\nskip=1\n"));
-    return "http://" + host;
-  }
-  void serve_link_page(const std::string& path, const std::string& link) {
-    serve(path, std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
-  }
   // What torvane-get records: the list as it polls it, each finished item's last row.
   struct Recorder {
     std::mutex mutex;
@@ -196,15 +174,8 @@ TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
     auto other = serve("/other.bin", content(3000), 100);
     auto manager = start(clock_, 1);
     manager->register_item("4", out(), server_.url("/" + name));
-    ASSERT_TRUE(wait_until([&] {
-      const std::string part = saved(name);
-      for (std::size_t at = 0; at < 400000; at += 100000) {
-        if (part.size() < at + 1000 || part.compare(at, 1000, *body, at, 1000) != 0) return false;
-      }
-      return true;
-    }));
-    manager->stop_item(0);
-    ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+    ASSERT_TRUE(has_bytes_at(out() + name, *body, {0, 100000, 200000, 300000}));
+    ASSERT_TRUE(stop_first(*manager));
     const std::size_t stopped_at = server_.request_count();
     if (queued) {
       manager->register_item("1", out(), server_.url("/other.bin"));

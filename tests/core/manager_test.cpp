@@ -8,7 +8,6 @@
 
 #include "core/queue/item_list_file.h"
 #include "core/queue/item_lookup.h"
-#include "core/text/progress_text.h"
 #include "tests/core/manager_fixture.h"
 
 namespace torvane::test {
@@ -65,39 +64,6 @@ TEST_F(ManagerTest, SchedulingUnderTheLimit) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(saved(path(i).substr(1)), *content(5000 + i)) << i;
 }
 
-TEST_F(ManagerTest, StoppedDownloadResumesInAFreshManagerToTheSameBytes) {
-  const auto body = content(400000, 3);
-  // Each division's answer holds after 50000 bytes: one 40000-byte share
-  // reaches the file, the rest waits in the buffer.
-  auto gate = serve("/big.bin", body, 50000);
-  auto manager = start(clock_, 4);
-  manager->register_item("4", out(), server_.url("/big.bin"));
-  // Stopped once every division has bytes in the file to go on from.
-  ASSERT_TRUE(wait_until([&] {
-    const std::string part = saved("big.bin");
-    for (std::size_t at = 0; at < 400000; at += 100000) {
-      if (part.size() < at + 1000 || part.compare(at, 1000, *body, at, 1000) != 0) return false;
-    }
-    return true;
-  }));
-  manager->stop_item(0);
-  ASSERT_TRUE(wait_until([&] { return states(*manager)[0] == kResting; }));
-  EXPECT_EQ(manager->end(10000), 0);
-  EXPECT_EQ(stored(list_file()), (Stored{{kResting, true}}));
-  const std::size_t before = server_.request_count();
-  gate->open();
-  manager = start(clock_, 4);
-  ASSERT_EQ(manager->load_list(), 0);
-  manager->scheduler_pass(-1, true);
-  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
-  EXPECT_EQ(saved("big.bin"), *body);
-  const auto requests = server_.requests();
-  // No division starts over.
-  for (std::size_t i = before; i < requests.size(); ++i) EXPECT_NE(requests[i].range_start(), 0);
-  EXPECT_EQ(manager->end(), 0);
-  EXPECT_FALSE(path_exists(list_file()));  // an empty queue leaves no file behind
-}
-
 TEST_F(ManagerTest, TickSavesAndEndingRestsRunningItemsWithoutStartingWaitingOnes) {
   for (int i = 0; i < 5; ++i) serve(path(i), content(200000), 20000);
   auto manager = start(clock_, 3);
@@ -139,43 +105,17 @@ TEST_F(ManagerTest, MissingEngineShowsTheMessageAndLeavesTheListFileAlone) {
 TEST_F(ManagerTest, AnItemStoppedBeforeItsFirstAnswerStartsAfreshUnderTheRedirectedName) {
   const auto body = content(20000);
   serve("/moved.bin", body);
-  auto gate = std::make_shared<Gate>();
-  {
-    std::lock_guard<std::mutex> lock(files_mutex_);
-    files_["/r"] = [=, this](const HttpRequest&) {
-      HttpReply reply = redirect_reply(302, server_.url("/moved.bin"), "Location");
-      reply.gate = gate;
-      return reply;
-    };
-  }
+  auto gate = serve_redirect("/r", server_.url("/moved.bin"));
   auto manager = start(clock_, 2);
   manager->register_item("2", out(), server_.url("/r"));
   // Stopped while its probe waits for the redirect.
   ASSERT_TRUE(server_.wait_for_requests(1, std::chrono::seconds(10)));
-  manager->stop_item(0);
-  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }));
+  ASSERT_TRUE(stop_first(*manager));
   gate->open();
   manager->scheduler_pass(-1, true);
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   EXPECT_EQ(saved("moved.bin"), *body);
   EXPECT_EQ(saved("r"), "<none>");
-}
-
-TEST_F(ManagerTest, LinkJumpReplacesTheUrlAndRequeuesTheItem) {
-  serve("/file.bin", content(7000, 9));
-  const std::string link = server_.url("/file.bin");
-  serve("/page.html", std::make_shared<const std::string>("<a href=\"" + link + "\">x</a>"));
-  // The page's host, written "127.1" (the same loopback address, with no name
-  // lookup that a machine without /etc/hosts would fail), jumps; the linked
-  // host, written 127.0.0.1, does not.
-  const std::string host = "127.1" + server_.url("").substr(16);  // ":port" follows
-  ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\jump.ini\n"));
-  ASSERT_TRUE(write_file(dir_ / "Servers/jump.ini", "[TVNBASICDATA]\nurljump=1\nskip=1\n"));
-  auto manager = start(clock_, 2);
-  manager->register_item("1", out(), "http://" + host + "/page.html");
-  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
-  EXPECT_EQ(saved("file.bin"), *content(7000, 9));
-  EXPECT_FALSE(path_exists(out() + "page.html"));
 }
 
 TEST_F(ManagerTest, ARunningThenFinishedDownloadShowsRowsHeaderLogAndHistory) {
@@ -273,13 +213,6 @@ TEST_F(ManagerTest, AWaitingItemWithNothingRunningStartsOnTheSecondIdleTick) {
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   EXPECT_EQ(saved("f0"), *content(3000));
   EXPECT_FALSE(starter.on_tick(*manager));
-}
-
-TEST(ProgressText, SpeedsAndSizes) {
-  EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
-  EXPECT_EQ(format_speed(1500, false), " 1.5Mbyte/s");
-  EXPECT_EQ(format_speed(0.1, true), "800.0bps");
-  EXPECT_EQ(progress_text(1234, 0), "1234");
 }
 
 }  // namespace

@@ -35,9 +35,6 @@ HttpReply with_fault(Fault fault, HttpReply reply) {
 class StallTest : public ManagerTest {
  protected:
   void SetUp() override { set_ini("[SETTING]\nLogView=0\n"); }
-  void profile(const std::string& keys) {
-    ASSERT_TRUE(write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n" + keys));
-  }
   // `path` answers as a static file whose HEADs (kSilentHead) or GETs have
   // `fault`: all of them, or only the first `faulty` ones. Counts them.
   std::shared_ptr<std::atomic<int>> serve_faulty(const std::string& path, Fault fault,
@@ -63,9 +60,6 @@ class StallTest : public ManagerTest {
   // Until the one item of the list has failed.
   bool fails_alone(DownloadManager& m) {
     return ticking_until(m, [&] { return states(m) == std::vector<int>{kFailed}; });
-  }
-  std::string reason(DownloadManager& m, int k) {
-    return m.with_items([k](const ItemList& l) { return l.at(k)->reason; });
   }
 };
 
@@ -169,13 +163,11 @@ TEST_F(StallTest, ADivisionThatHasAllItsBytesIsNotStalled) {
 TEST_F(StallTest, AStallTimeoutOfZeroNeverReconnects) {
   // The default profile stalls after a second; the host 127.1 never does.
   profile("StallTimeout=1\nRetry=1\n");
-  const std::string host = "127.1" + server_.url("").substr(16);
-  ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\n" + host + "=Servers\\never.ini\n"));
-  ASSERT_TRUE(write_file(dir_ / "Servers/never.ini", "[TVNBASICDATA]\nStallTimeout=0\n"));
+  const std::string host = other_host("StallTimeout=0\n");
   auto never = serve_faulty("/never", Fault::kSilent, content(1000));
   auto once = serve_faulty("/once", Fault::kSilent, content(1000));
   auto manager = start(clock_, 2);
-  manager->register_item("1", out(), "http://" + host + "/never");
+  manager->register_item("1", out(), host + "/never");
   manager->register_item("1", out(), server_.url("/once"));
   ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager)[1] == kFailed; }));
   // As long again, and the other one is still waiting for its first answer.
