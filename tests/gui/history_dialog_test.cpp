@@ -83,17 +83,6 @@ TEST(HistoryDialog, RecordsFillTheEightColumnsAndTheTotalsFollow) {
   save_screenshot(dialog, "download-history.png");
 }
 
-TEST(HistoryDialog, TheListFillsTheWindowAsItIsResized) {
-  TempDir dir;
-  HistoryDialog dialog(dir / "tvnlog.txt");
-  dialog.show();
-  for (const QSize size : {QSize(300, 200), QSize(900, 500), QSize(500, 640)}) {
-    dialog.resize(size);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(dialog.list().geometry(), dialog.rect()) << size.width() << "x" << size.height();
-  }
-}
-
 // A 3-division download held after its first bytes per division.
 class EngineStatusTest : public PanelTest {
  protected:

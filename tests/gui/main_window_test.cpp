@@ -1,7 +1,6 @@
 // The main window: its first geometry and the splitter's rules, what it
-// stores when it closes and restores at the next start, the columns, the
-// toolbar, the context menu, the commands on selected rows, and the
-// engine-thread calls that reach it through the queued view.
+// stores when it closes and restores at the next start, the context menu,
+// the commands on selected rows, and the engine-thread calls that reach it through the queued view.
 #include <gmock/gmock.h>
 
 #include <QAction>
@@ -13,10 +12,8 @@
 #include <QPointer>
 #include <QRadioButton>
 #include <QTest>
-#include <QToolBar>
 #include <thread>
 
-#include "core/text/column_titles.h"
 #include "gui/client_area_widget.h"
 #include "gui/item_list_model.h"
 #include "gui/list_pane_widget.h"
@@ -117,36 +114,6 @@ TEST_F(WindowTest, AStoredIconicStartsMinimisedOnlyWithUsableGeometry) {
     EXPECT_EQ(window.isMinimized(), geometry[2] != '-') << geometry;
     close();
   }
-}
-
-TEST_F(WindowTest, TheListShowsTheSevenColumnsAndTheToolbarItsButtonsInOrder) {
-  MainWindow& window = open();
-  const QAbstractItemModel& model = window.model();
-  const QTableView& view = window.list_pane().item_view();
-  ASSERT_EQ(model.columnCount(), 7);
-  for (int c = 0; c < 7; ++c) {
-    const ListColumn& column = kItemListColumns[static_cast<std::size_t>(c)];
-    EXPECT_EQ(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
-              QString::fromUtf8(column.title.data(), static_cast<qsizetype>(column.title.size())));
-    EXPECT_EQ(view.columnWidth(c), column.width);
-  }
-  EXPECT_EQ(window.list_pane().detail_list().headerItem()->text(0), utf8("状況(詳細)"));
-
-  std::vector<int> commands;
-  std::vector<QString> tips;
-  for (QAction* action : window.toolbar().actions()) {
-    commands.push_back(action->isSeparator() ? 0 : action->data().toInt());
-    if (!action->isSeparator()) tips.push_back(action->toolTip());
-  }
-  EXPECT_THAT(commands, ElementsAre(40006, 40007, 0, 40003, 40005, 40024, 0, 40009, 40010));
-  EXPECT_EQ(tips[4], utf8("ダウンロードの再試行\n(停止＆開始)"));
-  // The bands stay in the bar across the top: none floats, none docks
-  // elsewhere, and no menu of their own offers to hide them.
-  for (QToolBar* bar : window.findChildren<QToolBar*>()) {
-    EXPECT_FALSE(bar->isFloatable());
-    EXPECT_EQ(bar->allowedAreas(), Qt::TopToolBarArea);
-  }
-  EXPECT_EQ(std::unique_ptr<QMenu>(window.createPopupMenu()), nullptr);
 }
 
 TEST_F(WindowTest, TheContextMenuGraysItsCommandsWithoutASelection) {

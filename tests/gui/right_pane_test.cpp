@@ -1,10 +1,7 @@
 // The right pane: the panel over the header log as LogView and LogHeight
-// say, the panel's bottom edge under the mouse, the log's appends and the
-// history written when the pane goes.
+// say, the panel's bottom edge under the mouse, and the log's appends.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -119,18 +116,6 @@ TEST_F(RightPaneTest, TheLogFollowsWhatIsAppended) {
   EXPECT_GT(log.verticalScrollBar()->value(), 0);
   EXPECT_EQ(log.verticalScrollBar()->value(), log.verticalScrollBar()->maximum());
   EXPECT_EQ(log.textCursor().position(), log.document()->characterCount() - 1);
-}
-
-TEST_F(RightPaneTest, ClosingThePaneWritesThePanelsHistory) {
-  {
-    RightPaneWidget pane(*manager_, ini_);
-    pane.panel().save_box().setEditText("/kept/");
-    pane.panel().division_box().setText("5");
-  }
-  const AddItemsHistory stored = read_add_items_history(ini_);
-  EXPECT_EQ(stored.save_text, "/kept/");
-  EXPECT_EQ(stored.url_text, "http://");
-  EXPECT_EQ(stored.division, "5");
 }
 
 }  // namespace
