@@ -48,6 +48,10 @@ TEST_F(WindowTest, AFirstRunOpens600By400WithTheSplitterAt350AndTheTitle) {
   EXPECT_EQ(window.client_area().splitter_x(), 350);
   EXPECT_EQ(window.windowTitle(), utf8("Torvane GUI Ver0.4.8"));
   EXPECT_FALSE(window.windowIcon().isNull());
+  QStringList headers;
+  for (int c = 0; c < window.model().columnCount(); ++c)
+    headers << window.model().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+  EXPECT_EQ(headers.join('|'), utf8("状態|ファイル名|Div|状況|速度|保存先|URL"));
 }
 
 // The splitter keeps its share of the width, 150 from the left and 200
