@@ -349,6 +349,40 @@ struct ItemData {
   EngineContext* owner;
 };
 
+/* Sizes of 4 GiB and more. disk.file_size, disk.range_len[d] and
+ * disk.range_done[d] are 32-bit fields of the stored records; they keep their
+ * meaning for every value below TVN_SIZE_WIDE. A value of TVN_SIZE_WIDE or
+ * more is stored there as TVN_SIZE_WIDE (saturated), and its whole value is
+ * in the slot's WideSizes, which dl_wide returns. The engine fills both
+ * forms at every store, so a client that never calls dl_wide reads files
+ * below 4 GiB exactly as before, and sees TVN_SIZE_WIDE for larger ones.
+ *
+ * The WideSizes of a slot is the engine's and lives with the slot: its
+ * address stays valid until torvane_end (a resize does not move it). Its
+ * fields follow the rules of the 32-bit fields they widen (see "Reading a
+ * running item": file_size and range_done[d] relaxed, range_len[d] and the
+ * array pointers acquire). The arrays hold div_count entries; the engine makes
+ * them with the division arrays and frees them when it releases the record
+ * (the pointers are then null and file_size 0).
+ *
+ * Resuming an item of 4 GiB or more: in a slot that no engine thread serves
+ * (state 0, 5 or 6), before dl_resume, the client sets file_size and points
+ * range_len and range_done at blocks of div_count values from the engine
+ * heap (GetMem), as it does for the division arrays of the record. dl_resume
+ * takes over those blocks, and for each value whose 32-bit field holds
+ * TVN_SIZE_WIDE it uses the wide value when that is TVN_SIZE_WIDE or more;
+ * every other value comes from the 32-bit field. A client that resumes only
+ * records below 4 GiB leaves the WideSizes alone. copy_itemdata copies the
+ * record only: a client that keeps an item of 4 GiB or more copies its wide
+ * values too, during the item's final notice at the latest. */
+#define TVN_SIZE_WIDE 0xFFFFFFFFu
+
+typedef struct WideSizes {
+  uint64_t file_size;   /* disk.file_size, whole; 0 = none reported */
+  uint64_t* range_len;  /* [div_count] disk.range_len, whole; 0 = open end */
+  uint64_t* range_done; /* [div_count] disk.range_done, whole */
+} WideSizes;
+
 /* Size of every url buffer the engine may overwrite on a redirect. */
 #define TVN_URL_CAPACITY 2048
 /* Size of the file-name buffers used with DiskIO_MakeFileName. */
@@ -424,6 +458,10 @@ TORVANE_API int dl_stop(ItemData* item, int div);
  * nothing happens). -1: no engine runs, the slot is out of range, or div is
  * not -1 to div_count - 1. */
 TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_retry);
+
+/* The WideSizes of the item in a slot (see TVN_SIZE_WIDE), or null when no
+ * engine runs or the slot is out of range. Also inside a notice. */
+TORVANE_API WideSizes* dl_wide(EngineContext* ctx, int slot);
 
 /* Copies src with what it points at: its texts (url into a buffer of
  * TVN_URL_CAPACITY bytes), disk.file_name and its division arrays become
