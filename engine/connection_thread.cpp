@@ -41,7 +41,7 @@ void pause(EngineState& engine, platform::WaitSet& waits) {
 int prepare_locked(EngineState& engine, int slot, ItemData& item, bool& stopped) {
   std::lock_guard<std::recursive_mutex> lock(engine.mutex);
   stopped = std::erase(engine.early_stops, slot) != 0;
-  return stopped ? kPrepareOk : prepare_item(item, true, true);
+  return stopped ? kPrepareOk : prepare_item(item, engine.wide(slot), true, true);
 }
 
 void serve_slot(EngineState& engine, int slot) {

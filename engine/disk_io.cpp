@@ -69,7 +69,7 @@ namespace {
 // once there is room. Any other error fails it. Asking the server again
 // could only bring bytes the disk refuses again, so nothing is re-requested
 // either way; the stop flags keep the connection thread from sending.
-void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
+void refuse_item(EngineState& engine, int slot, ItemData& item, bool disk_full,
                  const std::string& error) {
   if (!first_time(item, kRunWriteRefused)) return;
   const std::string name = item.disk.file_name != nullptr ? item.disk.file_name : "";
@@ -81,37 +81,37 @@ void refuse_item(EngineContext* ctx, int slot, ItemData& item, bool disk_full,
     store_release(item.div_stop[item.div_count], 1);
   } else if (!disk_full) {
     set_item_state(item, TVN_STATE_FAILED);
-    if (EngineState* engine = state_of(ctx))
-      engine->post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
+    engine.post(SlotRequest{SlotRequest::kFinish, slot, 0, 0});
   }
-  notify_message(ctx, slot, disk_full ? "disk full: " + name : error + ": " + name);
+  notify_message(engine.ctx, slot, disk_full ? "disk full: " + name : error + ": " + name);
 }
 
 }  // namespace
 
-int write_division(EngineContext* ctx, int slot, ItemData& item, int i) {
+int write_division(EngineState& engine, int slot, ItemData& item, int i) {
   DiskIO& disk = item.disk;
   if (disk.file == 0 || disk.buf_block == nullptr) return -1;
   const std::int32_t fill = disk.buf_fill[i];
   if (fill <= 0) return 0;
-  const std::uint32_t len = disk.range_len[i];
-  std::uint32_t done = disk.range_done[i];
-  std::uint32_t amount = static_cast<std::uint32_t>(fill);
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t len = sizes.len(i);
+  std::uint64_t done = sizes.done(i);
+  std::uint64_t amount = static_cast<std::uint64_t>(fill);
   // Bytes a server sent beyond the range belong to the next division.
   if (len != 0) amount = (done >= len) ? 0 : std::min(amount, len - done);
 
   std::size_t written = 0;
   int result = 0;
   if (amount > 0) {
-    const std::uint64_t at = division_start(disk.range_len, i) + done;
-    result = platform::file_write_at(disk.file, disk.buf_ptr[i], amount, at, &written);
+    result = platform::file_write_at(disk.file, disk.buf_ptr[i], static_cast<std::size_t>(amount),
+                                     sizes.start(i) + done, &written);
   }
   if (result != 0)
-    refuse_item(ctx, slot, item, result == platform::kDiskFull, platform::last_error_text());
-  done += static_cast<std::uint32_t>(written);
+    refuse_item(engine, slot, item, result == platform::kDiskFull, platform::last_error_text());
+  done += written;
   std::int32_t left = fill - static_cast<std::int32_t>(written);
   if (len != 0 && done >= len) left = 0;  // the surplus is dropped
-  store_relaxed(disk.range_done[i], done);
+  sizes.set_done(i, done);
   if (left > 0 && written > 0) std::memmove(disk.buf_ptr[i], disk.buf_ptr[i] + written, left);
   store_relaxed(disk.buf_fill[i], left);
   if (result != 0) return kWriteRefused;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "engine/engine_state.h"
 #include "torvane/torvane.h"
 
 namespace torvane::engine {
@@ -27,9 +28,9 @@ int cut_buffer(ItemData& item, std::uint32_t size);
 // write_division's result when the disk refused the bytes.
 constexpr int kWriteRefused = -2;
 
-// Writes division i's waiting bytes at its place in the file. Never writes
-// past the division's range. 0 when nothing is left waiting; -1 when no file
-// or buffer exists; kWriteRefused when the disk refused the bytes, which
+// Writes division i's waiting bytes at its place in the file (whole sizes
+// from the slot's WideSizes). Never writes past the division's range. 0 when nothing is left
+// waiting; -1 when no file or buffer exists; kWriteRefused when the disk refused the bytes, which
 // then stay in the share.
 //
 // A refused write ends the item, never one division: on a full disk (or
@@ -40,7 +41,7 @@ constexpr int kWriteRefused = -2;
 // "disk full: <file>" or "<error text>: <file>", is raised once per item as
 // notice 401, and no division is asked again for the bytes. Download thread
 // (or a test without engine threads).
-int write_division(EngineContext* ctx, int slot, ItemData& item, int i);
+int write_division(EngineState& engine, int slot, ItemData& item, int i);
 
 // Opens the item's output file: notice 301 first (result -1 fails), then,
 // unless a file is open, names it from save_path and url and opens it. On

@@ -157,10 +157,11 @@ void reconnect_item(EngineState& engine, int slot, ItemData& item, int div, int 
     // and a failed one has used its attempts.
     if (status != TVN_DIV_SENT && status < TVN_DIV_HTTP_MIN) continue;
     close_connection(item.conn.sockets[d]);
-    if (status > 99) write_division(engine.ctx, slot, item, d);
+    if (status > 99) write_division(engine, slot, item, d);
     store_relaxed(item.disk.buf_fill[d], 0);
-    const std::uint32_t len = item.disk.range_len[d];
-    if (len != 0 && item.disk.range_done[d] >= len) {
+    const ItemSizes sizes = engine.sizes(slot, item);
+    const std::uint64_t len = sizes.len(d);
+    if (len != 0 && sizes.done(d) >= len) {
       // Its range is complete; only the connection was still open.
       set_division_status(item, d, TVN_DIV_DONE);
       if (completion_check(engine, slot, item)) return;

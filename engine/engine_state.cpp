@@ -14,6 +14,20 @@ void FreeDeleter::operator()(void* p) const {
   std::free(p);
 }
 
+EngineState::~EngineState() {
+  for (WideSizes& wide : wide_) {
+    std::free(wide.range_len);
+    std::free(wide.range_done);
+  }
+}
+
+WideSizes& EngineState::wide(int slot) {
+  std::lock_guard<std::mutex> lock(wide_mutex_);
+  if (wide_.size() <= static_cast<std::size_t>(slot))
+    wide_.resize(static_cast<std::size_t>(slot) + 1, WideSizes{});
+  return wide_[static_cast<std::size_t>(slot)];
+}
+
 void EngineState::post(const SlotRequest& request) {
   {
     std::lock_guard<std::mutex> lock(requests_mutex_);

@@ -19,6 +19,7 @@
 
 #include "engine/http_message.h"
 #include "engine/tls_connection.h"
+#include "engine/wide_sizes.h"
 #include "platform/wait_set.h"
 #include "torvane/torvane.h"
 
@@ -50,13 +51,13 @@ struct SlotAnswers {
   // again once (`reprobed`), and until that answer comes, the size it was
   // refused within (download thread only).
   bool reprobed = false;
-  std::uint32_t reprobe_size = 0;
+  std::uint64_t reprobe_size = 0;
   // Redirects followed in a row by each division since its last answer that
   // was not one (download thread only).
   std::vector<int> redirects;
   // Bytes of each division on disk when its current answer began (download
   // thread only): an answer that adds none has moved nothing.
-  std::vector<std::uint32_t> answer_start;
+  std::vector<std::uint64_t> answer_start;
   // Division 0 is receiving a chunked body (download thread only).
   bool chunked = false;
   ChunkDecoder chunks;
@@ -77,6 +78,10 @@ struct FreeDeleter {
 class EngineState {
  public:
   explicit EngineState(EngineContext* ctx) : ctx(ctx) {}
+  // Frees the WideSizes arrays that slots still hold.
+  ~EngineState();
+  EngineState(const EngineState&) = delete;
+  EngineState& operator=(const EngineState&) = delete;
 
   EngineContext* const ctx;
   // The engine lock of torvane.h: serialises dl_set, dl_start, dl_resume,
@@ -154,7 +159,14 @@ class EngineState {
     forget_connect_drops(slot);
   }
 
+  // The slot's WideSizes (dl_wide): a block of its own that never moves, so
+  // its address outlives every resize of the slot table. Any thread.
+  WideSizes& wide(int slot);
+  ItemSizes sizes(int slot, ItemData& item) { return ItemSizes(item, wide(slot)); }
+
  private:
+  std::mutex wide_mutex_;
+  std::deque<WideSizes> wide_;  // grows at its end only: no element moves
   std::mutex answers_mutex_;
   std::deque<SlotAnswers> answers_;
   friend class ConnExclusion;

@@ -241,7 +241,8 @@ TORVANE_API int dl_resume(EngineContext* ctx, int slot, int div) {
     state->post(SlotRequest{SlotRequest::kResumeReset, slot, div, 0});
     return 0;
   }
-  if (const int prepared = prepare_item(item, false, false); prepared != kPrepareOk) {
+  if (const int prepared = prepare_item(item, state->wide(slot), false, false);
+      prepared != kPrepareOk) {
     if (prepared == kPrepareNoHost) report_resolve_failure(ctx, slot, item);
     DiskIO_CloseHandle(&item.disk);
     set_item_state(item, TVN_STATE_FAILED);
@@ -303,6 +304,12 @@ TORVANE_API int dl_reconnect(EngineContext* ctx, int slot, int div, int count_re
     state->post(SlotRequest{SlotRequest::kReconnect, slot, div, count_retry});
   }
   return 0;
+}
+
+TORVANE_API WideSizes* dl_wide(EngineContext* ctx, int slot) {
+  EngineState* state = state_of(ctx);
+  if (state == nullptr || !valid_slot(ctx, slot)) return nullptr;
+  return &state->wide(slot);
 }
 
 TORVANE_API ItemData* copy_itemdata(ItemData* dst, const ItemData* src) {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "engine/decimal.h"
-#include "engine/ranges.h"
 #include "engine/url_split.h"
+#include "engine/wide_sizes.h"
 #include "platform/ascii.h"
 
 namespace torvane::engine {
@@ -37,18 +37,14 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// A decimal number below 4 GiB and nothing else, or false.
-bool read_u32(std::string_view text, std::uint32_t& value) {
+// A decimal size of at most kMaxSize and nothing else, or false.
+bool read_size(std::string_view text, std::uint64_t& value) {
   std::size_t at = 0;
-  std::uint64_t number = 0;
-  if (!read_decimal(text, at, 0xFFFFFFFFull, number) || at != text.size()) return false;
-  value = static_cast<std::uint32_t>(number);
-  return true;
+  return read_decimal(text, at, kMaxSize, value) && at == text.size();
 }
 
-// Content-Range positions are read up to 2^62: far beyond any file, and sums
-// of two of them cannot overflow.
-constexpr std::uint64_t kMaxRangeValue = 1ull << 62;
+// Content-Range positions are read up to the same bound as sizes.
+constexpr std::uint64_t kMaxRangeValue = kMaxSize;
 
 bool is_entity_tag(std::string_view v) {
   return !v.empty() && (v.front() == '"' || v.substr(0, 2) == "W/");
@@ -92,8 +88,8 @@ void build_head_request(const ItemData& item, std::string& out) {
   out += "\r\n";
 }
 
-void build_get_request(const ItemData& item, int b, std::string& out, std::string_view if_range) {
-  const std::uint64_t start = division_start(item.disk.range_len, b) + item.disk.range_done[b];
+void build_get_request(const ItemData& item, std::uint64_t start, std::string& out,
+                       std::string_view if_range) {
   out.clear();
   out += "GET ";
   out += item.request_path;
@@ -249,7 +245,7 @@ bool next_header_value(std::string_view header, std::string_view name, std::size
   return false;
 }
 
-LengthResult read_content_length(std::string_view header, std::uint32_t& value) {
+LengthResult read_content_length(std::string_view header, std::uint64_t& value) {
   // The chunk framing delimits such a body; a length beside it means nothing.
   if (is_chunked(header)) return LengthResult::kMissing;
   LengthResult result = LengthResult::kMissing;
@@ -258,8 +254,8 @@ LengthResult read_content_length(std::string_view header, std::uint32_t& value) 
     // One line may list the value again ("5, 5"): the same length.
     for (;;) {
       const std::size_t comma = text.find(',');
-      std::uint32_t number = 0;
-      if (!read_u32(trimmed(text.substr(0, comma)), number)) return LengthResult::kInvalid;
+      std::uint64_t number = 0;
+      if (!read_size(trimmed(text.substr(0, comma)), number)) return LengthResult::kInvalid;
       if (result == LengthResult::kOk && number != value) return LengthResult::kConflict;
       value = number;
       result = LengthResult::kOk;
@@ -341,7 +337,7 @@ void ChunkDecoder::take_data(char* data, std::size_t len, std::size_t& in, std::
 
 bool ChunkDecoder::start_chunk() {
   total_ += size_;
-  if (total_ > 0xFFFFFFFFull) return false;
+  if (total_ > kMaxSize) return false;
   left_ = size_;
   state_ = size_ == 0 ? State::kTrailerStart : State::kData;
   size_ = 0;

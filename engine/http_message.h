@@ -16,14 +16,15 @@ namespace torvane::engine {
 // line after Host when the URL carries a user part (url_authorization).
 void build_head_request(const ItemData& item, std::string& out);
 
-// The GET of division b: open-ended Range from the division's start plus the
-// bytes it already has, Host, Authorization (as for HEAD), Accept, User-Agent
+// A GET of the bytes from `start` on: open-ended Range (a division's start
+// plus the bytes it already has, ItemSizes::next_byte), Host, Authorization (as for HEAD), Accept,
+// User-Agent
 // ("TVN" when none is given), Referer (the item URL as sent, outgoing_url,
 // with auto_referer 1), extra_header verbatim but for any If-Range line (and
 // any Authorization line when the URL brings its own), "If-Range:
 // <if_range>" when if_range is not empty, "Connection: close" and the blank
 // line.
-void build_get_request(const ItemData& item, int b, std::string& out,
+void build_get_request(const ItemData& item, std::uint64_t start, std::string& out,
                        std::string_view if_range = {});
 
 // `request` with the credentials of every "Authorization:" line replaced by
@@ -61,11 +62,13 @@ bool next_header_value(std::string_view header, std::string_view name, std::size
                        std::string_view& value);
 
 // Content-Length: kMissing, kOk (value set), kInvalid when a value is not a
-// decimal number or does not fit 32 bits (4 GiB or more), or kConflict when
-// lines (or the comma-separated values of one line) disagree. Equal
-// repetitions are one length. A chunked answer has no length: kMissing.
-enum class LengthResult { kMissing, kOk, kInvalid, kConflict };
-LengthResult read_content_length(std::string_view header, std::uint32_t& value);
+// decimal number or is above kMaxSize (2^62), or kConflict when lines (or
+// the comma-separated values of one line) disagree. Equal repetitions are
+// one length. A chunked answer has no length: kMissing. (kTooLarge is the
+// caller's: a length it cannot take, such as a page of 4 GiB or more to be
+// fetched into memory.)
+enum class LengthResult { kMissing, kOk, kInvalid, kConflict, kTooLarge };
+LengthResult read_content_length(std::string_view header, std::uint64_t& value);
 
 // "Content-Range: bytes A-B/N" (N may be "*": total unknown).
 struct ContentRange {
@@ -95,7 +98,7 @@ class ChunkDecoder {
   // moving the payload bytes among them to the front; `payload` is set to
   // their count. kEnd once the last chunk and the trailers are through
   // (bytes after them are ignored), kBad on framing that cannot be read or a
-  // body of 4 GiB or more; kMore while the body goes on.
+  // body of more than kMaxSize bytes; kMore while the body goes on.
   Result decode(char* data, std::size_t len, std::size_t& payload);
   bool finished() const { return state_ == State::kDone; }
 
@@ -116,7 +119,7 @@ class ChunkDecoder {
   // it is a bare LF). False on framing that cannot be read.
   bool take_size_char(char c, std::size_t& in);
   // The size line has ended: the chunk's data (or the trailers) come next.
-  // False when the body would reach 4 GiB.
+  // False when the body would pass kMaxSize.
   bool start_chunk();
   // Moves the chunk's data bytes among data[in, len) to data[out...].
   void take_data(char* data, std::size_t len, std::size_t& in, std::size_t& out);

@@ -30,16 +30,63 @@ void free_division_arrays(ItemData& item) {
   store_relaxed(item.conn.sockets, nullptr);
 }
 
-int allocate_division_arrays(ItemData& item) {
+// The slot's whole sizes go with the record's division arrays: the client
+// reads the pointers with acquire, so they are nulled before the blocks go.
+void free_wide_arrays(WideSizes& wide) {
+  std::uint64_t* len = wide.range_len;
+  std::uint64_t* done = wide.range_done;
+  store_release(wide.range_len, nullptr);
+  store_release(wide.range_done, nullptr);
+  store_relaxed(wide.file_size, std::uint64_t{0});
+  std::free(len);
+  std::free(done);
+}
+
+// Fresh whole-size arrays for n divisions, each entry the client's value
+// for the record's 32-bit field (client_size, with the client's arrays read
+// only where the field is saturated), the client's blocks then freed. The
+// record's fields are stored again from them, so both forms agree.
+int take_sizes(ItemData& item, WideSizes& wide, int n) {
+  auto* len = zeroed_array<std::uint64_t>(n);
+  auto* done = zeroed_array<std::uint64_t>(n);
+  if (len == nullptr || done == nullptr) {
+    std::free(len);
+    std::free(done);
+    return kPrepareNoMemory;
+  }
+  const auto given = [](const std::uint32_t* narrow, const std::uint64_t* whole, int d) {
+    if (narrow == nullptr) return std::uint64_t{0};
+    return client_size(narrow[d], narrow[d] == TVN_SIZE_WIDE && whole ? whole[d] : 0);
+  };
+  for (int d = 0; d < n; ++d) {
+    len[d] = given(item.disk.range_len, wide.range_len, d);
+    done[d] = given(item.disk.range_done, wide.range_done, d);
+  }
+  const std::uint64_t size = client_size(item.disk.file_size, wide.file_size);
+  free_wide_arrays(wide);
+  store_release(wide.range_len, len);
+  store_release(wide.range_done, done);
+  const ItemSizes sizes(item, wide);
+  sizes.set_file_size(size);
+  if (item.disk.range_len == nullptr || item.disk.range_done == nullptr) return kPrepareOk;
+  for (int d = 0; d < n; ++d) {
+    sizes.set_len(d, len[d]);
+    sizes.set_done(d, done[d]);
+  }
+  return kPrepareOk;
+}
+
+int allocate_division_arrays(ItemData& item, WideSizes& wide) {
   const int n = item.div_count;
   item.conn.sockets = zeroed_array<std::int32_t>(n);
   item.div_status = zeroed_array<std::int32_t>(n);
   item.div_retries = zeroed_array<std::int32_t>(n);
   item.div_stop = zeroed_array<std::int32_t>(n + 1);
   if (item.conn.sockets && item.div_status && item.div_retries && item.div_stop &&
-      allocate_disk_arrays(item.disk, n) == 0)
+      allocate_disk_arrays(item.disk, n) == 0 && take_sizes(item, wide, n) == kPrepareOk)
     return kPrepareOk;
   free_division_arrays(item);
+  release_disk_arrays(item.disk);
   return kPrepareNoMemory;
 }
 
@@ -52,7 +99,7 @@ std::int32_t bounded_buffer_size(std::int32_t size, int n) {
 
 }  // namespace
 
-int prepare_item(ItemData& item, bool allocate, bool set_state) {
+int prepare_item(ItemData& item, WideSizes& wide, bool allocate, bool set_state) {
   if (item.div_count <= 0) store_relaxed(item.div_count, 1);
   // A resumed record keeps the count its arrays and ranges were made for.
   if (allocate && item.div_count > kMaxDivisions) store_relaxed(item.div_count, kMaxDivisions);
@@ -63,14 +110,17 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
     // still points at is released before the new ones are made.
     free_division_arrays(item);
     release_disk_arrays(item.disk);
-    if (allocate_division_arrays(item) != kPrepareOk) return kPrepareNoMemory;
+    free_wide_arrays(wide);
+    if (allocate_division_arrays(item, wide) != kPrepareOk) return kPrepareNoMemory;
   } else if (item.conn.sockets == nullptr || item.div_status == nullptr ||
              item.div_retries == nullptr || item.disk.range_len == nullptr ||
              item.disk.range_done == nullptr || item.disk.buf_fill == nullptr) {
     return kPrepareNoMemory;
-  } else if (item.disk.buf_ptr == nullptr) {
-    item.disk.buf_ptr = zeroed_array<char*>(n);
-    if (item.disk.buf_ptr == nullptr) return kPrepareNoMemory;
+  } else if (item.disk.buf_ptr == nullptr &&
+             (item.disk.buf_ptr = zeroed_array<char*>(n)) == nullptr) {
+    return kPrepareNoMemory;
+  } else if (take_sizes(item, wide, n) != kPrepareOk) {
+    return kPrepareNoMemory;
   }
   // A resumed record may carry the mark of the refused write it stopped for,
   // or of the failure it ended with.
@@ -95,12 +145,13 @@ int prepare_item(ItemData& item, bool allocate, bool set_state) {
   return kPrepareOk;
 }
 
-void release_item(ItemData& item) {
+void release_item(ItemData& item, WideSizes& wide) {
   if (item.conn.sockets != nullptr) {
     for (int i = 0; i < item.div_count; ++i) close_connection(item.conn.sockets[i]);
   }
   free_division_arrays(item);
   release_disk_arrays(item.disk);
+  free_wide_arrays(wide);
   std::free(item.conn.host);
   std::free(item.request_path);
   std::free(item.disk.file_name);
@@ -157,21 +208,22 @@ namespace {
 // races with the end of an item finds either the arrays or a zeroed record,
 // never freed memory. Nothing here raises a notice, so the lock is never
 // held while a client runs.
-void release_and_zero(EngineState& engine, ItemData& item) {
+void release_and_zero(EngineState& engine, int slot, ItemData& item) {
   std::lock_guard<std::recursive_mutex> lock(engine.mutex);
-  release_item(item);
+  release_item(item, engine.wide(slot));
   zero_record(item);
 }
 
 // A file of the same name is opened without being emptied, so that a
 // resume keeps its bytes; a finished download that is shorter than what was
 // there must not keep the old file's tail behind its own last byte.
-void cut_to_download(ItemData& item) {
-  if (item.disk.file_size != 0) {
-    platform::file_truncate(item.disk.file, item.disk.file_size);
+void cut_to_download(const ItemSizes& sizes) {
+  const ItemData& item = sizes.item();
+  if (sizes.file_size() != 0) {
+    platform::file_truncate(item.disk.file, sizes.file_size());
   } else if (item.div_count <= 1 && item.disk.range_done != nullptr) {
     // No size reported: the one open-ended division wrote from byte 0.
-    platform::file_truncate(item.disk.file, item.disk.range_done[0]);
+    platform::file_truncate(item.disk.file, sizes.done(0));
   }
 }
 
@@ -191,13 +243,13 @@ void finish_item(EngineState& engine, int slot, ItemData& item) {
   }
   if (item.disk.file != 0) {
     const bool finished = final_notice == TVN_NOTICE_FINISHED;
-    if (finished) cut_to_download(item);
+    if (finished) cut_to_download(engine.sizes(slot, item));
     // A finished item leaves its file, even an empty one.
     close_item_file(item.disk, finished);
   }
   notify(ctx, TVN_NOTICE_CLOSING, slot, 0, nullptr);
   if (final_notice != 0) notify(ctx, final_notice, slot, 0, nullptr);
-  release_and_zero(engine, item);
+  release_and_zero(engine, slot, item);
   notify(ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
 
@@ -211,7 +263,7 @@ void drop_stopped_item(EngineState& engine, int slot, ItemData& item) {
   // The slot is zeroed without the other finishing steps; what the engine
   // owned in it is still released so that nothing leaks.
   if (item.disk.file != 0) close_item_file(item.disk, false);
-  release_and_zero(engine, item);
+  release_and_zero(engine, slot, item);
   notify(engine.ctx, TVN_NOTICE_SLOT_FREE, slot, 0, nullptr);
 }
 
@@ -221,9 +273,9 @@ namespace {
 // ends at status 2 when its connection ends, even when the disk refused its
 // last bytes; finishing then would report a file with a hole as downloaded.
 // A page fetched into memory keeps its bytes in the buffer, not the file.
-bool range_complete(const ItemData& item, int i) {
-  const std::uint32_t len = item.disk.range_len[i];
-  return len == 0 || item.disk.range_done[i] >= len || (item.options & TVN_OPT_MEMORY_FETCH) != 0;
+bool range_complete(const ItemSizes& sizes, int i) {
+  const std::uint64_t len = sizes.len(i);
+  return len == 0 || sizes.done(i) >= len || (sizes.item().options & TVN_OPT_MEMORY_FETCH) != 0;
 }
 
 }  // namespace
@@ -231,11 +283,12 @@ bool range_complete(const ItemData& item, int i) {
 bool completion_check(EngineState& engine, int slot, ItemData& item) {
   const int state = load_acquire(item.state);
   const int n = state == TVN_STATE_PROBING ? 1 : item.div_count;
+  const ItemSizes sizes = engine.sizes(slot, item);
   bool any_failed = false;
   for (int i = 0; i < n; ++i) {
     const int status = load_acquire(item.div_status[i]);
     if (status != TVN_DIV_DONE && status != TVN_DIV_FAILED) return false;
-    any_failed = any_failed || status == TVN_DIV_FAILED || !range_complete(item, i);
+    any_failed = any_failed || status == TVN_DIV_FAILED || !range_complete(sizes, i);
   }
   const ConnExclusion keep_out(engine, slot);
   if (any_failed) {
@@ -251,11 +304,11 @@ bool completion_check(EngineState& engine, int slot, ItemData& item) {
 bool stop_division(EngineState& engine, int slot, ItemData& item, int j) {
   const ConnExclusion keep_out(engine, slot);
   const int status = load_acquire(item.div_status[j]);
-  if (status > 99) write_division(engine.ctx, slot, item, j);
+  if (status > 99) write_division(engine, slot, item, j);
   close_connection(item.conn.sockets[j]);
-  const std::uint32_t len = item.disk.range_len[j];
-  set_division_status(item, j,
-                      (len != 0 && len == item.disk.range_done[j]) ? TVN_DIV_DONE : TVN_DIV_FAILED);
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t len = sizes.len(j);
+  set_division_status(item, j, (len != 0 && len == sizes.done(j)) ? TVN_DIV_DONE : TVN_DIV_FAILED);
   return completion_check(engine, slot, item);
 }
 

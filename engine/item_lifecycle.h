@@ -44,16 +44,19 @@ constexpr int kMaxDivisions = 64;
 // kMinShare); a negative buffer_size counts as 0.
 constexpr std::int64_t kMaxShare = 64 << 20;
 
-// Preparation of a started item. With `allocate` (dl_start's path) the
-// division count is brought down to kMaxDivisions and the division arrays
-// are made anew; without it (dl_resume of a saved record) the record's own
-// count and arrays are used. The buffer is brought into range. Sets state
-// 3, or 4 with probe_pending under SpeedMode, only when `set_state` is true.
-int prepare_item(ItemData& item, bool allocate, bool set_state);
+// Preparation of a started item, `wide` being its slot's WideSizes. With
+// `allocate` (dl_start's path) the division count is brought down to
+// kMaxDivisions and the division arrays and whole sizes are made anew;
+// without it (dl_resume of a saved record) the record's own count and arrays
+// are used, and the whole sizes are taken from the record and the client's
+// WideSizes (client_size). The buffer is brought into range. Sets state 3,
+// or 4 with probe_pending under SpeedMode, only when `set_state` is true.
+int prepare_item(ItemData& item, WideSizes& wide, bool allocate, bool set_state);
 
 // Frees the engine's blocks of the record (closing any socket left) and
-// nulls their pointers; the client's texts are left alone.
-void release_item(ItemData& item);
+// the whole-size arrays, nulls their pointers and zeroes the WideSizes;
+// the client's texts are left alone.
+void release_item(ItemData& item, WideSizes& wide);
 
 // Zeroes the whole record field by field (another thread may be reading it)
 // and publishes state 0 last.

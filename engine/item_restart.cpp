@@ -50,34 +50,35 @@ bool may_start_over(EngineState& engine, int slot, ItemData& item, std::string_v
 
 // Every division back to byte 0 of a file of `size` bytes, over one division
 // when `one`. The caller keeps the connection thread out.
-void reset_divisions(ItemData& item, std::uint32_t size, bool one) {
+void reset_divisions(const ItemSizes& sizes, std::uint64_t size, bool one) {
+  ItemData& item = sizes.item();
   const int n = item.div_count;
   for (int i = 0; i < n; ++i) {
     close_connection(item.conn.sockets[i]);
     store_relaxed(item.disk.buf_fill[i], 0);
-    store_relaxed(item.disk.range_done[i], 0u);
+    sizes.set_done(i, 0);
     store_relaxed(item.div_retries[i], item.retry);
   }
-  store_relaxed(item.disk.file_size, size);
+  sizes.set_file_size(size);
   if (one) {
     store_release(item.div_count, 1);
     set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
   }
-  compute_item_ranges(item);
+  compute_item_ranges(sizes);
   for (int i = 0; i < n; ++i)
     set_division_status(item, i, i < item.div_count ? TVN_DIV_IDLE : TVN_DIV_FAILED);
 }
 
 }  // namespace
 
-void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t new_size,
+void restart_item(EngineState& engine, int slot, ItemData& item, std::uint64_t new_size,
                   std::string_view validator, std::string_view reason) {
   if (!may_start_over(engine, slot, item, reason)) return;
   SlotAnswers& answers = engine.answers(slot);
   {
     const ConnExclusion keep_out(engine, slot);
     // Without a size there are no ranges to share out.
-    reset_divisions(item, new_size, new_size == 0);
+    reset_divisions(engine.sizes(slot, item), new_size, new_size == 0);
     answers.validator.assign(validator);
     answers.validator_set = true;
     answers.chunked = false;
@@ -89,13 +90,13 @@ void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t n
 
 void reprobe_item(EngineState& engine, int slot, ItemData& item, std::string_view reason) {
   SlotAnswers& answers = engine.answers(slot);
-  const std::uint32_t size = item.disk.file_size;
+  const std::uint64_t size = engine.sizes(slot, item).file_size();
   if (answers.reprobed || !may_start_over(engine, slot, item, reason)) return;
   answers.reprobed = true;
   answers.reprobe_size = size;
   {
     const ConnExclusion keep_out(engine, slot);
-    reset_divisions(item, 0, false);
+    reset_divisions(engine.sizes(slot, item), 0, false);
     answers.chunked = false;
     // Division 0 asks from byte 0 alone, as SpeedMode's size probe does;
     // the others wait for its answer's size.

@@ -32,7 +32,7 @@ void hold_validator(EngineState& engine, int slot, std::string_view validator);
 // again; `validator` held from now on. Notice 401 says `reason` and that the
 // item starts over. After kMaxRestarts the item fails instead (every division
 // status 3, notice 401 with the reason).
-void restart_item(EngineState& engine, int slot, ItemData& item, std::uint32_t new_size,
+void restart_item(EngineState& engine, int slot, ItemData& item, std::uint64_t new_size,
                   std::string_view validator, std::string_view reason);
 
 // Asks the size again after a range inside the file was refused: every

@@ -1,19 +1,14 @@
 #include "engine/ranges.h"
 
-#include "torvane/shared_access.hpp"
-
 namespace torvane::engine {
 
-void compute_ranges(std::uint32_t file_size, int n, std::uint32_t* range_len) {
-  if (n <= 0) return;
-  const std::uint32_t count = static_cast<std::uint32_t>(n);
-  const std::uint32_t r = file_size % count;
-  const std::uint32_t base = (file_size - r) / count;
-  // Released: the client reads the lengths while the item runs.
-  for (std::uint32_t i = 0; i < count; ++i) store_release(range_len[i], base + (i < r ? 1u : 0u));
+std::uint64_t range_length(std::uint64_t file_size, int n, int i) {
+  if (n <= 0) return 0;
+  const auto count = static_cast<std::uint64_t>(n);
+  return file_size / count + (static_cast<std::uint64_t>(i) < file_size % count ? 1u : 0u);
 }
 
-std::uint64_t division_start(const std::uint32_t* range_len, int i) {
+std::uint64_t division_start(const std::uint64_t* range_len, int i) {
   std::uint64_t start = 0;
   for (int k = 0; k < i; ++k) start += range_len[k];
   return start;

@@ -10,13 +10,13 @@ namespace torvane::engine {
 // Every share holds at least this many bytes.
 constexpr std::uint32_t kMinShare = 8192;
 
-// range_len[i] for a file of `file_size` bytes in `n` divisions: the first
-// (file_size mod n) divisions are one byte longer. A size of 0 gives all
-// zeros, which means "open end".
-void compute_ranges(std::uint32_t file_size, int n, std::uint32_t* range_len);
+// Length of division i of a file of `file_size` bytes in n divisions: the
+// first (file_size mod n) divisions are one byte longer. A size of 0 gives
+// 0, which means "open end".
+std::uint64_t range_length(std::uint64_t file_size, int n, int i);
 
 // Start of division i in the file: the sum of the ranges before it.
-std::uint64_t division_start(const std::uint32_t* range_len, int i);
+std::uint64_t division_start(const std::uint64_t* range_len, int i);
 
 // buffer_size raised to at least n * kMinShare (unsigned comparison, so a
 // negative size is already "large").

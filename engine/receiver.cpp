@@ -57,12 +57,13 @@ bool attempt_failed(EngineState& engine, int slot, ItemData& item, int b) {
 bool failed_short(EngineState& engine, int slot, ItemData& item, int b, bool cut_short) {
   set_division_status(item, b, TVN_DIV_FAILED);
   if (first_time(item, kRunFailureSaid)) {
+    const ItemSizes sizes = engine.sizes(slot, item);
     notify_message(engine.ctx, slot,
                    cut_short ? std::string("the server closed the connection before the answer's "
                                            "last chunk")
                              : "the server closed the connection before the end of the answer (" +
-                                   std::to_string(item.disk.range_done[b]) + " of " +
-                                   std::to_string(item.disk.range_len[b]) + " bytes)");
+                                   std::to_string(sizes.done(b)) + " of " +
+                                   std::to_string(sizes.len(b)) + " bytes)");
   }
   return !completion_check(engine, slot, item);
 }
@@ -74,9 +75,9 @@ bool closed_early(EngineState& engine, int slot, ItemData& item, int b, bool cut
   // An answer that closed without one body byte where bytes were due uses
   // an attempt even under AutoResume: asking again for free would loop for
   // ever against a server that only ever sends its header.
-  const std::vector<std::uint32_t>& starts = engine.answers(slot).answer_start;
+  const std::vector<std::uint64_t>& starts = engine.answers(slot).answer_start;
   const bool moved = static_cast<std::size_t>(b) >= starts.size() ||
-                     item.disk.range_done[b] != starts[static_cast<std::size_t>(b)];
+                     engine.sizes(slot, item).done(b) != starts[static_cast<std::size_t>(b)];
   if (!moved) {
     const int left = load_relaxed(item.div_retries[b]);
     if (left < 2) return failed_short(engine, slot, item, b, cut_short);
@@ -112,7 +113,7 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
     if (now < 100) return true;
     store_relaxed(item.disk.buf_fill[b], 0);  // a header alone: no body bytes
   } else if (!(item.options & TVN_OPT_MEMORY_FETCH)) {
-    if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
+    if (write_division(engine, slot, item, b) == kWriteRefused) {
       // The item stops or fails for the disk; this range is not asked again.
       close_connection(item.conn.sockets[b]);
       store_relaxed(item.disk.buf_fill[b], 0);
@@ -127,7 +128,8 @@ bool connection_ended(EngineState& engine, int slot, ItemData& item, int b,
   set_division_status(item, b, TVN_DIV_DONE);
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
   if (!is_running(item)) return false;
-  if (item.disk.range_len[b] > item.disk.range_done[b] || cut_short)
+  const ItemSizes sizes = engine.sizes(slot, item);
+  if (sizes.len(b) > sizes.done(b) || cut_short)
     return closed_early(engine, slot, item, b, cut_short);
   return !completion_check(engine, slot, item);
 }
@@ -145,7 +147,7 @@ std::optional<bool> full_share(EngineState& engine, int slot, ItemData& item, in
   if (item.options & TVN_OPT_MEMORY_FETCH) {
     if (!grow_memory_buffer(item)) return attempt_failed(engine, slot, item, b);
     capacity = static_cast<std::uint32_t>(item.buffer_size);
-  } else if (write_division(engine.ctx, slot, item, b) == kWriteRefused) {
+  } else if (write_division(engine, slot, item, b) == kWriteRefused) {
     // The share stays full: the division waits for the item's stop or
     // failure instead of reading on or taking the full share for a close.
     return is_running(item);
@@ -155,12 +157,14 @@ std::optional<bool> full_share(EngineState& engine, int slot, ItemData& item, in
 
 // Bytes division b may read now: the free part of its share, and no more
 // than its range still lacks once the file's size is known.
-std::int64_t read_room(ItemData& item, int b, int status, std::uint32_t capacity) {
+std::int64_t read_room(const ItemSizes& sizes, int b, int status, std::uint32_t capacity) {
+  ItemData& item = sizes.item();
   const DiskIO& disk = item.disk;
   std::int64_t room = static_cast<std::int64_t>(capacity) - disk.buf_fill[b];
-  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && disk.file_size != 0) {
-    const std::int64_t left =
-        static_cast<std::int64_t>(disk.range_len[b]) - disk.range_done[b] - disk.buf_fill[b];
+  if (load_acquire(item.state) == TVN_STATE_DOWNLOADING && status > 99 && sizes.file_size() != 0) {
+    // Both below kMaxSize: the difference fits.
+    const std::int64_t left = static_cast<std::int64_t>(sizes.len(b)) -
+                              static_cast<std::int64_t>(sizes.done(b)) - disk.buf_fill[b];
     room = std::min(room, left);
   }
   return room;
@@ -171,12 +175,12 @@ std::int64_t read_room(ItemData& item, int b, int status, std::uint32_t capacity
 // division still needs the bytes this connection brings past the range.
 // False when the item was finished.
 bool take_body_bytes(EngineState& engine, int slot, ItemData& item, int b) {
-  const DiskIO& disk = item.disk;
   notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
-  if (disk.file_size == 0 ||
-      disk.range_done[b] + static_cast<std::uint32_t>(disk.buf_fill[b]) < disk.range_len[b])
+  const ItemSizes sizes = engine.sizes(slot, item);
+  if (sizes.file_size() == 0 ||
+      sizes.done(b) + static_cast<std::uint32_t>(item.disk.buf_fill[b]) < sizes.len(b))
     return true;
-  write_division(engine.ctx, slot, item, b);
+  write_division(engine, slot, item, b);
   const int last = item.div_count - 1;
   if (item.div_count == 1 || b == last || load_acquire(item.div_status[b + 1]) >= TVN_DIV_DONE) {
     close_connection(item.conn.sockets[b]);
@@ -216,7 +220,7 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
     if (const std::optional<bool> result = full_share(engine, slot, item, b, status, capacity))
       return *result;
   }
-  const std::int64_t room = read_room(item, b, status, capacity);
+  const std::int64_t room = read_room(engine.sizes(slot, item), b, status, capacity);
   if (room <= 0) return connection_ended(engine, slot, item, b, capacity);
   const long got = connection_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
                                    static_cast<std::size_t>(room));

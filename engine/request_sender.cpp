@@ -100,7 +100,8 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
   } else {
     // Every ranged request names the version its bytes must be of: a server
     // that holds another one answers with the whole file instead.
-    build_get_request(item, b, t_request, item_validator(engine.answers(slot), item));
+    build_get_request(item, engine.sizes(slot, item).next_byte(b), t_request,
+                      item_validator(engine.answers(slot), item));
   }
   const long sent = connection_send(fd, t_request.data(), t_request.size());
   if (sent != static_cast<long>(t_request.size())) {

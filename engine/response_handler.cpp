@@ -91,14 +91,15 @@ void report_once(EngineState& engine, int slot, ItemData& item, const char* text
 // the whole file alone and the other divisions end.
 void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   const ConnExclusion keep_out(engine, slot);
+  const ItemSizes sizes = engine.sizes(slot, item);
   const int n = item.div_count;
   for (int i = 1; i < n; ++i) {
     close_connection(item.conn.sockets[i]);
     set_division_status(item, i, TVN_DIV_FAILED);
   }
   store_release(item.div_count, 1);
-  const std::uint32_t old_end = item.disk.range_len[0];
-  store_relaxed(item.disk.range_len[0], item.disk.file_size);
+  const std::uint64_t old_end = sizes.len(0);
+  sizes.set_len(0, sizes.file_size());
   set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
   // Division 0 goes on over its own connection only while the bytes it has
   // taken from it are exactly the ones it kept: below its old range's end.
@@ -108,15 +109,14 @@ void become_single_connection(EngineState& engine, ItemData& item, int slot) {
   // has ended, or will, at that end; and a server that ignores ranges can
   // only send from the start. Either way it starts over from byte 0.
   const int first = load_acquire(item.div_status[0]);
-  const std::uint32_t kept =
-      item.disk.range_done[0] + static_cast<std::uint32_t>(item.disk.buf_fill[0]);
+  const std::uint64_t kept = sizes.done(0) + static_cast<std::uint32_t>(item.disk.buf_fill[0]);
   const bool in_step =
-      (first == TVN_DIV_SENT && item.disk.range_done[0] == 0) || (first > 99 && kept < old_end);
-  const bool whole = item.disk.range_done[0] >= item.disk.file_size;  // the size probe's open range
+      (first == TVN_DIV_SENT && sizes.done(0) == 0) || (first > 99 && kept < old_end);
+  const bool whole = sizes.done(0) >= sizes.file_size();  // the size probe's open range
   if (!in_step && !whole) {
     close_connection(item.conn.sockets[0]);
     store_relaxed(item.disk.buf_fill[0], 0);
-    store_relaxed(item.disk.range_done[0], 0u);
+    sizes.set_done(0, 0);
     set_division_status(item, 0, TVN_DIV_IDLE);
   }
 }
@@ -147,8 +147,8 @@ int ranges_refused(EngineState& engine, int slot, ItemData& item, int b, bool si
 // in file_size): another size was the stale one, and the ranges are
 // computed anew from it; the same size means the ranges themselves are
 // refused, and division 0 goes on with the whole file alone.
-void take_reprobed_size(EngineState& engine, int slot, ItemData& item, std::uint32_t refused_in) {
-  const std::uint32_t size = item.disk.file_size;
+void take_reprobed_size(EngineState& engine, int slot, ItemData& item, std::uint64_t refused_in) {
+  const std::uint64_t size = engine.sizes(slot, item).file_size();
   if (size != 0 && size != refused_in) {
     notify_message(engine.ctx, slot,
                    "The server refused a range inside the file's " + std::to_string(refused_in) +
@@ -183,13 +183,14 @@ void probe_with_get(EngineState& engine, int slot, ItemData& item) {
 // The answer to a HEAD or to SpeedMode's size probe: the size, and the
 // version of the file this run downloads.
 int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string_view header,
-                      LengthResult read, std::uint32_t length, int result) {
-  store_relaxed(item.disk.file_size, read == LengthResult::kOk ? length : 0u);
-  if (item.disk.file_size == 0 && result != kRedirected) store_release(item.div_count, 1);
+                      LengthResult read, std::uint64_t length, int result) {
+  const ItemSizes sizes = engine.sizes(slot, item);
+  sizes.set_file_size(read == LengthResult::kOk ? length : 0u);
+  if (sizes.file_size() == 0 && result != kRedirected) store_release(item.div_count, 1);
   if (result == kRedirected) return result;
   SlotAnswers& answers = engine.answers(slot);
   if (answers.reprobe_size != 0)
-    take_reprobed_size(engine, slot, item, std::exchange(answers.reprobe_size, 0u));
+    take_reprobed_size(engine, slot, item, std::exchange(answers.reprobe_size, 0));
   // A fresh start: whatever the client's If-Range named, the file is read
   // from byte 0 now, so the version this answer names is the one to keep.
   const std::string_view now = answer_validator(header);
@@ -208,17 +209,16 @@ int take_probe_answer(EngineState& engine, int slot, ItemData& item, std::string
 }
 
 // The size of the whole file that a 200 or 206 states (its length, or a
-// 206's Content-Range total); false when it states none that fits 32 bits.
-bool stated_size(int code, std::string_view header, LengthResult read, std::uint32_t length,
-                 std::uint32_t& size) {
+// 206's Content-Range total); false when it states none.
+bool stated_size(int code, std::string_view header, LengthResult read, std::uint64_t length,
+                 std::uint64_t& size) {
   if (code == 200) {
     size = length;
     return read == LengthResult::kOk;
   }
   ContentRange range;
-  if (!read_content_range(header, range) || !range.total_known || range.total > 0xFFFFFFFFull)
-    return false;
-  size = static_cast<std::uint32_t>(range.total);
+  if (!read_content_range(header, range) || !range.total_known) return false;
+  size = range.total;
   return true;
 }
 
@@ -226,7 +226,7 @@ bool stated_size(int code, std::string_view header, LengthResult read, std::uint
 // that names one sets it. True when the item started over (with
 // `restart_size`) because the version changed.
 bool restarted_for_version(EngineState& engine, int slot, ItemData& item, std::string_view header,
-                           std::uint32_t restart_size) {
+                           std::uint64_t restart_size) {
   const std::string_view held = item_validator(engine.answers(slot), item);
   const std::string_view now =
       held.empty() ? answer_validator(header) : validator_like(header, held);
@@ -255,8 +255,9 @@ int take_chunked_answer(EngineState& engine, int slot, ItemData& item, std::stri
   }
   // No size: the division reads to the last chunk, however long the file is.
   const ConnExclusion keep_out(engine, slot);
-  store_relaxed(item.disk.file_size, 0u);
-  store_relaxed(item.disk.range_len[0], 0u);
+  const ItemSizes sizes = engine.sizes(slot, item);
+  sizes.set_file_size(0);
+  sizes.set_len(0, 0);
   set_bits(item.run_flags, TVN_RUN_SINGLE_CONNECTION);
   return result;
 }
@@ -265,15 +266,16 @@ int take_chunked_answer(EngineState& engine, int slot, ItemData& item, std::stri
 // of the version and the size the item started with, and a chunked body is
 // taken only where it can be decoded (one division from byte 0).
 int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::string_view header,
-                     int code, LengthResult read, std::uint32_t length, int result) {
+                     int code, LengthResult read, std::uint64_t length, int result) {
   SlotAnswers& answers = engine.answers(slot);
-  std::uint32_t size = 0;
+  const ItemSizes sizes = engine.sizes(slot, item);
+  std::uint64_t size = 0;
   const bool size_known = stated_size(code, header, read, length, size);
   const bool chunked = is_chunked(header);
   if (restarted_for_version(engine, slot, item, header, chunked || !size_known ? 0u : size))
     return kHandled;
-  const std::uint32_t file_size = item.disk.file_size;
-  if (code == 200 && b == 0 && item.disk.range_done[0] != 0) {
+  const std::uint64_t file_size = sizes.file_size();
+  if (code == 200 && b == 0 && sizes.done(0) != 0) {
     // The server ignored the range of a continued transfer: its bytes start
     // at 0, not where the division goes on.
     fail_all_divisions(engine, item, slot);
@@ -292,8 +294,8 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
     // The probe named no size but this answer does: a close before the end
     // is then an early close, not the end of the file.
     const ConnExclusion keep_out(engine, slot);
-    store_relaxed(item.disk.file_size, size);
-    store_relaxed(item.disk.range_len[0], size);
+    sizes.set_file_size(size);
+    sizes.set_len(0, size);
   }
   if (code == 200 && b != 0) {
     if (read == LengthResult::kMissing) {
@@ -310,9 +312,10 @@ int take_file_answer(EngineState& engine, int slot, ItemData& item, int b, std::
 // (an error page that the options keep, say): a later division's answer
 // that is the whole file makes the item one connection.
 int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, LengthResult read,
-                         std::uint32_t length, int result) {
+                         std::uint64_t length, int result) {
   if (result == kRedirected) return result;  // that body is not ours
-  const std::uint32_t file_size = item.disk.file_size;
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t file_size = sizes.file_size();
   if (b != 0) {
     if (read == LengthResult::kMissing) {
       close_connection(item.conn.sockets[b]);
@@ -320,7 +323,7 @@ int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, L
       return kHandled;
     }
     if (length >= file_size) become_single_connection(engine, item, slot);
-  } else if (item.disk.range_done[0] != 0 && read == LengthResult::kOk && length >= file_size) {
+  } else if (sizes.done(0) != 0 && read == LengthResult::kOk && length >= file_size) {
     fail_all_divisions(engine, item, slot);  // the server ignored the range of a continued transfer
     return kHandled;
   }
@@ -330,11 +333,10 @@ int apply_content_length(EngineState& engine, int slot, ItemData& item, int b, L
 // A partial answer must be the part asked for: from where the division
 // goes on, and as long as its Content-Range says, or its bytes land in the
 // wrong place of the file.
-bool partial_answer_fits(const ItemData& item, int b, std::string_view header, LengthResult read,
-                         std::uint32_t length) {
+bool partial_answer_fits(const ItemSizes& sizes, int b, std::string_view header, LengthResult read,
+                         std::uint64_t length) {
   ContentRange range;
-  const std::uint64_t wanted = division_start(item.disk.range_len, b) + item.disk.range_done[b];
-  if (!read_content_range(header, range) || range.first != wanted) return false;
+  if (!read_content_range(header, range) || range.first != sizes.next_byte(b)) return false;
   return read != LengthResult::kOk || length == range.last - range.first + 1;
 }
 
@@ -369,13 +371,17 @@ int status_rules(EngineState& engine, int slot, ItemData& item, int b, std::stri
   return kAccepted;
 }
 
-// A Content-Length that cannot be used: not a size below 4 GiB (the division
-// fails), or lines that contradict each other (an attempt is used). kHandled.
+// A Content-Length that cannot be used: not a size (or one past kMaxSize),
+// or, for a page fetched into memory, a size of 4 GiB or more (the division
+// fails); or lines that contradict each other (an attempt is used). kHandled.
 int length_refused(EngineState& engine, int slot, ItemData& item, int b, LengthResult read) {
-  if (read == LengthResult::kInvalid) {
+  if (read != LengthResult::kConflict) {
     close_connection(item.conn.sockets[b]);
     report_once(engine, slot, item,
-                "Content-Length is not a size below 4 GiB; the download cannot be saved correctly");
+                read == LengthResult::kInvalid
+                    ? "Content-Length is not a size of at most 2^62 bytes; the download cannot be "
+                      "saved correctly"
+                    : "The page is 4 GiB or more, too large to be fetched into memory");
     set_division_status(item, b, TVN_DIV_FAILED);
     return kHandled;
   }
@@ -390,11 +396,11 @@ int length_refused(EngineState& engine, int slot, ItemData& item, int b, LengthR
 // Content-Range is not the part asked for (an attempt is used), or it has
 // none and the request did not start at byte 0. Empty when it fits.
 std::optional<int> misplaced_part(EngineState& engine, int slot, ItemData& item, int b,
-                                  std::string_view header, LengthResult read, std::uint32_t length,
+                                  std::string_view header, LengthResult read, std::uint64_t length,
                                   std::uint64_t from) {
   std::string_view range_line;
   if (find_header_value(header, "Content-Range", range_line)) {
-    if (partial_answer_fits(item, b, header, read, length)) return std::nullopt;
+    if (partial_answer_fits(engine.sizes(slot, item), b, header, read, length)) return std::nullopt;
     fail_attempt(item, b);
     return kHandled;
   }
@@ -423,8 +429,9 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
     probe_with_get(engine, slot, item);
     return kHandled;
   }
-  const std::uint64_t from = division_start(item.disk.range_len, b) + item.disk.range_done[b];
-  const std::uint32_t file_size = item.disk.file_size;
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t from = sizes.next_byte(b);
+  const std::uint64_t file_size = sizes.file_size();
   if (code == 416 && state == TVN_STATE_DOWNLOADING && !probe_answer && from < file_size) {
     return ranges_refused(engine, slot, item, b, true,
                           "The server refuses the range from byte " + std::to_string(from) +
@@ -432,9 +439,12 @@ int parse_response(EngineState& engine, int slot, ItemData& item, int b, std::st
   }
   const int result = code == 200 ? kStatus200 : status_rules(engine, slot, item, b, header, code);
   if (result == kHandled) return result;
-  std::uint32_t length = 0;
-  const LengthResult read = read_content_length(header, length);
-  if (read == LengthResult::kInvalid || read == LengthResult::kConflict)
+  std::uint64_t length = 0;
+  LengthResult read = read_content_length(header, length);
+  // A page fetched into memory is held in one buffer, which stays below 4 GiB.
+  if (read == LengthResult::kOk && length >= TVN_SIZE_WIDE && (item.options & TVN_OPT_MEMORY_FETCH))
+    read = LengthResult::kTooLarge;
+  if (read != LengthResult::kOk && read != LengthResult::kMissing)
     return length_refused(engine, slot, item, b, read);
   if (code == 206 && state == TVN_STATE_DOWNLOADING) {
     if (const std::optional<int> refused =
@@ -457,14 +467,14 @@ bool after_head_answer(EngineState& engine, int slot, ItemData& item, int b, int
   if (status > 99) {
     store_relaxed(item.disk.buf_fill[b], 0);
     close_connection(item.conn.sockets[b]);
-    compute_item_ranges(item);
+    compute_item_ranges(engine.sizes(slot, item));
     if (item.options & TVN_OPT_MEMORY_FETCH) {
       // The answer's header arrives in the same share as the page, so the
       // share has room for it besides the reported size; a buffer cut to
       // the size alone failed every attempt on a page smaller than its header.
       constexpr std::uint64_t kHeaderRoom = 16384;
       constexpr std::uint64_t kLargestFirstCut = 64u << 20;
-      const std::uint64_t wanted = std::uint64_t{item.disk.file_size} + kHeaderRoom;
+      const std::uint64_t wanted = engine.sizes(slot, item).file_size() + kHeaderRoom;
       const auto size =
           static_cast<std::uint32_t>(std::clamp<std::uint64_t>(wanted, 32768u, kLargestFirstCut));
       store_relaxed(item.buffer_size, static_cast<std::int32_t>(size));
@@ -500,9 +510,9 @@ bool after_get_answer(EngineState& engine, int slot, ItemData& item, int b,
                !completion_check(engine, slot, item);
       }
     }
-    if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
+    if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine, slot, item, b);
     if (load_acquire(item.run_flags) & TVN_RUN_PROBE_SENT) {
-      compute_item_ranges(item);
+      compute_item_ranges(engine.sizes(slot, item));
       clear_bits(item.run_flags, TVN_RUN_PROBE_SENT);
       set_bits(item.run_flags, TVN_RUN_PROBE_DONE);
       engine.conn_wake.signal();
@@ -542,7 +552,7 @@ bool chunks_cut_short(EngineState& engine, int slot, int b) {
 }
 
 bool end_division(EngineState& engine, int slot, ItemData& item, int b) {
-  if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine.ctx, slot, item, b);
+  if (!(item.options & TVN_OPT_MEMORY_FETCH)) write_division(engine, slot, item, b);
   close_connection(item.conn.sockets[b]);
   set_division_status(item, b, TVN_DIV_DONE);
   return !completion_check(engine, slot, item);
@@ -560,12 +570,14 @@ void fail_attempt(ItemData& item, int b) {
   }
 }
 
-void compute_item_ranges(ItemData& item) {
-  const std::uint32_t size = item.disk.file_size;
-  if (size != 0 && static_cast<std::uint32_t>(item.div_count) > size)
+void compute_item_ranges(const ItemSizes& sizes) {
+  ItemData& item = sizes.item();
+  const std::uint64_t size = sizes.file_size();
+  if (size != 0 && static_cast<std::uint64_t>(item.div_count) > size)
     store_release(item.div_count, static_cast<std::int32_t>(size));
   if (item.div_count < 1) store_release(item.div_count, 1);
-  compute_ranges(size, item.div_count, item.disk.range_len);
+  const int n = item.div_count;
+  for (int i = 0; i < n; ++i) sizes.set_len(i, range_length(size, n, i));
 }
 
 bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
@@ -578,13 +590,16 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
   const int state = load_acquire(item.state);
   const int result = parse_response(engine, slot, item, b, header);
   if (load_acquire(item.div_status[b]) > 99) {
-    division_entry(engine.answers(slot).answer_start, b) = item.disk.range_done[b];
+    const ItemSizes sizes = engine.sizes(slot, item);
+    division_entry(engine.answers(slot).answer_start, b) = sizes.done(b);
     // What the client may change during this notice (torvane.h) the
     // connection thread reads: it is kept out meanwhile.
     int answer;
     {
       const ConnExclusion keep_out(engine, slot);
       answer = notify(engine.ctx, TVN_NOTICE_HEADER_PARSED, slot, b, &item);
+      // A size the client set there, in either form.
+      sizes.set_file_size(client_size(item.disk.file_size, sizes.file_size()));
     }
     if (answer == -1) {
       close_connection(item.conn.sockets[b]);

@@ -44,6 +44,6 @@ bool end_division(EngineState& engine, int slot, ItemData& item, int b);
 
 // Computes the ranges from file_size, first lowering div_count to the file
 // size so that no division gets an empty ("open end") range.
-void compute_item_ranges(ItemData& item);
+void compute_item_ranges(const ItemSizes& sizes);
 
 }  // namespace torvane::engine

@@ -1,6 +1,7 @@
 // The disk layer and saved records: file names from save path and URL,
 // opening without truncation, the empty-file delete at close, division
-// writes at their place, and copies of item records that own everything.
+// ranges and writes at their place, also past 4 GiB, and copies of item
+// records that own everything.
 #include "engine/disk_io.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/ranges.h"
+#include "tests/support/sparse_file.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::engine {
@@ -55,44 +58,112 @@ TEST(DiskFiles, CloseDeletesOnlyAnEmptyFileItsOpenCreated) {
   EXPECT_EQ(DiskIO_OpenFile(&disk, dir.path().c_str()), -1) << "a folder is not a file";
 }
 
+// Lengths and starts in whole bytes around 4 GiB; 5 GiB in 5 divisions
+// puts division 4 at exactly 4 GiB.
+TEST(Ranges, LengthsAndStartsAroundFourGiB) {
+  constexpr std::uint64_t G = test::kGiB;
+  const struct {
+    std::uint64_t size;
+    std::vector<std::uint64_t> len;
+  } cases[] = {{4 * G - 1, {4 * G - 1}},
+               {4 * G, {1431655766, 1431655765, 1431655765}},
+               {4 * G + 1, {2 * G + 1, 2 * G}},
+               {5 * G, {G, G, G, G, G}},
+               {10 * G + 3, {5 * G + 2, 5 * G + 1}}};
+  for (const auto& c : cases) {
+    const int n = static_cast<int>(c.len.size());
+    std::vector<std::uint64_t> len(c.len.size());
+    for (int i = 0; i < n; ++i) len[i] = range_length(c.size, n, i);
+    EXPECT_EQ(len, c.len) << c.size;
+    EXPECT_EQ(division_start(len.data(), n), c.size) << c.size;
+  }
+}
+
+// An item of n divisions with its buffer, its sizes in both forms and its
+// file, as the download thread holds them, without the threads.
+class DivisionWriter : public testing::Test {
+ protected:
+  void SetUp() override {
+    ctx_.callback = [](EngineContext*, int code, int, int, void* data) {
+      if (code == TVN_NOTICE_MESSAGE) messages_.push_back(static_cast<const char*>(data));
+      return 0;
+    };
+    messages_.clear();
+  }
+  void TearDown() override {
+    DiskIO_CloseHandle(&item_.disk);
+    release_disk_arrays(item_.disk);
+  }
+  void open(const std::vector<std::uint64_t>& len, const std::vector<std::uint64_t>& done) {
+    const int n = static_cast<int>(len.size());
+    item_.div_count = n;
+    item_.disk.count_ref = &item_.div_count;
+    ASSERT_EQ(allocate_disk_arrays(item_.disk, n), 0);
+    ASSERT_EQ(cut_buffer(item_, static_cast<std::uint32_t>(n) * 8192), 0);
+    // The engine heap's blocks, as a resuming client gives them: the engine frees them.
+    WideSizes& wide = engine_.wide(0);
+    wide.range_len = static_cast<std::uint64_t*>(GetMem(n * sizeof(std::uint64_t)));
+    wide.range_done = static_cast<std::uint64_t*>(GetMem(n * sizeof(std::uint64_t)));
+    for (int d = 0; d < n; ++d) {
+      sizes().set_len(d, len[d]);
+      sizes().set_done(d, done[d]);
+    }
+    ASSERT_EQ(DiskIO_OpenFile(&item_.disk, path_.c_str()), 0);
+  }
+  ItemSizes sizes() { return engine_.sizes(0, item_); }
+  int write(int i, const std::string& bytes) {
+    std::memcpy(item_.disk.buf_ptr[i] + item_.disk.buf_fill[i], bytes.data(), bytes.size());
+    item_.disk.buf_fill[i] += static_cast<std::int32_t>(bytes.size());
+    return write_division(engine_, 0, item_, i);
+  }
+
+  test::TempDir dir_;
+  const std::string path_ = dir_ / "out.bin";
+  static inline std::vector<std::string> messages_;  // the texts of notice 401
+  EngineContext ctx_{};
+  EngineState engine_{&ctx_};
+  ItemData item_{};
+};
+
 // Each division writes at its own place and never past its range (an
 // open-ended one past the file's end); a full disk keeps the bytes in the
 // share and is reported once, as a full disk, not on every pass.
-TEST(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
-  test::TempDir dir;
-  const std::string path = dir / "out.bin";
-  static std::vector<std::string> messages;  // the texts of notice 401
-  EngineContext ctx{};
-  ctx.callback = [](EngineContext*, int code, int, int, void* data) {
-    if (code == TVN_NOTICE_MESSAGE) messages.push_back(static_cast<const char*>(data));
-    return 0;
-  };
-  ItemData item{};
-  item.div_count = 4;
-  item.disk.count_ref = &item.div_count;
-  ASSERT_EQ(allocate_disk_arrays(item.disk, 4), 0);
-  ASSERT_EQ(cut_buffer(item, 4 * 8192), 0);
-  std::copy_n(std::vector<std::uint32_t>{10, 10, 10, 0}.begin(), 4, item.disk.range_len);
-  std::copy_n(std::vector<std::uint32_t>{0, 4, 10, 25}.begin(), 4, item.disk.range_done);
-  ASSERT_EQ(DiskIO_OpenFile(&item.disk, path.c_str()), 0);
-  const auto write = [&](int i, const std::string& bytes) {
-    std::memcpy(item.disk.buf_ptr[i] + item.disk.buf_fill[i], bytes.data(), bytes.size());
-    item.disk.buf_fill[i] += static_cast<std::int32_t>(bytes.size());
-    return write_division(&ctx, 0, item, i);
-  };
+TEST_F(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
+  open({10, 10, 10, 0}, {0, 4, 10, 25});
   EXPECT_EQ(write(0, "0123"), 0);
   EXPECT_EQ(write(1, "ABCDEFGHIJ"), 0);  // six bytes left in its range: the rest is dropped
   EXPECT_EQ(write(2, "zz"), 0);          // a complete range takes nothing more
-  ASSERT_TRUE(test::redirect_descriptor(item.disk.file, "/dev/full"));
+  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, "/dev/full"));
   EXPECT_EQ(write(3, "X"), kWriteRefused);
   EXPECT_EQ(write(3, "Y"), kWriteRefused);
-  EXPECT_EQ(messages, std::vector<std::string>{"disk full: " + path});
-  ASSERT_TRUE(test::redirect_descriptor(item.disk.file, path));
+  EXPECT_EQ(messages_, std::vector<std::string>{"disk full: " + path_});
+  ASSERT_TRUE(test::redirect_descriptor(item_.disk.file, path_));
   EXPECT_EQ(write(3, ""), 0);
-  ASSERT_EQ(DiskIO_CloseHandle(&item.disk), 0);
-  release_disk_arrays(item.disk);
+  ASSERT_EQ(DiskIO_CloseHandle(&item_.disk), 0);
   const std::string zeros(35, '\0');
-  EXPECT_EQ(test::read_file(path), "0123" + zeros.substr(0, 10) + "ABCDEF" + zeros + "XY");
+  EXPECT_EQ(test::read_file(path_), "0123" + zeros.substr(0, 10) + "ABCDEF" + zeros + "XY");
+}
+
+// Around 4 GiB: the bytes land at their whole offsets (the file stays
+// sparse), a range is cut at its whole end, and each 32-bit field holds its
+// value, or TVN_SIZE_WIDE from 4 GiB on, while the whole value goes on.
+TEST_F(DivisionWriter, PastFourGiBAtWholeOffsetsWithTheFieldsSaturated) {
+  constexpr std::uint64_t k4G = test::kFourGiB;
+  open({k4G - 2, k4G + 3, 0}, {k4G - 4, k4G, 0});
+  EXPECT_EQ(write(0, "xyz"), 0);    // two bytes left: its range ends just below 4 GiB
+  EXPECT_EQ(write(1, "ABCDE"), 0);  // three left, from 2^33 - 2 on
+  EXPECT_EQ(write(2, "Q"), 0);      // open end, from 2^33 + 1
+  EXPECT_EQ(test::read_at(path_, k4G - 4, 2), "xy");
+  EXPECT_EQ(test::read_at(path_, 2 * k4G - 2, 4), "ABCQ");
+  EXPECT_EQ(test::file_size_of(path_), 2 * k4G + 2);
+  using Whole = std::vector<std::uint64_t>;
+  using Fields = std::vector<std::uint32_t>;
+  EXPECT_EQ((Whole{sizes().done(0), sizes().done(1), sizes().done(2)}),
+            (Whole{k4G - 2, k4G + 3, 1}));
+  EXPECT_EQ(Fields(item_.disk.range_done, item_.disk.range_done + 3),
+            (Fields{0xFFFFFFFEu, TVN_SIZE_WIDE, 1}));
+  EXPECT_EQ(Fields(item_.disk.range_len, item_.disk.range_len + 3),
+            (Fields{0xFFFFFFFEu, TVN_SIZE_WIDE, 0}));
 }
 
 // Every text and array a saved copy keeps, spelled out.

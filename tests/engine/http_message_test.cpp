@@ -15,6 +15,7 @@
 
 #include "engine/decimal.h"
 #include "engine/ftp/ftp_layer.h"
+#include "engine/wide_sizes.h"
 
 namespace torvane::engine {
 namespace {
@@ -23,7 +24,7 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
   // clang-format off
   struct Case {
     const char* name;
-    std::vector<std::uint32_t> range_len, range_done;
+    std::vector<std::uint64_t> range_len, range_done;
     int b, auto_referer;
     const char *user_agent, *referer, *extra_header;
     std::string path, host, head, get;
@@ -32,9 +33,9 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
       // The start sums the ranges before b and b's own progress, never the
       // progress of the divisions before it, and goes past 4 GiB whole.
       // auto_referer 1 names the item URL.
-      {"division 2, auto referer", {0xFFFFFFFFu, 0xFFFFFFFFu, 10}, {5, 9, 3}, 2, 1, nullptr,
-       nullptr, nullptr, "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\n\r\n",
-       "GET /a HTTP/1.0\r\nRange: bytes=8589934593-\r\nHost: h\r\nAccept: */*\r\n"
+      {"division 2, auto referer", {0x100000004, 0xFFFFFFFFu, 10}, {5, 9, 0x100000001}, 2, 1,
+       nullptr, nullptr, nullptr, "/a", "h", "HEAD /a HTTP/1.0\r\nHost: h\r\n\r\n",
+       "GET /a HTTP/1.0\r\nRange: bytes=12884901892-\r\nHost: h\r\nAccept: */*\r\n"
        "User-Agent: TVN\r\nReferer: http://h/a\r\nConnection: close\r\n\r\n"},
       // A given referer wins over auto_referer; the client's own agent and
       // lines reach the HEAD too, the referer does not.
@@ -67,12 +68,11 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
     item.extra_header = const_cast<char*>(c.extra_header);
     item.auto_referer = c.auto_referer;
     item.div_count = static_cast<std::int32_t>(c.range_len.size());
-    item.disk.range_len = c.range_len.data();
-    item.disk.range_done = c.range_done.data();
+    WideSizes wide{0, c.range_len.data(), c.range_done.data()};
     std::string out = "stale text from an earlier request";
     build_head_request(item, out);
     EXPECT_EQ(out, c.head);
-    build_get_request(item, c.b, out, c.if_range);
+    build_get_request(item, ItemSizes(item, wide).next_byte(c.b), out, c.if_range);
     EXPECT_EQ(out, c.get);
   }
 }
@@ -82,7 +82,6 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
 TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   std::string url = "http://u:p@h/a#f", path = "/a", host = "h";
   char extra[] = "authorization: Bearer old\r\nX: y\r\n";
-  std::uint32_t len = 0, done = 0;
   ItemData item{};
   item.url = url.data();
   item.request_path = path.data();
@@ -90,8 +89,6 @@ TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   item.auto_referer = 1;
   item.extra_header = extra;
   item.div_count = 1;
-  item.disk.range_len = &len;
-  item.disk.range_done = &done;
   std::string head, get, shown;
   build_head_request(item, head);
   build_get_request(item, 0, get);
@@ -171,18 +168,24 @@ TEST(HeaderReading, DecimalsStopAtTheirLimitAndAtTheFirstNonDigit) {
   EXPECT_EQ(read_status_code("HTTP/1.1 2000"), 200);
 }
 
-TEST(HeaderReading, ContentLengthPast32BitsOrNotANumberIsInvalid) {
+TEST(HeaderReading, ContentLengthPast2To62OrNotANumberIsInvalid) {
   // -1: invalid; -2: missing (no line at all for nullptr).
   const std::pair<const char*, std::int64_t> cases[] = {
-      {nullptr, -2},      {"4294967295", 4294967295},
-      {"4294967296", -1}, {"18446744073709551617", -1},  // wraps a 64-bit sum to 1
-      {"12a", -1},        {"", -1}};
+      {nullptr, -2},
+      {"4294967295", 4294967295},
+      {"4294967296", 4294967296},
+      {"5368709121", 5368709121},
+      {"4611686018427387904", 4611686018427387904},  // 2^62, the largest size taken
+      {"4611686018427387905", -1},
+      {"18446744073709551617", -1},  // wraps a 64-bit sum to 1
+      {"12a", -1},
+      {"", -1}};
   for (const auto& [length, expected] : cases) {
     const std::string line = length ? std::string("content-length: ") + length + "\r\n" : "";
-    std::uint32_t value = 77;
+    std::uint64_t value = 77;
     const LengthResult got = read_content_length("HTTP/1.0 200 OK\r\n" + line + "\r\n", value);
-    const std::int64_t read =
-        got == LengthResult::kOk ? std::int64_t{value} : -1 - (got == LengthResult::kMissing);
+    const std::int64_t read = got == LengthResult::kOk ? static_cast<std::int64_t>(value)
+                                                       : -1 - (got == LengthResult::kMissing);
     EXPECT_EQ(read, expected) << line;
   }
 }
@@ -197,10 +200,10 @@ TEST(HeaderReading, RepeatedLengthsRangesAndValidators) {
       {"Content-Length: 7\r\nContent-Length: x\r\n", -1},
       {"Transfer-Encoding: gzip, chunked\r\nContent-Length: 9\r\n", -2}};
   for (const auto& [lines, expected] : lengths) {
-    std::uint32_t value = 0;
+    std::uint64_t value = 0;
     const LengthResult got =
         read_content_length(std::string("HTTP/1.0 200 OK\r\n") + lines + "\r\n", value);
-    const std::int64_t read = got == LengthResult::kOk         ? std::int64_t{value}
+    const std::int64_t read = got == LengthResult::kOk         ? static_cast<std::int64_t>(value)
                               : got == LengthResult::kMissing  ? -2
                               : got == LengthResult::kConflict ? -3
                                                                : -1;
@@ -208,8 +211,14 @@ TEST(HeaderReading, RepeatedLengthsRangesAndValidators) {
   }
   // first-last/total, or "none" when unreadable or impossible.
   const std::pair<const char*, const char*> ranges[] = {
-      {"bytes 10-99/100", "10-99/100"}, {"bytes 0-0/*", "0-0/*"}, {"bytes 10-100/100", "none"},
-      {"bytes 9-8/100", "none"},        {"bytes 1-2/3x", "none"}, {"items 0-1/2", "none"}};
+      {"bytes 10-99/100", "10-99/100"},
+      {"bytes 0-0/*", "0-0/*"},
+      {"bytes 10-100/100", "none"},
+      {"bytes 9-8/100", "none"},
+      {"bytes 1-2/3x", "none"},
+      {"items 0-1/2", "none"},
+      {"bytes 4294967296-5368709119/5368709120", "4294967296-5368709119/5368709120"},
+      {"bytes 0-1/4611686018427387905", "none"}};
   for (const auto& [value, expected] : ranges) {
     ContentRange r;
     const bool ok = read_content_range(
@@ -256,13 +265,17 @@ TEST(ChunkDecoder, EverySplitGivesThePayloadAndOnlyTheEndEnds) {
   std::size_t n = 0;
   EXPECT_EQ(decoder.decode(bytes.data(), bytes.size(), n), ChunkDecoder::Result::kEnd);
   EXPECT_EQ(std::string(bytes.data(), n), "abc");
-  for (const std::string bad :
-       {"x\r\n", "\r\n", "3\r\nabcX", "3\r\nabc\rX", "0000000000000001f\r\n", "100000000\r\n",
-        "3\r\nabc\r\nfffffffe\r\n"}) {
+  // A chunk may pass 4 GiB; only more than 15 size digits are refused.
+  for (const std::string bad : {"x\r\n", "\r\n", "3\r\nabcX", "3\r\nabc\rX",
+                                "0000000000000001f\r\n", "3\r\nabc\r\n1000000000000000\r\n"}) {
     std::vector<char> in(bad.begin(), bad.end());
     ChunkDecoder d;
     EXPECT_EQ(d.decode(in.data(), in.size(), n), ChunkDecoder::Result::kBad) << bad;
   }
+  std::string wide = "3\r\nabc\r\n140000000\r\nxy";
+  ChunkDecoder d;
+  EXPECT_EQ(d.decode(wide.data(), wide.size(), n), ChunkDecoder::Result::kMore);
+  EXPECT_EQ(wide.substr(0, n), "abcxy");
 }
 
 TEST(FtpReply, CompleteOnlyAtAFinalLine) {

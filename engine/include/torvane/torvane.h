@@ -374,7 +374,13 @@ struct ItemData {
  * every other value comes from the 32-bit field. A client that resumes only
  * records below 4 GiB leaves the WideSizes alone. copy_itemdata copies the
  * record only: a client that keeps an item of 4 GiB or more copies its wide
- * values too, during the item's final notice at the latest. */
+ * values too, during the item's final notice at the latest. A client that
+ * changes disk.file_size during notice 111 is read by the same rule: a size
+ * of 4 GiB or more is TVN_SIZE_WIDE there and whole in file_size.
+ *
+ * The engine takes sizes up to 2^62 bytes from a server; a Content-Length
+ * above that fails the item, as does one of 4 GiB or more for a page
+ * fetched into memory (TVN_OPT_MEMORY_FETCH). */
 #define TVN_SIZE_WIDE 0xFFFFFFFFu
 
 typedef struct WideSizes {
