@@ -1,0 +1,126 @@
+// A 5 GiB file from nginx through libtorvane.so (label "large": every run
+// writes 5 GiB, so only the release pass runs these). The served file is
+// sparse, with random blocks at its start, on both sides of 4 GiB and at its
+// end; each result is deleted right after its check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/support/engine_harness.h"
+#include "tests/support/kept_item.h"
+#include "tests/support/real_peers.h"
+#include "tests/support/sparse_file.h"
+#include "tests/support/test_files.h"
+
+namespace torvane::test {
+namespace {
+
+constexpr std::uint64_t kSize = 5 * kGiB;
+constexpr auto kDeadline = std::chrono::seconds(240);
+
+class LargeNginx : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (RealPeer::program("nginx").empty()) {
+      if (peers_required()) FAIL() << "nginx is required but not installed";
+      GTEST_SKIP() << "nginx is not installed";
+    }
+    ASSERT_TRUE(make_sparse_file(dir_ / "served.iso", served_));
+    nginx_ = std::make_unique<RealPeer>("nginx", dir_.path());
+    ASSERT_TRUE(nginx_->ok()) << nginx_->error();
+  }
+  void TearDown() override { std::remove(save_.c_str()); }
+
+  // The GETs' range starts, in the order they were sent.
+  void record_starts(EngineHarness& e) {
+    e.answer(TVN_NOTICE_GET_SENT, [this](EngineContext*, int, int, void* data) {
+      const std::string text = static_cast<const char*>(data);
+      const std::size_t at = text.find("Range: bytes=") + 13;
+      std::lock_guard<std::mutex> lock(mutex_);
+      starts_.push_back(std::stoull(text.substr(at)));
+      return 0;
+    });
+  }
+  std::vector<std::uint64_t> starts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return starts_;
+  }
+  ItemSetup item(int divisions) const {
+    return {.url = nginx_->url("/served.iso"),
+            .save_path = save_,
+            .div_count = divisions,
+            .buffer_size = 40000 * divisions};
+  }
+
+  TempDir dir_;
+  const SparseFile served_ = sparse_layout(kSize, 5);
+  const std::string save_ = dir_ / "saved.iso";
+  std::unique_ptr<RealPeer> nginx_;
+  std::mutex mutex_;
+  std::vector<std::uint64_t> starts_;
+};
+
+class LargeNginxDivisions : public LargeNginx, public testing::WithParamInterface<int> {};
+
+// Division k of n starts at k * 5 GiB / n: with 5 divisions the last one
+// starts at exactly 4 GiB.
+TEST_P(LargeNginxDivisions, FiveGiBFileIsByteIdentical) {
+  const int n = GetParam();
+  EngineHarness e(1);
+  record_starts(e);
+  ASSERT_EQ(e.wait_final(e.start(item(n)), kDeadline), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE), 0);
+  EXPECT_EQ(sparse_difference(save_, served_), "");
+  std::vector<std::uint64_t> expected;
+  for (int k = 0; k < n; ++k) expected.push_back(k * kSize / n);
+  std::vector<std::uint64_t> sent = starts();
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Divisions, LargeNginxDivisions, testing::Values(1, 4, 5, 8));
+
+// One division stopped past 4 GiB, where every 32-bit field it has is
+// saturated, and resumed in a fresh engine from the record and the whole
+// values the client kept: it goes on from its whole count of bytes.
+TEST_F(LargeNginx, StopPastFourGiBAndResumeInAFreshEngine) {
+  KeptItem kept;
+  {
+    EngineHarness e(1);
+    e.answer(TVN_NOTICE_STOPPED, [&](EngineContext* ctx, int slot, int, void*) {
+      kept.take(ctx, slot);
+      return 0;
+    });
+    const int slot = e.start(item(1));
+    ASSERT_GE(slot, 0);
+    WideSizes* wide = dl_wide(&e.ctx(), slot);
+    ASSERT_TRUE(EngineHarness::wait_until(
+        [&] {
+          const std::uint64_t* done = load_acquire(wide->range_done);
+          return done != nullptr && load_relaxed(*done) > kFourGiB;
+        },
+        kDeadline));
+    dl_stop(&e.item(slot), -1);
+    ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED) << "finished before the stop";
+  }
+  ASSERT_NE(kept.record(), nullptr);
+  EXPECT_EQ(kept.record()->disk.range_done[0], TVN_SIZE_WIDE);
+  ASSERT_EQ(kept.done.size(), 1u);
+  ASSERT_GT(kept.done[0], kFourGiB);
+  EngineHarness e(1);
+  record_starts(e);
+  const int slot = kept.resume(e);
+  ASSERT_GE(slot, 0);
+  ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
+  EXPECT_EQ(starts(), std::vector<std::uint64_t>{kept.done[0]});
+  EXPECT_EQ(sparse_difference(save_, served_), "");
+}
+
+}  // namespace
+}  // namespace torvane::test
