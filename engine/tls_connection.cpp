@@ -5,6 +5,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -14,20 +15,21 @@
 
 namespace torvane::engine {
 
-// The client context and the last session each server handed out, by host
-// (with its port) and verification: a division that connects after another
-// to the same server resumes that session and spares the full handshake (a
-// key exchange and the certificate check). A session made without
-// verification is never offered where verification is asked for.
+// The client context and the sessions each server handed out, by host (with
+// its port) and verification: a connection to a server the engine reached
+// before resumes one of them and spares the full handshake (a key exchange
+// and the certificate check). A session made without verification is never
+// offered where verification is asked for.
 struct TlsContext {
   SSL_CTX* ctx = nullptr;
   std::mutex mutex;  // guards `sessions`: both engine threads read TLS
-  std::unordered_map<std::string, SSL_SESSION*> sessions;
+  std::unordered_map<std::string, std::deque<SSL_SESSION*>> sessions;  // oldest first
 };
 
 void free_tls_context(TlsContext* context) {
   if (context == nullptr) return;
-  for (auto& entry : context->sessions) SSL_SESSION_free(entry.second);
+  for (auto& entry : context->sessions)
+    for (SSL_SESSION* session : entry.second) SSL_SESSION_free(session);
   SSL_CTX_free(context->ctx);
   delete context;
 }
@@ -37,6 +39,7 @@ namespace {
 // Where a connection's session is kept once the server sends one: the
 // connection's key, set with the session and freed with it.
 int g_key_index = -1;
+constexpr std::size_t kSessionsKept = 8;
 std::once_flag g_key_index_once;
 
 int key_index() {
@@ -61,10 +64,38 @@ int keep_session(SSL* ssl, SSL_SESSION* session) {
   const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, key_index()));
   if (context == nullptr || key == nullptr || SSL_SESSION_is_resumable(session) != 1) return 0;
   std::lock_guard<std::mutex> lock(context->mutex);
-  SSL_SESSION*& kept = context->sessions[*key];
-  SSL_SESSION_free(kept);
-  kept = session;
+  std::deque<SSL_SESSION*>& kept = context->sessions[*key];
+  // A few per server: as many as divisions usually start at once.
+  if (kept.size() == kSessionsKept) {
+    SSL_SESSION_free(kept.front());
+    kept.pop_front();
+  }
+  kept.push_back(session);
   return 1;  // the reference is ours now
+}
+
+// The session to offer on a new connection to `key`'s server, with a
+// reference for the caller; null when none is kept. A TLS 1.3 session is
+// spent by a successful resumption (OpenSSL then marks it), so each
+// connection takes one of its own while more than one is kept; the last is
+// shared until spent, as TLS 1.2 sessions always may be.
+SSL_SESSION* session_to_offer(TlsContext& context, const std::string& key) {
+  std::lock_guard<std::mutex> lock(context.mutex);
+  const auto found = context.sessions.find(key);
+  if (found == context.sessions.end()) return nullptr;
+  std::deque<SSL_SESSION*>& kept = found->second;
+  while (!kept.empty() && SSL_SESSION_is_resumable(kept.back()) != 1) {
+    SSL_SESSION_free(kept.back());
+    kept.pop_back();
+  }
+  if (kept.empty()) return nullptr;
+  SSL_SESSION* session = kept.back();
+  if (kept.size() > 1 && SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION) {
+    kept.pop_back();
+  } else {
+    SSL_SESSION_up_ref(session);
+  }
+  return session;
 }
 
 struct Session {
@@ -147,12 +178,11 @@ SSL* new_session(EngineState& engine, std::int32_t fd, const char* host, bool ve
     SSL_free(ssl);
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(engine.tls->mutex);
-    const auto kept = engine.tls->sessions.find(*key);
-    // A session the server no longer takes costs nothing: it answers with a
-    // full handshake.
-    if (kept != engine.tls->sessions.end()) SSL_set_session(ssl, kept->second);
+  // A session the server no longer takes costs nothing: it answers with a
+  // full handshake.
+  if (SSL_SESSION* offered = session_to_offer(*engine.tls, *key)) {
+    SSL_set_session(ssl, offered);
+    SSL_SESSION_free(offered);
   }
   SSL_set_connect_state(ssl);
   return ssl;

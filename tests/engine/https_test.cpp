@@ -211,11 +211,12 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
 }
 
 // nginx names in each answer whether the connection resumed a session
-// ("r") or made a new one ("."). In one engine the divisions after the HEAD
-// resume the session it was handed, and a session made without verification
-// is never offered to a verified item, which would skip the certificate
-// check.
-TEST_F(Https, DivisionsResumeTheSessionOfTheirServerOnlyUnderTheSameVerification) {
+// ("r") or made a new one ("."). A session made without verification is
+// never offered to a verified item, which would skip the certificate check;
+// once an item has run, every connection of the next one to that server
+// resumes (which GETs of the first items resume depends on when the
+// server's tickets arrive), and each keeps its session resumable on close.
+TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification) {
   ASSERT_TRUE(write_file(dir_ / "served", pattern_bytes(300000, 4)));
   nginx_.reset();
   nginx_ = serve(TestCerts::kGood, "add_header X-Resumed $ssl_session_reused;");
@@ -247,9 +248,10 @@ TEST_F(Https, DivisionsResumeTheSessionOfTheirServerOnlyUnderTheSameVerification
     return answers;
   };
   using Answers = std::vector<std::string>;
-  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY), (Answers{"HEAD .", "GET r", "GET r", "GET r", "GET r"}));
-  EXPECT_EQ(run(0), (Answers{"HEAD .", "GET r", "GET r", "GET r", "GET r"}));
-  EXPECT_EQ(run(0), (Answers{"HEAD r", "GET r", "GET r", "GET r", "GET r"}));
+  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), "HEAD .");
+  EXPECT_EQ(run(0).at(0), "HEAD .");
+  for (int again = 0; again < 2; ++again)
+    EXPECT_EQ(run(0), (Answers{"HEAD r", "GET r", "GET r", "GET r", "GET r"})) << again;
 }
 
 // Through tinyproxy: CONNECT to the nginx port, TLS inside the tunnel; a
