@@ -29,7 +29,11 @@ void WakeEvent::drain() {
 }
 
 void WaitSet::wait(WakeEvent& wake, int timeout_ms) {
-  if (timeout_ms <= 0) return;
+  if (timeout_ms > 0) poll(wake, timeout_ms);
+}
+
+void WaitSet::poll(WakeEvent& wake, int timeout_ms) {
+  if (timeout_ms < 0) timeout_ms = 0;
   const std::size_t count = entries_.size() + 1;
   if (scratch_.size() < count * sizeof(pollfd)) scratch_.resize(count * sizeof(pollfd) * 2);
   auto* set = reinterpret_cast<pollfd*>(scratch_.data());
@@ -42,7 +46,19 @@ void WaitSet::wait(WakeEvent& wake, int timeout_ms) {
   do {
     n = ::poll(set, static_cast<nfds_t>(count), timeout_ms);
   } while (n < 0 && errno == EINTR);
-  if (n > 0 && (set[0].revents & POLLIN) != 0) wake.drain();
+  if (n < 0) {
+    for (std::size_t i = 0; i < count; ++i) set[i].revents = 0;
+  } else if (n > 0 && (set[0].revents & POLLIN) != 0) {
+    wake.drain();
+  }
+  polled_ = count;
+}
+
+bool WaitSet::ready(std::size_t i) const {
+  if (i + 1 >= polled_) return false;
+  const pollfd& entry = reinterpret_cast<const pollfd*>(scratch_.data())[i + 1];
+  const short wanted = entry.events == POLLIN ? POLLIN | POLLHUP | POLLERR : POLLOUT | POLLERR;
+  return (entry.revents & wanted) != 0;
 }
 
 }  // namespace torvane::platform

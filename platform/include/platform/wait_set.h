@@ -29,7 +29,10 @@ class WakeEvent {
 
 class WaitSet {
  public:
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    polled_ = 0;
+  }
   void watch_readable(std::int32_t fd) { add(fd, kRead); }
   void watch_writable(std::int32_t fd) { add(fd, kWrite); }
   std::size_t size() const { return entries_.size(); }
@@ -37,6 +40,13 @@ class WaitSet {
   // Waits up to timeout_ms (returns at once when <= 0) for any watched socket
   // or the wake event. Drains the wake event when it fired.
   void wait(WakeEvent& wake, int timeout_ms);
+  // As wait, but it always looks at the watched sockets (a zero time-out when
+  // timeout_ms <= 0) and keeps which of them are ready, for ready().
+  void poll(WakeEvent& wake, int timeout_ms);
+  // After poll: the i-th watched socket (in the order of the watch calls) is
+  // ready as watched; a closed or failed socket counts as readable. A watch
+  // of -1 adds nothing and takes no place.
+  bool ready(std::size_t i) const;
 
  private:
   static constexpr short kRead = 1;
@@ -50,6 +60,7 @@ class WaitSet {
   }
   std::vector<Entry> entries_;
   std::vector<char> scratch_;  // reused poll array, so a pause allocates nothing
+  std::size_t polled_ = 0;     // entries of scratch_ the last poll filled, the wake event's too
 };
 
 }  // namespace torvane::platform
