@@ -1,5 +1,6 @@
 #include "engine/disk_io.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -12,6 +13,7 @@
 #include "engine/item_state.h"
 #include "engine/ranges.h"
 #include "platform/file.h"
+#include "platform/splice_pipe.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane::engine {
@@ -86,6 +88,24 @@ void refuse_item(EngineState& engine, int slot, ItemData& item, bool disk_full,
   notify_message(engine.ctx, slot, disk_full ? "disk full: " + name : error + ": " + name);
 }
 
+// Division i's bytes done grow by the `written` bytes that reached the file;
+// a write that failed (`result`, with `error` its reason) ends the item.
+void count_written(EngineState& engine, int slot, ItemData& item, int i, std::uint64_t written,
+                   int result, const std::string& error) {
+  if (result != 0) refuse_item(engine, slot, item, result == platform::kDiskFull, error);
+  const ItemSizes sizes = engine.sizes(slot, item);
+  sizes.set_done(i, sizes.done(i) + written);
+}
+
+// Of `size` bytes for division i, those inside its range: a server may send
+// beyond it, and those bytes belong to the next division.
+std::uint64_t inside_range(const ItemSizes& sizes, int i, std::uint64_t size) {
+  const std::uint64_t len = sizes.len(i);
+  const std::uint64_t done = sizes.done(i);
+  if (len == 0) return size;
+  return done >= len ? 0 : std::min(size, len - done);
+}
+
 }  // namespace
 
 int write_division(EngineState& engine, int slot, ItemData& item, int i) {
@@ -94,28 +114,48 @@ int write_division(EngineState& engine, int slot, ItemData& item, int i) {
   const std::int32_t fill = disk.buf_fill[i];
   if (fill <= 0) return 0;
   const ItemSizes sizes = engine.sizes(slot, item);
-  const std::uint64_t len = sizes.len(i);
-  std::uint64_t done = sizes.done(i);
-  std::uint64_t amount = static_cast<std::uint64_t>(fill);
-  // Bytes a server sent beyond the range belong to the next division.
-  if (len != 0) amount = (done >= len) ? 0 : std::min(amount, len - done);
-
+  const std::uint64_t amount = inside_range(sizes, i, static_cast<std::uint64_t>(fill));
   std::size_t written = 0;
   int result = 0;
   if (amount > 0) {
     result = platform::file_write_at(disk.file, disk.buf_ptr[i], static_cast<std::size_t>(amount),
-                                     sizes.start(i) + done, &written);
+                                     sizes.next_byte(i), &written);
   }
-  if (result != 0)
-    refuse_item(engine, slot, item, result == platform::kDiskFull, platform::last_error_text());
-  done += written;
+  count_written(engine, slot, item, i, written, result,
+                result != 0 ? platform::last_error_text() : std::string());
   std::int32_t left = fill - static_cast<std::int32_t>(written);
-  if (len != 0 && done >= len) left = 0;  // the surplus is dropped
-  sizes.set_done(i, done);
+  const std::uint64_t len = sizes.len(i);
+  if (len != 0 && sizes.done(i) >= len) left = 0;  // the surplus is dropped
   if (left > 0 && written > 0) std::memmove(disk.buf_ptr[i], disk.buf_ptr[i] + written, left);
   store_relaxed(disk.buf_fill[i], left);
   if (result != 0) return kWriteRefused;
   return left > 0 ? -1 : 0;
+}
+
+int write_received(EngineState& engine, int slot, ItemData& item, int i, const char* data,
+                   std::size_t size) {
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t amount = inside_range(sizes, i, size);
+  if (item.disk.file == 0 || amount == 0) return 0;
+  std::size_t written = 0;
+  const int result = platform::file_write_at(item.disk.file, data, static_cast<std::size_t>(amount),
+                                             sizes.next_byte(i), &written);
+  count_written(engine, slot, item, i, written, result,
+                result != 0 ? platform::last_error_text() : std::string());
+  return result != 0 ? kWriteRefused : 0;
+}
+
+Spliced splice_received(EngineState& engine, int slot, ItemData& item, int i, std::size_t size) {
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::uint64_t amount = inside_range(sizes, i, size);
+  if (item.disk.file == 0 || amount == 0) return {.got = platform::kSpliceUnsupported};
+  const platform::SpliceMove move = engine.splice_pipe.move(
+      item.conn.sockets[i], item.disk.file, sizes.next_byte(i), static_cast<std::size_t>(amount));
+  if (move.got <= 0) return {.got = move.got};
+  count_written(engine, slot, item, i, move.written, move.write_result,
+                move.write_result != 0 ? platform::last_error_text() : std::string());
+  return {
+      .got = move.got, .refused = move.write_result != 0, .file_takes_no_pipe = move.file_refused};
 }
 
 int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure) {

@@ -43,6 +43,29 @@ constexpr int kWriteRefused = -2;
 // (or a test without engine threads).
 int write_division(EngineState& engine, int slot, ItemData& item, int i);
 
+// Writes `size` bytes received for division i, straight from `data` rather
+// than its share, at its place in the file, cut to its range as its share
+// would be; a refused write ends the item as for write_division. 0, or
+// kWriteRefused: the bytes that did not reach the file are dropped (they
+// were never counted, so a resume asks for them again). Download thread.
+int write_received(EngineState& engine, int slot, ItemData& item, int i, const char* data,
+                   std::size_t size);
+
+// What splice_received did: `got` is what the socket gave (bytes > 0, 0
+// closed, or a platform::SpliceMove error; kSpliceUnsupported: the share
+// must take the read), `refused` tells a refused write, `file_takes_no_pipe`
+// that the file's bytes must go through a buffer from now on.
+struct Spliced {
+  long got = 0;
+  bool refused = false;
+  bool file_takes_no_pipe = false;
+};
+
+// Moves at most `size` bytes (cut to the range) waiting on division i's
+// plain socket straight into the file at its place, through the engine's
+// pipe, counting them as write_received does. Download thread.
+Spliced splice_received(EngineState& engine, int slot, ItemData& item, int i, std::size_t size);
+
 // Opens the item's output file: notice 301 first (result -1 fails), then,
 // unless a file is open, names it from save_path and url and opens it. On
 // failure the item gets state 6 and, with `report_failure`, notice 108 is

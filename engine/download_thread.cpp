@@ -19,20 +19,21 @@
 namespace torvane::engine {
 namespace {
 
-void pause(EngineState& engine, platform::WaitSet& waits) {
-  EngineContext* ctx = engine.ctx;
-  const int wait_ms = load_relaxed(ctx->wait_ms);
-  if (wait_ms <= 0) return;
-  waits.clear();
-  const int count = slot_count_of(ctx);
-  for (int slot = 0; slot < count; ++slot) {
-    ItemData& item = *slot_at(ctx, slot);
-    if (!is_running(item)) continue;
-    // Decrypted bytes wait inside a TLS session: no socket would end the pause.
-    if (tls_bytes_waiting(item)) return;
-    watch_receiving(item, waits);
+// The cycle's one look at the receiving sockets. After a cycle that moved
+// no data it is the pause: it waits at most wait_ms for a socket or a wake.
+// After one that did, more data almost always waits: a zero-time-out probe,
+// or none at all for a lone socket, whose non-blocking read tells.
+void probe_receiving(EngineState& engine, ReceiveSet& receiving, platform::WaitSet& waits) {
+  const bool moved = engine.reads_this_cycle != 0;
+  const bool tls_waiting = receiving.collect(engine.ctx, waits);
+  const int wait_ms = load_relaxed(engine.ctx->wait_ms);
+  if (moved && receiving.size() == 1) {
+    receiving.take_all_as_ready();
+    return;
   }
-  waits.wait(engine.dl_wake, wait_ms);
+  // Decrypted bytes wait inside a TLS session: no socket would end a pause.
+  const bool pause = !moved && !tls_waiting && wait_ms > 0;
+  if (pause || receiving.size() > 0) waits.poll(engine.dl_wake, pause ? wait_ms : 0);
 }
 
 // Ends the connection thread's pause again and clears the handshake.
@@ -119,10 +120,11 @@ void carry_out_requests(EngineState& engine) {
   }
 }
 
-void serve_slot(EngineState& engine, int slot) {
+void serve_slot(EngineState& engine, int slot, ReceiveSet& receiving,
+                const platform::WaitSet& waits) {
   ItemData& item = *slot_at(engine.ctx, slot);
   if (!is_running(item)) return;
-  receive_item(engine, slot, item);
+  receive_item(engine, slot, item, receiving, waits);
   if (!is_running(item) || item.div_stop == nullptr) return;
   // A resumed record whose divisions had all ended before its stop (a stop
   // that met the last bytes) has nothing left to receive: without this look
@@ -194,8 +196,9 @@ void run_download_thread(EngineState& engine) {
   engine.dl_thread_id.store(id, std::memory_order_release);
   store_release(ctx->dl_thread_id, id);
   platform::WaitSet waits;
+  ReceiveSet receiving;
   while ((load_acquire(ctx->dl_thread_ctl) & TVN_CTL_END) == 0) {
-    if (engine.reads_this_cycle == 0) pause(engine, waits);
+    probe_receiving(engine, receiving, waits);
     engine.reads_this_cycle = 0;
     if (load_acquire(ctx->dl_thread_ctl) & TVN_CTL_STOP) {
       set_bits(ctx->dl_thread_ctl, TVN_CTL_STOP_OK);
@@ -206,7 +209,8 @@ void run_download_thread(EngineState& engine) {
       continue;
     }
     carry_out_requests(engine);
-    for (int slot = 0; slot < slot_count_of(ctx); ++slot) serve_slot(engine, slot);
+    for (int slot = 0; slot < slot_count_of(ctx); ++slot)
+      serve_slot(engine, slot, receiving, waits);
   }
 }
 

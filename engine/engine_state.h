@@ -20,6 +20,7 @@
 #include "engine/http_message.h"
 #include "engine/tls_connection.h"
 #include "engine/wide_sizes.h"
+#include "platform/splice_pipe.h"
 #include "platform/wait_set.h"
 #include "torvane/torvane.h"
 
@@ -61,6 +62,12 @@ struct SlotAnswers {
   // Division 0 is receiving a chunked body (download thread only).
   bool chunked = false;
   ChunkDecoder chunks;
+  // Whether the body bytes may go from the socket to the file in the
+  // kernel: the file handle this was judged for (0: not yet) and the
+  // verdict; a socket that refused is not asked again (download thread).
+  std::intptr_t splice_judged = 0;
+  bool splice_file = false;
+  bool splice_refused = false;
 };
 
 // Division b's entry in one of SlotAnswers' per-division lists, which grow
@@ -108,6 +115,13 @@ class EngineState {
   // (download thread only): a cycle that moved data skips its pause, since
   // more data is almost always waiting.
   std::uint64_t reads_this_cycle = 0;
+  // Where body bytes pass on their way to the file (download thread only):
+  // the pipe for plain connections, and for TLS (or a file that takes no
+  // pipe) a block that each read empties into the file before the next, so
+  // neither holds a division's bytes between its reads. The block is made
+  // on first use.
+  platform::SplicePipe splice_pipe;
+  std::unique_ptr<char[]> bulk_block;
   // The TLS client context, made by the connection thread for the first
   // https:// connection and shared by all of them.
   struct TlsContextDeleter {

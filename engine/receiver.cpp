@@ -1,9 +1,15 @@
-// The receive passes over a running item (download thread): one zero-time-out
-// probe of at most 64 sockets, then one read per ready division straight
-// into its share of the item's buffer block.
+// The receive step of the download thread: one probe a cycle over the
+// receiving sockets of every running item, then one read per ready
+// division. A header, a chunked body and a page fetched into memory go into
+// the division's share of the item's buffer block; a plain body goes
+// straight to the file (through the kernel's pipe for a plain connection,
+// through the engine's bulk block for TLS), in reads far larger than a
+// share, so a fast connection costs few calls per byte while every item's
+// buffer stays as small as its BufferSize.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +22,7 @@
 #include "engine/threads.h"
 #include "engine/tls_connection.h"
 #include "platform/socket.h"
+#include "platform/splice_pipe.h"
 #include "platform/wait_set.h"
 #include "torvane/shared_access.hpp"
 
@@ -210,6 +217,81 @@ bool took_bytes(EngineState& engine, int slot, ItemData& item, int b, int status
   return status < 100 || take_body_bytes(engine, slot, item, b);
 }
 
+// The most one read straight to the file takes: what a fast loopback
+// connection has queued, without letting one division hold the thread up.
+// Through the bulk block (TLS) a read takes at most the block: a few
+// records a time already spare most calls, and the block stays small.
+constexpr std::size_t kBulkBytes = 1 << 20;
+constexpr std::size_t kBlockBytes = 256 << 10;
+
+// Division b's body may go straight to the file: a plain body of a
+// download whose ranges are known, with nothing waiting in its share.
+bool straight_to_file(EngineState& engine, int slot, ItemData& item, int b, int status) {
+  return status > 99 && !(item.options & TVN_OPT_MEMORY_FETCH) && item.disk.file != 0 &&
+         item.disk.buf_fill[b] == 0 && load_acquire(item.state) == TVN_STATE_DOWNLOADING &&
+         !size_probe_running(load_acquire(item.run_flags)) && !chunked_division(engine, slot, b);
+}
+
+// Whether the item's file takes bytes from the pipe, judged once per file.
+bool file_takes_splice(SlotAnswers& answers, ItemData& item) {
+  if (answers.splice_judged != item.disk.file) {
+    answers.splice_judged = item.disk.file;
+    answers.splice_file = platform::file_takes_splice(item.disk.file);
+  }
+  return answers.splice_file && !answers.splice_refused;
+}
+
+// After a read straight to the file moved `moved` bytes and its last
+// receive gave `last`: notice 105 and the end of the range, or the close,
+// reset or refused write that ended the read. False when the item was
+// finished.
+bool after_read_to_file(EngineState& engine, int slot, ItemData& item, int b, std::size_t moved,
+                        long last, bool refused, std::uint32_t capacity) {
+  if (moved > 0) {
+    ++engine.reads_this_cycle;
+    // A refused write has told the item to stop or fail; the division reads
+    // no further meanwhile.
+    if (refused) return is_running(item);
+    if (last > 0 || last == platform::kRecvWouldBlock || last == platform::kRecvInterrupted)
+      return take_body_bytes(engine, slot, item, b);
+  }
+  if (last == platform::kRecvWouldBlock || last == platform::kRecvInterrupted) return true;
+  if (last == 0) return connection_ended(engine, slot, item, b, capacity);
+  // A reset, or any other receive error: the socket is dead either way.
+  if (moved > 0) notify(engine.ctx, TVN_NOTICE_DATA, slot, b, &item);
+  reconnect_item(engine, slot, item, b, 1);
+  return is_running(item);
+}
+
+// One read of division b straight to the file, at most `room` bytes. False
+// when the item was finished; empty when neither the pipe nor the bulk
+// block can be had (the share then takes the read).
+std::optional<bool> read_to_file(EngineState& engine, int slot, ItemData& item, int b,
+                                 std::uint64_t room, std::uint32_t capacity) {
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(room, kBulkBytes));
+  SlotAnswers& answers = engine.answers(slot);
+  const std::int32_t fd = item.conn.sockets[b];
+  if (!tls_active(fd) && file_takes_splice(answers, item)) {
+    const Spliced moved = splice_received(engine, slot, item, b, want);
+    if (moved.file_takes_no_pipe) answers.splice_file = false;
+    if (moved.got != platform::kSpliceUnsupported) {
+      return after_read_to_file(engine, slot, item, b,
+                                moved.got > 0 ? static_cast<std::size_t>(moved.got) : 0, moved.got,
+                                moved.refused, capacity);
+    }
+    answers.splice_refused = true;
+  }
+  if (!engine.bulk_block) engine.bulk_block.reset(new (std::nothrow) char[kBlockBytes]);
+  if (!engine.bulk_block) return std::nullopt;
+  std::size_t received = 0;
+  const long last =
+      connection_recv_all(fd, engine.bulk_block.get(), std::min(want, kBlockBytes), received);
+  const bool refused =
+      received > 0 &&
+      write_received(engine, slot, item, b, engine.bulk_block.get(), received) == kWriteRefused;
+  return after_read_to_file(engine, slot, item, b, received, last, refused, capacity);
+}
+
 // One read for division b. Returns false when the item was finished.
 bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   DiskIO& disk = item.disk;
@@ -220,8 +302,15 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
     if (const std::optional<bool> result = full_share(engine, slot, item, b, status, capacity))
       return *result;
   }
-  const std::int64_t room = read_room(engine.sizes(slot, item), b, status, capacity);
+  const ItemSizes sizes = engine.sizes(slot, item);
+  const std::int64_t room = read_room(sizes, b, status, capacity);
   if (room <= 0) return connection_ended(engine, slot, item, b, capacity);
+  if (straight_to_file(engine, slot, item, b, status)) {
+    // An open range (no size known) reads on until the close.
+    const std::uint64_t left = sizes.file_size() == 0 ? kBulkBytes : sizes.len(b) - sizes.done(b);
+    if (const std::optional<bool> result = read_to_file(engine, slot, item, b, left, capacity))
+      return *result;
+  }
   const long got = connection_recv(item.conn.sockets[b], disk.buf_ptr[b] + disk.buf_fill[b],
                                    static_cast<std::size_t>(room));
   if (got == platform::kRecvWouldBlock || got == platform::kRecvInterrupted) return true;
@@ -237,76 +326,69 @@ bool read_division(EngineState& engine, int slot, ItemData& item, int b) {
   return took_bytes(engine, slot, item, b, status, before);
 }
 
-// One receive pass. Returns false when the item was finished.
-bool receive_pass(EngineState& engine, int slot, ItemData& item) {
-  std::int32_t fds[platform::kMaxProbeSockets];
-  int divisions[platform::kMaxProbeSockets];
-  bool ready[platform::kMaxProbeSockets];
-  int count = 0;
-  const int n = item.div_count;
-  for (int b = 0; b < n && count < platform::kMaxProbeSockets; ++b) {
-    // The status first: while it is below 1 the socket variable is the
-    // connection thread's.
-    if (!receiving(load_acquire(item.div_status[b])) || item.conn.sockets[b] < 0) continue;
-    fds[count] = item.conn.sockets[b];
-    divisions[count++] = b;
-  }
-  if (count == 0) return true;
-  if (count == 1) {
-    ready[0] = true;  // the non-blocking read itself says whether bytes wait
-  } else if (platform::sockets_readable(fds, count, ready) < 0) {
-    return true;
-  }
-  // A TLS record may hold more than the last read took: those bytes are
-  // decrypted already, and the socket no longer shows them as readable.
-  if (count > 1) {
-    for (int k = 0; k < count; ++k) ready[k] = ready[k] || tls_pending(fds[k]);
-  }
-  for (int k = 0; k < count; ++k) {
-    const int b = divisions[k];
-    if (!is_running(item)) return false;
-    const std::uint32_t flags = load_acquire(item.run_flags);
-    if (b > 0 && (flags & TVN_RUN_PROBE_SENT) && !(flags & TVN_RUN_PROBE_DONE)) break;
-    if (!ready[k] || b >= item.div_count) continue;
-    if (!receiving(load_acquire(item.div_status[b])) || item.conn.sockets[b] != fds[k]) continue;
-    if (!read_division(engine, slot, item, b)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-void receive_item(EngineState& engine, int slot, ItemData& item) {
+bool ReceiveSet::collect(EngineContext* ctx, platform::WaitSet& waits) {
+  waits.clear();
+  entries_.clear();
+  next_ = 0;
+  all_ready_ = false;
+  bool tls_waiting = false;
+  const int count = slot_count_of(ctx);
+  for (int slot = 0; slot < count; ++slot) {
+    ItemData& item = *slot_at(ctx, slot);
+    if (!is_running(item) || item.div_status == nullptr || item.conn.sockets == nullptr ||
+        item.disk.buf_ptr == nullptr)
+      continue;
+    const std::uint32_t flags = load_acquire(item.run_flags);
+    // While SpeedMode's size probe runs, only its answer is read.
+    int n = item.div_count;
+    if (size_probe_running(flags)) n = (flags & TVN_RUN_PROBE_SENT) ? 1 : 0;
+    int watched = 0;
+    for (int b = 0; b < n && watched < platform::kMaxProbeSockets; ++b) {
+      // The status first: while it is below 1 the socket variable is the
+      // connection thread's.
+      const std::int32_t fd =
+          receiving(load_acquire(item.div_status[b])) ? item.conn.sockets[b] : -1;
+      if (fd < 0) continue;
+      waits.watch_readable(fd);
+      entries_.push_back(Entry{slot, b, fd});
+      ++watched;
+      // A TLS record may hold more than the last read took: those bytes are
+      // decrypted already, and the socket no longer shows them as readable.
+      tls_waiting = tls_waiting || tls_pending(fd);
+    }
+  }
+  return tls_waiting;
+}
+
+std::pair<std::size_t, std::size_t> ReceiveSet::take(int slot) {
+  while (next_ < entries_.size() && entries_[next_].slot < slot) ++next_;
+  const std::size_t begin = next_;
+  while (next_ < entries_.size() && entries_[next_].slot == slot) ++next_;
+  return {begin, next_};
+}
+
+bool ReceiveSet::ready(std::size_t k, const platform::WaitSet& waits) const {
+  return all_ready_ || waits.ready(k) || tls_pending(entries_[k].fd);
+}
+
+void receive_item(EngineState& engine, int slot, ItemData& item, ReceiveSet& receiving_set,
+                  const platform::WaitSet& waits) {
+  const auto [begin, end] = receiving_set.take(slot);
   if (item.div_status == nullptr || item.conn.sockets == nullptr || item.disk.buf_ptr == nullptr)
     return;
-  const std::uint32_t flags = load_acquire(item.run_flags);
-  int passes = 0;
-  if (!size_probe_running(flags)) {
-    for (int b = 0; b < item.div_count; ++b)
-      passes += receiving(load_acquire(item.div_status[b])) ? 1 : 0;
-  } else if ((flags & TVN_RUN_PROBE_SENT) && receiving(load_acquire(item.div_status[0]))) {
-    passes = 1;
+  for (std::size_t k = begin; k < end; ++k) {
+    const ReceiveSet::Entry& entry = receiving_set.entry(k);
+    const int b = entry.div;
+    if (!is_running(item)) return;
+    const std::uint32_t flags = load_acquire(item.run_flags);
+    if (b > 0 && (flags & TVN_RUN_PROBE_SENT) && !(flags & TVN_RUN_PROBE_DONE)) return;
+    if (b >= item.div_count || !receiving(load_acquire(item.div_status[b])) ||
+        item.conn.sockets[b] != entry.fd || !receiving_set.ready(k, waits))
+      continue;
+    if (!read_division(engine, slot, item, b)) return;
   }
-  for (int p = 0; p < passes; ++p) {
-    if (!receive_pass(engine, slot, item)) return;
-  }
-}
-
-void watch_receiving(ItemData& item, platform::WaitSet& waits) {
-  if (item.div_status == nullptr || item.conn.sockets == nullptr) return;
-  const int n = load_acquire(item.div_count);
-  for (int b = 0; b < n; ++b) {
-    if (receiving(load_acquire(item.div_status[b]))) waits.watch_readable(item.conn.sockets[b]);
-  }
-}
-
-bool tls_bytes_waiting(ItemData& item) {
-  if (item.div_status == nullptr || item.conn.sockets == nullptr) return false;
-  for (int b = 0; b < item.div_count; ++b) {
-    if (receiving(load_acquire(item.div_status[b])) && tls_pending(item.conn.sockets[b]))
-      return true;
-  }
-  return false;
 }
 
 }  // namespace torvane::engine

@@ -127,8 +127,10 @@ int send_request(EngineState& engine, int slot, ItemData& item, int b, bool head
   const std::string& shown = masked || note ? t_shown : t_request;
   notify_text(engine.ctx, head ? TVN_NOTICE_HEAD_SENT : TVN_NOTICE_GET_SENT, slot, b, shown.data(),
               shown.size());
-  // Hands the division to the download thread.
+  // Hands the division to the download thread, which watches its socket
+  // from its next cycle: a pause that began before would not see the answer.
   set_division_status(item, b, TVN_DIV_SENT);
+  engine.dl_wake.signal();
   return kSent;
 }
 

@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -40,6 +41,8 @@ namespace {
 // connection's key, set with the session and freed with it.
 int g_key_index = -1;
 constexpr std::size_t kSessionsKept = 8;
+// The bytes a session reads from its socket at a time.
+constexpr std::size_t kReadAhead = 64 * 1024;
 std::once_flag g_key_index_once;
 
 int key_index() {
@@ -101,6 +104,9 @@ SSL_SESSION* session_to_offer(TlsContext& context, const std::string& key) {
 struct Session {
   SSL* ssl = nullptr;  // null while a proxy tunnel is being opened
   bool ready = false;
+  // The last read wanted more from the socket: what the session still
+  // holds is part of a record, which only the socket can complete.
+  bool drained = false;
   bool wants_read = false;
   bool tunnel_asked = false;
   bool tunnel_open = false;
@@ -136,6 +142,10 @@ SSL_CTX* context_of(EngineState& engine) {
       // plain close is: servers routinely just close after the body.
       SSL_CTX_set_options(context->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
       SSL_CTX_set_mode(context->ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+      // Each read from the socket takes what waits, up to a few records,
+      // rather than one record in two reads (its header, then its body).
+      SSL_CTX_set_read_ahead(context->ctx, 1);
+      SSL_CTX_set_default_read_buffer_len(context->ctx, kReadAhead);
       SSL_CTX_set_app_data(context->ctx, context);
       SSL_CTX_set_session_cache_mode(context->ctx,
                                      SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
@@ -289,17 +299,21 @@ long connection_send(std::int32_t fd, const void* data, std::size_t size) {
   return sent > 0 ? sent : -1;
 }
 
-long connection_recv(std::int32_t fd, void* data, std::size_t size) {
-  Session* session = find(fd);
-  if (session == nullptr || session->ssl == nullptr) return platform::socket_recv(fd, data, size);
+namespace {
+
+// One read through a session, with platform::socket_recv's results.
+long session_recv(Session& session, void* data, std::size_t size) {
   ERR_clear_error();
-  const int got =
-      SSL_read(session->ssl, data, static_cast<int>(std::min<std::size_t>(size, 1u << 30)));
+  SSL* ssl = session.ssl;
+  const int got = SSL_read(ssl, data, static_cast<int>(std::min<std::size_t>(size, 1u << 30)));
+  session.drained = false;
   if (got > 0) return got;
-  switch (SSL_get_error(session->ssl, got)) {
+  switch (SSL_get_error(ssl, got)) {
     case SSL_ERROR_ZERO_RETURN:
       return 0;
     case SSL_ERROR_WANT_READ:
+      session.drained = true;
+      return platform::kRecvWouldBlock;
     case SSL_ERROR_WANT_WRITE:
       return platform::kRecvWouldBlock;
     case SSL_ERROR_SYSCALL:
@@ -311,9 +325,35 @@ long connection_recv(std::int32_t fd, void* data, std::size_t size) {
   }
 }
 
+}  // namespace
+
+long connection_recv(std::int32_t fd, void* data, std::size_t size) {
+  Session* session = find(fd);
+  if (session == nullptr || session->ssl == nullptr) return platform::socket_recv(fd, data, size);
+  return session_recv(*session, data, size);
+}
+
+long connection_recv_all(std::int32_t fd, char* data, std::size_t size, std::size_t& received) {
+  received = 0;
+  Session* session = find(fd);
+  const bool secure = session != nullptr && session->ssl != nullptr;
+  long got = 0;
+  while (received < size) {
+    got = secure ? session_recv(*session, data + received, size - received)
+                 : platform::socket_recv(fd, data + received, size - received);
+    if (got <= 0) break;
+    received += static_cast<std::size_t>(got);
+  }
+  return got;
+}
+
 bool tls_pending(std::int32_t fd) {
   const Session* session = find(fd);
-  return session != nullptr && session->ready && SSL_pending(session->ssl) > 0;
+  // Records read ahead count too, as no socket probe shows them either; but
+  // not the part of a record that a read found incomplete.
+  return session != nullptr && session->ready &&
+         (SSL_pending(session->ssl) > 0 ||
+          (!session->drained && SSL_has_pending(session->ssl) == 1));
 }
 
 void close_connection(std::int32_t& fd) {

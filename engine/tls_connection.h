@@ -57,7 +57,12 @@ long connection_send(std::int32_t fd, const void* data, std::size_t size);
 // counts as a plain close: the ordinary early-close rules then judge whether
 // the range was complete.
 long connection_recv(std::int32_t fd, void* data, std::size_t size);
-// True when the session holds decrypted bytes that no socket probe shows.
+// Receives into `data` until `size` bytes are in, nothing more waits or the
+// connection ended, looking the session up once: `received` gets the bytes,
+// the result is the last receive's (> 0 only when `size` bytes came).
+long connection_recv_all(std::int32_t fd, char* data, std::size_t size, std::size_t& received);
+// True when the session holds bytes (decrypted, or records read ahead) that
+// no socket probe shows.
 bool tls_pending(std::int32_t fd);
 
 // Frees the socket's session (if any), then closes it; fd becomes -1.
