@@ -145,6 +145,12 @@ SSL_CTX* context_of(EngineState& engine) {
       // Each read from the socket takes what waits, up to a few records,
       // rather than one record in two reads (its header, then its body).
       SSL_CTX_set_read_ahead(context->ctx, 1);
+      // AES-128-GCM first (as browsers offer it): as safe for a download,
+      // and a third less work than AES-256 on both ends of a fast transfer.
+      SSL_CTX_set_ciphersuites(context->ctx,
+                               "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"
+                               "TLS_CHACHA20_POLY1305_SHA256");
+      SSL_CTX_set_cipher_list(context->ctx, "ECDHE+AESGCM+AES128:DEFAULT");
       SSL_CTX_set_default_read_buffer_len(context->ctx, kReadAhead);
       SSL_CTX_set_app_data(context->ctx, context);
       SSL_CTX_set_session_cache_mode(context->ctx,
