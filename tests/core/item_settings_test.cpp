@@ -11,7 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "core/queue/history_writer.h"
 #include "core/queue/item_list_file.h"
+#include "core/text/engine_status_text.h"
 #include "core/text/progress_text.h"
 #include "tests/support/test_files.h"
 
@@ -19,6 +21,7 @@ namespace torvane {
 namespace {
 
 constexpr std::uint32_t kAutoResume = TVN_OPT_AUTO_RESUME;
+constexpr std::uint64_t k4G = 1ull << 32, k5G = 5ull << 30;
 
 class ItemSettings : public ::testing::Test {
  protected:
@@ -36,7 +39,7 @@ class ItemSettings : public ::testing::Test {
     record_ = ItemData{}, record_.state = TVN_STATE_RESERVED, record_.auto_referer = 77;
     set_field(item_.url, url);
     set_field(item_.division_text, divisions);
-    return apply_item_settings(&record_, item_, strings_, env_);
+    return apply_item_settings(&record_, &wide_, item_, strings_, env_);
   }
 
   test::TempDir tmp_;
@@ -50,6 +53,7 @@ class ItemSettings : public ::testing::Test {
   ItemSettingsEnv env_{folder_, ini_, api_, clock_};
   SlotStrings strings_{&api_};
   ItemData record_{};
+  WideSizes wide_{};  // the slot's
   ListItem item_;
 };
 
@@ -258,7 +262,7 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
   ItemData source{};
   source.div_count = 3, source.div_status = status, source.disk.buf_fill = fill;
   source.disk.range_len = len, source.disk.range_done = done, source.disk.file_name = name;
-  EXPECT_EQ(bytes_done(source, true), 7000001012u);
+  EXPECT_EQ(bytes_done(source, nullptr, true), 7000001012u);
   // A resume measures its first speed from what the file holds (the shares
   // start empty), and goes on in the file it was writing.
   item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
@@ -296,7 +300,7 @@ TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
     profiles("", std::string("FileSize=") + value);  // the item has no URL yet: the default
     record_.state = state, record_.run_flags = flags, record_.disk.file_size = size;
     record_.div_count = item_.division_count = 4;
-    EXPECT_EQ(on_header_received(&record_, &item_, 4, strings_, env_), 0);
+    EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
     EXPECT_EQ(std::tie(record_.disk.file_size, record_.div_count, item_.division_count),
               std::tie(size_after, count, count))
         << state << " " << flags << " " << size;
@@ -304,10 +308,111 @@ TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
   // A profile's Div, even 0 (read as 1), is never overruled by the table.
   ASSERT_EQ(start("http://h/f.zip", "Div=0"), 0);
   record_.state = kProbing, record_.disk.file_size = 2500;
-  EXPECT_EQ(on_header_received(&record_, &item_, 1, strings_, env_), 0);
+  EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 1, strings_, env_), 0);
   EXPECT_EQ(std::tie(record_.div_count, item_.division_count, record_.buffer_size),
             std::tuple(1, 1, 40000));
-  EXPECT_EQ(on_header_received(&record_, nullptr, 1, strings_, env_), 0);  // no item linked
+  EXPECT_EQ(on_header_received(&record_, &wide_, nullptr, 1, strings_, env_), 0);  // no item linked
+}
+
+// Past 4 GiB the size table and "FileSize" see the whole size, and the
+// corrected one is stored whole beside its saturated field.
+TEST_F(ItemSettings, FileSizeAndTheTablePast4GiB) {
+  test::write_file(tmp_ / "Torvane.ini", "[Divide]\n0-4294967295=2\n4294967296-=3\n");
+  // reported size, FileSize; size and count after (prepared 4)
+  const std::tuple<std::uint64_t, const char*, std::uint64_t, int> cases[] = {
+      {k5G, "+1024", k5G + 1024, 3},
+      {k5G, "-2147483648", k5G - (1ull << 31), 3},
+      {k4G - 1, "+1", k4G, 2},  // the table reads the reported size
+      {k5G, "99999999999999999999", kMaxFileSizeValue, 3},
+      {k5G, "+4611686018427387903", kMaxFileSizeValue, 3},
+      {100, "6000000000", 6000000000, 2},
+  };
+  for (const auto& [size, value, size_after, count] : cases) {
+    profiles("", std::string("FileSize=") + value);
+    record_.state = TVN_STATE_PROBING, record_.run_flags = 0;
+    record_.disk.file_size = narrow_size(size), wide_.file_size = size;
+    record_.div_count = item_.division_count = 4;
+    EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
+    EXPECT_EQ(RecordSizes(record_, &wide_).file_size(), size_after) << size << value;
+    EXPECT_EQ(record_.disk.file_size, narrow_size(size_after)) << size << value;
+    EXPECT_EQ(record_.div_count, count) << size << value;
+  }
+}
+
+// A stopped 5 GiB download resumes only with its whole sizes in the slot.
+TEST_F(ItemSettings, AResumePast4GiBHandsItsWholeSizesToTheSlot) {
+  std::int32_t status[2] = {206, 206}, fill[2] = {0, 0};
+  std::uint32_t len[2] = {TVN_SIZE_WIDE, 1u << 30}, done[2] = {TVN_SIZE_WIDE, 5};
+  ItemData source{};
+  source.div_count = 2, source.div_status = status, source.disk.buf_fill = fill;
+  source.disk.range_len = len, source.disk.range_done = done;
+  source.disk.file_size = TVN_SIZE_WIDE;
+  const WideCopy whole{
+      .file_size = k5G, .range_len = {k4G + 1000, 1u << 30}, .range_done = {k4G + 7, 5}};
+  for (const bool slot_has_wide : {false, true}) {
+    item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
+    item_.saved_wide = whole;
+    item_.slot_link = kResumePending;
+    record_ = ItemData{};
+    ASSERT_EQ(
+        apply_item_settings(&record_, slot_has_wide ? &wide_ : nullptr, item_, strings_, env_), 1);
+    // Without a WideSizes the record is given back empty and the item keeps
+    // what it had for a later try.
+    EXPECT_EQ(record_.div_status != nullptr, slot_has_wide);
+    EXPECT_EQ(item_.saved == nullptr, slot_has_wide);
+    EXPECT_EQ(item_.saved_wide.empty(), slot_has_wide);
+  }
+  EXPECT_EQ(wide_.file_size, k5G);
+  EXPECT_EQ(std::vector(wide_.range_len, wide_.range_len + 2), whole.range_len);
+  EXPECT_EQ(std::vector(wide_.range_done, wide_.range_done + 2), whole.range_done);
+  EXPECT_EQ(item_.last_bytes, static_cast<std::int64_t>(k4G + 12));
+  api_.FreeMem(&wide_.range_len);
+  api_.FreeMem(&wide_.range_done);
+  strings_.forget_all();
+  api_.free_itemdata(&record_);
+}
+
+std::uint64_t kWideDone[1] = {k4G + 7};
+WideSizes g_slot_wide{.file_size = k5G, .range_len = nullptr, .range_done = kWideDone};
+
+// The texts of a download past 4 GiB read its whole sizes; a saturated field
+// whose whole value is not there (no engine, or not stored yet) stays
+// 4 GiB - 1 rather than turning into another number.
+TEST(WholeSizes, TextsAndCountsPast4GiB) {
+  std::int32_t status[2] = {206, 206}, fill[2] = {100, 0};
+  std::uint32_t len[2] = {TVN_SIZE_WIDE, 1u << 30}, done[2] = {TVN_SIZE_WIDE, 5};
+  std::uint64_t whole_len[2] = {k4G + 1000, 1u << 30}, whole_done[2] = {k4G + 7, 5};
+  ItemData r{};
+  r.state = TVN_STATE_DOWNLOADING, r.div_count = 2, r.div_status = status;
+  r.disk.buf_fill = fill, r.disk.range_len = len, r.disk.range_done = done;
+  r.disk.file_size = TVN_SIZE_WIDE;
+  WideSizes wide{k5G, whole_len, whole_done}, stale{k4G - 5, nullptr, nullptr};
+  const RecordSizes sizes(r, &wide);
+  EXPECT_EQ(
+      std::tuple(sizes.file_size(), sizes.range_len(0), sizes.range_done(0), sizes.range_done(1)),
+      std::tuple(k5G, k4G + 1000, k4G + 7, 5ull));
+  EXPECT_EQ(RecordSizes(r, nullptr).file_size(), TVN_SIZE_WIDE);
+  EXPECT_EQ(RecordSizes(r, &stale).range_done(0), TVN_SIZE_WIDE);
+  EXPECT_EQ(RecordSizes(r, &stale).file_size(), TVN_SIZE_WIDE);
+  EXPECT_EQ(bytes_done(r, &wide, false), k4G + 112);
+  status[0] = TVN_DIV_DONE;
+  EXPECT_EQ(bytes_done(r, &wide, true), k4G + 1005);
+
+  const std::pair<std::string, std::string> texts[] = {
+      {progress_text(k4G + 1, k5G), "4294967297 / 5368709120 (80%)"},
+      {progress_text(k5G, k5G), "5368709120 / 5368709120 (100%)"},
+      {detail_row_text(0, 206, 1, 5, static_cast<std::int64_t>(k4G + 10), k5G),
+       "000/Status:ＤＬ | Try 01/05 | 4294967306 / 5368709120 (80%)"},
+      {std::to_string(size_from_progress("4294967297 / 5368709120 (80%)")), "5368709120"},
+      {std::to_string(size_from_progress("6442450944")), "6442450944"},
+  };
+  for (const auto& [text, expected] : texts) EXPECT_EQ(text, expected);
+
+  EngineContext context{};
+  context.slot_count = 1, context.items = &r;
+  const auto wide_of = [](EngineContext*, int) { return &g_slot_wide; };
+  EXPECT_NE(item_status_text(context, wide_of).find("wf000=4294967303\r\nwf001=5\r\n"),
+            std::string::npos);
 }
 
 }  // namespace
