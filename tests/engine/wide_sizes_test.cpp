@@ -114,10 +114,11 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
     ASSERT_NE(wide, nullptr);
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {  // both slices in: written, or waiting in the shares
+          if (load_acquire(item.state) != TVN_STATE_DOWNLOADING) return false;
           const Whole done = two(wide->range_done);
           const std::vector<std::int32_t> fill = two(item.disk.buf_fill);
-          return load_acquire(item.state) == TVN_STATE_DOWNLOADING && done.size() == 2 &&
-                 fill.size() == 2 && done[0] + fill[0] == 3000 && done[1] + fill[1] == 3000;
+          return done.size() == 2 && fill.size() == 2 && done[0] + fill[0] == 3000 &&
+                 done[1] + fill[1] == 3000;
         },
         kDeadline));
     EXPECT_EQ(load_relaxed(item.disk.file_size), TVN_SIZE_WIDE);
