@@ -189,6 +189,26 @@ TEST_F(WindowTest, AFailedRowSaysWhyInItsTooltipAndDetails) {
               HasSubstr("404"));
 }
 
+// A download of 5 GiB (its server sends a slice where each of its five
+// divisions begins, then stalls) shows its whole size in its row and in the
+// focused row's details, the last division starting at 4 GiB.
+TEST_F(WindowTest, ARowPast4GiBShowsItsWholeSize) {
+  server_.set_handler([](const HttpRequest& r) { return announced_reply(r, 5ull << 30, 65536); });
+  MainWindow& window = open();
+  manager_->register_item("5", out(), server_.url("/five.img"));
+  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
+  window.list_pane().item_view().setCurrentIndex(window.model().index(0, 1));
+  const auto progress = [&] {
+    return window.model().data(window.model().index(0, 3), Qt::DisplayRole).toString();
+  };
+  QTreeWidget& details = window.list_pane().detail_list();
+  const QString last = utf8("004/Status:ＤＬ | Try 01/05 | 65536 / 1073741824 (0%)");
+  ASSERT_TRUE(pump_until([&] {
+    return progress() == "327680 / 5368709120 (0%)" && details.topLevelItemCount() == 5 &&
+           details.topLevelItem(4)->text(0) == last;
+  })) << progress().toStdString();
+}
+
 // The core asks for the focused row from its own threads (whose details to
 // write): it must follow the row when rows above it leave the list, and
 // when the focused row itself leaves.
