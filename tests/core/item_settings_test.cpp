@@ -339,39 +339,6 @@ TEST_F(ItemSettings, FileSizeAndTheTablePast4GiB) {
   }
 }
 
-// A stopped 5 GiB download resumes only with its whole sizes in the slot.
-TEST_F(ItemSettings, AResumePast4GiBHandsItsWholeSizesToTheSlot) {
-  std::int32_t status[2] = {206, 206}, fill[2] = {0, 0};
-  std::uint32_t len[2] = {TVN_SIZE_WIDE, 1u << 30}, done[2] = {TVN_SIZE_WIDE, 5};
-  ItemData source{};
-  source.div_count = 2, source.div_status = status, source.disk.buf_fill = fill;
-  source.disk.range_len = len, source.disk.range_done = done;
-  source.disk.file_size = TVN_SIZE_WIDE;
-  const WideCopy whole{
-      .file_size = k5G, .range_len = {k4G + 1000, 1u << 30}, .range_done = {k4G + 7, 5}};
-  for (const bool slot_has_wide : {false, true}) {
-    item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
-    item_.saved_wide = whole;
-    item_.slot_link = kResumePending;
-    record_ = ItemData{};
-    ASSERT_EQ(
-        apply_item_settings(&record_, slot_has_wide ? &wide_ : nullptr, item_, strings_, env_), 1);
-    // Without a WideSizes the record is given back empty and the item keeps
-    // what it had for a later try.
-    EXPECT_EQ(record_.div_status != nullptr, slot_has_wide);
-    EXPECT_EQ(item_.saved == nullptr, slot_has_wide);
-    EXPECT_EQ(item_.saved_wide.empty(), slot_has_wide);
-  }
-  EXPECT_EQ(wide_.file_size, k5G);
-  EXPECT_EQ(std::vector(wide_.range_len, wide_.range_len + 2), whole.range_len);
-  EXPECT_EQ(std::vector(wide_.range_done, wide_.range_done + 2), whole.range_done);
-  EXPECT_EQ(item_.last_bytes, static_cast<std::int64_t>(k4G + 12));
-  api_.FreeMem(&wide_.range_len);
-  api_.FreeMem(&wide_.range_done);
-  strings_.forget_all();
-  api_.free_itemdata(&record_);
-}
-
 std::uint64_t kWideDone[1] = {k4G + 7};
 WideSizes g_slot_wide{.file_size = k5G, .range_len = nullptr, .range_done = kWideDone};
 
@@ -400,11 +367,9 @@ TEST(WholeSizes, TextsAndCountsPast4GiB) {
 
   const std::pair<std::string, std::string> texts[] = {
       {progress_text(k4G + 1, k5G), "4294967297 / 5368709120 (80%)"},
-      {progress_text(k5G, k5G), "5368709120 / 5368709120 (100%)"},
       {detail_row_text(0, 206, 1, 5, static_cast<std::int64_t>(k4G + 10), k5G),
        "000/Status:ＤＬ | Try 01/05 | 4294967306 / 5368709120 (80%)"},
       {std::to_string(size_from_progress("4294967297 / 5368709120 (80%)")), "5368709120"},
-      {std::to_string(size_from_progress("6442450944")), "6442450944"},
   };
   for (const auto& [text, expected] : texts) EXPECT_EQ(text, expected);
 
