@@ -47,7 +47,8 @@ thread_local std::string t_rejection;
 int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
   if (!tls_active(fd) && !platform::socket_writable(fd)) return kNotYet;
   // Through the proxy, TLS runs inside a tunnel to the URL's host.
-  if ((item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr) {
+  const bool via_proxy = (item.options & TVN_OPT_USE_PROXY) != 0 && item.proxy != nullptr;
+  if (via_proxy) {
     const TlsStep tunnel = proxy_tunnel(fd, item.conn.host, t_rejection);
     if (tunnel == TlsStep::kWantRead) return kNotYet;
     if (tunnel != TlsStep::kReady) {
@@ -56,7 +57,13 @@ int secure_connection(EngineState& engine, ItemData& item, std::int32_t& fd) {
     }
   }
   const bool verify = (item.options & TVN_OPT_NO_TLS_VERIFY) == 0;
-  switch (tls_handshake(engine, fd, item.conn.host, verify, t_rejection)) {
+  // With its port, which tells sessions of two servers on one host apart.
+  // Reached directly the host was cut at its port, which is in conn.port;
+  // through the proxy it keeps the URL's, and 443 is the default.
+  std::string server = item.conn.host == nullptr ? "" : item.conn.host;
+  if (server.find(':') == std::string::npos)
+    server += ":" + std::to_string(via_proxy ? 443 : static_cast<std::uint16_t>(item.conn.port));
+  switch (tls_handshake(engine, fd, server.c_str(), verify, t_rejection)) {
     case TlsStep::kReady:
       return kSent;
     case TlsStep::kWantRead:

@@ -4,26 +4,92 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/engine_state.h"
 #include "platform/socket.h"
 
 namespace torvane::engine {
 
+// The client context and the sessions each server handed out, by host (with
+// its port) and verification: a connection to a server the engine reached
+// before resumes one of them and spares the full handshake (a key exchange
+// and the certificate check). A session made without verification is never
+// offered where verification is asked for.
 struct TlsContext {
   SSL_CTX* ctx = nullptr;
+  std::mutex mutex;  // guards `sessions`: both engine threads read TLS
+  std::unordered_map<std::string, std::deque<SSL_SESSION*>> sessions;  // oldest first
+  // The key of each server met, which each connection's SSL points at (its
+  // app data) so that its new sessions find their place. Owned here rather
+  // than freed by OpenSSL with the SSL: a free callback would stay
+  // registered in OpenSSL's process-wide tables after this library is
+  // unloaded, and the next SSL freed anywhere would call into nothing.
+  std::unordered_set<std::string> keys;  // nodes never move
 };
 
 void free_tls_context(TlsContext* context) {
   if (context == nullptr) return;
+  for (auto& entry : context->sessions)
+    for (SSL_SESSION* session : entry.second) SSL_SESSION_free(session);
   SSL_CTX_free(context->ctx);
   delete context;
 }
 
 namespace {
+
+constexpr std::size_t kSessionsKept = 8;
+
+std::string session_key(const std::string& host, bool verify) {
+  return host + (verify ? "|verified" : "|unverified");
+}
+
+// Called by OpenSSL when the server hands out a session: after the handshake
+// under TLS 1.2, with the first read under TLS 1.3 (its tickets follow the
+// handshake). Keeps the newest one per key.
+int keep_session(SSL* ssl, SSL_SESSION* session) {
+  auto* context = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
+  if (context == nullptr || key == nullptr || SSL_SESSION_is_resumable(session) != 1) return 0;
+  std::lock_guard<std::mutex> lock(context->mutex);
+  std::deque<SSL_SESSION*>& kept = context->sessions[*key];
+  // A few per server: as many as divisions usually start at once.
+  if (kept.size() == kSessionsKept) {
+    SSL_SESSION_free(kept.front());
+    kept.pop_front();
+  }
+  kept.push_back(session);
+  return 1;  // the reference is ours now
+}
+
+// The session to offer on a new connection to `key`'s server, with a
+// reference for the caller; null when none is kept. A TLS 1.3 session is
+// spent by a successful resumption (OpenSSL then marks it), so each
+// connection takes one of its own while more than one is kept; the last is
+// shared until spent, as TLS 1.2 sessions always may be.
+SSL_SESSION* session_to_offer(TlsContext& context, const std::string& key) {
+  std::lock_guard<std::mutex> lock(context.mutex);
+  const auto found = context.sessions.find(key);
+  if (found == context.sessions.end()) return nullptr;
+  std::deque<SSL_SESSION*>& kept = found->second;
+  while (!kept.empty() && SSL_SESSION_is_resumable(kept.back()) != 1) {
+    SSL_SESSION_free(kept.back());
+    kept.pop_back();
+  }
+  if (kept.empty()) return nullptr;
+  SSL_SESSION* session = kept.back();
+  if (kept.size() > 1 && SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION) {
+    kept.pop_back();
+  } else {
+    SSL_SESSION_up_ref(session);
+  }
+  return session;
+}
 
 struct Session {
   SSL* ssl = nullptr;  // null while a proxy tunnel is being opened
@@ -63,10 +129,20 @@ SSL_CTX* context_of(EngineState& engine) {
       // plain close is: servers routinely just close after the body.
       SSL_CTX_set_options(context->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
       SSL_CTX_set_mode(context->ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+      SSL_CTX_set_app_data(context->ctx, context);
+      SSL_CTX_set_session_cache_mode(context->ctx,
+                                     SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+      SSL_CTX_sess_set_new_cb(context->ctx, keep_session);
     }
     engine.tls.reset(context);
   }
   return engine.tls->ctx;
+}
+
+// ":port" of a host text, or "" when it has none.
+std::string port_of(const char* host) {
+  const char* colon = host == nullptr ? nullptr : std::strchr(host, ':');
+  return colon == nullptr ? std::string() : std::string(colon);
 }
 
 // Makes the session of `fd` for `host`; null when it cannot be made.
@@ -89,9 +165,20 @@ SSL* new_session(EngineState& engine, std::int32_t fd, const char* host, bool ve
   } else if (named && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) != 1) {
     named = SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
   }
-  if (!named) {
+  const std::string* key = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(engine.tls->mutex);
+    key = &*engine.tls->keys.insert(session_key(name + port_of(host), verify)).first;
+  }
+  if (!named || SSL_set_app_data(ssl, const_cast<std::string*>(key)) != 1) {
     SSL_free(ssl);
     return nullptr;
+  }
+  // A session the server no longer takes costs nothing: it answers with a
+  // full handshake.
+  if (SSL_SESSION* offered = session_to_offer(*engine.tls, *key)) {
+    SSL_set_session(ssl, offered);
+    SSL_SESSION_free(offered);
   }
   SSL_set_connect_state(ssl);
   return ssl;
@@ -237,7 +324,14 @@ void close_connection(std::int32_t& fd) {
       }
     }
     // No close_notify: the socket is shut at once either way, and a
-    // shutdown could only block or fail on a dead peer.
+    // shutdown could only block or fail on a dead peer. The quiet shutdown
+    // sends nothing; it tells OpenSSL the connection ended on purpose, which
+    // a bare free would take for a fault, marking the server's session as
+    // not to be resumed. (A fatal TLS error has marked it already.)
+    if (ssl != nullptr && SSL_is_init_finished(ssl)) {
+      SSL_set_quiet_shutdown(ssl, 1);
+      SSL_shutdown(ssl);
+    }
     SSL_free(ssl);
   }
   platform::socket_close(fd);

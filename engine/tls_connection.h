@@ -37,8 +37,10 @@ enum class TlsStep {
 TlsStep proxy_tunnel(std::int32_t fd, const char* target, std::string& reason);
 
 // Drives the handshake of socket `fd` to `host` (a name or a dotted IPv4
-// address; a ":port" is ignored) one step without blocking; the first step
-// makes the session. `verify` false accepts any certificate.
+// address with its ":port", which only tells servers apart) one step without
+// blocking; the first step makes the connection's state and offers the last
+// session this server handed out to the engine, so that divisions after the
+// first resume it. `verify` false accepts any certificate.
 TlsStep tls_handshake(EngineState& engine, std::int32_t fd, const char* host, bool verify,
                       std::string& reason);
 

@@ -323,7 +323,10 @@ RunProfile run_profile(const Options& options) {
     const char* value = platform::environment(name);
     return std::string(value != nullptr ? value : "");
   };
+  // http_proxy in lower case only: a web server's CGI environment passes a
+  // request's "Proxy:" header as HTTP_PROXY.
   run.http_proxy = env("http_proxy");
+  run.https_proxy = env("https_proxy").empty() ? env("HTTPS_PROXY") : env("https_proxy");
   run.no_proxy = env("no_proxy").empty() ? env("NO_PROXY") : env("no_proxy");
   return run;
 }

@@ -294,7 +294,8 @@ std::string usage_text() {
          "\n"
          "URLs: http://, https:// (certificates checked against the system's trust\n"
          "store; SSL_CERT_FILE and SSL_CERT_DIR name others) and ftp://.\n"
-         "http_proxy and no_proxy are honoured when no server profile sets a proxy.\n"
+         "http_proxy, https_proxy and no_proxy are honoured when no server profile\n"
+         "sets a proxy.\n"
          "Exit status: 0 all finished, 1 a download failed, 2 bad usage, 130 interrupted.\n";
 }
 

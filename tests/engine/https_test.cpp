@@ -59,9 +59,9 @@ class Https : public testing::Test {
     ::unsetenv("SSL_CERT_FILE");
     ::unsetenv("SSL_CERT_DIR");
   }
-  std::unique_ptr<RealPeer> serve(TestCerts::Kind kind) {
+  std::unique_ptr<RealPeer> serve(TestCerts::Kind kind, const std::string& location_lines = "") {
     auto peer = std::make_unique<RealPeer>(
-        "nginx", dir_.path(), "",
+        "nginx", dir_.path(), location_lines,
         PeerExtras{.cert_file = certs_->cert_file(kind), .key_file = certs_->key_file(kind)});
     EXPECT_TRUE(peer->ok()) << peer->error();
     return peer;
@@ -208,6 +208,50 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
     std::remove(save_.c_str());
     messages_.clear();
   }
+}
+
+// nginx names in each answer whether the connection resumed a session
+// ("r") or made a new one ("."). A session made without verification is
+// never offered to a verified item, which would skip the certificate check;
+// once an item has run, every connection of the next one to that server
+// resumes (which GETs of the first items resume depends on when the
+// server's tickets arrive), and each keeps its session resumable on close.
+TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification) {
+  ASSERT_TRUE(write_file(dir_ / "served", pattern_bytes(300000, 4)));
+  nginx_.reset();
+  nginx_ = serve(TestCerts::kGood, "add_header X-Resumed $ssl_session_reused;");
+  ASSERT_TRUE(nginx_->ok());
+  EngineHarness h;
+  std::vector<std::string> answers;  // "HEAD r" or "GET .", in order
+  for (int code : {TVN_NOTICE_HEAD_HEADER, TVN_NOTICE_GET_HEADER}) {
+    h.answer(code, [&answers, &mutex = mutex_, code](EngineContext*, int, int, void* data) {
+      const std::string header = static_cast<const char*>(data);
+      const std::size_t at = header.find("X-Resumed: ");
+      const std::lock_guard<std::mutex> lock(mutex);
+      answers.push_back((code == TVN_NOTICE_HEAD_HEADER ? "HEAD " : "GET ") +
+                        (at == std::string::npos ? "?" : header.substr(at + 11, 1)));
+      return 0;
+    });
+  }
+  int runs = 0;  // one slot serves each item in turn
+  const auto run = [&](std::uint32_t options) {
+    answers.clear();
+    const int slot = h.start({.url = nginx_->url("/served"),
+                              .save_path = save_,
+                              .div_count = 4,
+                              .buffer_size = 4 * 40000,
+                              .options = options});
+    EXPECT_TRUE(h.wait_count(TVN_NOTICE_SLOT_FREE, slot, ++runs, kDeadline));
+    EXPECT_EQ(h.count(TVN_NOTICE_FINISHED), runs);
+    std::remove(save_.c_str());
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return answers;
+  };
+  using Answers = std::vector<std::string>;
+  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), "HEAD .");
+  EXPECT_EQ(run(0).at(0), "HEAD .");
+  for (int again = 0; again < 2; ++again)
+    EXPECT_EQ(run(0), (Answers{"HEAD r", "GET r", "GET r", "GET r", "GET r"})) << again;
 }
 
 // Through tinyproxy: CONNECT to the nginx port, TLS inside the tunnel; a

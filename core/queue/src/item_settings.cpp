@@ -83,7 +83,7 @@ class Profiles {
   bool environment_proxy(std::string& out) const {
     if (run_ == nullptr) return false;
     const std::optional<std::string> proxy =
-        proxy_from_environment(url_, run_->http_proxy, run_->no_proxy);
+        proxy_from_environment(url_, run_->http_proxy, run_->https_proxy, run_->no_proxy);
     if (proxy) out = *proxy;
     return proxy.has_value();
   }

@@ -6,6 +6,7 @@ namespace torvane {
 namespace {
 
 constexpr std::string_view kHttp = "http://";
+constexpr std::string_view kHttps = "https://";
 
 // The authority of a URL or proxy text: after "scheme://" (when there is
 // one), up to the first '/', '?' or '#', without a "user@" part.
@@ -49,9 +50,17 @@ bool kept_away(std::string_view host, std::string_view no_proxy) {
 }  // namespace
 
 std::optional<std::string> proxy_from_environment(std::string_view url, std::string_view http_proxy,
+                                                  std::string_view https_proxy,
                                                   std::string_view no_proxy) {
-  const std::string_view proxy = authority(http_proxy);
-  if (host_of(proxy).empty() || !url.starts_with(kHttp)) return std::nullopt;
+  const bool https = url.starts_with(kHttps);
+  if (!https && !url.starts_with(kHttp)) return std::nullopt;
+  const std::string_view variable = https ? https_proxy : http_proxy;
+  // The engine speaks plain HTTP to its proxy.
+  const std::size_t scheme = variable.find("://");
+  if (scheme != std::string_view::npos && variable.substr(0, scheme + 3) != kHttp)
+    return std::nullopt;
+  const std::string_view proxy = authority(variable);
+  if (host_of(proxy).empty()) return std::nullopt;
   if (kept_away(host_of(authority(url)), no_proxy)) return std::nullopt;
   std::string out(proxy);
   if (proxy.find(':', host_of(proxy).size()) == std::string_view::npos) out += ":80";

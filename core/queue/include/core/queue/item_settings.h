@@ -27,11 +27,12 @@ namespace torvane {
 
 // Values a front end gives for one run that count as profile keys: `forced`
 // over every profile (a command line's user agent, header lines, attempts,
-// stall time-out), and the environment's proxy (http_proxy, no_proxy) for
-// the URLs whose profiles name none.
+// stall time-out), and the environment's proxies (http_proxy, https_proxy,
+// no_proxy) for the URLs whose profiles name none.
 struct RunProfile {
   std::map<std::string, std::string, std::less<>> forced;
   std::string http_proxy;
+  std::string https_proxy;
   std::string no_proxy;
 };
 

@@ -7,7 +7,7 @@
 
 namespace torvane {
 
-inline constexpr std::array<std::string_view, 19> kProfileKeyNames = {"DataType",
+inline constexpr std::array<std::string_view, 24> kProfileKeyNames = {"DataType",
                                                                       "BufferSize",
                                                                       "Referrer",
                                                                       "AutoReferrer",
@@ -25,6 +25,11 @@ inline constexpr std::array<std::string_view, 19> kProfileKeyNames = {"DataType"
                                                                       "FileSize",
                                                                       "Host",
                                                                       "Cookie",
-                                                                      "SpeedMode"};
+                                                                      "SpeedMode",
+                                                                      "UserAgent",
+                                                                      "Header",
+                                                                      "StallTimeout",
+                                                                      "MinSpeed",
+                                                                      "TLSVerify"};
 
 }  // namespace torvane
