@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "tests/core/manager_fixture.h"
 #include "tests/support/real_peers.h"
@@ -38,14 +37,7 @@ TEST_F(LargeResume, A5GiBFileStoppedAndResumedInAFreshManagerEndsByteIdentical) 
   ASSERT_TRUE(wait_until([&] { return done() >= kGiB; }));
   ASSERT_TRUE(stop_first(*manager));
   // nginx logs a request when its connection ends: the five stopped GETs.
-  const auto gets = [&] {
-    const std::string text = read_file(access_log).value_or("");
-    std::size_t n = 0;
-    for (std::size_t at = text.find("\"GET "); at != std::string::npos;
-         at = text.find("\"GET ", at + 1))
-      ++n;
-    return n;
-  };
+  const auto gets = [&] { return occurrences(read_file(access_log).value_or(""), "\"GET "); };
   ASSERT_TRUE(wait_until([&] { return gets() == 5; })) << gets();
   const std::size_t logged = read_file(access_log).value_or("").size();
   restart(manager, clock_, 1);
@@ -61,14 +53,7 @@ TEST_F(LargeResume, A5GiBFileStoppedAndResumedInAFreshManagerEndsByteIdentical) 
   // The fresh engine asked for what was missing only: partial answers that
   // together (with what nginx sent past each division's end before it
   // closed) are less than the whole file, where a start afresh is more.
-  std::istringstream lines(read_file(access_log).value_or("").substr(logged));
-  std::uint64_t resumed = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find("\"GET ") == std::string::npos) continue;
-    const std::size_t status = line.find("\" 206 ");
-    ASSERT_NE(status, std::string::npos) << line;
-    resumed += std::stoull(line.substr(status + 6));
-  }
+  const std::uint64_t resumed = partial_bytes(read_file(access_log).value_or("").substr(logged));
   EXPECT_GT(resumed, 0u);
   EXPECT_LT(resumed, file.size);
 }

@@ -79,11 +79,7 @@ class ManagerRaceTest : public ManagerTest {
     return n;
   }
   std::size_t history_count(const std::string& name) {
-    const std::string log = read_file(dir_ / "tvnlog.txt").value_or("");
-    const std::string line = "Filename: " + name + "\t";
-    std::size_t n = 0;
-    for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
-    return n;
+    return occurrences(read_file(dir_ / "tvnlog.txt").value_or(""), "Filename: " + name + "\t");
   }
 };
 
