@@ -173,30 +173,6 @@ TEST_F(ItemSettings, LinkJumpDecidedByUrljumpsFile) {
   }
 }
 
-TEST_F(ItemSettings, ResumeAdoptsTheCopiesAndReadsNoProfile) {
-  char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n";
-  std::int32_t status[2] = {2, 0};
-  ItemData source{};
-  source.url = url, source.referer = text, source.user_agent = text, source.save_path = text;
-  source.proxy = proxy, source.disk.file_name = text, source.extra_header = stale;
-  source.div_count = 2, source.div_status = status;
-  item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
-  item_.slot_link = kResumePending, item_.cookie_line = "Cookie: a=b\r\n";
-  ASSERT_EQ(start("http://h/f.zip", "Div=9\nProxy=p:1", "Div=9"), 1);
-  EXPECT_EQ(item_.saved, nullptr);
-  EXPECT_EQ(std::tie(record_.state, record_.div_count), std::tuple(TVN_STATE_EMPTY, 2));
-  EXPECT_STREQ(record_.proxy, "q:2");
-  // The engine reads the cookie line from the slot's own copy.
-  EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\n");
-  for (char* copy : {record_.url, record_.referer, record_.user_agent, record_.save_path,
-                     record_.proxy, record_.extra_header})
-    EXPECT_TRUE(strings_.owns(copy));
-  EXPECT_FALSE(strings_.owns(record_.disk.file_name));
-  strings_.release(record_.extra_header);
-  strings_.forget_all();  // free_itemdata frees the copied strings once
-  api_.free_itemdata(&record_);
-}
-
 TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheListFile) {
   const std::pair<std::string, std::optional<std::string>> answers[] = {
       {"HTTP/1.1 206 Partial\r\nEtag:  \"x1\" \r\nLast-Modified: Tue\r\n\r\n", "\"x1\""},
@@ -238,7 +214,7 @@ TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheLi
   }
 }
 
-TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
+TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
   constexpr std::uint64_t k2G = 1ull << 31, k4G = 1ull << 32;
   // The mark the tick kept, the bytes now, the milliseconds between
   const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, const char*> cases[] = {
@@ -255,23 +231,36 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
   EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
   EXPECT_EQ(format_speed(0.1, true), "800.0bps");
   EXPECT_EQ(progress_text(1234, 0), "1234");
-  // Three divisions of 32-bit counts whose sum passes 4 GiB.
+  // A record stopped in three divisions of 32-bit counts whose sum passes 4 GiB.
+  char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n",
+       name[] = "/dl/f(1).zip";
   std::int32_t status[3] = {2, 206, 206}, fill[3] = {0, 1000, 7};
   std::uint32_t len[3] = {4000000000u, 4000000000u, 0}, done[3] = {4000000000u, 3000000000u, 5};
-  char name[] = "/dl/f(1).zip";
   ItemData source{};
+  source.url = url, source.referer = text, source.user_agent = text, source.save_path = text;
+  source.proxy = proxy, source.extra_header = stale, source.disk.file_name = name;
   source.div_count = 3, source.div_status = status, source.disk.buf_fill = fill;
-  source.disk.range_len = len, source.disk.range_done = done, source.disk.file_name = name;
+  source.disk.range_len = len, source.disk.range_done = done;
   EXPECT_EQ(bytes_done(source, nullptr, true), 7000001012u);
-  // A resume measures its first speed from what the file holds (the shares
-  // start empty), and goes on in the file it was writing.
+  // The resume adopts the record's copies and reads no profile; it measures
+  // its first speed from what the file holds (the shares start empty), and
+  // goes on in the file it was writing.
   item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
-  item_.slot_link = kResumePending;
-  ASSERT_EQ(start("http://h/f.zip"), 1);
-  EXPECT_EQ(item_.last_bytes, 7000000005);
-  EXPECT_EQ(item_.target_path, "/dl/f(1).zip");
-  EXPECT_EQ(item_.opening, &record_);
-  strings_.forget_all();
+  item_.slot_link = kResumePending, item_.cookie_line = "Cookie: a=b\r\n";
+  ASSERT_EQ(start("http://h/f.zip", "Div=9\nProxy=p:1", "Div=9"), 1);
+  EXPECT_EQ(item_.saved, nullptr);
+  EXPECT_EQ(std::tie(record_.state, record_.div_count), std::tuple(TVN_STATE_EMPTY, 3));
+  EXPECT_STREQ(record_.proxy, "q:2");
+  // The engine reads the cookie line from the slot's own copy.
+  EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\n");
+  for (char* copy : {record_.url, record_.referer, record_.user_agent, record_.save_path,
+                     record_.proxy, record_.extra_header})
+    EXPECT_TRUE(strings_.owns(copy));
+  EXPECT_FALSE(strings_.owns(record_.disk.file_name));
+  EXPECT_EQ(std::tie(item_.last_bytes, item_.target_path, item_.opening),
+            std::tuple(7000000005, "/dl/f(1).zip", &record_));
+  strings_.release(record_.extra_header);
+  strings_.forget_all();  // free_itemdata frees the copied strings once
   api_.free_itemdata(&record_);
   // A fresh start has neither.
   ASSERT_EQ(start("http://h/f.zip"), 0);
@@ -279,31 +268,43 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
             std::tuple(0, "", &record_));
 }
 
-TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
-  test::write_file(tmp_ / "Torvane.ini", "[Divide]\n0-999=-7\n1000-1999=8\n2000-2999=2\n");
+// The response header corrects the size ("FileSize") and picks the count
+// from the size table only while the probe is out, never above the count
+// prepared. Past 4 GiB both see the whole size, and the corrected one is
+// stored whole beside its saturated field.
+TEST_F(ItemSettings, FileSizeAndTheTableOnlyWhileProbingAndPast4GiB) {
+  test::write_file(tmp_ / "Torvane.ini",
+                   "[Divide]\n0-999=-7\n1000-1999=8\n2000-2999=2\n4294967296-=3\n");
   constexpr std::int32_t kProbing = TVN_STATE_PROBING, kLoading = TVN_STATE_DOWNLOADING;
   // state, run flags, reported size, FileSize; size and count after (prepared 4)
-  const std::tuple<std::int32_t, std::uint32_t, std::uint32_t, const char*, std::uint32_t, int>
+  const std::tuple<std::int32_t, std::uint32_t, std::uint64_t, const char*, std::uint64_t, int>
       cases[] = {
           {kProbing, 0, 1000, "+100", 1100, 4},  // a row of 8 capped
           {kLoading, TVN_RUN_PROBE_SENT, 1000, "-100", 900, 4},
-          {kProbing, 0, 1000, "5000", 5000, 4},
-          {kProbing, 0, 1000, "x", 1000, 4},           // no digits: the size stays
-          {kProbing, 0, 2500, "-3000", 0, 2},          // the table reads the reported size
-          {kProbing, 0, 9000, "+4294967295", ~0u, 4},  // no row
-          {kProbing, 0, 500, "99999999999", ~0u, 1},   // a negative row
-          {kProbing, 0, 0, "5000", 0, 4},              // no size reported: never corrected
+          {kProbing, 0, 1000, "x", 1000, 4},                  // no digits: the size stays
+          {kProbing, 0, 2500, "-3000", 0, 2},                 // the table reads the reported size
+          {kProbing, 0, 500, "99999999999", 99999999999, 1},  // a negative row
+          {kProbing, 0, 0, "5000", 0, 4},                     // no size reported: never corrected
           {kLoading, TVN_RUN_PROBE_DONE, 2500, "5000", 2500, 4},
           {TVN_STATE_STARTED, TVN_RUN_PROBE_SENT, 2500, "5000", 2500, 4},
+          {kProbing, 0, 9000, "+4294967295", 4294976295, 4},  // no row for 9000
+          {kProbing, 0, k5G, "+1024", k5G + 1024, 3},
+          {kProbing, 0, k5G, "-2147483648", k5G - (1ull << 31), 3},
+          {kProbing, 0, k4G - 1, "+1", k4G, 4},
+          {kProbing, 0, k5G, "99999999999999999999", kMaxFileSizeValue, 3},
+          {kProbing, 0, k5G, "+4611686018427387903", kMaxFileSizeValue, 3},
+          {kProbing, 0, 100, "6000000000", 6000000000, 1},
       };
   for (const auto& [state, flags, size, value, size_after, count] : cases) {
     profiles("", std::string("FileSize=") + value);  // the item has no URL yet: the default
-    record_.state = state, record_.run_flags = flags, record_.disk.file_size = size;
+    record_.state = state, record_.run_flags = flags;
+    record_.disk.file_size = narrow_size(size), wide_.file_size = size;
     record_.div_count = item_.division_count = 4;
     EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
-    EXPECT_EQ(std::tie(record_.disk.file_size, record_.div_count, item_.division_count),
-              std::tie(size_after, count, count))
-        << state << " " << flags << " " << size;
+    EXPECT_EQ(std::tuple(RecordSizes(record_, &wide_).file_size(), record_.disk.file_size,
+                         record_.div_count, item_.division_count),
+              std::tuple(size_after, narrow_size(size_after), count, count))
+        << state << " " << flags << " " << size << " " << value;
   }
   // A profile's Div, even 0 (read as 1), is never overruled by the table.
   ASSERT_EQ(start("http://h/f.zip", "Div=0"), 0);
@@ -312,31 +313,6 @@ TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
   EXPECT_EQ(std::tie(record_.div_count, item_.division_count, record_.buffer_size),
             std::tuple(1, 1, 40000));
   EXPECT_EQ(on_header_received(&record_, &wide_, nullptr, 1, strings_, env_), 0);  // no item linked
-}
-
-// Past 4 GiB the size table and "FileSize" see the whole size, and the
-// corrected one is stored whole beside its saturated field.
-TEST_F(ItemSettings, FileSizeAndTheTablePast4GiB) {
-  test::write_file(tmp_ / "Torvane.ini", "[Divide]\n0-4294967295=2\n4294967296-=3\n");
-  // reported size, FileSize; size and count after (prepared 4)
-  const std::tuple<std::uint64_t, const char*, std::uint64_t, int> cases[] = {
-      {k5G, "+1024", k5G + 1024, 3},
-      {k5G, "-2147483648", k5G - (1ull << 31), 3},
-      {k4G - 1, "+1", k4G, 2},  // the table reads the reported size
-      {k5G, "99999999999999999999", kMaxFileSizeValue, 3},
-      {k5G, "+4611686018427387903", kMaxFileSizeValue, 3},
-      {100, "6000000000", 6000000000, 2},
-  };
-  for (const auto& [size, value, size_after, count] : cases) {
-    profiles("", std::string("FileSize=") + value);
-    record_.state = TVN_STATE_PROBING, record_.run_flags = 0;
-    record_.disk.file_size = narrow_size(size), wide_.file_size = size;
-    record_.div_count = item_.division_count = 4;
-    EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
-    EXPECT_EQ(RecordSizes(record_, &wide_).file_size(), size_after) << size << value;
-    EXPECT_EQ(record_.disk.file_size, narrow_size(size_after)) << size << value;
-    EXPECT_EQ(record_.div_count, count) << size << value;
-  }
 }
 
 std::uint64_t kWideDone[1] = {k4G + 7};
