@@ -1,6 +1,7 @@
 // The calls the main window makes: deleting rows and every row, the detail
-// rows of the clicked row, the closing step, the engine's pause, the limit
-// panel's answer, and the add-items panel's registrations.
+// rows of the clicked row (running or failed), the closing step, the
+// engine's pause, the limit panel's answer, and the add-items panel's
+// registrations.
 #include <gmock/gmock.h>
 
 #include "core/queue/add_items_panel.h"
@@ -43,9 +44,6 @@ class WindowCallsTest : public ManagerTest {
     for (int i = 0; i < n; ++i) manager->register_item("2", out(), server_.url(path(i)));
     return manager;
   }
-  ~WindowCallsTest() override {
-    for (auto& gate : gates_) gate->open();
-  }
   std::vector<std::shared_ptr<Gate>> gates_;
 };
 
@@ -68,8 +66,10 @@ TEST_F(WindowCallsTest, DeletedRowsLeaveAtOnceAndOnlyRunningOnesAreStopped) {
 }
 
 TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
-  auto manager = running(1, 2);
-  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(kDownloading, _)); }));
+  auto manager = running(2, 1);
+  manager->register_item("1", out(), server_.url("/missing"));
+  ASSERT_TRUE(
+      wait_until([&] { return Value(states(*manager), ElementsAre(kDownloading, kFailed)); }));
   // Under the manager's lock: the engine's notices write detail rows too.
   manager->with_items([&](auto&) {
     view_.write_detail_row(5, "left from another row");
@@ -79,12 +79,8 @@ TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
   const Seen s = seen(*manager);
   ASSERT_EQ(s.detail.size(), 2u);  // two divisions, nothing left over
   EXPECT_THAT(s.detail, Each(Not(IsEmpty())));
-}
-
-TEST_F(WindowCallsTest, AFailedRowsDetailsSayWhyItFailed) {
-  auto manager = start(clock_, 0);
-  ASSERT_EQ(manager->register_item("1", out(), server_.url("/missing")), 0);
-  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(kFailed)); }));
+  // A failed row's details say why it failed.
+  manager->with_items([&](auto&) { return view_.focus = 1; });
   manager->show_focused_details();
   EXPECT_THAT(seen(*manager).detail, ElementsAre("ERROR", HasSubstr("理由: ")));
 }
@@ -155,14 +151,15 @@ TEST_F(WindowCallsTest, AddItemsPanelRegistersWhatItsRulesAllow) {
       {{"1", folder}, "HTTPS://127.0.0.1/p", false},
       {{"1", folder}, url, true},
       {{"1", folder}, "https://127.0.0.1:1/p", true},
+      {{"", folder}, "http://127.0.0.1/P", false},  // replaces "HTTP://127.0.0.1/p"
   };
   for (const Row& row : rows) {
     EXPECT_EQ(register_url_box(*manager, history, row.target, row.url) >= 0, row.registered)
         << row.url;
   }
   // The history takes the texts whether or not they were registered.
-  EXPECT_THAT(history.url_list, ElementsAre("https://127.0.0.1:1/p", url, "HTTPS://127.0.0.1/p",
-                                            "HTTP://127.0.0.1/p"));
+  EXPECT_THAT(history.url_list, ElementsAre("http://127.0.0.1/P", "https://127.0.0.1:1/p", url,
+                                            "HTTPS://127.0.0.1/p"));
   EXPECT_THAT(history.save_list, ElementsAre(folder, ""));
 
   // The text box: cut only at CRLF, empty pieces skipped, blanks kept.
