@@ -19,6 +19,8 @@ constexpr NumberRules kRangeRules{
 // A progress size and a FileSize amount: leading digits, no sign.
 constexpr NumberRules kSizeRules{
     .blanks = LeadingBlanks::kSpaces, .leading = true, .saturate = true};
+// A history size: signed, saturated either way.
+constexpr NumberRules kHistoryRules{.sign = true, .leading = true, .saturate = true};
 // A command-line count and a series number: the digits and nothing else.
 constexpr NumberRules kWholeRules{};
 
@@ -52,12 +54,7 @@ TEST(NumberText, EachCallersRules) {
       {"+5", kSizeRules, 0, UINT32_MAX, kNone, 0},
       {"\t5", kSizeRules, 0, UINT32_MAX, kNone, 0},
       // history sizes: saturated either way, past the 64-bit range too
-      {"-9223372036854775809",
-       {.sign = true, .leading = true, .saturate = true},
-       -kHistoryCap,
-       kHistoryCap,
-       -kHistoryCap,
-       20},
+      {"-9223372036854775809", kHistoryRules, -kHistoryCap, kHistoryCap, -kHistoryCap, 20},
       // whole numbers: nothing but digits, and within range or nothing
       {"64", kWholeRules, 1, 64, 64, 2},
       {"65", kWholeRules, 1, 64, kNone, 0},

@@ -169,7 +169,6 @@ TEST(ShutdownChoices, MethodEntriesAndSwitchesMapOntoTheBits) {
   EXPECT_EQ(shutdown_trigger_entry(2), 2);
   EXPECT_EQ(shutdown_trigger_entry(3), 0);
   EXPECT_EQ(shutdown_trigger_entry(-1), 0);
-  EXPECT_EQ(kShutdownMethodTexts[shutdown_method_entry(0)], "シャットダウン後にパワーオフ");
 }
 
 TEST(SettingsDialogChoices, OpensAtTheStoredPauseElseTheEngines) {
