@@ -23,7 +23,6 @@ using ::testing::Optional;
 class StoredWindowSettings : public ::testing::Test {
  protected:
   void set_ini(const std::string& text) { ASSERT_TRUE(write_file(ini_.path(), text)); }
-  std::string ini_text() { return read_file(ini_.path()).value_or("<none>"); }
   TempDir dir_;
   IniAccess ini_{dir_ / "Torvane.ini"};
 };
