@@ -67,17 +67,10 @@ TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
   widget.move(100, 50);  // the record's point is on the screen
   ASSERT_FALSE(register_drop_target(&widget, {}));
   ASSERT_TRUE(register_drop_target(&widget, [&](int code, DropEvent& e) {
-    Seen& s = seen.emplace_back(Seen{code,
-                                     e.format,
-                                     e.effect,
-                                     e.key_state,
-                                     e.data_object != nullptr,
-                                     e.data ? e.data : "<null>",
-                                     {},
-                                     {}});
-    if (e.point != nullptr) s.at = *e.point;
-    if (e.file_block != nullptr)
-      s.files = *static_cast<const std::vector<std::string>*>(e.file_block);
+    const auto* files = static_cast<const std::vector<std::string>*>(e.file_block);
+    seen.push_back(Seen{code, e.format, e.effect, e.key_state, e.data_object != nullptr,
+                        e.data ? e.data : "<null>", files ? *files : std::vector<std::string>(),
+                        e.point ? std::optional(*e.point) : std::nullopt});
     e.effect = answers[seen.size() - 1];
   }));
 

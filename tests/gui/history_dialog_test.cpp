@@ -92,13 +92,9 @@ TEST_F(PanelTest, EngineStatusItemThreadsAndCancelShowTheSlotsDivisionsAndTheThr
   const std::string items = dialog.text_box().toPlainText().toStdString();
   EXPECT_EQ(items.find('\r'), std::string::npos);
   EXPECT_TRUE(items.starts_with("アイテム情報\n\n同時ダウンロード数=")) << items;
+  // The lines of each division are the core's engine status text.
   EXPECT_NE(items.find("\nアイテム[0]\nステータス=4\nステータス\nst000="), std::string::npos)
       << items;
-  for (const char* line :
-       {"\nst002=", "\nファイル書込み\nwf000=", "\nwf002=", "\nバッファ\nbf000=", "\nbf002="}) {
-    EXPECT_NE(items.find(line), std::string::npos) << line << "\n" << items;
-  }
-  EXPECT_EQ(items.find("st003="), std::string::npos);
   save_screenshot(dialog, "engine-status.png");
 
   QTest::mouseClick(&dialog.thread_button(), Qt::LeftButton);
