@@ -97,6 +97,8 @@ TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
     return value + " is out of range (" + range + "); " + std::to_string(used) + " is used";
   };
   const std::string buffers = "4096 to 67108864";
+  const std::vector<std::string> two = {note("BufferSize=2000000000", buffers, 64 << 20),
+                                        note("Retry=-9", "0 and up", 0)};
   struct Row {
     std::string profile;
     const char* divisions;  // the item's own division text
@@ -109,12 +111,7 @@ TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
       {"BufferSize=0", "4", 4, 4 * 4096, 5, {note("BufferSize=0", buffers, 4096)}},
       {"BufferSize=1", "4", 4, 4 * 4096, 5, {note("BufferSize=1", buffers, 4096)}},
       {"BufferSize=-1", "4", 4, 4 * 40000, 5, {}},
-      {"BufferSize=2000000000\nRetry=-9",
-       "2",
-       2,
-       2 << 26,
-       0,
-       {note("BufferSize=2000000000", buffers, 64 << 20), note("Retry=-9", "0 and up", 0)}},
+      {"BufferSize=2000000000\nRetry=-9", "2", 2, 2 << 26, 0, two},  // both said, in order
       {"Div=64\nBufferSize=67108864\nRetry=0", "4", 64, INT32_MAX, 0, {}},
   };
   for (const Row& row : rows) {
