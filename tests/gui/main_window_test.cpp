@@ -103,25 +103,9 @@ TEST_F(WindowTest, AStoredIconicStartsMinimised) {
   EXPECT_TRUE(window_->isMinimized());
 }
 
-TEST_F(WindowTest, TheContextMenuGraysItsCommandsWithoutASelection) {
-  serve("/a", 1000);
-  MainWindow& window = open();
-  manager_->register_item("1", out(), server_.url("/a"));
-  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
-  const auto enabled = [&] {
-    std::vector<bool> out;
-    const std::unique_ptr<QMenu> menu = window.list_pane().make_context_menu();
-    for (QAction* a : menu->actions())
-      if (!a->isSeparator()) out.push_back(a->isEnabled());
-    return out;
-  };
-  EXPECT_THAT(enabled(), ElementsAre(false, false, false, true));
-  select_rows(window, {0});
-  EXPECT_THAT(enabled(), ElementsAre(true, true, true, true));
-}
-
-// Delete on the selected row: the next test.
-TEST_F(WindowTest, StartAndStopActOnTheSelectedRowsOnly) {
+// The context menu grays its commands without a selection; start and stop
+// act on the selected row only (delete: the next test).
+TEST_F(WindowTest, TheContextMenuStartAndStopFollowTheSelection) {
   serve("/a", 50000, 100);
   serve("/b", 50000, 100);
   MainWindow& window = open();
@@ -131,7 +115,16 @@ TEST_F(WindowTest, StartAndStopActOnTheSelectedRowsOnly) {
     return window.model().rowCount() == 2 &&
            states() == std::vector<int>{kDownloading, kDownloading};
   }));
+  const auto enabled = [&] {
+    std::vector<bool> out;
+    const std::unique_ptr<QMenu> menu = window.list_pane().make_context_menu();
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) out.push_back(a->isEnabled());
+    return out;
+  };
+  EXPECT_THAT(enabled(), ElementsAre(false, false, false, true));
   select_rows(window, {1});
+  EXPECT_THAT(enabled(), ElementsAre(true, true, true, true));
   window.run_command(gui::kCmdStop);
   ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kDownloading, kResting}; }));
   window.run_command(gui::kCmdStart);
@@ -151,16 +144,6 @@ TEST_F(WindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
   window.run_command(gui::kCmdDelete);
   EXPECT_EQ(manager_->with_items([](const ItemList& l) { return std::string(l.at(0)->url); }),
             server_.url("/c"));
-}
-
-// Its details are the core's (the window calls' click test).
-TEST_F(WindowTest, AFailedRowSaysWhyInItsTooltip) {
-  MainWindow& window = open();
-  manager_->register_item("1", out(), server_.url("/missing"));
-  ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kFailed}; }));
-  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 1; }));
-  const QString tip = window.model().data(window.model().index(0, 0), Qt::ToolTipRole).toString();
-  EXPECT_THAT(tip.toStdString(), HasSubstr("404"));
 }
 
 // A download of 5 GiB (its server sends a slice where each of its five
@@ -185,12 +168,19 @@ TEST_F(WindowTest, ARowPast4GiBShowsItsWholeSize) {
 
 // The core asks for the focused row from its own threads (whose details to
 // write): it must follow the row when rows above it leave the list, and
-// when the focused row itself leaves.
-TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovals) {
+// when the focused row itself leaves. The rows fail (404) and say why in
+// their tooltips (their details are the window calls' click test).
+TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovalsOfFailedRows) {
   MainWindow& window = open();
   for (const char* path : {"/m0", "/m1", "/m2", "/m3"})
     manager_->register_item("1", out(), server_.url(path));
-  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 4; }));
+  ASSERT_TRUE(pump_until([&] {
+    return window.model().rowCount() == 4 && states()[0] == kFailed &&
+           window.model()
+               .data(window.model().index(0, 0), Qt::ToolTipRole)
+               .toString()
+               .contains("404");
+  }));
   QTableView& view = window.list_pane().item_view();
   view.setCurrentIndex(window.model().index(2, 0));
   ASSERT_EQ(queued_.focused_row(), 2);

@@ -74,7 +74,7 @@ class ServersTest : public ::testing::Test {
   ProgramFolder folder_{dir_.path()};
 };
 
-TEST_F(ServersTest, RenamingAProfileKeepsItsFileAndItsRow) {
+TEST_F(ServersTest, RenamingKeepsTheFileAndTheRowAndANewProfileIsAppended) {
   ServersDialog servers(folder_);
   ASSERT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com"}));
   servers.list().setCurrentRow(1);
@@ -89,13 +89,11 @@ TEST_F(ServersTest, RenamingAProfileKeepsItsFileAndItsRow) {
   EXPECT_EQ(list_server_profiles(folder_), (Names{"default", "b.com", "c.com"}));
   EXPECT_EQ(file_of("c.com"), "Servers/a.ini");
   EXPECT_EQ(read_file(dir_ / "Servers/a.ini"), "[TVNBASICDATA]\nDiv=4\nRetry=3\n");
-}
 
-TEST_F(ServersTest, ANewProfileIsAppendedUnderItsNameAndACancelChangesNothing) {
-  ServersDialog servers(folder_);
+  // A new profile: a cancel changes nothing, a save appends it under its name.
   on_modal<ServerEditDialog>([](ServerEditDialog& edit) { edit.reject(); });
   click(servers.button(QString::fromUtf8("新規作成")));
-  EXPECT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com"}));
+  EXPECT_EQ(texts(servers.list()), (Names{"default", "c.com", "b.com"}));
   EXPECT_FALSE(path_exists(dir_ / "Servers/newsv.ini"));
 
   on_modal<ServerEditDialog>([](ServerEditDialog& edit) {
@@ -107,7 +105,7 @@ TEST_F(ServersTest, ANewProfileIsAppendedUnderItsNameAndACancelChangesNothing) {
     edit.save();
   });
   click(servers.button(QString::fromUtf8("新規作成")));
-  EXPECT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com", "n.org"}));
+  EXPECT_EQ(texts(servers.list()), (Names{"default", "c.com", "b.com", "n.org"}));
   EXPECT_EQ(file_of("n.org"), "Servers/n.ini");
   EXPECT_FALSE(file_of("NewServer"));
   EXPECT_EQ(read_file(dir_ / "Servers/n.ini"), "[TVNBASICDATA]\n");
