@@ -47,8 +47,11 @@ class WindowCallsTest : public ManagerTest {
   std::vector<std::shared_ptr<Gate>> gates_;
 };
 
+// The emptied list and then the timed trigger each run the shutdown
+// (suspend sets no run-time mark), which fails and says so with its owner.
 TEST_F(WindowCallsTest, DeletedRowsLeaveAtOnceAndOnlyRunningOnesAreStopped) {
   set_ini("[SETTING]\nShutDown=1\nHowtoSD=16\n");
+  power_.state_result = 1;
   auto manager = running(2, 4);
   ASSERT_THAT(states(*manager), ElementsAre(run, run, kWaiting, kWaiting));
   manager->delete_rows({3, 0, 3});
@@ -57,12 +60,20 @@ TEST_F(WindowCallsTest, DeletedRowsLeaveAtOnceAndOnlyRunningOnesAreStopped) {
   ASSERT_TRUE(wait_until([&] { return Value(states(*manager), ElementsAre(run, run)); }));
   manager->delete_all();
   EXPECT_TRUE(states(*manager).empty());
+  manager->with_settings([](ProgramSettings& s) {
+    s.shut_down = 2;
+    s.shutdown_time = LocalTime{9999, 9999, 0, 9999, 9999, 9999, 9999, 0};
+  });
+  manager->tick(1000);
   const Seen s = seen(*manager);
   EXPECT_THAT(s.row_changes,
               ElementsAre("+0-0", "+1-1", "+2-2", "+3-3", "-3-3", "-0-0", "-0-0", "-0-0"));
+  EXPECT_THAT(s.message_kinds,
+              ElementsAre(std::pair(MessageOwner::kNone, MessageIcon::kWarning),
+                          std::pair(MessageOwner::kMainWindow, MessageIcon::kWarning)));
   // The held downloads end only through the stops.
   EXPECT_TRUE(wait_until([&] { return busy_slots(*manager) == 0; }));
-  EXPECT_EQ(manager->with_items([&](auto&) { return power_.calls.size(); }), 1u);
+  EXPECT_EQ(manager->with_items([&](auto&) { return power_.calls.size(); }), 2u);
 }
 
 TEST_F(WindowCallsTest, AClickWritesTheFocusedRowsDetailsAfresh) {
