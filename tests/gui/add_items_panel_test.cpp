@@ -20,7 +20,7 @@ namespace {
 
 using gui::AddItemsPanel;
 
-TEST_F(PanelTest, UrlBoxRegistersOnlyACompleteHttpEntryButKeepsEveryText) {
+TEST_F(PanelTest, UrlBoxAndTextBoxRegisterWhatTheCoreTakesAndKeepEveryText) {
   struct Case {
     std::string division, folder, url;
     bool registered;
@@ -45,16 +45,15 @@ TEST_F(PanelTest, UrlBoxRegistersOnlyACompleteHttpEntryButKeepsEveryText) {
     EXPECT_EQ(panel.url_box().currentText().toStdString(), c.url);  // the typed text stays
   }
   EXPECT_EQ(panel.url_box().count(), 2);
-}
 
-TEST_F(PanelTest, TextBoxLinesRegisterAsTheyStandAndEmptyOnesAreSkipped) {
-  AddItemsPanel panel(*manager_, ini_);
+  // The text box's lines register as they stand; empty ones are skipped.
   panel.division_box().setText("2");
   panel.save_box().setEditText("/dl/");
   panel.text_box().setPlainText("http://127.0.0.1:1/x\n\n  http://127.0.0.1:1/y\n");
   click(panel.button(QString::fromUtf8("登録"), true));
-  EXPECT_EQ(rows(), (std::vector<Row>{{"2", "/dl/", "http://127.0.0.1:1/x"},
-                                      {"2", "/dl/", "  http://127.0.0.1:1/y"}}));
+  expected.emplace_back("2", "/dl/", "http://127.0.0.1:1/x");
+  expected.emplace_back("2", "/dl/", "  http://127.0.0.1:1/y");
+  EXPECT_EQ(rows(), expected);
   EXPECT_EQ(panel.save_box().itemText(0), "/dl/");
 }
 
