@@ -116,24 +116,34 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, HttpsSizes, testing::Values(1, 1024 * 1024 + 1, 64 * 1024 * 1024));
 
-// SpeedMode, a memory fetch, and a redirect from http to https each end with
-// the served bytes.
-TEST_F(Https, SpeedModeMemoryFetchAndARedirectFromHttp) {
-  const std::string content = pattern_bytes(1024 * 1024 + 1, 5);
-  ASSERT_TRUE(write_file(dir_ / "served", content));
-  ScriptedServer plain(
-      [&](const HttpRequest&) { return redirect_reply(302, nginx_->url("/served")); });
-  for (const auto& [what, url, options] :
-       {std::tuple<const char*, std::string, std::uint32_t>{"speed mode", nginx_->url("/served"),
-                                                            TVN_OPT_SPEED_MODE},
-        {"redirected from http", plain.url("/moved"), 0}}) {
+// SpeedMode, a memory fetch, and redirects from http to https and back each
+// end with the served bytes; only the way back to plain http is said.
+TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
+  const auto content = std::make_shared<const std::string>(pattern_bytes(1024 * 1024 + 1, 5));
+  ASSERT_TRUE(write_file(dir_ / "served", *content));
+  ScriptedServer plain([&](const HttpRequest& r) {
+    return r.target == "/plain" ? resource_reply(r, content)
+                                : redirect_reply(302, nginx_->url("/served"));
+  });
+  nginx_.reset();
+  nginx_ = serve(TestCerts::kGood, "if ($uri = /back) { return 302 " + plain.url("/plain") + "; }");
+  ASSERT_TRUE(nginx_->ok());
+  const std::string downgrade =
+      "redirected from https:// to an unencrypted URL: " + plain.url("/plain");
+  for (const auto& [what, url, options, said] :
+       {std::tuple<const char*, std::string, std::uint32_t, std::vector<std::string>>{
+            "speed mode", nginx_->url("/served"), TVN_OPT_SPEED_MODE, {}},
+        {"redirected from http", plain.url("/moved"), 0, {}},
+        {"redirected back to http", nginx_->url("/back"), 0, {downgrade}}}) {
     SCOPED_TRACE(what);
     EngineHarness h;
     collect_messages(h);
     ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
               TVN_NOTICE_FINISHED)
         << testing::PrintToString(messages());
-    EXPECT_EQ(difference(save_, content), "");
+    EXPECT_EQ(difference(save_, *content), "");
+    EXPECT_EQ(messages(), said);
+    messages_.clear();
     std::remove(save_.c_str());
   }
   EXPECT_GE(plain.request_count(), 1u);
@@ -164,26 +174,39 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
   const struct {
     TestCerts::Kind kind;
     const char* reason;
-  } rows[] = {{TestCerts::kWrongHost, "mismatch"},
+  } rows[] = {{TestCerts::kWrongHost, "IP address mismatch"},
               {TestCerts::kExpired, "certificate has expired"},
               {TestCerts::kUnknownCa, "unable to get local issuer certificate"}};
+  REQUIRE_PROGRAM("tinyproxy", RealPeer::program("tinyproxy"));
   for (const auto& row : rows) {
     SCOPED_TRACE(row.reason);
     nginx_.reset();
     nginx_ = serve(row.kind);
     ASSERT_TRUE(nginx_->ok());
     {
+      // Through tinyproxy, whose log counts the connections: one, never a
+      // second attempt.
+      TempDir proxy_dir;
+      RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
+      ASSERT_TRUE(proxy.ok()) << proxy.error();
       EngineHarness h;
       collect_messages(h);
-      ASSERT_EQ(download(h, {.url = nginx_->url("/served"), .save_path = save_, .div_count = 4}),
+      ASSERT_EQ(download(h, {.url = nginx_->url("/served"),
+                             .save_path = save_,
+                             .div_count = 4,
+                             .options = TVN_OPT_USE_PROXY,
+                             .proxy = "127.0.0.1:" + std::to_string(proxy.port())}),
                 TVN_NOTICE_FAILED);
-      const auto said = messages();
-      ASSERT_EQ(said.size(), 1u) << testing::PrintToString(said);
-      EXPECT_NE(said[0].find("certificate verify failed"), std::string::npos) << said[0];
-      EXPECT_NE(said[0].find(row.reason), std::string::npos) << said[0];
-      EXPECT_NE(said[0].find("127.0.0.1"), std::string::npos) << said[0];
+      EXPECT_EQ(messages(), std::vector<std::string>{std::string("certificate verify failed: ") +
+                                                     row.reason + " (127.0.0.1)"});
       EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT) + h.count(TVN_NOTICE_GET_SENT), 0);
       EXPECT_EQ(read_file(save_).value_or(""), "");
+      const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
+      std::size_t connects = 0;
+      for (std::size_t at = log.find("): CONNECT "); at != std::string::npos;
+           at = log.find("): CONNECT ", at + 1))
+        ++connects;
+      EXPECT_EQ(connects, 1u) << log;
       messages_.clear();
     }
     EngineHarness h;
