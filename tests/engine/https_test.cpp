@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,18 +65,6 @@ class Https : public testing::Test {
     EXPECT_TRUE(peer->ok()) << peer->error();
     return peer;
   }
-  // Collects the failure reasons (notice 401) of a harness.
-  void collect_messages(EngineHarness& h) {
-    h.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      messages_.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-  }
-  std::vector<std::string> messages() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
-  }
   // The final notice of one item with the GUI's 40000 buffer bytes a division.
   static int download(EngineHarness& h, ItemSetup s) {
     s.buffer_size = 40000 * s.div_count;
@@ -88,8 +75,6 @@ class Https : public testing::Test {
   const std::string save_ = dir_ / "saved";
   std::unique_ptr<TestCerts> certs_;
   std::unique_ptr<RealPeer> nginx_;
-  std::mutex mutex_;
-  std::vector<std::string> messages_;
 };
 
 class HttpsSizes : public Https, public testing::WithParamInterface<std::size_t> {};
@@ -104,9 +89,9 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
   for (int divisions : {1, 4, 16}) {
     SCOPED_TRACE(testing::Message() << size << " bytes over " << divisions << " divisions");
     EngineHarness h;
-    collect_messages(h);
     ItemSetup s{.url = nginx_->url("/served"), .save_path = save_, .div_count = divisions};
-    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED) << testing::PrintToString(messages());
+    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED)
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, content), "");
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), std::clamp<std::size_t>(size, 1, divisions));
@@ -137,13 +122,11 @@ TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
         {"redirected back to http", nginx_->url("/back"), 0, {downgrade}}}) {
     SCOPED_TRACE(what);
     EngineHarness h;
-    collect_messages(h);
     ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
               TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, *content), "");
-    EXPECT_EQ(messages(), said);
-    messages_.clear();
+    EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE), said);
     std::remove(save_.c_str());
   }
   EXPECT_GE(plain.request_count(), 1u);
@@ -190,15 +173,15 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
       RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
       ASSERT_TRUE(proxy.ok()) << proxy.error();
       EngineHarness h;
-      collect_messages(h);
       ASSERT_EQ(download(h, {.url = nginx_->url("/served"),
                              .save_path = save_,
                              .div_count = 4,
                              .options = TVN_OPT_USE_PROXY,
                              .proxy = "127.0.0.1:" + std::to_string(proxy.port())}),
                 TVN_NOTICE_FAILED);
-      EXPECT_EQ(messages(), std::vector<std::string>{std::string("certificate verify failed: ") +
-                                                     row.reason + " (127.0.0.1)"});
+      EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE),
+                std::vector<std::string>{std::string("certificate verify failed: ") + row.reason +
+                                         " (127.0.0.1)"});
       EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT) + h.count(TVN_NOTICE_GET_SENT), 0);
       EXPECT_EQ(read_file(save_).value_or(""), "");
       const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
@@ -207,29 +190,21 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
            at = log.find("): CONNECT ", at + 1))
         ++connects;
       EXPECT_EQ(connects, 1u) << log;
-      messages_.clear();
     }
     EngineHarness h;
-    collect_messages(h);
-    int said_unverified = 0;
-    for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT}) {
-      h.answer(code, [&](EngineContext*, int, int, void* data) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        said_unverified +=
-            std::string(static_cast<const char*>(data)).find("TLSVerify=0") != std::string::npos;
-        return 0;
-      });
-    }
     ASSERT_EQ(download(h, {.url = nginx_->url("/served"),
                            .save_path = save_,
                            .div_count = 4,
                            .options = TVN_OPT_NO_TLS_VERIFY}),
               TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, content), "");
+    int said_unverified = 0;
+    for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT})
+      for (const std::string& text : h.texts(code))
+        said_unverified += text.find("TLSVerify=0") != std::string::npos;
     EXPECT_EQ(said_unverified, 1);
     std::remove(save_.c_str());
-    messages_.clear();
   }
 }
 
@@ -245,20 +220,11 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
   nginx_ = serve(TestCerts::kGood, "add_header X-Resumed $ssl_session_reused;");
   ASSERT_TRUE(nginx_->ok());
   EngineHarness h;
-  std::vector<std::string> answers;  // "HEAD r" or "GET .", in order
-  for (int code : {TVN_NOTICE_HEAD_HEADER, TVN_NOTICE_GET_HEADER}) {
-    h.answer(code, [&answers, &mutex = mutex_, code](EngineContext*, int, int, void* data) {
-      const std::string header = static_cast<const char*>(data);
-      const std::size_t at = header.find("X-Resumed: ");
-      const std::lock_guard<std::mutex> lock(mutex);
-      answers.push_back((code == TVN_NOTICE_HEAD_HEADER ? "HEAD " : "GET ") +
-                        (at == std::string::npos ? "?" : header.substr(at + 11, 1)));
-      return 0;
-    });
-  }
   int runs = 0;  // one slot serves each item in turn
+  // "r" or "." for the HEAD's answer, then for each GET's.
   const auto run = [&](std::uint32_t options) {
-    answers.clear();
+    const std::size_t heads = h.texts(TVN_NOTICE_HEAD_HEADER).size();
+    const std::size_t gets = h.texts(TVN_NOTICE_GET_HEADER).size();
     const int slot = h.start({.url = nginx_->url("/served"),
                               .save_path = save_,
                               .div_count = 4,
@@ -267,14 +233,20 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
     EXPECT_TRUE(h.wait_count(TVN_NOTICE_SLOT_FREE, slot, ++runs, kDeadline));
     EXPECT_EQ(h.count(TVN_NOTICE_FINISHED), runs);
     std::remove(save_.c_str());
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return answers;
+    std::string marks;
+    for (const auto& [code, from] :
+         {std::pair{TVN_NOTICE_HEAD_HEADER, heads}, {TVN_NOTICE_GET_HEADER, gets}}) {
+      const std::vector<std::string> all = h.texts(code);
+      for (std::size_t i = from; i < all.size(); ++i) {
+        const std::size_t at = all[i].find("X-Resumed: ");
+        marks += at == std::string::npos ? '?' : all[i][at + 11];
+      }
+    }
+    return marks;
   };
-  using Answers = std::vector<std::string>;
-  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), "HEAD .");
-  EXPECT_EQ(run(0).at(0), "HEAD .");
-  for (int again = 0; again < 2; ++again)
-    EXPECT_EQ(run(0), (Answers{"HEAD r", "GET r", "GET r", "GET r", "GET r"})) << again;
+  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), '.');
+  EXPECT_EQ(run(0).at(0), '.');
+  for (int again = 0; again < 2; ++again) EXPECT_EQ(run(0), "rrrrr") << again;
 }
 
 // Through tinyproxy: CONNECT to the nginx port, TLS inside the tunnel; a
@@ -297,9 +269,8 @@ TEST_F(Https, ThroughTinyproxyCONNECTAndItsRefusal) {
   };
   {
     EngineHarness h;
-    collect_messages(h);
     ASSERT_EQ(download(h, through(proxy)), TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, content), "");
     const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
     EXPECT_NE(log.find("CONNECT 127.0.0.1:" + std::to_string(nginx_->port())), std::string::npos)
@@ -307,10 +278,10 @@ TEST_F(Https, ThroughTinyproxyCONNECTAndItsRefusal) {
     std::remove(save_.c_str());
   }
   EngineHarness h;
-  collect_messages(h);
   EXPECT_EQ(download(h, through(refusing)), TVN_NOTICE_FAILED);
-  ASSERT_EQ(messages().size(), 1u) << testing::PrintToString(messages());
-  EXPECT_EQ(messages()[0].rfind("the proxy refused the tunnel: HTTP/1.", 0), 0u) << messages()[0];
+  const std::vector<std::string> said = h.texts(TVN_NOTICE_MESSAGE);
+  ASSERT_EQ(said.size(), 1u) << testing::PrintToString(said);
+  EXPECT_EQ(said[0].rfind("the proxy refused the tunnel: HTTP/1.", 0), 0u) << said[0];
   EXPECT_FALSE(path_exists(save_) && !read_file(save_).value_or("").empty());
 }
 
@@ -325,14 +296,10 @@ TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
   std::vector<std::string> said;  // by the TLS item
   for (const std::string& url : {plain.url("/f"), closing.url("/f")}) {
     EngineHarness h;
-    h.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
-      said.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-    said.clear();
     EXPECT_EQ(h.wait_final(h.start({.url = url, .save_path = dir / "out"}), kDeadline),
               TVN_NOTICE_FAILED);
     h.end();
+    said = h.texts(TVN_NOTICE_MESSAGE);
   }
   EXPECT_EQ(said,
             std::vector<std::string>{

@@ -6,15 +6,13 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
+#include "tests/support/kept_item.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::test {
@@ -36,14 +34,6 @@ HttpReply held(HttpReply reply, std::shared_ptr<Gate> gate, std::size_t at = 0) 
 
 class Lifecycle : public testing::Test {
  protected:
-  ~Lifecycle() override {
-    for (ItemData* record : saved_) {
-      free_itemdata(record);
-      std::free(record);
-    }
-    for (char* text : texts_) std::free(text);
-  }
-
   ItemSetup item(const std::string& url, int divisions = 1) const {
     return {
         .url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
@@ -51,60 +41,15 @@ class Lifecycle : public testing::Test {
   // Keeps a copy of each stopped record, as the program does to resume it.
   void keep_stopped(EngineHarness& e) {
     e.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
-      saved_.push_back(copy_itemdata(nullptr, &load_acquire(ctx->items)[slot]));
+      kept_.take(ctx, slot);
       return 0;
     });
-  }
-  // Starts a 4-division item into `target` that asks again after a lost
-  // connection without using an attempt, as the program's items do.
-  int start_auto_resuming(EngineHarness& e, const std::string& target) {
-    const int slot = e.fill({.url = server_.url("/f"),
-                             .save_path = target,
-                             .div_count = 4,
-                             .buffer_size = 4 * 40000,
-                             .options = TVN_OPT_AUTO_RESUME});
-    EXPECT_EQ(dl_start(&e.ctx(), slot), 0);
-    return slot;
-  }
-  // The texts of notice 401 from now on, read with messages_of().
-  void record_messages(EngineHarness& e) {
-    e.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
-      std::lock_guard<std::mutex> lock(messages_mutex_);
-      messages_.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-    std::lock_guard<std::mutex> lock(messages_mutex_);
-    messages_.clear();
-  }
-  std::vector<std::string> messages_of() {
-    std::lock_guard<std::mutex> lock(messages_mutex_);
-    return messages_;
-  }
-  // Resumes the last kept record in a fresh slot with `extra_header`; the slot, or -1.
-  int resume(EngineHarness& e, char* extra_header = nullptr) {
-    const int slot = dl_set(&e.ctx());
-    if (slot < 0) return slot;
-    ItemData& record = e.item(slot);
-    EXPECT_EQ(copy_itemdata(&record, saved_.back()), &record);
-    // The stop flags go, as the program clears them in its saved copy.
-    std::memset(record.div_stop, 0, sizeof(std::int32_t) * (record.div_count + 1));
-    record.extra_header = extra_header;
-    // The copied texts are the client's: the finished slot forgets them.
-    for (char* text : {record.url, record.referer, record.user_agent, record.reserved_text,
-                       record.save_path, record.proxy})
-      texts_.push_back(text);
-    store_release(record.state, TVN_STATE_EMPTY);  // dl_resume takes up no reserved record
-    EXPECT_EQ(dl_resume(&e.ctx(), slot, -1), 0);
-    return slot;
   }
 
   TempDir dir_;
   const std::string target_ = dir_ / "out.bin";
   ScriptedServer server_;
-  std::vector<ItemData*> saved_;
-  std::vector<char*> texts_;
-  std::mutex messages_mutex_;
-  std::vector<std::string> messages_;
+  KeptItem kept_;
 };
 
 // The last division finishes while the others are held; a retry of every
@@ -202,7 +147,6 @@ TEST_F(Lifecycle, RefusedWriteEndsTheItemOnceWithoutAskingAgain) {
     const std::size_t before = server_.request_count();
     EngineHarness e(1);
     keep_stopped(e);
-    record_messages(e);
     rlimit old_limit{};
     if (row.full_device) {
       ASSERT_EQ(::symlink("/dev/full", target_.c_str()), 0);  // every write: no space
@@ -212,17 +156,20 @@ TEST_F(Lifecycle, RefusedWriteEndsTheItemOnceWithoutAskingAgain) {
       const rlimit small{100000, old_limit.rlim_max};
       ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     }
-    const int slot = start_auto_resuming(e, target_);
+    const int slot = e.start({.url = server_.url("/f"),
+                              .save_path = target_,
+                              .div_count = 4,
+                              .buffer_size = 4 * 40000,
+                              .options = TVN_OPT_AUTO_RESUME});
     const int final_notice = e.wait_final(slot, kDeadline);
     if (!row.full_device) ::setrlimit(RLIMIT_FSIZE, &old_limit);
     EXPECT_EQ(final_notice, row.final_notice);
-    EXPECT_EQ(messages_of(), std::vector<std::string>{row.message});
+    EXPECT_EQ(e.texts(TVN_NOTICE_MESSAGE), std::vector<std::string>{row.message});
     EXPECT_LE(server_.request_count() - before, 5u);
     if (!row.full_device) continue;
     // Room again: the device gives way to a file.
     std::remove(target_.c_str());
-    ASSERT_FALSE(saved_.empty());
-    ASSERT_GE(resume(e), 0);
+    ASSERT_GE(kept_.resume(e), 0);
     EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
     EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
     EXPECT_TRUE(read_file(target_) == *body);
@@ -288,14 +235,13 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   ASSERT_TRUE(e.stop_all());
   gate->open();
   ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 1, kDeadline));
-  ASSERT_EQ(saved_.size(), 1u);
+  ASSERT_NE(kept_.record(), nullptr);
   // As if division 0's last bytes had reached the file just before the stop.
   ASSERT_TRUE(write_file(target_, *body + "stale tail"));
-  ItemData& saved = *saved_[0];
+  ItemData& saved = *kept_.record();
   saved.div_status[0] = TVN_DIV_DONE;
   saved.disk.range_done[0] = saved.disk.range_len[0];
-  std::memset(saved.div_stop, 0, sizeof(std::int32_t) * 3);
-  ASSERT_GE(resume(e), 0);
+  ASSERT_GE(kept_.resume(e), 0);
   EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
   EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
   EXPECT_TRUE(read_file(target_) == *body);
@@ -315,7 +261,6 @@ TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
                                              {.validator = now_second ? "\"v2\"" : "\"v1\""});
       return !resumed && r.method == "GET" ? held(reply, never, 10000) : reply;
     });
-    const std::size_t kept = saved_.size();
     EngineHarness e(1);
     keep_stopped(e);
     const int slot = e.start(
@@ -336,13 +281,11 @@ TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
         kDeadline));
     dl_stop(&e.item(slot), -1);
     ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
-    ASSERT_EQ(saved_.size(), kept + 1);
-    for (int i = 0; i <= saved_.back()->div_count; ++i) saved_.back()->div_stop[i] = 0;
-
     resumed = true;
     const std::size_t before = server_.request_count();
     std::string header = "If-Range: \"v1\"\r\n";
-    ASSERT_GE(resume(e, header.data()), 0);
+    kept_.record()->extra_header = header.data();
+    ASSERT_GE(kept_.resume(e), 0);
     ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
     EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
     EXPECT_TRUE(read_file(target_) == *(changed ? second : first));

@@ -145,14 +145,12 @@ void ScriptedServer::run() {
       const bool sending = c->answered && c->sent < c->due();
       fds.push_back(pollfd{c->fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
     }
-    // At most 5 ms before a stop, a gate or a release is looked at again.
+    // At most 5 ms before a stop or a gate is looked at again.
     if (::poll(fds.data(), fds.size(), 5) < 0 && errno != EINTR) break;
-    const bool release = release_held_.exchange(false);
     for (std::size_t i = 1; i < fds.size(); ++i) {
       Connection& c = *connections_[i - 1];
       if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) && !read_from(c)) c.finish();
       if (c.answered) c.write();
-      if (release && c.answered && c.sent >= c.limit) c.finish();
     }
     std::erase_if(connections_, [](const auto& c) { return c->closed; });
     for (int fd; (fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
