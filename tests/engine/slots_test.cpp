@@ -127,7 +127,7 @@ TEST_F(Resize, GrowingMovesTheTableShrinkingOnlyChangesTheLimit) {
   ASSERT_TRUE(server_.wait_for_requests(2, 3s)) << "the early item prepared in the new table";
   for (int slot : {probing, early}) {
     EXPECT_EQ(dl_stop(&old_items[slot], -1), 0);
-    EXPECT_TRUE(h_.wait_notice(TVN_NOTICE_SLOT_FREE, slot, 3s));
+    EXPECT_TRUE(h_.wait_count(TVN_NOTICE_SLOT_FREE, slot, 1, 3s));
   }
 
   ASSERT_TRUE(resize(1));

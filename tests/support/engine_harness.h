@@ -72,13 +72,10 @@ class EngineHarness {
   bool wait_count(int code, int slot, int n, std::chrono::milliseconds timeout) {
     return wait_until([&] { return count(code, slot) >= n; }, timeout);
   }
-  bool wait_notice(int code, int slot, std::chrono::milliseconds timeout) {
-    return wait_count(code, slot, 1, timeout);
-  }
   // Waits until the slot is free again and returns its final notice (107,
   // 108 or 109), or 0 at the deadline. For a slot's first item.
   int wait_final(int slot, std::chrono::milliseconds timeout) {
-    wait_notice(TVN_NOTICE_SLOT_FREE, slot, timeout);
+    wait_count(TVN_NOTICE_SLOT_FREE, slot, 1, timeout);
     for (int code : {TVN_NOTICE_FINISHED, TVN_NOTICE_FAILED, TVN_NOTICE_STOPPED})
       if (count(code, slot) > 0) return code;
     return 0;
