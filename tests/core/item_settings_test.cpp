@@ -293,12 +293,12 @@ TEST_F(ItemSettings, FileSizeAndTheTableOnlyWhileProbingAndPast4GiB) {
   for (const auto& [state, flags, size, value, size_after, count] : cases) {
     profiles("", std::string("FileSize=") + value);  // the item has no URL yet: the default
     record_.state = state, record_.run_flags = flags;
-    record_.disk.file_size = narrow_size(size), wide_.file_size = size;
+    record_.disk.file_size = tvn_narrow_size(size), wide_.file_size = size;
     record_.div_count = item_.division_count = 4;
     EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
     EXPECT_EQ(std::tuple(RecordSizes(record_, &wide_).file_size(), record_.disk.file_size,
                          record_.div_count, item_.division_count),
-              std::tuple(size_after, narrow_size(size_after), count, count))
+              std::tuple(size_after, tvn_narrow_size(size_after), count, count))
         << state << " " << flags << " " << size << " " << value;
   }
   // A profile's Div, even 0 (read as 1), is never overruled by the table.

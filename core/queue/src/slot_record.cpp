@@ -25,7 +25,7 @@ void close_slot_file(ItemData& record, const EngineApi& api) {
 void SlotWriter::set_file_size(std::uint64_t size, WideSizes* wide) {
   // The whole value first: a reader that finds the field saturated takes it.
   if (wide != nullptr) store_release(wide->file_size, size);
-  store_release(record_.disk.file_size, narrow_size(size));
+  store_release(record_.disk.file_size, tvn_narrow_size(size));
 }
 
 bool SlotWriter::set_wide_sizes(const EngineApi& api, WideSizes* wide, const WideCopy& sizes) {

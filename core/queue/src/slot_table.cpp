@@ -230,7 +230,7 @@ void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemD
   rec.retry = load_acquire(r.retry);
   rec.div_count = divisions;
   rec.buffer_size = load_acquire(r.buffer_size);
-  rec.disk.file_size = narrow_size(file_size);
+  rec.disk.file_size = tvn_narrow_size(file_size);
   rec.referer = load_acquire(r.referer);
   rec.user_agent = load_acquire(r.user_agent);
   rec.reserved_text = load_acquire(r.reserved_text);
@@ -250,7 +250,7 @@ std::uint64_t ProgressCopy::copy_divisions(const RecordSizes& sizes, std::int32_
   wide_.range_len.resize(n);
   wide_.range_done.resize(n);
   std::uint64_t written = 0;
-  bool saturated = narrow_size(wide_.file_size) == TVN_SIZE_WIDE;
+  bool saturated = tvn_narrow_size(wide_.file_size) == TVN_SIZE_WIDE;
   for (std::size_t d = 0; d < n; ++d) {
     const std::uint64_t len = sizes.range_len(static_cast<int>(d));
     std::uint64_t done = sizes.range_done(static_cast<int>(d));
@@ -262,8 +262,8 @@ std::uint64_t ProgressCopy::copy_divisions(const RecordSizes& sizes, std::int32_
     retries_[d] = load_relaxed(retries[d]);
     wide_.range_len[d] = len;
     wide_.range_done[d] = done;
-    len_[d] = narrow_size(len);
-    done_[d] = narrow_size(done);
+    len_[d] = tvn_narrow_size(len);
+    done_[d] = tvn_narrow_size(done);
     saturated = saturated || len_[d] == TVN_SIZE_WIDE || done_[d] == TVN_SIZE_WIDE;
   }
   // Below 4 GiB the fields are the whole story, as a stop's copy keeps it.

@@ -18,19 +18,19 @@ RecordSizes::RecordSizes(ItemData& record, WideSizes* wide)
 std::uint64_t RecordSizes::file_size() const {
   const std::uint32_t narrow = load_relaxed(record_.disk.file_size);
   if (narrow != TVN_SIZE_WIDE || wide_ == nullptr) return narrow;
-  return whole_size(narrow, load_relaxed(wide_->file_size));
+  return tvn_whole_size(narrow, load_relaxed(wide_->file_size));
 }
 
 std::uint64_t RecordSizes::range_len(int d) const {
   const std::uint32_t narrow = load_acquire(len_[d]);
   if (narrow != TVN_SIZE_WIDE || wide_len_ == nullptr) return narrow;
-  return whole_size(narrow, load_acquire(wide_len_[d]));
+  return tvn_whole_size(narrow, load_acquire(wide_len_[d]));
 }
 
 std::uint64_t RecordSizes::range_done(int d) const {
   const std::uint32_t narrow = load_relaxed(done_[d]);
   if (narrow != TVN_SIZE_WIDE || wide_done_ == nullptr) return narrow;
-  return whole_size(narrow, load_relaxed(wide_done_[d]));
+  return tvn_whole_size(narrow, load_relaxed(wide_done_[d]));
 }
 
 WideSizes WideCopy::view() {
@@ -51,13 +51,13 @@ bool has_saturated_size(const ItemData& record) {
 bool wide_copy_fits(const ItemData& record, const WideCopy& wide) {
   const auto n = static_cast<std::size_t>(record.div_count > 0 ? record.div_count : 0);
   if (wide.range_len.size() != n || wide.range_done.size() != n ||
-      narrow_size(wide.file_size) != record.disk.file_size || record.disk.range_len == nullptr ||
-      record.disk.range_done == nullptr) {
+      tvn_narrow_size(wide.file_size) != record.disk.file_size ||
+      record.disk.range_len == nullptr || record.disk.range_done == nullptr) {
     return false;
   }
   for (std::size_t d = 0; d < n; ++d) {
-    if (narrow_size(wide.range_len[d]) != record.disk.range_len[d] ||
-        narrow_size(wide.range_done[d]) != record.disk.range_done[d]) {
+    if (tvn_narrow_size(wide.range_len[d]) != record.disk.range_len[d] ||
+        tvn_narrow_size(wide.range_done[d]) != record.disk.range_done[d]) {
       return false;
     }
   }

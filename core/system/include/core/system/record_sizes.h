@@ -17,18 +17,6 @@
 
 namespace torvane {
 
-// One value: the 32-bit field, unless it is saturated and `wide` holds the
-// whole value (a wide value below TVN_SIZE_WIDE is one the engine has not
-// stored yet: the field stands).
-constexpr std::uint64_t whole_size(std::uint32_t narrow, std::uint64_t wide) {
-  return narrow == TVN_SIZE_WIDE && wide >= TVN_SIZE_WIDE ? wide : narrow;
-}
-
-// What a 32-bit field holds for `value`.
-constexpr std::uint32_t narrow_size(std::uint64_t value) {
-  return value >= TVN_SIZE_WIDE ? TVN_SIZE_WIDE : static_cast<std::uint32_t>(value);
-}
-
 // A record's sizes, read as the engine allows while it runs the slot: the
 // array pointers once, with acquire; file_size and range_done[d] relaxed,
 // range_len[d] acquire. `wide` may be null (no engine, or a record that has
