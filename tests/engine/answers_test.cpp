@@ -45,8 +45,7 @@ HttpReply partial(const HttpRequest& r, const Body& sent, std::size_t size, cons
       .head = head + "\r\n", .body = sent, .body_offset = from, .body_size = sent->size() - from};
 }
 
-// Races the divisions that learn the whole file is coming against division 0
-// at the end of its range: 60 runs per size, ten at a time on one engine.
+// Races the divisions that learn the whole file is coming against division 0's end.
 TEST(Answers, ServerIgnoringRangesGivesTheWholeFileEveryRun) {
   constexpr int kParallel = 10;
   TempDir dir;
@@ -81,10 +80,7 @@ TEST(Answers, ServerIgnoringRangesGivesTheWholeFileEveryRun) {
   }
 }
 
-// Answers whose framing, lengths, status or version contradict what they
-// carry, and servers that refuse the HEAD, ranges past byte 0 or a length
-// that is no longer true: the whole file (`saved`) or a failure, never a
-// wrong file.
+// Contradictory or refusing answers: the whole file or a failure, never a wrong file.
 TEST(Answers, ContradictoryAndRefusingAnswersFailOrStartOver) {
   const Body body = bytes(300000), other = bytes(300000, 9), small = bytes(5000);
   // What is left of `body` after it shrank; the HEAD still names the old size.

@@ -129,8 +129,7 @@ TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
   }
 }
 
-// A page larger than the 32768-byte buffer of an unknown size, and one
-// smaller than the header of its answer, each after a probe.
+// Pages larger than the 32768-byte buffer and smaller than their answer's header.
 TEST_F(Download, MemoryFetchHandsTheWholePageToTheNotice) {
   for (const std::size_t size : {100000, 60}) {
     for (const bool omit_length : {false, true}) {

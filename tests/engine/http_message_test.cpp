@@ -77,8 +77,7 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
   }
 }
 
-// The URL's user part is sent as credentials, a client's own line giving
-// way; the texts handed out mask every credential. (End to end: PastedUrl.)
+// The user part wins over a client's own Authorization line; shown texts mask credentials.
 TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   std::string url = "http://u:p@h/a#f", path = "/a", host = "h";
   char extra[] = "authorization: Bearer old\r\nX: y\r\n";

@@ -79,9 +79,7 @@ class Https : public testing::Test {
 
 class HttpsSizes : public Https, public testing::WithParamInterface<std::size_t> {};
 
-// A byte (fewer bytes than divisions), one past a power of two, and a file
-// where every division refills its share many times and TLS records end in
-// the middle of shares.
+// Fewer bytes than divisions, one past a power of two, and TLS records across shares.
 TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
   const std::size_t size = GetParam();
   const std::string content = pattern_bytes(size, static_cast<std::uint32_t>(size));
@@ -101,8 +99,7 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, HttpsSizes, testing::Values(1, 1024 * 1024 + 1, 64 * 1024 * 1024));
 
-// SpeedMode, a memory fetch, and redirects from http to https and back each
-// end with the served bytes; only the way back to plain http is said.
+// Only the redirect back to plain http is said.
 TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
   const auto content = std::make_shared<const std::string>(pattern_bytes(1024 * 1024 + 1, 5));
   ASSERT_TRUE(write_file(dir_ / "served", *content));
@@ -148,11 +145,7 @@ TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
   EXPECT_FALSE(path_exists(save_));
 }
 
-// Through tinyproxy (CONNECT, then TLS inside the tunnel), each faulty
-// certificate fails the item at once with its reason: one message, one
-// connection (tinyproxy's log counts them), no request sent, nothing written.
-// With TLSVerify 0 the same server's file comes down through the tunnel, and
-// the request texts say so once.
+// Through tinyproxy: one connection, the reason, no request; TLSVerify=0 said once.
 TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
   REQUIRE_PROGRAM("tinyproxy", RealPeer::program("tinyproxy"));
   const std::string content = pattern_bytes(300000, 3);
@@ -206,12 +199,7 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
   }
 }
 
-// nginx names in each answer whether the connection resumed a session
-// ("r") or made a new one ("."). A session made without verification is
-// never offered to a verified item, which would skip the certificate check;
-// once an item has run, every connection of the next one to that server
-// resumes (which GETs of the first items resume depends on when the
-// server's tickets arrive), and each keeps its session resumable on close.
+// nginx's X-Resumed: an unverified session never serves a verified item.
 TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification) {
   ASSERT_TRUE(write_file(dir_ / "served", pattern_bytes(300000, 4)));
   nginx_.reset();
@@ -266,9 +254,7 @@ TEST_F(Https, ATunnelRefusedByTinyproxyFailsTheItem) {
   EXPECT_FALSE(path_exists(save_) && !read_file(save_).value_or("").empty());
 }
 
-// A server that closes in the middle of the handshake costs one attempt per
-// connection, as a plain server closing without an answer does (as many
-// connections); the item fails and says why once.
+// Costs one attempt per connection, as a plain close does; the reason said once.
 TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
   TempDir dir;
   ScriptedServer plain([](const HttpRequest&) { return HttpReply{.send_limit = 0}; });

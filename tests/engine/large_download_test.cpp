@@ -58,8 +58,7 @@ class LargeNginx : public testing::Test {
 
 class LargeNginxDivisions : public LargeNginx, public testing::WithParamInterface<int> {};
 
-// Division k of n starts at k * 5 GiB / n: with 5 divisions the last one
-// starts at exactly 4 GiB.
+// Division k of n starts at k * 5 GiB / n (with 5, the last at exactly 4 GiB).
 TEST_P(LargeNginxDivisions, FiveGiBFileIsByteIdentical) {
   const int n = GetParam();
   EngineHarness e(1);
@@ -75,9 +74,7 @@ TEST_P(LargeNginxDivisions, FiveGiBFileIsByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(Divisions, LargeNginxDivisions, testing::Values(1, 4, 5, 8));
 
-// One division stopped past 4 GiB, where every 32-bit field it has is
-// saturated, and resumed in a fresh engine from the record and the whole
-// values the client kept: it goes on from its whole count of bytes.
+// Stopped where every 32-bit field saturates, resumed from the client's whole values.
 TEST_F(LargeNginx, StopPastFourGiBAndResumeInAFreshEngine) {
   KeptItem kept;
   {

@@ -51,9 +51,7 @@ class Lifecycle : public testing::Test {
   KeptItem kept_;
 };
 
-// The last division finishes while the others are held; a retry of every
-// division, or of the finished one, must not ask for it again (416 until the
-// item failed).
+// A retry of every division, or of a finished one, must not ask for it again.
 TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   constexpr int kDivisions = 3;
   const Body body = bytes(90000, 3);
@@ -93,9 +91,7 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   }
 }
 
-// Two items write one file name and one fails while the file is still empty:
-// the other's file stays, whichever made it, also when the failing item is
-// tried again. Alone, the failing item leaves no empty file behind.
+// Another item's file under the same name stays, whichever made it.
 TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   const Body body = bytes(50000, 5);
   const std::string bad = server_.url("/bad"), good = server_.url("/good");
@@ -127,9 +123,7 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   EXPECT_FALSE(path_exists(target_));
 }
 
-// A write refused for another reason than a full disk (here a file size
-// limit) fails the item with the error's text, once, and asks the server for
-// nothing more: one HEAD and four GETs. (A full disk: DiskFullTest.)
+// A refused write other than a full disk (DiskFullTest) fails the item, said once.
 TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
   server_.set_handler(serve_resource(bytes(1 << 20, 2)));
   EngineHarness e(1);
@@ -150,8 +144,7 @@ TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
   EXPECT_LE(server_.request_count(), 5u);
 }
 
-// A client's division count and buffer that cannot work are brought into
-// range: the file arrives whole over at most 64 connections.
+// Out-of-range division counts and buffers are brought into range (at most 64 connections).
 TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
   const Body body = bytes(300000, 6);
   server_.set_handler(serve_resource(body));
@@ -171,8 +164,7 @@ TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
   }
 }
 
-// An empty resource (length 0, or none and a body that ends at once) leaves
-// an empty file, also over an older one.
+// Length 0, or none and an empty body, also over an older file.
 TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
   for (const char* head :
        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
@@ -188,8 +180,7 @@ TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
   }
 }
 
-// A stop that met the last bytes leaves a record whose divisions have all
-// ended: resumed, it must finish (and trim its file), not run for ever.
+// A stop that met the last bytes: resumed, the item must finish, not run for ever.
 TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   const Body body = bytes(60000, 7);
   const auto gate = std::make_shared<Gate>();
@@ -221,10 +212,7 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   EXPECT_TRUE(read_file(target_) == *body);
 }
 
-// Stopped with bytes in every division and resumed with its validator as
-// If-Range while the file changed: it starts over from byte 0 and says why,
-// each ranged request naming one version. (An unchanged file goes on:
-// ManagerFiles.AResumeGoesOnInItsOwnFileUnderEveryPolicy.)
+// Unchanged files go on: ManagerFiles.AResumeGoesOnInItsOwnFileUnderEveryPolicy.
 TEST_F(Lifecycle, ResumeOfAChangedFileStartsOver) {
   const Body first = bytes(300000, 3), second = bytes(300000, 9);
   std::atomic<bool> resumed{false};

@@ -96,8 +96,7 @@ TEST(UrlSplit, HostTargetAndPortForDirectAndProxiedRequests) {
   EXPECT_EQ(off.item.conn.port, 81) << "a proxy given but not enabled";
 }
 
-// A control character in any text that ends up in a request would let it
-// inject header lines; such an item must fail before anything is sent.
+// A control character in a request text would let it inject header lines.
 TEST(UrlSplit, RefusesOtherSchemesAndControlCharacters) {
   // The URL and a further text of the request, when set.
   const std::tuple<const char*, char * ItemData::*, const char*> cases[] = {

@@ -58,12 +58,7 @@ class WideSizes4G : public testing::Test {
   KeptItem kept_;
 };
 
-// A slice at each division's start (division 1 starts past 4 GiB), a stop
-// whose record and whole values the client keeps, and a resume of it in a
-// fresh engine as if the stop had come later: division 0 2000 bytes before
-// 4 GiB (its field holds that), division 1 500 bytes before the end (its
-// field is saturated: the whole value counts). Both requests go on from
-// there, and the file gets its bytes at the whole offsets and its size.
+// The resume takes a saturated field's whole value, and a field below 4 GiB as it is.
 TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   {
     EngineHarness e(1);
