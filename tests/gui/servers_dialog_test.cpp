@@ -120,7 +120,6 @@ TEST_F(ServersTest, DeletingARowRemovesItsEntryAndTheFileItListed) {
     Names left;
   };
   const Case cases[] = {
-      {"[ServerData]\ndefault=Servers\\mine.ini\n", 0, "Servers/mine.ini", false, {"default"}},
       // No entry: the default file is not the row's to delete.
       {"[ServerData]\nx=Servers\\x.ini\n", 0, "Servers/default.ini", true, {"default", "x"}},
       {"[ServerData]\nx=Servers\\x.ini\n", 1, "Servers/x.ini", false, {"default"}},
@@ -187,17 +186,13 @@ TEST_F(ServersTest, EditServerDataShowsWritesAndCancelsTheRows) {
 }
 
 TEST(ProfileItemDialogTest, TakesAnyTypedKey) {
-  ProfileItemDialog item("Retry", "5");
-  EXPECT_EQ(item.key(), "Retry");
   struct Case {
     QString key, value;
     bool ok_enabled;
     int result;
   };
   const Case cases[] = {
-      {"Retry", "5", true, 0},   // as opened
       {"X-Mine", "5", true, 1},  // a key of its own
-      {"retry", "5", true, 1},   // another spelling
       {"", "5", false, -1},      // a key the save refuses: OK does nothing
   };
   for (const Case& c : cases) {

@@ -1,6 +1,5 @@
 // The size table's editor and its row editor: what they show, what OK
-// writes into section "Divide", and the row editor's count controls and
-// result.
+// writes into section "Divide", and the row editor's count controls.
 #include "gui/size_table_dialog.h"
 
 #include <gtest/gtest.h>
@@ -143,37 +142,6 @@ TEST(RangeEditDialog, CountBoxAndUpDownFollowEachOtherWithin1To64) {
   EXPECT_FALSE(editor.count_radio().isChecked());
   editor.show();
   save_screenshot(editor, "range-edit.png");
-}
-
-TEST(RangeEditDialog, OkTellsWhetherTheRangeOrTheCountChanged) {
-  struct Case {
-    SizeRow row;
-    QString range, count;  // count "": the set value
-    bool changed;
-    std::string stored_range;
-    int stored_count;
-  };
-  // The core's range_edit_count and apply_range_edit decide; the cases show
-  // the dialog hands them the boxes and the radio buttons.
-  const Case cases[] = {
-      {{"100-200", 5}, "100-200", "5", false, "100-200", 5},
-      {{"100-200", 5}, "100-300", "6", true, "100-300", 6},
-      {{"100-200", 5}, "100-200", "", true, "100-200", -1},
-      {{"noise", -1}, "0-0", "", false, "noise", -1},
-  };
-  for (const Case& c : cases) {
-    RangeEditDialog editor(c.row);
-    type_row(c.range, c.count)(editor);
-    EXPECT_EQ(editor.result(), QDialog::Accepted);
-    EXPECT_EQ(editor.changed(), c.changed) << c.range.toStdString() << c.count.toStdString();
-    EXPECT_EQ(editor.row().range, c.stored_range) << c.range.toStdString();
-    EXPECT_EQ(editor.row().count, c.stored_count) << c.count.toStdString();
-  }
-  RangeEditDialog cancelled(SizeRow{"1-", 2});
-  cancelled.range_box().setText("5-");
-  cancelled.reject();
-  EXPECT_FALSE(cancelled.changed());
-  EXPECT_EQ(cancelled.row().range, "1-");
 }
 
 }  // namespace
