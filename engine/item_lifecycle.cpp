@@ -43,7 +43,7 @@ void free_wide_arrays(WideSizes& wide) {
 }
 
 // Fresh whole-size arrays for n divisions, each entry the client's value
-// for the record's 32-bit field (client_size, with the client's arrays read
+// for the record's 32-bit field (tvn_whole_size, with the client's arrays read
 // only where the field is saturated), the client's blocks then freed. The
 // record's fields are stored again from them, so both forms agree.
 int take_sizes(ItemData& item, WideSizes& wide, int n) {
@@ -56,13 +56,13 @@ int take_sizes(ItemData& item, WideSizes& wide, int n) {
   }
   const auto given = [](const std::uint32_t* narrow, const std::uint64_t* whole, int d) {
     if (narrow == nullptr) return std::uint64_t{0};
-    return client_size(narrow[d], narrow[d] == TVN_SIZE_WIDE && whole ? whole[d] : 0);
+    return tvn_whole_size(narrow[d], narrow[d] == TVN_SIZE_WIDE && whole ? whole[d] : 0);
   };
   for (int d = 0; d < n; ++d) {
     len[d] = given(item.disk.range_len, wide.range_len, d);
     done[d] = given(item.disk.range_done, wide.range_done, d);
   }
-  const std::uint64_t size = client_size(item.disk.file_size, wide.file_size);
+  const std::uint64_t size = tvn_whole_size(item.disk.file_size, wide.file_size);
   free_wide_arrays(wide);
   store_release(wide.range_len, len);
   store_release(wide.range_done, done);

@@ -49,7 +49,7 @@ constexpr std::int64_t kMaxShare = 64 << 20;
 // kMaxDivisions and the division arrays and whole sizes are made anew;
 // without it (dl_resume of a saved record) the record's own count and arrays
 // are used, and the whole sizes are taken from the record and the client's
-// WideSizes (client_size). The buffer is brought into range. Sets state 3,
+// WideSizes (tvn_whole_size). The buffer is brought into range. Sets state 3,
 // or 4 with probe_pending under SpeedMode, only when `set_state` is true.
 int prepare_item(ItemData& item, WideSizes& wide, bool allocate, bool set_state);
 

@@ -599,7 +599,7 @@ bool handle_header(EngineState& engine, int slot, ItemData& item, int b) {
       const ConnExclusion keep_out(engine, slot);
       answer = notify(engine.ctx, TVN_NOTICE_HEADER_PARSED, slot, b, &item);
       // A size the client set there, in either form.
-      sizes.set_file_size(client_size(item.disk.file_size, sizes.file_size()));
+      sizes.set_file_size(tvn_whole_size(item.disk.file_size, sizes.file_size()));
     }
     if (answer == -1) {
       close_connection(item.conn.sockets[b]);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/engine_state.h"
 #include "platform/socket.h"
@@ -25,6 +26,12 @@ struct TlsContext {
   SSL_CTX* ctx = nullptr;
   std::mutex mutex;  // guards `sessions`: both engine threads read TLS
   std::unordered_map<std::string, std::deque<SSL_SESSION*>> sessions;  // oldest first
+  // The key of each server met, which each connection's SSL points at (its
+  // app data) so that its new sessions find their place. Owned here rather
+  // than freed by OpenSSL with the SSL: a free callback would stay
+  // registered in OpenSSL's process-wide tables after this library is
+  // unloaded, and the next SSL freed anywhere would call into nothing.
+  std::unordered_set<std::string> keys;  // nodes never move
 };
 
 void free_tls_context(TlsContext* context) {
@@ -37,23 +44,9 @@ void free_tls_context(TlsContext* context) {
 
 namespace {
 
-// Where a connection's session is kept once the server sends one: the
-// connection's key, set with the session and freed with it.
-int g_key_index = -1;
 constexpr std::size_t kSessionsKept = 8;
 // The bytes a session reads from its socket at a time.
 constexpr std::size_t kReadAhead = 64 * 1024;
-std::once_flag g_key_index_once;
-
-int key_index() {
-  std::call_once(g_key_index_once, [] {
-    g_key_index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr,
-                                       [](void*, void* key, CRYPTO_EX_DATA*, int, long, void*) {
-                                         delete static_cast<std::string*>(key);
-                                       });
-  });
-  return g_key_index;
-}
 
 std::string session_key(const std::string& host, bool verify) {
   return host + (verify ? "|verified" : "|unverified");
@@ -64,7 +57,7 @@ std::string session_key(const std::string& host, bool verify) {
 // handshake). Keeps the newest one per key.
 int keep_session(SSL* ssl, SSL_SESSION* session) {
   auto* context = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-  const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, key_index()));
+  const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
   if (context == nullptr || key == nullptr || SSL_SESSION_is_resumable(session) != 1) return 0;
   std::lock_guard<std::mutex> lock(context->mutex);
   std::deque<SSL_SESSION*>& kept = context->sessions[*key];
@@ -188,9 +181,12 @@ SSL* new_session(EngineState& engine, std::int32_t fd, const char* host, bool ve
   } else if (named && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) != 1) {
     named = SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
   }
-  auto* key = new std::string(session_key(name + port_of(host), verify));
-  if (!named || SSL_set_ex_data(ssl, key_index(), key) != 1) {
-    delete key;
+  const std::string* key = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(engine.tls->mutex);
+    key = &*engine.tls->keys.insert(session_key(name + port_of(host), verify)).first;
+  }
+  if (!named || SSL_set_app_data(ssl, const_cast<std::string*>(key)) != 1) {
     SSL_free(ssl);
     return nullptr;
   }

@@ -18,22 +18,11 @@ namespace torvane::engine {
 // the file layer (a signed 64-bit offset) can overflow.
 constexpr std::uint64_t kMaxSize = std::uint64_t{1} << 62;
 
-constexpr std::uint32_t saturated(std::uint64_t value) {
-  return value >= TVN_SIZE_WIDE ? TVN_SIZE_WIDE : static_cast<std::uint32_t>(value);
-}
-
-// What a client gave for one size (a resume, or a change during notice
-// 111): its 32-bit field, or, where that is saturated, the whole value when
-// that is TVN_SIZE_WIDE or more.
-constexpr std::uint64_t client_size(std::uint32_t narrow, std::uint64_t wide) {
-  return narrow == TVN_SIZE_WIDE && wide >= TVN_SIZE_WIDE ? wide : narrow;
-}
-
 // Stores `value` as its whole value and, saturated, into its 32-bit field.
 inline void store_size(std::uint64_t& wide, std::uint32_t& narrow, std::uint64_t value,
                        std::memory_order order) {
   std::atomic_ref<std::uint64_t>(wide).store(value, order);
-  std::atomic_ref<std::uint32_t>(narrow).store(saturated(value), order);
+  std::atomic_ref<std::uint32_t>(narrow).store(tvn_narrow_size(value), order);
 }
 
 // An item's record with its slot's WideSizes. Reads give the whole values;

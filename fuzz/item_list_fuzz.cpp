@@ -1,6 +1,7 @@
-// Fuzz target: the item list file reader. Whatever it keeps must write out
-// and read back to the same list without any damage found, and every record
-// it built must be freed (the leak checker sees a heap of plain calloc/free).
+// Fuzz target: the item list file reader, of files with and without the
+// whole sizes of records past 4 GiB. Whatever it keeps must write out and
+// read back to the same list without any damage found, and every record it
+// built must be freed (the leak checker sees a heap of plain calloc/free).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unterminated(item.division_text) || item.state < kWaiting || item.state > kResting ||
         (item.saved && item.saved->disk.count_ref != &item.saved->div_count))
       std::abort();
+    // Whole sizes come with a saved record whose fields they saturate to,
+    // and with every saved record that has a saturated field.
+    if (!item.saved_wide.empty() && (!item.saved || !wide_copy_fits(*item.saved, item.saved_wide)))
+      std::abort();
+    if (item.saved && has_saturated_size(*item.saved) && item.saved_wide.empty()) std::abort();
   }
   // One write and read settles every text at its field: from then on the
   // encoding must not change.

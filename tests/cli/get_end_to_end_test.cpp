@@ -48,13 +48,23 @@ class GetTest : public ::testing::Test {
   // Runs the program to its end; its exit status (-1 when it overran).
   int run(const Args& args, const Args& env = {}) { return start(args, env).wait_exit(120s); }
   std::string log() const { return read_file(log_).value_or(""); }
+  // Serves `body`, each answer held `at` bytes into its body until `gate` opens.
+  static HttpHandler held(std::shared_ptr<const std::string> body, std::shared_ptr<Gate> gate,
+                          std::size_t at) {
+    return [=](const HttpRequest& r) {
+      HttpReply reply = resource_reply(r, body);
+      reply.gate = gate;
+      reply.gate_at = reply.head.size() + at;
+      return reply;
+    };
+  }
 
   TempDir dir_;
   const std::string work_ = dir_ / "work", out_ = work_ + "/out/", log_ = dir_ / "get.log";
   ChildProcess process_;
 };
 
-TEST_F(GetTest, ExitStatusOfBadUsageHelpAndMissingFiles) {
+TEST_F(GetTest, ExitStatusOfBadUsageHelpAndFailuresWithTheirReasons) {
   // No URL (checked before the list file is made) and an unreadable -i file;
   // the parser's own refusals are in the options unit test.
   for (const Args& args : {Args{}, Args{"-i", dir_ / "missing.txt"}}) {
@@ -63,13 +73,22 @@ TEST_F(GetTest, ExitStatusOfBadUsageHelpAndMissingFiles) {
   }
   EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
   EXPECT_EQ(run({"--help"}), 0);
-  // Missing files fail the run; they stay listed, so the same command tries
-  // them again.
+  // A missing file and a refused connection fail the run, each with its
+  // reason; they stay listed, so the same command tries them again.
+  std::string refused;
+  {
+    const ScriptedServer gone;  // its port, closed again: nobody listens there
+    refused = gone.url("/r.bin");
+  }
+  const std::string port = refused.substr(17, refused.find('/', 17) - 17);
   ScriptedServer server;  // 404 for everything
   for (int pass = 0; pass < 2; ++pass) {
     const std::size_t before = server.request_count();
-    EXPECT_EQ(run({"-o", "out", server.url("/a.bin"), server.url("/b.bin")}), 1) << log();
+    EXPECT_EQ(run({"-o", "out", server.url("/a.bin"), refused}), 1) << log();
     EXPECT_THAT(log(), HasSubstr("0 finished, 2 failed"));  // listed once, not twice
+    EXPECT_THAT(log(), HasSubstr("out/a.bin  (" + server.url("/a.bin") + "): 404 Not Found\n"));
+    EXPECT_THAT(log(), HasSubstr("out/r.bin  (" + refused +
+                                 "): connection refused: 127.0.0.1:" + port + "\n"));
     EXPECT_GT(server.request_count(), before);
   }
 }
@@ -159,12 +178,7 @@ TEST_F(GetTest, FullDiskEndsTheRunAndTheSameCommandFinishesLater) {
 TEST_F(GetTest, InterruptedRunOfTwoAtOnceResumesWhereItStopped) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(2'000'000, 9));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server([=](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    reply.gate = gate;  // held 300000 bytes into the body until the gate opens
-    reply.gate_at = reply.head.size() + 300'000;
-    return reply;
-  });
+  ScriptedServer server(held(body, gate, 300'000));
   const Args command = {
       "-j", "2", "-d", "2", "-o", "out", server.url("/a"), server.url("/b"), server.url("/c")};
   start(command);
@@ -203,12 +217,7 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
   constexpr std::size_t kSlack = 100'000;
   const auto body = std::make_shared<const std::string>(pattern_bytes(kSize, 12));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server([=](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    reply.gate = gate;  // every answer holds kHeld bytes into its body
-    reply.gate_at = reply.head.size() + kHeld;
-    return reply;
-  });
+  ScriptedServer server(held(body, gate, kHeld));
   const Args command = {"-d", "2", "-o", "out", server.url("/big.bin")};
   start(command);
   // The list keeps the two divisions' progress (range_len {kHalf, kHalf},
@@ -252,12 +261,7 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
 TEST_F(GetTest, ASecondRunInTheSameFolderWaitsForNoneAndNamesTheFirst) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(300'000, 4));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server([=](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, body);
-    reply.gate = gate;
-    reply.gate_at = reply.head.size() + 1000;
-    return reply;
-  });
+  ScriptedServer server(held(body, gate, 1000));
   const Args args = {"-o", "out", server.url("/held")};
   start(args);
   for (int i = 0; i < 500 && server.request_count() == 0; ++i) std::this_thread::sleep_for(10ms);
@@ -319,21 +323,6 @@ TEST_F(GetTest, AFailureOfAnEarlierRunIsTriedAgainOnlyWhenAskedAndTheQueueListsA
   EXPECT_THAT(log(), HasSubstr("forgot 1 queued download\nthese partly downloaded files "
                                "stay:\n  out/gone\n"));
   EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
-}
-
-// Each failed item's line says why: the server's status, or the refusal.
-TEST_F(GetTest, TheSummaryGivesTheReasonOfEachFailure) {
-  std::string refused_url;
-  {
-    const ScriptedServer gone;  // its port, closed again: nobody listens there
-    refused_url = gone.url("/r.bin");
-  }
-  const std::string port = refused_url.substr(17, refused_url.find('/', 17) - 17);
-  ScriptedServer server;  // 404 for everything
-  EXPECT_EQ(run({"-o", "out", server.url("/a.bin"), refused_url}), 1) << log();
-  EXPECT_THAT(log(), HasSubstr("out/a.bin  (" + server.url("/a.bin") + "): 404 Not Found\n"));
-  EXPECT_THAT(log(), HasSubstr("out/r.bin  (" + refused_url +
-                               "): connection refused: 127.0.0.1:" + port + "\n"));
 }
 
 TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {

@@ -27,15 +27,10 @@ class DiskFullTest : public ManagerTest {
     ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }))
         << "states: " << testing::PrintToString(states(*manager));
     const std::string said = "disk full: " + out() + "f.bin";
-    EXPECT_EQ(manager->with_items([](const ItemList& l) { return l.at(0)->reason; }), said);
+    EXPECT_EQ(reason(*manager, 0), said);
     const Seen shown = seen(*manager);
     EXPECT_EQ(shown.messages, std::vector<std::string>{"Error: " + said});
-    std::size_t notes = 0;
-    for (std::size_t at = shown.log.find(said); at != std::string::npos;
-         at = shown.log.find(said, at + 1)) {
-      ++notes;
-    }
-    EXPECT_EQ(notes, 1u);
+    EXPECT_EQ(occurrences(shown.log, said), 1u);
     // Slots freed and the list idle: nothing starts the resting item. GETs
     // sent before the stop may still reach the server; no more come.
     manager->scheduler_pass(-1, false);

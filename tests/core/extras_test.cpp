@@ -111,13 +111,16 @@ TEST(History, RecordsReadBackWithTheirTotals) {
   set_field(item.progress, "5000");
   set_field(item.url, "http://u:pw@h/f");  // the history is read by people: no password
   ASSERT_EQ(writer.write_entry(item, clock, false), 0);
+  set_field(item.progress, "5368709120 / 5368709120 (100%)");  // past 4 GiB
+  ASSERT_EQ(writer.write_entry(item, clock, false), 0);
   const HistoryList list = load_history_file((dir / "tvnlog.txt").c_str());
   const auto &a = list.rows.at(0).cells, &b = list.rows.at(1).cells;
+  EXPECT_EQ(list.rows.at(2).cells[kColSize], "5368709120");
   EXPECT_EQ(a[kColDate] + "|" + a[kColSize] + "|" + a[kColTime] + "|" + a[kColSpeed],
             "12/06(日) 09:07|3600000|001:00:30|991.7byte/s");
   EXPECT_EQ(b[kColSize] + "|" + b[kColTime] + "|" + b[kColSpeed], "5000|000:00:00|20.0Kbyte/s");
   EXPECT_EQ(b[kColUrl], "http://u:********@h/f");
-  EXPECT_EQ(history_summary_rows(list).at(3).cells[0], "3605000 byte");  // the total
+  EXPECT_EQ(history_summary_rows(list).at(3).cells[0], "5372314120 byte");  // the total
 }
 
 TEST(HeaderLog, AFullBoxGivesUpAsMuchOfItsStartAsIsAdded) {
@@ -148,13 +151,15 @@ TEST(EngineStatus, ASlotWithThreeDivisionsAndAMissingArray) {
   EngineContext context{};
   context.max_items = context.slot_count = 2;
   context.items = items;
-  EXPECT_TRUE(item_status_text(context).ends_with(
-      "\r\nアイテム[0]\r\nステータス=0\r\n\r\nアイテム[1]\r\nステータス=4\r\nステータス\r\n"
-      "st000=2\r\nst001=206\r\nst002=3\r\nファイル書込み\r\nwf000=100\r\nwf001=50\r\n"
-      "wf002=0\r\nバッファ\r\nbf000=0\r\nbf001=7\r\nbf002=0\r\n"));
-  context.items = nullptr;
   EXPECT_TRUE(
-      item_status_text(context).ends_with("\r\n致命的なエラー！アイテムがありません。\r\n"));
+      item_status_text(context, nullptr)
+          .ends_with(
+              "\r\nアイテム[0]\r\nステータス=0\r\n\r\nアイテム[1]\r\nステータス=4\r\nステータス\r\n"
+              "st000=2\r\nst001=206\r\nst002=3\r\nファイル書込み\r\nwf000=100\r\nwf001=50\r\n"
+              "wf002=0\r\nバッファ\r\nbf000=0\r\nbf001=7\r\nbf002=0\r\n"));
+  context.items = nullptr;
+  EXPECT_TRUE(item_status_text(context, nullptr)
+                  .ends_with("\r\n致命的なエラー！アイテムがありません。\r\n"));
 }
 
 }  // namespace

@@ -73,6 +73,27 @@ ItemList decoded(std::string_view bytes, ItemListDamage* damage = nullptr) {
   return list;
 }
 
+// What a list reads back as: each item's name (its URL past "http://h/")
+// with '+' when its saved record was kept, '-' when not; then the records
+// left out and the items kept without their saved record.
+std::string read_back(std::string_view bytes) {
+  ItemListDamage damage;
+  const ItemList back = decoded(bytes, &damage);
+  std::string out;
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    const ListItem& item = *back.at(static_cast<std::int64_t>(i));
+    const ItemData* saved = item.saved.get();
+    out += std::string(item.url).substr(9) + (saved ? "+" : "-");
+    // The division text is the kept record's count; whole sizes stay only
+    // with a kept record whose fields are saturated.
+    EXPECT_EQ(item.division_text, saved ? std::to_string(saved->div_count) : "2") << out;
+    EXPECT_EQ(item.saved_wide.empty(), !saved || saved->disk.file_size != TVN_SIZE_WIDE) << out;
+    EXPECT_EQ(item.state, kResting) << out;
+  }
+  return out + " " + std::to_string(damage.unreadable) + " " +
+         std::to_string(damage.without_record);
+}
+
 TEST(ItemListFile, EmptyFileExactBytesAndRunningStatesAsWaiting) {
   test::TempDir dir;
   ItemList list;
@@ -204,44 +225,142 @@ TEST(ItemListFile, DamageCostsOnlyTheDamagedRecord) {
     bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
     return bytes;
   };
-  // what, the bytes, the items kept (name, '+' with its saved record), the
-  // records left out, the items kept without their saved record
-  const std::tuple<const char*, std::string, const char*, int, int> cases[] = {
-      {"the only record's URL", flip(one, one.find("http://h/a") + 4), "", 1, 0},
-      {"the only record's saved record", flip(one, block + 60), "a-", 0, 1},
-      {"cut in the only record's item fields", one.substr(0, block - 20), "", 1, 0},
-      {"cut in the only record's saved record", one.substr(0, block + 200), "a-", 0, 1},
-      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)), "a-",
-       0, 1},
-      {"the middle record's URL", flip(three, three.find("http://h/b") + 4), "a+c+", 1, 0},
-      {"the middle record's length", flip(three, b + 5), "a+c+", 1, 0},
-      {"the middle record's mark", flip(three, b + 1), "a+c+", 1, 0},
-      {"the middle record's saved record", flip(three, three.find("http://h/b") + 100), "a+b-c+", 0,
-       1},
-      {"undamaged, without frames", unframed(three), "a+b+c+", 0, 0},
+  // what, the bytes, what reads back (see read_back)
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"the only record's URL", flip(one, one.find("http://h/a") + 4), " 1 0"},
+      {"the only record's saved record", flip(one, block + 60), "a- 0 1"},
+      {"cut in the only record's item fields", one.substr(0, block - 20), " 1 0"},
+      {"cut in the only record's saved record", one.substr(0, block + 200), "a- 0 1"},
+      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)),
+       "a- 0 1"},
+      {"the middle record's URL", flip(three, three.find("http://h/b") + 4), "a+c+ 1 0"},
+      {"the middle record's length", flip(three, b + 5), "a+c+ 1 0"},
+      {"the middle record's mark", flip(three, b + 1), "a+c+ 1 0"},
+      {"the middle record's saved record", flip(three, three.find("http://h/b") + 100),
+       "a+b-c+ 0 1"},
+      {"undamaged, without frames", unframed(three), "a+b+c+ 0 0"},
   };
-  for (const auto& [what, bytes, kept, unreadable, without_record] : cases) {
-    ItemListDamage damage;
-    const ItemList back = decoded(bytes, &damage);
-    std::string names;
-    for (std::size_t i = 0; i < back.size(); ++i) {
-      names += std::string(back.at(i)->url).substr(9) + (back.at(i)->saved ? "+" : "-");
-      EXPECT_STREQ(back.at(i)->division_text, back.at(i)->saved ? "3" : "2") << what;
-      EXPECT_EQ(back.at(i)->state, kResting) << what;
-    }
-    EXPECT_EQ(names, kept) << what;
-    EXPECT_EQ(damage.unreadable, unreadable) << what;
-    EXPECT_EQ(damage.without_record, without_record) << what;
+  for (const auto& [what, bytes, expected] : cases) EXPECT_EQ(read_back(bytes), expected) << what;
+}
+
+constexpr std::uint64_t k4G = 1ull << 32, k5G = 5ull << 30;
+
+std::string le64(std::uint64_t v) {
+  return le32(static_cast<std::uint32_t>(v)) + le32(static_cast<std::uint32_t>(v >> 32));
+}
+
+// A 5 GiB item stopped in two divisions, the first of them past 4 GiB long
+// and done: its fields saturated, its whole sizes beside it.
+void add_5gib(ItemList& list, std::string_view url) {
+  std::int32_t status[2] = {206, 206}, zeros[3] = {}, sockets[2] = {-1, -1};
+  std::uint32_t len[2] = {TVN_SIZE_WIDE, 1u << 30}, done[2] = {TVN_SIZE_WIDE, 12345};
+  ItemData r{};
+  r.div_count = 2, r.disk.file_size = TVN_SIZE_WIDE, r.div_status = status;
+  r.div_retries = r.div_stop = r.disk.buf_fill = zeros, r.conn.sockets = sockets;
+  r.disk.range_len = len, r.disk.range_done = done;
+  ListItem& item = add(list, kResting, url);
+  item.saved = SavedRecord(kApi.copy_itemdata(nullptr, &r), SavedRecordDeleter{&kApi});
+  item.saved_wide = {.file_size = k5G, .range_len = {k4G, k5G - k4G}, .range_done = {k4G, 12345}};
+}
+
+// Whole sizes ride after the arrays, inside the frame; a record below 4 GiB
+// is written as before, and damage to the whole sizes costs the item its
+// progress only.
+TEST(ItemListFile, WholeSizesOfA5GiBItemRoundTripAndTheirDamage) {
+  ItemList list;
+  add_5gib(list, "http://h/a");
+  add(list, kResting, "http://h/b").saved = stopped_record();
+  ItemList below;
+  add(below, kResting, "http://h/b").saved = stopped_record();
+  const std::string good = encode_item_list(list, false);
+  const std::string whole = std::string(kItemListWideTag) + le32(44) + le32(2) + le64(k5G) +
+                            le64(k4G) + le64(k5G - k4G) + le64(k4G) + le64(12345);
+  const std::size_t at = good.find(whole + "\r\n\r\n");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(good.find(kItemListWideTag, at + 1), std::string::npos);
+  EXPECT_TRUE(good.ends_with(encode_item_list(below, false).substr(kItemListHeader.size())));
+
+  const ItemList back = decoded(good);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back.at(0)->saved_wide.range_done, list.at(0)->saved_wide.range_done);
+  EXPECT_EQ(back.at(0)->saved_wide.file_size, k5G);
+  EXPECT_TRUE(back.at(1)->saved_wide.empty());
+  // As read back: the division text is the record's count, the sockets none.
+  std::fill_n(list.at(1)->saved->conn.sockets, 3, -1);
+  set_field(list.at(1)->division_text, "3");
+  EXPECT_EQ(encode_item_list(back, false), encode_item_list(list, false));
+
+  // A saturated record without whole sizes that belong to it is not written:
+  // it would resume at 4 GiB - 1.
+  list.at(0)->saved_wide.range_done[0] = k4G - 2;
+  EXPECT_EQ(encode_item_list(list, false).find(kItemListWideTag), std::string::npos);
+  EXPECT_EQ(decoded(encode_item_list(list, false)).at(0)->saved, nullptr);
+
+  // what, the bytes, what reads back (see read_back)
+  const std::size_t count = at + 8;
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"a flipped value", std::string(good).replace(count + 12, 1, "\x55"), "a-b+ 0 1"},
+      {"cut in the whole sizes", good.substr(0, count + 20), "a- 0 1"},
+      {"without frames", unframed(good), "a+b+ 0 0"},
+      {"without frames, another count", unframed(std::string(good).replace(count, 4, le32(3))),
+       "b+ 1 0"},
+      {"without frames, a size below its field",
+       unframed(std::string(good).replace(count + 4, 8, le64(k4G - 2))), "b+ 1 0"},
+  };
+  for (const auto& [what, bytes, expected] : cases) EXPECT_EQ(read_back(bytes), expected) << what;
+}
+
+// A list file the previous version wrote (two downloads stopped in three
+// divisions, one waiting) reads exactly, and writes back byte for byte.
+TEST(ItemListFile, AFileOfThePreviousVersionReadsExactly) {
+  const std::string bytes =
+      test::read_file(std::string(TORVANE_TEST_DATA_DIR) + "/list_before_wide_sizes.tvn")
+          .value_or("");
+  ASSERT_FALSE(bytes.empty());
+  ItemListDamage damage;
+  const ItemList list = decoded(bytes, &damage);
+  EXPECT_FALSE(damage.any());
+  ASSERT_EQ(list.size(), 3u);
+  using Sizes = std::vector<std::uint32_t>;
+  const std::tuple<const char*, std::uint32_t, Sizes, Sizes, const char*> saved[] = {
+      {"alpha.bin",
+       3000000,
+       {1000000, 1000000, 1000000},
+       {306914, 306908, 306908},
+       "\"6b17ad35-2dc6c0\""},
+      {"beta.bin",
+       2000000,
+       {666667, 666667, 666666},
+       {306914, 306909, 306909},
+       "\"6b17ad35-1e8480\""},
+  };
+  const std::string folder = "/tmp/c18-sample/run/out/", host = "http://127.0.0.1:18731/";
+  for (std::size_t k = 0; k < 2; ++k) {
+    const auto& [name, size, len, done, validator] = saved[k];
+    const ListItem& item = *list.at(static_cast<std::int64_t>(k));
+    EXPECT_EQ(std::string(item.url), host + name);
+    EXPECT_EQ(item.target_path, folder + name);
+    EXPECT_EQ(item.state, kResting);
+    ASSERT_NE(item.saved, nullptr) << name;
+    const ItemData& r = *item.saved;
+    EXPECT_EQ(r.div_count, 3);
+    EXPECT_EQ(r.disk.file_size, size);
+    EXPECT_EQ(Sizes(r.disk.range_len, r.disk.range_len + 3), len) << name;
+    EXPECT_EQ(Sizes(r.disk.range_done, r.disk.range_done + 3), done) << name;
+    EXPECT_STREQ(r.reserved_text, validator);
+    EXPECT_TRUE(item.saved_wide.empty());
   }
+  EXPECT_EQ(std::string(list.at(2)->url), host + "gamma.bin");
+  EXPECT_EQ(std::string(list.at(2)->save_folder), folder);
+  EXPECT_EQ(list.at(2)->state, kWaiting);
+  EXPECT_EQ(list.at(2)->saved, nullptr);
+  EXPECT_EQ(encode_item_list(list, false), bytes);
 }
 
 // The name shown before the engine names the file is the one it will get.
 TEST(ListItemName, FileNameOfUrlDropsQueryAndFragment) {
   for (const auto& [url, name] : std::vector<std::pair<std::string_view, std::string_view>>{
-           {"http://h/a/f.bin", "f.bin"},
-           {"http://h/f.bin?x=1&y=2", "f.bin"},
-           {"http://h/f.bin#part", "f.bin"},
-           {"http://h/f.bin?x=1#y/z", "f.bin"}})
+           {"http://h/a/f.bin", "f.bin"}, {"http://h/f.bin?x=1#y/z", "f.bin"}})
     EXPECT_EQ(file_name_of_url(url), name) << url;
 }
 

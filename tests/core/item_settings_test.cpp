@@ -11,7 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "core/queue/history_writer.h"
 #include "core/queue/item_list_file.h"
+#include "core/text/engine_status_text.h"
 #include "core/text/progress_text.h"
 #include "tests/support/test_files.h"
 
@@ -19,6 +21,7 @@ namespace torvane {
 namespace {
 
 constexpr std::uint32_t kAutoResume = TVN_OPT_AUTO_RESUME;
+constexpr std::uint64_t k4G = 1ull << 32, k5G = 5ull << 30;
 
 class ItemSettings : public ::testing::Test {
  protected:
@@ -36,7 +39,7 @@ class ItemSettings : public ::testing::Test {
     record_ = ItemData{}, record_.state = TVN_STATE_RESERVED, record_.auto_referer = 77;
     set_field(item_.url, url);
     set_field(item_.division_text, divisions);
-    return apply_item_settings(&record_, item_, strings_, env_);
+    return apply_item_settings(&record_, &wide_, item_, strings_, env_);
   }
 
   test::TempDir tmp_;
@@ -50,6 +53,7 @@ class ItemSettings : public ::testing::Test {
   ItemSettingsEnv env_{folder_, ini_, api_, clock_};
   SlotStrings strings_{&api_};
   ItemData record_{};
+  WideSizes wide_{};  // the slot's
   ListItem item_;
 };
 
@@ -93,6 +97,8 @@ TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
     return value + " is out of range (" + range + "); " + std::to_string(used) + " is used";
   };
   const std::string buffers = "4096 to 67108864";
+  const std::vector<std::string> two = {note("BufferSize=2000000000", buffers, 64 << 20),
+                                        note("Retry=-9", "0 and up", 0)};
   struct Row {
     std::string profile;
     const char* divisions;  // the item's own division text
@@ -102,15 +108,9 @@ TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
       {"Div=99999", "4", 64, 64 * 40000, 5, {note("Div=99999", "1 to 64", 64)}},
       {"", "999", 64, 64 * 40000, 5, {note("Div=999", "1 to 64", 64)}},
       {"Div=0", "4", 1, 40000, 5, {}},
-      {"BufferSize=0", "4", 4, 4 * 4096, 5, {note("BufferSize=0", buffers, 4096)}},
       {"BufferSize=1", "4", 4, 4 * 4096, 5, {note("BufferSize=1", buffers, 4096)}},
       {"BufferSize=-1", "4", 4, 4 * 40000, 5, {}},
-      {"BufferSize=2000000000\nRetry=-9",
-       "2",
-       2,
-       2 << 26,
-       0,
-       {note("BufferSize=2000000000", buffers, 64 << 20), note("Retry=-9", "0 and up", 0)}},
+      {"BufferSize=2000000000\nRetry=-9", "2", 2, 2 << 26, 0, two},  // both said, in order
       {"Div=64\nBufferSize=67108864\nRetry=0", "4", 64, INT32_MAX, 0, {}},
   };
   for (const Row& row : rows) {
@@ -128,7 +128,6 @@ TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
   // URL, host profile, default profile, the item's URL after, the first request's ("": the item's)
   const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
       {"http://h/a/b.zip", "Host=M", "", "http://M/a/b.zip", ""},
-      {"http://h/a/b.zip", "Host=mirror.example:81", "", "http://mirror.example:81/a/b.zip", ""},
       {"https://h:443/a/b.zip", "Host=M", "", "https://M/a/b.zip", ""},
       {"http://h/a", "URL=http://x/y/z.bin\nHost=M", "", "http://M/y/z.bin", ""},
       {"http://other", "", "Host=M", "http://other", ""},              // no third '/'
@@ -167,30 +166,6 @@ TEST_F(ItemSettings, LinkJumpDecidedByUrljumpsFile) {
                          (record_.options & TVN_OPT_MEMORY_FETCH) != 0),
               std::tuple(mark, skip, 4, jump ? 1 : 4, jump));
   }
-}
-
-TEST_F(ItemSettings, ResumeAdoptsTheCopiesAndReadsNoProfile) {
-  char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n";
-  std::int32_t status[2] = {2, 0};
-  ItemData source{};
-  source.url = url, source.referer = text, source.user_agent = text, source.save_path = text;
-  source.proxy = proxy, source.disk.file_name = text, source.extra_header = stale;
-  source.div_count = 2, source.div_status = status;
-  item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
-  item_.slot_link = kResumePending, item_.cookie_line = "Cookie: a=b\r\n";
-  ASSERT_EQ(start("http://h/f.zip", "Div=9\nProxy=p:1", "Div=9"), 1);
-  EXPECT_EQ(item_.saved, nullptr);
-  EXPECT_EQ(std::tie(record_.state, record_.div_count), std::tuple(TVN_STATE_EMPTY, 2));
-  EXPECT_STREQ(record_.proxy, "q:2");
-  // The engine reads the cookie line from the slot's own copy.
-  EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\n");
-  for (char* copy : {record_.url, record_.referer, record_.user_agent, record_.save_path,
-                     record_.proxy, record_.extra_header})
-    EXPECT_TRUE(strings_.owns(copy));
-  EXPECT_FALSE(strings_.owns(record_.disk.file_name));
-  strings_.release(record_.extra_header);
-  strings_.forget_all();  // free_itemdata frees the copied strings once
-  api_.free_itemdata(&record_);
 }
 
 TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheListFile) {
@@ -234,7 +209,7 @@ TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheLi
   }
 }
 
-TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
+TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
   constexpr std::uint64_t k2G = 1ull << 31, k4G = 1ull << 32;
   // The mark the tick kept, the bytes now, the milliseconds between
   const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, const char*> cases[] = {
@@ -251,23 +226,36 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
   EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
   EXPECT_EQ(format_speed(0.1, true), "800.0bps");
   EXPECT_EQ(progress_text(1234, 0), "1234");
-  // Three divisions of 32-bit counts whose sum passes 4 GiB.
+  // A record stopped in three divisions of 32-bit counts whose sum passes 4 GiB.
+  char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n",
+       name[] = "/dl/f(1).zip";
   std::int32_t status[3] = {2, 206, 206}, fill[3] = {0, 1000, 7};
   std::uint32_t len[3] = {4000000000u, 4000000000u, 0}, done[3] = {4000000000u, 3000000000u, 5};
-  char name[] = "/dl/f(1).zip";
   ItemData source{};
+  source.url = url, source.referer = text, source.user_agent = text, source.save_path = text;
+  source.proxy = proxy, source.extra_header = stale, source.disk.file_name = name;
   source.div_count = 3, source.div_status = status, source.disk.buf_fill = fill;
-  source.disk.range_len = len, source.disk.range_done = done, source.disk.file_name = name;
-  EXPECT_EQ(bytes_done(source, true), 7000001012u);
-  // A resume measures its first speed from what the file holds (the shares
-  // start empty), and goes on in the file it was writing.
+  source.disk.range_len = len, source.disk.range_done = done;
+  EXPECT_EQ(bytes_done(source, nullptr, true), 7000001012u);
+  // The resume adopts the record's copies and reads no profile; it measures
+  // its first speed from what the file holds (the shares start empty), and
+  // goes on in the file it was writing.
   item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
-  item_.slot_link = kResumePending;
-  ASSERT_EQ(start("http://h/f.zip"), 1);
-  EXPECT_EQ(item_.last_bytes, 7000000005);
-  EXPECT_EQ(item_.target_path, "/dl/f(1).zip");
-  EXPECT_EQ(item_.opening, &record_);
-  strings_.forget_all();
+  item_.slot_link = kResumePending, item_.cookie_line = "Cookie: a=b\r\n";
+  ASSERT_EQ(start("http://h/f.zip", "Div=9\nProxy=p:1", "Div=9"), 1);
+  EXPECT_EQ(item_.saved, nullptr);
+  EXPECT_EQ(std::tie(record_.state, record_.div_count), std::tuple(TVN_STATE_EMPTY, 3));
+  EXPECT_STREQ(record_.proxy, "q:2");
+  // The engine reads the cookie line from the slot's own copy.
+  EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\n");
+  for (char* copy : {record_.url, record_.referer, record_.user_agent, record_.save_path,
+                     record_.proxy, record_.extra_header})
+    EXPECT_TRUE(strings_.owns(copy));
+  EXPECT_FALSE(strings_.owns(record_.disk.file_name));
+  EXPECT_EQ(std::tie(item_.last_bytes, item_.target_path, item_.opening),
+            std::tuple(7000000005, "/dl/f(1).zip", &record_));
+  strings_.release(record_.extra_header);
+  strings_.forget_all();  // free_itemdata frees the copied strings once
   api_.free_itemdata(&record_);
   // A fresh start has neither.
   ASSERT_EQ(start("http://h/f.zip"), 0);
@@ -275,39 +263,92 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndTheFirstAfterAResume) {
             std::tuple(0, "", &record_));
 }
 
-TEST_F(ItemSettings, HeaderActsOnlyWhileProbingAndNeverRaisesThePreparedCount) {
-  test::write_file(tmp_ / "Torvane.ini", "[Divide]\n0-999=-7\n1000-1999=8\n2000-2999=2\n");
+// The response header corrects the size ("FileSize") and picks the count
+// from the size table only while the probe is out, never above the count
+// prepared. Past 4 GiB both see the whole size, and the corrected one is
+// stored whole beside its saturated field.
+TEST_F(ItemSettings, FileSizeAndTheTableOnlyWhileProbingAndPast4GiB) {
+  test::write_file(tmp_ / "Torvane.ini",
+                   "[Divide]\n0-999=-7\n1000-1999=8\n2000-2999=2\n4294967296-=3\n");
   constexpr std::int32_t kProbing = TVN_STATE_PROBING, kLoading = TVN_STATE_DOWNLOADING;
   // state, run flags, reported size, FileSize; size and count after (prepared 4)
-  const std::tuple<std::int32_t, std::uint32_t, std::uint32_t, const char*, std::uint32_t, int>
+  const std::tuple<std::int32_t, std::uint32_t, std::uint64_t, const char*, std::uint64_t, int>
       cases[] = {
           {kProbing, 0, 1000, "+100", 1100, 4},  // a row of 8 capped
           {kLoading, TVN_RUN_PROBE_SENT, 1000, "-100", 900, 4},
-          {kProbing, 0, 1000, "5000", 5000, 4},
-          {kProbing, 0, 1000, "x", 1000, 4},           // no digits: the size stays
-          {kProbing, 0, 2500, "-3000", 0, 2},          // the table reads the reported size
-          {kProbing, 0, 9000, "+4294967295", ~0u, 4},  // no row
-          {kProbing, 0, 500, "99999999999", ~0u, 1},   // a negative row
-          {kProbing, 0, 0, "5000", 0, 4},              // no size reported: never corrected
+          {kProbing, 0, 1000, "x", 1000, 4},                  // no digits: the size stays
+          {kProbing, 0, 2500, "-3000", 0, 2},                 // the table reads the reported size
+          {kProbing, 0, 500, "99999999999", 99999999999, 1},  // a negative row
+          {kProbing, 0, 0, "5000", 0, 4},                     // no size reported: never corrected
           {kLoading, TVN_RUN_PROBE_DONE, 2500, "5000", 2500, 4},
           {TVN_STATE_STARTED, TVN_RUN_PROBE_SENT, 2500, "5000", 2500, 4},
+          {kProbing, 0, 9000, "+4294967295", 4294976295, 4},  // no row for 9000
+          {kProbing, 0, k5G, "+1024", k5G + 1024, 3},
+          {kProbing, 0, k5G, "-2147483648", k5G - (1ull << 31), 3},
+          {kProbing, 0, k4G - 1, "+1", k4G, 4},
+          {kProbing, 0, k5G, "99999999999999999999", kMaxFileSizeValue, 3},
+          {kProbing, 0, k5G, "+4611686018427387903", kMaxFileSizeValue, 3},
+          {kProbing, 0, 100, "6000000000", 6000000000, 1},
       };
   for (const auto& [state, flags, size, value, size_after, count] : cases) {
     profiles("", std::string("FileSize=") + value);  // the item has no URL yet: the default
-    record_.state = state, record_.run_flags = flags, record_.disk.file_size = size;
+    record_.state = state, record_.run_flags = flags;
+    record_.disk.file_size = tvn_narrow_size(size), wide_.file_size = size;
     record_.div_count = item_.division_count = 4;
-    EXPECT_EQ(on_header_received(&record_, &item_, 4, strings_, env_), 0);
-    EXPECT_EQ(std::tie(record_.disk.file_size, record_.div_count, item_.division_count),
-              std::tie(size_after, count, count))
-        << state << " " << flags << " " << size;
+    EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 4, strings_, env_), 0);
+    EXPECT_EQ(std::tuple(RecordSizes(record_, &wide_).file_size(), record_.disk.file_size,
+                         record_.div_count, item_.division_count),
+              std::tuple(size_after, tvn_narrow_size(size_after), count, count))
+        << state << " " << flags << " " << size << " " << value;
   }
   // A profile's Div, even 0 (read as 1), is never overruled by the table.
   ASSERT_EQ(start("http://h/f.zip", "Div=0"), 0);
   record_.state = kProbing, record_.disk.file_size = 2500;
-  EXPECT_EQ(on_header_received(&record_, &item_, 1, strings_, env_), 0);
+  EXPECT_EQ(on_header_received(&record_, &wide_, &item_, 1, strings_, env_), 0);
   EXPECT_EQ(std::tie(record_.div_count, item_.division_count, record_.buffer_size),
             std::tuple(1, 1, 40000));
-  EXPECT_EQ(on_header_received(&record_, nullptr, 1, strings_, env_), 0);  // no item linked
+  EXPECT_EQ(on_header_received(&record_, &wide_, nullptr, 1, strings_, env_), 0);  // no item linked
+}
+
+std::uint64_t kWideDone[1] = {k4G + 7};
+WideSizes g_slot_wide{.file_size = k5G, .range_len = nullptr, .range_done = kWideDone};
+
+// The texts of a download past 4 GiB read its whole sizes; a saturated field
+// whose whole value is not there (no engine, or not stored yet) stays
+// 4 GiB - 1 rather than turning into another number.
+TEST(WholeSizes, TextsAndCountsPast4GiB) {
+  std::int32_t status[2] = {206, 206}, fill[2] = {100, 0};
+  std::uint32_t len[2] = {TVN_SIZE_WIDE, 1u << 30}, done[2] = {TVN_SIZE_WIDE, 5};
+  std::uint64_t whole_len[2] = {k4G + 1000, 1u << 30}, whole_done[2] = {k4G + 7, 5};
+  ItemData r{};
+  r.state = TVN_STATE_DOWNLOADING, r.div_count = 2, r.div_status = status;
+  r.disk.buf_fill = fill, r.disk.range_len = len, r.disk.range_done = done;
+  r.disk.file_size = TVN_SIZE_WIDE;
+  WideSizes wide{k5G, whole_len, whole_done}, stale{k4G - 5, nullptr, nullptr};
+  const RecordSizes sizes(r, &wide);
+  EXPECT_EQ(
+      std::tuple(sizes.file_size(), sizes.range_len(0), sizes.range_done(0), sizes.range_done(1)),
+      std::tuple(k5G, k4G + 1000, k4G + 7, 5ull));
+  EXPECT_EQ(RecordSizes(r, nullptr).file_size(), TVN_SIZE_WIDE);
+  EXPECT_EQ(RecordSizes(r, &stale).range_done(0), TVN_SIZE_WIDE);
+  EXPECT_EQ(RecordSizes(r, &stale).file_size(), TVN_SIZE_WIDE);
+  EXPECT_EQ(bytes_done(r, &wide, false), k4G + 112);
+  status[0] = TVN_DIV_DONE;
+  EXPECT_EQ(bytes_done(r, &wide, true), k4G + 1005);
+
+  const std::pair<std::string, std::string> texts[] = {
+      {progress_text(k4G + 1, k5G), "4294967297 / 5368709120 (80%)"},
+      {detail_row_text(0, 206, 1, 5, static_cast<std::int64_t>(k4G + 10), k5G),
+       "000/Status:ＤＬ | Try 01/05 | 4294967306 / 5368709120 (80%)"},
+      {std::to_string(size_from_progress("4294967297 / 5368709120 (80%)")), "5368709120"},
+  };
+  for (const auto& [text, expected] : texts) EXPECT_EQ(text, expected);
+
+  EngineContext context{};
+  context.slot_count = 1, context.items = &r;
+  const auto wide_of = [](EngineContext*, int) { return &g_slot_wide; };
+  EXPECT_NE(item_status_text(context, wide_of).find("wf000=4294967303\r\nwf001=5\r\n"),
+            std::string::npos);
 }
 
 }  // namespace

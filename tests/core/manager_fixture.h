@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "core/queue/download_manager.h"
@@ -26,19 +27,18 @@ struct Seen {
   std::vector<std::pair<int, int>> limits;
 };
 
-// The manager calls its view under its own lock; tests read it the same way.
-// Row 0 has the focus.
-class RecordingView final : public View, public Seen {
+// The manager calls its view under its own lock; tests read and set it the
+// same way. Row `focus` has the focus.
+class RecordingView final : public QuietView, public Seen {
  public:
-  void redraw_rows(int, int) override {}
+  int focus = 0;
   void rows_inserted(int first, int last) override {
     row_changes.push_back("+" + std::to_string(first) + "-" + std::to_string(last));
   }
   void rows_removed(int first, int last) override {
     row_changes.push_back("-" + std::to_string(first) + "-" + std::to_string(last));
   }
-  void set_item_count(std::size_t) override {}
-  int focused_row() const override { return 0; }
+  int focused_row() const override { return focus; }
   void write_detail_row(int row, std::string_view text) override {
     detail.resize(std::max(detail.size(), static_cast<std::size_t>(row) + 1));
     detail[row] = text;
@@ -60,6 +60,13 @@ bool wait_until(F done) {
   using namespace std::chrono_literals;
   for (int i = 0; i < 3000 && !done(); ++i) std::this_thread::sleep_for(5ms);
   return done();
+}
+
+// How often `piece` occurs in `text`.
+inline std::size_t occurrences(std::string_view text, std::string_view piece) {
+  std::size_t n = 0;
+  for (auto at = text.find(piece); at != text.npos; at = text.find(piece, at + 1)) ++n;
+  return n;
 }
 
 // The state of each item, in list order.
@@ -110,20 +117,24 @@ class ManagerTest : public ::testing::Test {
     return manager;
   }
 
-  // `path` ("*": any other) answers as a static file (a null body: an empty
-  // page) with `lines` added to its header; with `at`, GETs pause after `at`
-  // body bytes until the returned gate opens.
+  // `path` ("*": any other) answers through `handler`.
+  void handle(const std::string& path, HttpHandler handler) {
+    std::lock_guard<std::mutex> lock(files_mutex_);
+    files_[path] = std::move(handler);
+  }
+  // `path` answers as a static file (a null body: an empty page) with
+  // `lines` added to its header; with `at`, GETs pause after `at` body bytes
+  // until the returned gate opens.
   std::shared_ptr<Gate> serve(const std::string& path, std::shared_ptr<const std::string> body,
                               std::size_t at = std::string::npos, const std::string& lines = "") {
     auto gate = std::make_shared<Gate>();
-    std::lock_guard<std::mutex> lock(files_mutex_);
-    files_[path] = [=](const HttpRequest& r) {
+    handle(path, [=](const HttpRequest& r) {
       HttpReply reply = body != nullptr ? resource_reply(r, body) : status_reply(200, "OK");
       reply.head.insert(reply.head.find("\r\n") + 2, lines);
       if (r.method == "GET" && at != std::string::npos) reply.gate = gate;
       reply.gate_at = reply.head.size() + at;
       return reply;
-    };
+    });
     return gate;
   }
 
@@ -131,12 +142,11 @@ class ManagerTest : public ::testing::Test {
   std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
                                        const std::string& header = "Location") {
     auto gate = std::make_shared<Gate>();
-    std::lock_guard<std::mutex> lock(files_mutex_);
-    files_[path] = [=](const HttpRequest&) {
+    handle(path, [=](const HttpRequest&) {
       HttpReply reply = redirect_reply(302, location, header);
       reply.gate = gate;
       return reply;
-    };
+    });
     return gate;
   }
   void serve_link_page(const std::string& path, const std::string& link) {
@@ -177,6 +187,19 @@ class ManagerTest : public ::testing::Test {
     EXPECT_EQ(m->end(10000), 0);
     m = start(clock, limit);
     ASSERT_EQ(m->load_list(), 0);
+  }
+  // The body bytes nginx logged in `log` for its GETs, each of which must
+  // have been a partial answer: what a resume asked for.
+  static std::uint64_t partial_bytes(const std::string& log) {
+    std::istringstream lines(log);
+    std::uint64_t sum = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("\"GET ") == std::string::npos) continue;
+      const std::size_t status = line.find("\" 206 ");
+      EXPECT_NE(status, std::string::npos) << line;
+      if (status != std::string::npos) sum += std::stoull(line.substr(status + 6));
+    }
+    return sum;
   }
   std::string reason(DownloadManager& m, int k) {
     return m.with_items([k](const ItemList& l) { return l.at(k)->reason; });

@@ -166,27 +166,6 @@ TEST_F(ManagerTest, TimedShutdownFiresOnlyOnAnEmptyListAtTheMatchingMinuteAndOnl
   EXPECT_THAT(calls(), ElementsAre("power off"));
 }
 
-TEST_F(ManagerTest, RowChangesAndFailedShutdownMessagesReachTheViewWithTheirOwner) {
-  // Suspend sets no run-time mark, so both triggers reach the backend.
-  set_ini("[SETTING]\nShutDown=1\nHowtoSD=16\n");
-  power_.state_result = 1;
-  auto manager = start(clock_, 1);
-  manager->register_item("1", out(), server_.url("/a"));
-  manager->register_item("1", out(), server_.url("/b"));
-  manager->remove_item(1, RemoveMode::kRedraw);
-  manager->remove_item(0, RemoveMode::kQuiet);
-  manager->with_settings([](ProgramSettings& s) {
-    s.shut_down = 2;
-    s.shutdown_time = LocalTime{9999, 9999, 0, 9999, 9999, 9999, 9999, 0};
-  });
-  manager->tick(1000);
-  const Seen s = seen(*manager);
-  EXPECT_THAT(s.row_changes, ElementsAre("+0-0", "+1-1", "-1-1", "-0-0"));
-  EXPECT_THAT(s.message_kinds,
-              ElementsAre(std::pair(MessageOwner::kNone, MessageIcon::kWarning),
-                          std::pair(MessageOwner::kMainWindow, MessageIcon::kWarning)));
-}
-
 TEST_F(ManagerTest, AWaitingItemWithNothingRunningStartsOnTheSecondIdleTick) {
   serve(path(0), content(3000));
   {

@@ -79,13 +79,24 @@ TEST(ProfileEditorChecks, RowsAndTargetsTheSaveCanStore) {
 }
 
 TEST_F(ProgramFiles, SizeTableRangesLookupAndEditor) {
-  // "%d-" when hi is 0, a missing part is 0, digits saturate; a negative bound is a large one.
-  EXPECT_EQ(format_range(parse_range("99999999999")), "2147483647-");
-  EXPECT_FALSE(range_matches({-1, 0}, 5));
+  // "%lld-" when hi is 0, a missing part is 0, digits saturate; a negative bound is a large one.
+  EXPECT_EQ(format_range(parse_range("99999999999")), "99999999999-");
+  EXPECT_EQ(format_range(parse_range("1-99999999999999999999")), "1-9223372036854775807");
+  EXPECT_FALSE(range_matches({-1, 0}, 5ull << 30));
   const IniAccess ini(dir_ + "Torvane.ini");
-  test::write_file(dir_ + "Torvane.ini", "[Divide]\n0-100=-1\n50-200=3\n0-=7\n");
-  // A -1 row is passed over, both bounds count, size 0 is no size.
-  for (const auto& [size, count] : {std::pair{50u, 3}, {200u, 3}, {201u, 7}, {10u, 7}})
+  test::write_file(dir_ + "Torvane.ini",
+                   "[Divide]\n0-100=-1\n50-200=3\n4294967296-6442450944=5\n0-=7\n");
+  // A -1 row is passed over, both bounds count, size 0 is no size; rows
+  // past 4 GiB see the whole size.
+  for (const auto& [size, count] : {std::pair{50ull, 3},
+                                    {200ull, 3},
+                                    {201ull, 7},
+                                    {10ull, 7},
+                                    {(1ull << 32) - 1, 7},
+                                    {1ull << 32, 5},
+                                    {5ull << 30, 5},
+                                    {6ull << 30, 5},
+                                    {(6ull << 30) + 1, 7}})
     EXPECT_EQ(divisions_for_size(ini, size), count) << size;
   EXPECT_EQ(divisions_for_size(ini, 0), std::nullopt);
   // The editor: rows read as stored, edited, written back in order.

@@ -36,30 +36,6 @@ TEST_F(SettingsClampTest, MaxDlFilesIsBroughtIntoRangeOnceAtStartUp) {
   }
 }
 
-// A profile asking for 99999 divisions and a buffer of one byte downloads
-// the file whole over at most 64 connections, and the header log says so
-// once.
-TEST_F(SettingsClampTest, AbsurdProfileStillDownloadsTheFileWhole) {
-  set_ini("[SETTING]\nLogView=0\n");
-  ASSERT_TRUE(write_file(dir_ / "Servers.ini", "[ServerData]\ndefault=def.ini\n"));
-  ASSERT_TRUE(write_file(dir_ / "def.ini", "[TVNBASICDATA]\nDiv=99999\nBufferSize=1\n"));
-  const auto body = content(300'000, 3);
-  serve("/f.bin", body);
-  auto manager = start(clock_, 2);
-  manager->register_item("1", out(), server_.url("/f.bin"));
-  EXPECT_TRUE(wait_until([&] { return states(*manager).empty(); }));
-  EXPECT_EQ(saved("f.bin"), *body);
-  EXPECT_LE(server_.request_count(), 65u);  // a HEAD and one GET per division
-  const std::string log = seen(*manager).log;
-  for (const char* note : {"Div=99999 is out of range (1 to 64); 64 is used",
-                           "BufferSize=1 is out of range (4096 to 67108864); 4096 is used"}) {
-    const std::size_t at = log.find(note);
-    EXPECT_NE(at, std::string::npos) << note;
-    EXPECT_EQ(log.find(note, at + 1), std::string::npos) << note;
-  }
-  manager->end(5000);
-}
-
 // A line of a megabyte neither breaks a read nor hides the keys after it;
 // its value is cut between characters, never inside one.
 TEST_F(SettingsClampTest, MegabyteIniLineIsCutAndTheKeysAfterItRead) {

@@ -116,13 +116,14 @@ TEST_F(SlotTableTest, EndClearsOnlyTheSlotsOwnTexts) {
 // no byte in its file (or no divisions at all) is none: the item starts
 // afresh.
 TEST_F(SlotTableTest, CopyBackResumesUnfinishedDivisionsOnly) {
-  EXPECT_FALSE(table_.copy_back(slot_));  // no division arrays yet
+  WideCopy wide;
+  EXPECT_FALSE(table_.copy_back(slot_, wide));  // no division arrays yet
   prepare({0, 0}, {TVN_DIV_IDLE, TVN_DIV_SENT});
-  EXPECT_FALSE(table_.copy_back(slot_));
+  EXPECT_FALSE(table_.copy_back(slot_, wide));
   r_->disk.range_done[0] = 100;
   r_->disk.range_done[1] = 40;
   r_->div_status[0] = TVN_DIV_DONE;
-  const SavedRecord saved = table_.copy_back(slot_);
+  const SavedRecord saved = table_.copy_back(slot_, wide);
   ASSERT_TRUE(saved);
   EXPECT_EQ(std::vector<std::int32_t>(saved->div_stop, saved->div_stop + 3),
             std::vector<std::int32_t>(3, 0));

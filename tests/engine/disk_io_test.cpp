@@ -40,8 +40,7 @@ TEST(DiskFileName, FolderOrFullPathWithTheUrlsLastPart) {
   }
 }
 
-// Only a file that the open itself created is deleted when it is still
-// empty at close, and not when its item finished.
+// Only an empty file that the open created goes at close, and not for a finished item.
 TEST(DiskFiles, CloseDeletesOnlyAnEmptyFileItsOpenCreated) {
   test::TempDir dir;
   DiskIO disk{};
@@ -58,8 +57,7 @@ TEST(DiskFiles, CloseDeletesOnlyAnEmptyFileItsOpenCreated) {
   EXPECT_EQ(DiskIO_OpenFile(&disk, dir.path().c_str()), -1) << "a folder is not a file";
 }
 
-// Lengths and starts in whole bytes around 4 GiB; 5 GiB in 5 divisions
-// puts division 4 at exactly 4 GiB.
+// 5 GiB in 5 divisions puts division 4 at exactly 4 GiB.
 TEST(Ranges, LengthsAndStartsAroundFourGiB) {
   constexpr std::uint64_t G = test::kGiB;
   const struct {
@@ -125,9 +123,7 @@ class DivisionWriter : public testing::Test {
   ItemData item_{};
 };
 
-// Each division writes at its own place and never past its range (an
-// open-ended one past the file's end); a full disk keeps the bytes in the
-// share and is reported once, as a full disk, not on every pass.
+// A full disk keeps the bytes in the share and is said once, not on every pass.
 TEST_F(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
   open({10, 10, 10, 0}, {0, 4, 10, 25});
   EXPECT_EQ(write(0, "0123"), 0);
@@ -144,9 +140,7 @@ TEST_F(DivisionWriter, WritesAtItsPlaceAndReportsAFullDiskOnce) {
   EXPECT_EQ(test::read_file(path_), "0123" + zeros.substr(0, 10) + "ABCDEF" + zeros + "XY");
 }
 
-// Around 4 GiB: the bytes land at their whole offsets (the file stays
-// sparse), a range is cut at its whole end, and each 32-bit field holds its
-// value, or TVN_SIZE_WIDE from 4 GiB on, while the whole value goes on.
+// Past 4 GiB the bytes land at whole offsets while the 32-bit fields saturate.
 TEST_F(DivisionWriter, PastFourGiBAtWholeOffsetsWithTheFieldsSaturated) {
   constexpr std::uint64_t k4G = test::kFourGiB;
   open({k4G - 2, k4G + 3, 0}, {k4G - 4, k4G, 0});
@@ -180,8 +174,7 @@ std::string contents(const ItemData& it) {
   return s + "|" + std::to_string(it.div_stop[it.div_count]);
 }
 
-// A record as a stopped 3-division download leaves it, every pointer set,
-// all freed once copied (ASan watches).
+// A stopped 3-division record, every pointer set, freed once copied (ASan watches).
 TEST(CopyItemData, TheCopyOwnsEverythingAndOutlivesItsSource) {
   ItemData* copy = nullptr;
   std::string expected;

@@ -79,6 +79,15 @@ TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
        kDone, 1, 3, 2},
       {"early close with AutoResume", early_close, kDone, 1, 2, 1, TVN_OPT_AUTO_RESUME},
       {"early close without AutoResume", early_close, kFail, 1, 1},
+      // Each such answer uses an attempt, so the item ends.
+      {"a header and no body byte, AutoResume",
+       [&](const HttpRequest& r) {
+         const HttpReply reply = resource_reply(r, body);
+         return r.method == "GET" ? HttpReply::raw(reply.head) : reply;
+       },
+       kFail, 1, 3, 1, TVN_OPT_AUTO_RESUME},
+      {"a redirect to itself ends after ten hops",
+       same(status_reply(302, "Found", {}, {"Location: /f"})), kFail, 11, 0},
       {"302 not followed", same(status_reply(302, "Found", "moved away", {"location: /new"})),
        kDone, 1, 1, 1, TVN_OPT_IGNORE_REDIRECTION, "moved away"},
       {"500 ignored", same(status_reply(500, "Oops", "error page")), kDone, 1, 1, 1,
@@ -120,8 +129,7 @@ TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
   }
 }
 
-// A page larger than the 32768-byte buffer of an unknown size, and one
-// smaller than the header of its answer, each after a probe.
+// Pages larger than the 32768-byte buffer and smaller than their answer's header.
 TEST_F(Download, MemoryFetchHandsTheWholePageToTheNotice) {
   for (const std::size_t size : {100000, 60}) {
     for (const bool omit_length : {false, true}) {

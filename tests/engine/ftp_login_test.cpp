@@ -115,8 +115,7 @@ TEST_F(FtpLogin, ThreadLife) {
   EXPECT_EQ(end_in_notice_result, -1);
 }
 
-// A refused connect is retried, never failed, until the server appears; then
-// one login is accepted (230) and a wrong one refused (530).
+// A refused connect is retried until the server appears; then 230 and 530.
 TEST_F(FtpLogin, RealServerAfterAClosedPort) {
   TempDir folder;
   const int port = free_loopback_port();
@@ -141,8 +140,7 @@ TEST_F(FtpLogin, RealServerAfterAClosedPort) {
       << read_file(log).value_or("");
 }
 
-// A greeting in pieces is read to its final line before USER; a login that
-// would inject a command or not fit is never sent; a close in mid-reply fails.
+// A split greeting is read whole before USER; an injecting or oversized login is never sent.
 TEST_F(FtpLogin, ScriptedPeerSeesExactlyTheLoginLines) {
   // Greeting pieces and login; only the first logs in, the last peer hangs up.
   const std::pair<std::vector<std::string>, std::string> rows[kRecords] = {

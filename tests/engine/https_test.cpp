@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,18 +65,6 @@ class Https : public testing::Test {
     EXPECT_TRUE(peer->ok()) << peer->error();
     return peer;
   }
-  // Collects the failure reasons (notice 401) of a harness.
-  void collect_messages(EngineHarness& h) {
-    h.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      messages_.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-  }
-  std::vector<std::string> messages() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
-  }
   // The final notice of one item with the GUI's 40000 buffer bytes a division.
   static int download(EngineHarness& h, ItemSetup s) {
     s.buffer_size = 40000 * s.div_count;
@@ -88,15 +75,11 @@ class Https : public testing::Test {
   const std::string save_ = dir_ / "saved";
   std::unique_ptr<TestCerts> certs_;
   std::unique_ptr<RealPeer> nginx_;
-  std::mutex mutex_;
-  std::vector<std::string> messages_;
 };
 
 class HttpsSizes : public Https, public testing::WithParamInterface<std::size_t> {};
 
-// A byte (fewer bytes than divisions), one past a power of two, and a file
-// where every division refills its share many times and TLS records end in
-// the middle of shares.
+// Fewer bytes than divisions, one past a power of two, and TLS records across shares.
 TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
   const std::size_t size = GetParam();
   const std::string content = pattern_bytes(size, static_cast<std::uint32_t>(size));
@@ -104,9 +87,9 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
   for (int divisions : {1, 4, 16}) {
     SCOPED_TRACE(testing::Message() << size << " bytes over " << divisions << " divisions");
     EngineHarness h;
-    collect_messages(h);
     ItemSetup s{.url = nginx_->url("/served"), .save_path = save_, .div_count = divisions};
-    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED) << testing::PrintToString(messages());
+    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED)
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, content), "");
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), std::clamp<std::size_t>(size, 1, divisions));
@@ -116,24 +99,31 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, HttpsSizes, testing::Values(1, 1024 * 1024 + 1, 64 * 1024 * 1024));
 
-// SpeedMode, a memory fetch, and a redirect from http to https each end with
-// the served bytes.
-TEST_F(Https, SpeedModeMemoryFetchAndARedirectFromHttp) {
-  const std::string content = pattern_bytes(1024 * 1024 + 1, 5);
-  ASSERT_TRUE(write_file(dir_ / "served", content));
-  ScriptedServer plain(
-      [&](const HttpRequest&) { return redirect_reply(302, nginx_->url("/served")); });
-  for (const auto& [what, url, options] :
-       {std::tuple<const char*, std::string, std::uint32_t>{"speed mode", nginx_->url("/served"),
-                                                            TVN_OPT_SPEED_MODE},
-        {"redirected from http", plain.url("/moved"), 0}}) {
+// Only the redirect back to plain http is said.
+TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
+  const auto content = std::make_shared<const std::string>(pattern_bytes(1024 * 1024 + 1, 5));
+  ASSERT_TRUE(write_file(dir_ / "served", *content));
+  ScriptedServer plain([&](const HttpRequest& r) {
+    return r.target == "/plain" ? resource_reply(r, content)
+                                : redirect_reply(302, nginx_->url("/served"));
+  });
+  nginx_.reset();
+  nginx_ = serve(TestCerts::kGood, "if ($uri = /back) { return 302 " + plain.url("/plain") + "; }");
+  ASSERT_TRUE(nginx_->ok());
+  const std::string downgrade =
+      "redirected from https:// to an unencrypted URL: " + plain.url("/plain");
+  for (const auto& [what, url, options, said] :
+       {std::tuple<const char*, std::string, std::uint32_t, std::vector<std::string>>{
+            "speed mode", nginx_->url("/served"), TVN_OPT_SPEED_MODE, {}},
+        {"redirected from http", plain.url("/moved"), 0, {}},
+        {"redirected back to http", nginx_->url("/back"), 0, {downgrade}}}) {
     SCOPED_TRACE(what);
     EngineHarness h;
-    collect_messages(h);
     ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
               TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
-    EXPECT_EQ(difference(save_, content), "");
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
+    EXPECT_EQ(difference(save_, *content), "");
+    EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE), said);
     std::remove(save_.c_str());
   }
   EXPECT_GE(plain.request_count(), 1u);
@@ -155,16 +145,15 @@ TEST_F(Https, SpeedModeMemoryFetchAndARedirectFromHttp) {
   EXPECT_FALSE(path_exists(save_));
 }
 
-// Each faulty certificate fails the item at once with its reason: one
-// message, no request sent, nothing written. With TLSVerify 0 the same
-// server's file comes down, and the request texts say so once.
+// Through tinyproxy: one connection, the reason, no request; TLSVerify=0 said once.
 TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
+  REQUIRE_PROGRAM("tinyproxy", RealPeer::program("tinyproxy"));
   const std::string content = pattern_bytes(300000, 3);
   ASSERT_TRUE(write_file(dir_ / "served", content));
   const struct {
     TestCerts::Kind kind;
     const char* reason;
-  } rows[] = {{TestCerts::kWrongHost, "mismatch"},
+  } rows[] = {{TestCerts::kWrongHost, "IP address mismatch"},
               {TestCerts::kExpired, "certificate has expired"},
               {TestCerts::kUnknownCa, "unable to get local issuer certificate"}};
   for (const auto& row : rows) {
@@ -172,70 +161,56 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
     nginx_.reset();
     nginx_ = serve(row.kind);
     ASSERT_TRUE(nginx_->ok());
+    TempDir proxy_dir;
+    RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
+    ASSERT_TRUE(proxy.ok()) << proxy.error();
+    const auto through = [&](std::uint32_t options) {
+      return ItemSetup{.url = nginx_->url("/served"),
+                       .save_path = save_,
+                       .div_count = 4,
+                       .options = TVN_OPT_USE_PROXY | options,
+                       .proxy = "127.0.0.1:" + std::to_string(proxy.port())};
+    };
     {
       EngineHarness h;
-      collect_messages(h);
-      ASSERT_EQ(download(h, {.url = nginx_->url("/served"), .save_path = save_, .div_count = 4}),
-                TVN_NOTICE_FAILED);
-      const auto said = messages();
-      ASSERT_EQ(said.size(), 1u) << testing::PrintToString(said);
-      EXPECT_NE(said[0].find("certificate verify failed"), std::string::npos) << said[0];
-      EXPECT_NE(said[0].find(row.reason), std::string::npos) << said[0];
-      EXPECT_NE(said[0].find("127.0.0.1"), std::string::npos) << said[0];
+      ASSERT_EQ(download(h, through(0)), TVN_NOTICE_FAILED);
+      EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE),
+                std::vector<std::string>{std::string("certificate verify failed: ") + row.reason +
+                                         " (127.0.0.1)"});
       EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT) + h.count(TVN_NOTICE_GET_SENT), 0);
       EXPECT_EQ(read_file(save_).value_or(""), "");
-      messages_.clear();
+      const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
+      std::size_t connects = 0;
+      for (std::size_t at = log.find("): CONNECT "); at != std::string::npos;
+           at = log.find("): CONNECT ", at + 1))
+        ++connects;
+      EXPECT_EQ(connects, 1u) << log;
     }
     EngineHarness h;
-    collect_messages(h);
-    int said_unverified = 0;
-    for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT}) {
-      h.answer(code, [&](EngineContext*, int, int, void* data) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        said_unverified +=
-            std::string(static_cast<const char*>(data)).find("TLSVerify=0") != std::string::npos;
-        return 0;
-      });
-    }
-    ASSERT_EQ(download(h, {.url = nginx_->url("/served"),
-                           .save_path = save_,
-                           .div_count = 4,
-                           .options = TVN_OPT_NO_TLS_VERIFY}),
-              TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
+    ASSERT_EQ(download(h, through(TVN_OPT_NO_TLS_VERIFY)), TVN_NOTICE_FINISHED)
+        << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_EQ(difference(save_, content), "");
+    int said_unverified = 0;
+    for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT})
+      for (const std::string& text : h.texts(code))
+        said_unverified += text.find("TLSVerify=0") != std::string::npos;
     EXPECT_EQ(said_unverified, 1);
     std::remove(save_.c_str());
-    messages_.clear();
   }
 }
 
-// nginx names in each answer whether the connection resumed a session
-// ("r") or made a new one ("."). A session made without verification is
-// never offered to a verified item, which would skip the certificate check;
-// once an item has run, every connection of the next one to that server
-// resumes (which GETs of the first items resume depends on when the
-// server's tickets arrive), and each keeps its session resumable on close.
+// nginx's X-Resumed: an unverified session never serves a verified item.
 TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification) {
   ASSERT_TRUE(write_file(dir_ / "served", pattern_bytes(300000, 4)));
   nginx_.reset();
   nginx_ = serve(TestCerts::kGood, "add_header X-Resumed $ssl_session_reused;");
   ASSERT_TRUE(nginx_->ok());
   EngineHarness h;
-  std::vector<std::string> answers;  // "HEAD r" or "GET .", in order
-  for (int code : {TVN_NOTICE_HEAD_HEADER, TVN_NOTICE_GET_HEADER}) {
-    h.answer(code, [&answers, &mutex = mutex_, code](EngineContext*, int, int, void* data) {
-      const std::string header = static_cast<const char*>(data);
-      const std::size_t at = header.find("X-Resumed: ");
-      const std::lock_guard<std::mutex> lock(mutex);
-      answers.push_back((code == TVN_NOTICE_HEAD_HEADER ? "HEAD " : "GET ") +
-                        (at == std::string::npos ? "?" : header.substr(at + 11, 1)));
-      return 0;
-    });
-  }
   int runs = 0;  // one slot serves each item in turn
+  // "r" or "." for the HEAD's answer, then for each GET's.
   const auto run = [&](std::uint32_t options) {
-    answers.clear();
+    const std::size_t heads = h.texts(TVN_NOTICE_HEAD_HEADER).size();
+    const std::size_t gets = h.texts(TVN_NOTICE_GET_HEADER).size();
     const int slot = h.start({.url = nginx_->url("/served"),
                               .save_path = save_,
                               .div_count = 4,
@@ -244,56 +219,42 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
     EXPECT_TRUE(h.wait_count(TVN_NOTICE_SLOT_FREE, slot, ++runs, kDeadline));
     EXPECT_EQ(h.count(TVN_NOTICE_FINISHED), runs);
     std::remove(save_.c_str());
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return answers;
+    std::string marks;
+    for (const auto& [code, from] :
+         {std::pair{TVN_NOTICE_HEAD_HEADER, heads}, {TVN_NOTICE_GET_HEADER, gets}}) {
+      const std::vector<std::string> all = h.texts(code);
+      for (std::size_t i = from; i < all.size(); ++i) {
+        const std::size_t at = all[i].find("X-Resumed: ");
+        marks += at == std::string::npos ? '?' : all[i][at + 11];
+      }
+    }
+    return marks;
   };
-  using Answers = std::vector<std::string>;
-  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), "HEAD .");
-  EXPECT_EQ(run(0).at(0), "HEAD .");
-  for (int again = 0; again < 2; ++again)
-    EXPECT_EQ(run(0), (Answers{"HEAD r", "GET r", "GET r", "GET r", "GET r"})) << again;
+  EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), '.');
+  EXPECT_EQ(run(0).at(0), '.');
+  for (int again = 0; again < 2; ++again) EXPECT_EQ(run(0), "rrrrr") << again;
 }
 
-// Through tinyproxy: CONNECT to the nginx port, TLS inside the tunnel; a
-// proxy that refuses the CONNECT (another port allowed only) fails the item.
-TEST_F(Https, ThroughTinyproxyCONNECTAndItsRefusal) {
+// A proxy that refuses the CONNECT (another port allowed only) fails the item.
+TEST_F(Https, ATunnelRefusedByTinyproxyFailsTheItem) {
   REQUIRE_PROGRAM("tinyproxy", RealPeer::program("tinyproxy"));
-  const std::string content = pattern_bytes(1024 * 1024 + 1, 11);
-  ASSERT_TRUE(write_file(dir_ / "proxied", content));
-  TempDir proxy_dir, refusing_dir;
-  RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
+  TempDir refusing_dir;
   RealPeer refusing("tinyproxy", refusing_dir.path(), "", {.connect_port = nginx_->port() + 1});
-  ASSERT_TRUE(proxy.ok()) << proxy.error();
   ASSERT_TRUE(refusing.ok()) << refusing.error();
-  const auto through = [&](const RealPeer& p) {
-    return ItemSetup{.url = nginx_->url("/proxied?v=1"),
-                     .save_path = save_,
-                     .div_count = 3,
-                     .options = TVN_OPT_USE_PROXY,
-                     .proxy = "127.0.0.1:" + std::to_string(p.port())};
-  };
-  {
-    EngineHarness h;
-    collect_messages(h);
-    ASSERT_EQ(download(h, through(proxy)), TVN_NOTICE_FINISHED)
-        << testing::PrintToString(messages());
-    EXPECT_EQ(difference(save_, content), "");
-    const std::string log = read_file(proxy_dir / "tinyproxy.log").value_or("");
-    EXPECT_NE(log.find("CONNECT 127.0.0.1:" + std::to_string(nginx_->port())), std::string::npos)
-        << log;
-    std::remove(save_.c_str());
-  }
   EngineHarness h;
-  collect_messages(h);
-  EXPECT_EQ(download(h, through(refusing)), TVN_NOTICE_FAILED);
-  ASSERT_EQ(messages().size(), 1u) << testing::PrintToString(messages());
-  EXPECT_EQ(messages()[0].rfind("the proxy refused the tunnel: HTTP/1.", 0), 0u) << messages()[0];
+  EXPECT_EQ(download(h, {.url = nginx_->url("/proxied?v=1"),
+                         .save_path = save_,
+                         .div_count = 3,
+                         .options = TVN_OPT_USE_PROXY,
+                         .proxy = "127.0.0.1:" + std::to_string(refusing.port())}),
+            TVN_NOTICE_FAILED);
+  const std::vector<std::string> said = h.texts(TVN_NOTICE_MESSAGE);
+  ASSERT_EQ(said.size(), 1u) << testing::PrintToString(said);
+  EXPECT_EQ(said[0].rfind("the proxy refused the tunnel: HTTP/1.", 0), 0u) << said[0];
   EXPECT_FALSE(path_exists(save_) && !read_file(save_).value_or("").empty());
 }
 
-// A server that closes in the middle of the handshake costs one attempt per
-// connection, as a plain server closing without an answer does (as many
-// connections); the item fails and says why once.
+// Costs one attempt per connection, as a plain close does; the reason said once.
 TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
   TempDir dir;
   ScriptedServer plain([](const HttpRequest&) { return HttpReply{.send_limit = 0}; });
@@ -302,14 +263,10 @@ TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
   std::vector<std::string> said;  // by the TLS item
   for (const std::string& url : {plain.url("/f"), closing.url("/f")}) {
     EngineHarness h;
-    h.answer(TVN_NOTICE_MESSAGE, [&](EngineContext*, int, int, void* data) {
-      said.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-    said.clear();
     EXPECT_EQ(h.wait_final(h.start({.url = url, .save_path = dir / "out"}), kDeadline),
               TVN_NOTICE_FAILED);
     h.end();
+    said = h.texts(TVN_NOTICE_MESSAGE);
   }
   EXPECT_EQ(said,
             std::vector<std::string>{

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,18 +37,11 @@ class LargeNginx : public testing::Test {
   void TearDown() override { std::remove(save_.c_str()); }
 
   // The GETs' range starts, in the order they were sent.
-  void record_starts(EngineHarness& e) {
-    e.answer(TVN_NOTICE_GET_SENT, [this](EngineContext*, int, int, void* data) {
-      const std::string text = static_cast<const char*>(data);
-      const std::size_t at = text.find("Range: bytes=") + 13;
-      std::lock_guard<std::mutex> lock(mutex_);
-      starts_.push_back(std::stoull(text.substr(at)));
-      return 0;
-    });
-  }
-  std::vector<std::uint64_t> starts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return starts_;
+  static std::vector<std::uint64_t> starts(const EngineHarness& e) {
+    std::vector<std::uint64_t> found;
+    for (const std::string& text : e.texts(TVN_NOTICE_GET_SENT))
+      found.push_back(std::stoull(text.substr(text.find("Range: bytes=") + 13)));
+    return found;
   }
   ItemSetup item(int divisions) const {
     return {.url = nginx_->url("/served.iso"),
@@ -62,33 +54,27 @@ class LargeNginx : public testing::Test {
   const SparseFile served_ = sparse_layout(kSize, 5);
   const std::string save_ = dir_ / "saved.iso";
   std::unique_ptr<RealPeer> nginx_;
-  std::mutex mutex_;
-  std::vector<std::uint64_t> starts_;
 };
 
 class LargeNginxDivisions : public LargeNginx, public testing::WithParamInterface<int> {};
 
-// Division k of n starts at k * 5 GiB / n: with 5 divisions the last one
-// starts at exactly 4 GiB.
+// Division k of n starts at k * 5 GiB / n (with 5, the last at exactly 4 GiB).
 TEST_P(LargeNginxDivisions, FiveGiBFileIsByteIdentical) {
   const int n = GetParam();
   EngineHarness e(1);
-  record_starts(e);
   ASSERT_EQ(e.wait_final(e.start(item(n)), kDeadline), TVN_NOTICE_FINISHED);
   EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE), 0);
   EXPECT_EQ(sparse_difference(save_, served_), "");
   std::vector<std::uint64_t> expected;
   for (int k = 0; k < n; ++k) expected.push_back(k * kSize / n);
-  std::vector<std::uint64_t> sent = starts();
+  std::vector<std::uint64_t> sent = starts(e);
   std::sort(sent.begin(), sent.end());
   EXPECT_EQ(sent, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Divisions, LargeNginxDivisions, testing::Values(1, 4, 5, 8));
 
-// One division stopped past 4 GiB, where every 32-bit field it has is
-// saturated, and resumed in a fresh engine from the record and the whole
-// values the client kept: it goes on from its whole count of bytes.
+// Stopped where every 32-bit field saturates, resumed from the client's whole values.
 TEST_F(LargeNginx, StopPastFourGiBAndResumeInAFreshEngine) {
   KeptItem kept;
   {
@@ -114,11 +100,10 @@ TEST_F(LargeNginx, StopPastFourGiBAndResumeInAFreshEngine) {
   ASSERT_EQ(kept.done.size(), 1u);
   ASSERT_GT(kept.done[0], kFourGiB);
   EngineHarness e(1);
-  record_starts(e);
   const int slot = kept.resume(e);
   ASSERT_GE(slot, 0);
   ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
-  EXPECT_EQ(starts(), std::vector<std::uint64_t>{kept.done[0]});
+  EXPECT_EQ(starts(e), std::vector<std::uint64_t>{kept.done[0]});
   EXPECT_EQ(sparse_difference(save_, served_), "");
 }
 

@@ -2,19 +2,16 @@
 // also when a stopped record is resumed the way the program does it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/support/engine_harness.h"
 #include "tests/support/http_replies.h"
+#include "tests/support/kept_item.h"
 #include "tests/support/test_files.h"
 
 namespace torvane::test {
@@ -36,14 +33,6 @@ HttpReply held(HttpReply reply, std::shared_ptr<Gate> gate, std::size_t at = 0) 
 
 class Lifecycle : public testing::Test {
  protected:
-  ~Lifecycle() override {
-    for (ItemData* record : saved_) {
-      free_itemdata(record);
-      std::free(record);
-    }
-    for (char* text : texts_) std::free(text);
-  }
-
   ItemSetup item(const std::string& url, int divisions = 1) const {
     return {
         .url = url, .save_path = target_, .div_count = divisions, .buffer_size = 40000 * divisions};
@@ -51,65 +40,18 @@ class Lifecycle : public testing::Test {
   // Keeps a copy of each stopped record, as the program does to resume it.
   void keep_stopped(EngineHarness& e) {
     e.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
-      saved_.push_back(copy_itemdata(nullptr, &load_acquire(ctx->items)[slot]));
+      kept_.take(ctx, slot);
       return 0;
     });
-  }
-  // Starts a 4-division item into `target` that asks again after a lost
-  // connection without using an attempt, as the program's items do.
-  int start_auto_resuming(EngineHarness& e, const std::string& target) {
-    const int slot = e.fill({.url = server_.url("/f"),
-                             .save_path = target,
-                             .div_count = 4,
-                             .buffer_size = 4 * 40000,
-                             .options = TVN_OPT_AUTO_RESUME});
-    EXPECT_EQ(dl_start(&e.ctx(), slot), 0);
-    return slot;
-  }
-  // The texts of notice 401 from now on, read with messages_of().
-  void record_messages(EngineHarness& e) {
-    e.answer(TVN_NOTICE_MESSAGE, [this](EngineContext*, int, int, void* data) {
-      std::lock_guard<std::mutex> lock(messages_mutex_);
-      messages_.emplace_back(static_cast<const char*>(data));
-      return 0;
-    });
-    std::lock_guard<std::mutex> lock(messages_mutex_);
-    messages_.clear();
-  }
-  std::vector<std::string> messages_of() {
-    std::lock_guard<std::mutex> lock(messages_mutex_);
-    return messages_;
-  }
-  // Resumes the last kept record in a fresh slot with `extra_header`; the slot, or -1.
-  int resume(EngineHarness& e, char* extra_header = nullptr) {
-    const int slot = dl_set(&e.ctx());
-    if (slot < 0) return slot;
-    ItemData& record = e.item(slot);
-    EXPECT_EQ(copy_itemdata(&record, saved_.back()), &record);
-    // The stop flags go, as the program clears them in its saved copy.
-    std::memset(record.div_stop, 0, sizeof(std::int32_t) * (record.div_count + 1));
-    record.extra_header = extra_header;
-    // The copied texts are the client's: the finished slot forgets them.
-    for (char* text : {record.url, record.referer, record.user_agent, record.reserved_text,
-                       record.save_path, record.proxy})
-      texts_.push_back(text);
-    store_release(record.state, TVN_STATE_EMPTY);  // dl_resume takes up no reserved record
-    EXPECT_EQ(dl_resume(&e.ctx(), slot, -1), 0);
-    return slot;
   }
 
   TempDir dir_;
   const std::string target_ = dir_ / "out.bin";
   ScriptedServer server_;
-  std::vector<ItemData*> saved_;
-  std::vector<char*> texts_;
-  std::mutex messages_mutex_;
-  std::vector<std::string> messages_;
+  KeptItem kept_;
 };
 
-// The last division finishes while the others are held; a retry of every
-// division, or of the finished one, must not ask for it again (416 until the
-// item failed).
+// A retry of every division, or of a finished one, must not ask for it again.
 TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   constexpr int kDivisions = 3;
   const Body body = bytes(90000, 3);
@@ -149,9 +91,7 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
   }
 }
 
-// Two items write one file name and one fails while the file is still empty:
-// the other's file stays, whichever made it, also when the failing item is
-// tried again. Alone, the failing item leaves no empty file behind.
+// Another item's file under the same name stays, whichever made it.
 TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   const Body body = bytes(50000, 5);
   const std::string bad = server_.url("/bad"), good = server_.url("/good");
@@ -183,54 +123,28 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   EXPECT_FALSE(path_exists(target_));
 }
 
-// A refused write ends the whole item, saying why once and asking the
-// server for nothing more: a full device rests it as a stop would, to be
-// resumed once there is room; any other error (here a file size limit)
-// fails it with the error's text. Four divisions: one HEAD and four GETs.
-TEST_F(Lifecycle, RefusedWriteEndsTheItemOnceWithoutAskingAgain) {
-  const Body body = bytes(1 << 20, 2);
-  struct Row {
-    bool full_device;
-    int final_notice;
-    std::string message;
-  } const rows[] = {{true, TVN_NOTICE_STOPPED, "disk full: " + target_},
-                    {false, TVN_NOTICE_FAILED, "File too large: " + target_}};
-  server_.set_handler(serve_resource(body));
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
-    std::remove(target_.c_str());
-    const std::size_t before = server_.request_count();
-    EngineHarness e(1);
-    keep_stopped(e);
-    record_messages(e);
-    rlimit old_limit{};
-    if (row.full_device) {
-      ASSERT_EQ(::symlink("/dev/full", target_.c_str()), 0);  // every write: no space
-    } else {
-      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-      std::signal(SIGXFSZ, SIG_IGN);
-      const rlimit small{100000, old_limit.rlim_max};
-      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    }
-    const int slot = start_auto_resuming(e, target_);
-    const int final_notice = e.wait_final(slot, kDeadline);
-    if (!row.full_device) ::setrlimit(RLIMIT_FSIZE, &old_limit);
-    EXPECT_EQ(final_notice, row.final_notice);
-    EXPECT_EQ(messages_of(), std::vector<std::string>{row.message});
-    EXPECT_LE(server_.request_count() - before, 5u);
-    if (!row.full_device) continue;
-    // Room again: the device gives way to a file.
-    std::remove(target_.c_str());
-    ASSERT_FALSE(saved_.empty());
-    ASSERT_GE(resume(e), 0);
-    EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
-    EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
-    EXPECT_TRUE(read_file(target_) == *body);
-  }
+// A refused write other than a full disk (DiskFullTest) fails the item, said once.
+TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
+  server_.set_handler(serve_resource(bytes(1 << 20, 2)));
+  EngineHarness e(1);
+  rlimit old_limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit small{100000, old_limit.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int slot = e.start({.url = server_.url("/f"),
+                            .save_path = target_,
+                            .div_count = 4,
+                            .buffer_size = 4 * 40000,
+                            .options = TVN_OPT_AUTO_RESUME});
+  const int final_notice = e.wait_final(slot, kDeadline);
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_EQ(final_notice, TVN_NOTICE_FAILED);
+  EXPECT_EQ(e.texts(TVN_NOTICE_MESSAGE), std::vector<std::string>{"File too large: " + target_});
+  EXPECT_LE(server_.request_count(), 5u);
 }
 
-// A client's division count and buffer that cannot work are brought into
-// range: the file arrives whole over at most 64 connections.
+// Out-of-range division counts and buffers are brought into range (at most 64 connections).
 TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
   const Body body = bytes(300000, 6);
   server_.set_handler(serve_resource(body));
@@ -250,8 +164,7 @@ TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
   }
 }
 
-// An empty resource (length 0, or none and a body that ends at once) leaves
-// an empty file, also over an older one.
+// Length 0, or none and an empty body, also over an older file.
 TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
   for (const char* head :
        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"}) {
@@ -267,8 +180,7 @@ TEST_F(Lifecycle, FinishedEmptyDownloadLeavesAnEmptyFile) {
   }
 }
 
-// A stop that met the last bytes leaves a record whose divisions have all
-// ended: resumed, it must finish (and trim its file), not run for ever.
+// A stop that met the last bytes: resumed, the item must finish, not run for ever.
 TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   const Body body = bytes(60000, 7);
   const auto gate = std::make_shared<Gate>();
@@ -288,73 +200,61 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   ASSERT_TRUE(e.stop_all());
   gate->open();
   ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 1, kDeadline));
-  ASSERT_EQ(saved_.size(), 1u);
+  ASSERT_NE(kept_.record(), nullptr);
   // As if division 0's last bytes had reached the file just before the stop.
   ASSERT_TRUE(write_file(target_, *body + "stale tail"));
-  ItemData& saved = *saved_[0];
+  ItemData& saved = *kept_.record();
   saved.div_status[0] = TVN_DIV_DONE;
   saved.disk.range_done[0] = saved.disk.range_len[0];
-  std::memset(saved.div_stop, 0, sizeof(std::int32_t) * 3);
-  ASSERT_GE(resume(e), 0);
+  ASSERT_GE(kept_.resume(e), 0);
   EXPECT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
   EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
   EXPECT_TRUE(read_file(target_) == *body);
 }
 
-// Stopped with bytes in every division and resumed with its validator as
-// If-Range: a file that changed meanwhile starts over from byte 0 (saying
-// why), an unchanged one goes on; each ranged request names one version.
-TEST_F(Lifecycle, ResumeTakesUpOnlyTheVersionItStartedWith) {
+// Unchanged files go on: ManagerFiles.AResumeGoesOnInItsOwnFileUnderEveryPolicy.
+TEST_F(Lifecycle, ResumeOfAChangedFileStartsOver) {
   const Body first = bytes(300000, 3), second = bytes(300000, 9);
-  for (const bool changed : {true, false}) {
-    SCOPED_TRACE(changed ? "changed" : "unchanged");
-    std::atomic<bool> resumed{false};
-    server_.set_handler([&, never = std::make_shared<Gate>()](const HttpRequest& r) {
-      const bool now_second = resumed && changed;
-      const HttpReply reply = resource_reply(r, now_second ? second : first,
-                                             {.validator = now_second ? "\"v2\"" : "\"v1\""});
-      return !resumed && r.method == "GET" ? held(reply, never, 10000) : reply;
-    });
-    const std::size_t kept = saved_.size();
-    EngineHarness e(1);
-    keep_stopped(e);
-    const int slot = e.start(
-        {.url = server_.url("/f"), .save_path = target_, .div_count = 2, .buffer_size = 80000});
-    ASSERT_TRUE(EngineHarness::wait_until(
-        [&] {
-          ItemData& it = e.item(slot);
-          if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2)
-            return false;
-          // Written, or waiting in the share until the stop writes it.
-          std::uint32_t* done = load_acquire(it.disk.range_done);
-          std::int32_t* fill = load_acquire(it.disk.buf_fill);
-          const auto has = [&](int i) {
-            return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u;
-          };
-          return done != nullptr && fill != nullptr && has(0) && has(1);
-        },
-        kDeadline));
-    dl_stop(&e.item(slot), -1);
-    ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
-    ASSERT_EQ(saved_.size(), kept + 1);
-    for (int i = 0; i <= saved_.back()->div_count; ++i) saved_.back()->div_stop[i] = 0;
+  std::atomic<bool> resumed{false};
+  server_.set_handler([&, never = std::make_shared<Gate>()](const HttpRequest& r) {
+    if (resumed) return resource_reply(r, second, {.validator = "\"v2\""});
+    const HttpReply reply = resource_reply(r, first, {.validator = "\"v1\""});
+    return r.method == "GET" ? held(reply, never, 10000) : reply;
+  });
+  EngineHarness e(1);
+  keep_stopped(e);
+  const int slot = e.start(item(server_.url("/f"), 2));
+  ASSERT_TRUE(EngineHarness::wait_until(
+      [&] {
+        ItemData& it = e.item(slot);
+        if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2)
+          return false;
+        // Written, or waiting in the share until the stop writes it.
+        std::uint32_t* done = load_acquire(it.disk.range_done);
+        std::int32_t* fill = load_acquire(it.disk.buf_fill);
+        const auto has = [&](int i) {
+          return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u;
+        };
+        return done != nullptr && fill != nullptr && has(0) && has(1);
+      },
+      kDeadline));
+  dl_stop(&e.item(slot), -1);
+  ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
 
-    resumed = true;
-    const std::size_t before = server_.request_count();
-    std::string header = "If-Range: \"v1\"\r\n";
-    ASSERT_GE(resume(e, header.data()), 0);
-    ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
-    EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
-    EXPECT_TRUE(read_file(target_) == *(changed ? second : first));
-    EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE) > 0, changed);
-    const auto requests = server_.requests();
-    for (std::size_t i = before; i < requests.size(); ++i) {
-      const std::string& raw = requests[i].raw;
-      EXPECT_NE(raw.find("If-Range: "), std::string::npos) << raw;
-      EXPECT_EQ(raw.find("If-Range: ", raw.find("If-Range: ") + 1), std::string::npos) << raw;
-    }
-    e.end();
-    std::remove(target_.c_str());
+  resumed = true;
+  const std::size_t before = server_.request_count();
+  std::string header = "If-Range: \"v1\"\r\n";
+  kept_.record()->extra_header = header.data();
+  ASSERT_GE(kept_.resume(e), 0);
+  ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 2, kDeadline));
+  EXPECT_EQ(e.count(TVN_NOTICE_FINISHED), 1);
+  EXPECT_TRUE(read_file(target_) == *second);
+  EXPECT_EQ(e.count(TVN_NOTICE_MESSAGE), 1);
+  const auto requests = server_.requests();
+  for (std::size_t i = before; i < requests.size(); ++i) {
+    const std::string& raw = requests[i].raw;
+    EXPECT_NE(raw.find("If-Range: "), std::string::npos) << raw;
+    EXPECT_EQ(raw.find("If-Range: ", raw.find("If-Range: ") + 1), std::string::npos) << raw;
   }
 }
 

@@ -1,6 +1,6 @@
 // A file above 4 GiB through libtorvane.so, cheaply: the scripted server
-// announces the size but sends only small slices where it is asked, so the
-// output file stays sparse. A client that reads only the 32-bit fields sees
+// announces the size but sends only a small slice to each GET, so the output
+// file stays sparse. A client that reads only the 32-bit fields sees
 // TVN_SIZE_WIDE; the whole values are in the slot's WideSizes, and a client
 // resumes from them in a fresh engine.
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/engine_harness.h"
+#include "tests/support/http_replies.h"
 #include "tests/support/kept_item.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/sparse_file.h"
@@ -30,17 +31,6 @@ constexpr std::uint64_t kSize = kLen0 + kLen1;
 using Whole = std::vector<std::uint64_t>;
 using Fields = std::vector<std::uint32_t>;
 
-// The announced file's bytes from `offset` on; the upper word of each offset
-// counts, so a byte placed 4 GiB off shows.
-std::string bytes_at(std::uint64_t offset, std::size_t n) {
-  std::string bytes(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t at = offset + i;
-    bytes[i] = static_cast<char>(at ^ (at >> 9) ^ (at >> 32) * 77);
-  }
-  return bytes;
-}
-
 // Two entries of a shared array, read as another thread reads them.
 template <class T>
 std::vector<T> two(T*& field) {
@@ -51,29 +41,6 @@ std::vector<T> two(T*& field) {
 
 class WideSizes4G : public testing::Test {
  protected:
-  // HEAD: the size. A GET from a start in `slices`: a 206 to the file's end
-  // that sends that many bytes, then holds the connection (with `hold`) or
-  // closes it. Any other start: 500.
-  void serve(std::map<std::uint64_t, std::size_t> slices, bool hold) {
-    server_.set_handler([slices, hold](const HttpRequest& r) {
-      const std::uint64_t from =
-          r.method == "HEAD" ? 0 : static_cast<std::uint64_t>(r.range_start());
-      std::string head =
-          (r.method == "HEAD"
-               ? "HTTP/1.0 200 OK\r\n"
-               : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) +
-                     "-" + std::to_string(kSize - 1) + "/" + std::to_string(kSize) + "\r\n") +
-          "Content-Length: " + std::to_string(kSize - from) + "\r\n\r\n";
-      const auto slice = slices.find(from);
-      if (r.method == "HEAD") return HttpReply::raw(head);
-      if (slice == slices.end()) return HttpReply::raw("HTTP/1.0 500 Unexpected\r\n\r\n");
-      HttpReply reply{.head = head,
-                      .body = std::make_shared<const std::string>(bytes_at(from, slice->second))};
-      reply.body_size = slice->second;
-      reply.hold = hold;
-      return reply;
-    });
-  }
   // The range starts of the GETs from request `first` on.
   std::vector<std::uint64_t> get_starts(std::size_t first) const {
     std::vector<std::uint64_t> starts;
@@ -86,18 +53,13 @@ class WideSizes4G : public testing::Test {
 
   TempDir dir_;
   const std::string target_ = dir_ / "big.iso";
-  ScriptedServer server_;
+  // Each GET gets 3000 bytes (fewer at the file's end), then silence.
+  ScriptedServer server_{[](const HttpRequest& r) { return announced_reply(r, kSize, 3000); }};
   KeptItem kept_;
 };
 
-// A slice at each division's start (division 1 starts past 4 GiB), a stop
-// whose record and whole values the client keeps, and a resume of it in a
-// fresh engine as if the stop had come later: division 0 2000 bytes before
-// 4 GiB (its field holds that), division 1 500 bytes before the end (its
-// field is saturated: the whole value counts). Both requests go on from
-// there, and the file gets its bytes at the whole offsets and its size.
+// The resume takes a saturated field's whole value, and a field below 4 GiB as it is.
 TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
-  serve({{0, 3000}, {kLen0, 3000}}, true);
   {
     EngineHarness e(1);
     e.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
@@ -114,10 +76,11 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
     ASSERT_NE(wide, nullptr);
     ASSERT_TRUE(EngineHarness::wait_until(
         [&] {  // both slices in: written, or waiting in the shares
+          if (load_acquire(item.state) != TVN_STATE_DOWNLOADING) return false;
           const Whole done = two(wide->range_done);
           const std::vector<std::int32_t> fill = two(item.disk.buf_fill);
-          return load_acquire(item.state) == TVN_STATE_DOWNLOADING && done.size() == 2 &&
-                 fill.size() == 2 && done[0] + fill[0] == 3000 && done[1] + fill[1] == 3000;
+          return done.size() == 2 && fill.size() == 2 && done[0] + fill[0] == 3000 &&
+                 done[1] + fill[1] == 3000;
         },
         kDeadline));
     EXPECT_EQ(load_relaxed(item.disk.file_size), TVN_SIZE_WIDE);
@@ -140,7 +103,6 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   kept_.record()->disk.range_done[0] = static_cast<std::uint32_t>(done0);
   kept_.record()->disk.range_done[1] = TVN_SIZE_WIDE;
   kept_.done = {12345, done1};  // 12345 is not taken: its field holds a value below 4 GiB
-  serve({{done0, 3000}, {kLen0 + done1, 500}}, false);
   const std::size_t before = server_.request_count();
   EngineHarness e(1);
   Whole final_done;
@@ -159,7 +121,7 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   EXPECT_EQ(file_size_of(target_), kSize);
   for (const auto& [from, n] : std::map<std::uint64_t, std::size_t>{
            {0, 3000}, {kLen0, 3000}, {done0, 3000}, {kSize - 500, 500}})
-    EXPECT_EQ(read_at(target_, from, n), bytes_at(from, n)) << from;
+    EXPECT_EQ(read_at(target_, from, n), announced_bytes(from, n)) << from;
 }
 
 }  // namespace

@@ -38,18 +38,15 @@ Cells column0(QTableWidget& list, int from) {
   return out;
 }
 
-TEST(HistoryDialog, MissingFileIsCreatedAndShowsOnlyTheSummaryRows) {
-  TempDir dir;
-  const std::string file = dir / "tvnlog.txt";
-  HistoryDialog dialog(file);
-  EXPECT_EQ(column0(dialog.list(), 0), (Cells{"＝＝＝", "合計", "0 ファイル", "0 byte"}));
-  EXPECT_EQ(row_cells(dialog.list(), 3), (Cells{"0 byte", "", "", "", "", "", "", ""}));
-  EXPECT_EQ(read_file(file), "");
-}
-
 TEST(HistoryDialog, RecordsFillTheEightColumnsAndTheTotalsFollow) {
   TempDir dir;
   const std::string file = dir / "tvnlog.txt";
+  {
+    HistoryDialog missing(file);  // the file is made, with no record
+    EXPECT_EQ(column0(missing.list(), 0), (Cells{"＝＝＝", "合計", "0 ファイル", "0 byte"}));
+    EXPECT_EQ(row_cells(missing.list(), 3), (Cells{"0 byte", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(read_file(file), "");
+  }
   const auto record = [](const char* date, const char* url, const char* name, const char* size,
                          const char* time, const char* speed) {
     return std::string("Date: ") + date + "\r\nURL: " + url + "\r\nFilename: " + name +
@@ -84,16 +81,8 @@ TEST(HistoryDialog, RecordsFillTheEightColumnsAndTheTotalsFollow) {
 }
 
 // A 3-division download held after its first bytes per division.
-class EngineStatusTest : public PanelTest {
- protected:
-  ~EngineStatusTest() override {
-    if (gate_ != nullptr) gate_->open();
-  }
-  std::shared_ptr<Gate> gate_;
-};
-
-TEST_F(EngineStatusTest, ItemThreadsAndCancelShowTheSlotsDivisionsAndTheThreadBits) {
-  gate_ = serve("/three.bin", content(90000, 5), 1000);
+TEST_F(PanelTest, EngineStatusItemThreadsAndCancelShowTheSlotsDivisionsAndTheThreadBits) {
+  serve("/three.bin", content(90000, 5), 1000);
   ASSERT_EQ(manager_->register_item("3", out(), server_.url("/three.bin")), 0);
   ASSERT_TRUE(wait_until(
       [&] { return manager_->engine_status(false).find("bf002=") != std::string::npos; }));
@@ -103,13 +92,9 @@ TEST_F(EngineStatusTest, ItemThreadsAndCancelShowTheSlotsDivisionsAndTheThreadBi
   const std::string items = dialog.text_box().toPlainText().toStdString();
   EXPECT_EQ(items.find('\r'), std::string::npos);
   EXPECT_TRUE(items.starts_with("アイテム情報\n\n同時ダウンロード数=")) << items;
+  // The lines of each division are the core's engine status text.
   EXPECT_NE(items.find("\nアイテム[0]\nステータス=4\nステータス\nst000="), std::string::npos)
       << items;
-  for (const char* line :
-       {"\nst002=", "\nファイル書込み\nwf000=", "\nwf002=", "\nバッファ\nbf000=", "\nbf002="}) {
-    EXPECT_NE(items.find(line), std::string::npos) << line << "\n" << items;
-  }
-  EXPECT_EQ(items.find("st003="), std::string::npos);
   save_screenshot(dialog, "engine-status.png");
 
   QTest::mouseClick(&dialog.thread_button(), Qt::LeftButton);

@@ -1,7 +1,7 @@
-// The add-items panel's and the right pane's tests: a download manager over
-// the real engine in a temporary program folder (see manager_fixture.h), the
-// program INI there, and the list's rows as the panel registered them.
-// Items point at 127.0.0.1:1, where nothing listens; only the rows count.
+// The panels' and dialogs' tests: a download manager over the real engine
+// in a temporary program folder (see manager_fixture.h), the program INI
+// there, and the list's rows as the panel registered them. Items point at
+// 127.0.0.1:1, where nothing listens; only the rows count.
 #pragma once
 
 #include <QAbstractButton>
@@ -18,7 +18,18 @@ namespace torvane::test {
 // Division, save folder and URL of an item.
 using Row = std::tuple<std::string, std::string, std::string>;
 
-class PanelTest : public ManagerTest {
+// A manager the test starts (after writing its INI, say), and its settings.
+class DialogTest : public ManagerTest {
+ protected:
+  ProgramSettings settings() {
+    return manager_->with_settings([](ProgramSettings& s) { return s; });
+  }
+
+  std::unique_ptr<DownloadManager> manager_;
+  IniAccess ini_{dir_ / "Torvane.ini"};
+};
+
+class PanelTest : public DialogTest {
  protected:
   void SetUp() override { manager_ = start(clock_, 0); }
 
@@ -37,9 +48,6 @@ class PanelTest : public ManagerTest {
     ASSERT_NE(button, nullptr);
     QTest::mouseClick(button, Qt::LeftButton);
   }
-
-  std::unique_ptr<DownloadManager> manager_;
-  IniAccess ini_{dir_ / "Torvane.ini"};
 };
 
 }  // namespace torvane::test

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,13 +12,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <memory>
 
 #include "core/settings/shutdown_choices.h"
 #include "core/text/set_time_text.h"
 #include "gui/settings_dialog.h"
-#include "tests/core/manager_fixture.h"
+#include "tests/gui/modal.h"
+#include "tests/gui/panel_fixture.h"
 #include "tests/gui/screenshot.h"
 
 namespace torvane::test {
@@ -36,38 +35,25 @@ struct Shown {
 };
 
 // Answers the next modal message boxes with `answers`, one each, noting
-// them in `shown`. Each is waited for at most about a second; any other
-// modal window up then is ended, so no test waits on one.
+// them in `shown`.
 void answer(std::vector<QMessageBox::StandardButton> answers, QWidget* owner,
-            std::vector<Shown>* shown, int tries = 100) {
+            std::vector<Shown>* shown) {
   if (answers.empty()) return;
-  QTimer::singleShot(10, [=] {
-    QWidget* modal = QApplication::activeModalWidget();
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    if (box == nullptr) {
-      if (tries > 0) return answer(answers, owner, shown, tries - 1);
-      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->done(0);
-      return;
-    }
-    shown->push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
-                      box->parentWidget() == owner});
-    QAbstractButton* button = box->button(answers.front());
+  on_modal<QMessageBox>([=](QMessageBox& box) {
+    shown->push_back({box.windowTitle().toStdString(), box.text().toStdString(), box.icon(),
+                      box.parentWidget() == owner});
+    QAbstractButton* button = box.button(answers.front());
     ASSERT_NE(button, nullptr);
     answer({answers.begin() + 1, answers.end()}, owner, shown);
     button->click();
   });
 }
 
-class ShutdownDialogTest : public ManagerTest {
+class ShutdownDialogTest : public DialogTest {
  protected:
-  ProgramSettings settings() {
-    return manager_->with_settings([](ProgramSettings& s) { return s; });
-  }
   std::vector<std::string> power_calls() {
     return manager_->with_items([this](const ItemList&) { return power_.calls; });
   }
-
-  std::unique_ptr<DownloadManager> manager_;
 };
 
 TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
@@ -166,18 +152,6 @@ TEST_F(ShutdownDialogTest, TestButtonAsksThenRunsTheChoiceThroughThePowerService
               kShutdownMethodBits[static_cast<std::size_t>(c.method_row)] | (c.force ? 0x40 : 0))
         << c.method_row;
   }
-  // A session already ended once in this run is not ended again.
-  manager_->with_items([&](const ItemList&) {
-    power_.calls.clear();
-    return 0;
-  });
-  manager_->with_settings([](ProgramSettings& s) { s.how_to_sd = 0x2 | 0x100; });
-  ShutdownDialog again(*manager_, nullptr);
-  std::vector<Shown> shown;
-  answer({QMessageBox::Yes}, &again, &shown);
-  again.test_button().click();
-  EXPECT_EQ(shown.size(), 1u);
-  EXPECT_TRUE(power_calls().empty());
 }
 
 }  // namespace

@@ -1,22 +1,20 @@
 // The size table's editor and its row editor: what they show, what OK
-// writes into section "Divide", and the row editor's count controls and
-// result.
+// writes into section "Divide", and the row editor's count controls.
 #include "gui/size_table_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <functional>
 
 #include "gui/range_edit_dialog.h"
 #include "gui/up_down_widget.h"
+#include "tests/gui/modal.h"
 #include "tests/gui/screenshot.h"
 #include "tests/support/test_files.h"
 
@@ -45,27 +43,16 @@ Rows shown(QTableWidget& list) {
 }
 
 // Clicks `button`, which runs the row editor modally, and has `answer`
-// fill and close the editor once it is up. Polls for at most 5 s; a test
-// whose editor never came fails instead of waiting.
+// fill and close the editor once it is up.
 void click_with_editor(QPushButton* button, std::function<void(RangeEditDialog&)> answer) {
   ASSERT_NE(button, nullptr);
   auto answered = std::make_shared<bool>(false);
-  auto poll = std::make_shared<std::function<void(int)>>();
-  *poll = [=](int left) {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* editor = qobject_cast<RangeEditDialog*>(w);
-      if (editor != nullptr && editor->isVisible()) {
-        *answered = true;
-        answer(*editor);
-        return;
-      }
-    }
-    if (left > 0) QTimer::singleShot(5, [=] { (*poll)(left - 1); });
-  };
-  QTimer::singleShot(0, [=] { (*poll)(1000); });
+  on_modal<RangeEditDialog>([=](RangeEditDialog& editor) {
+    *answered = true;
+    answer(editor);
+  });
   QTest::mouseClick(button, Qt::LeftButton);
   EXPECT_TRUE(*answered) << button->text().toStdString();
-  *poll = nullptr;  // breaks the lambda's cycle through its own pointer
 }
 
 std::function<void(RangeEditDialog&)> type_row(QString range, QString count) {
@@ -155,39 +142,6 @@ TEST(RangeEditDialog, CountBoxAndUpDownFollowEachOtherWithin1To64) {
   EXPECT_FALSE(editor.count_radio().isChecked());
   editor.show();
   save_screenshot(editor, "range-edit.png");
-}
-
-TEST(RangeEditDialog, OkTellsWhetherTheRangeOrTheCountChanged) {
-  struct Case {
-    SizeRow row;
-    QString range, count;  // count "": the set value
-    bool changed;
-    std::string stored_range;
-    int stored_count;
-  };
-  const Case cases[] = {
-      {{"100-200", 5}, "100-200", "5", false, "100-200", 5},
-      {{"100-200", 5}, "100-200", "6", true, "100-200", 6},
-      {{"100-200", 5}, "100-300", "5", true, "100-300", 5},
-      {{"100-200", 5}, "100-200", "", true, "100-200", -1},
-      {{"100-200", 5}, "100-200", "99", true, "100-200", 99},  // taken as typed
-      {{"100-200", 5}, "100-200", "x", true, "100-200", 0},
-      {{"1-", -1}, "1", "", false, "1-", -1},
-      {{"noise", -1}, "0-0", "", false, "noise", -1},
-  };
-  for (const Case& c : cases) {
-    RangeEditDialog editor(c.row);
-    type_row(c.range, c.count)(editor);
-    EXPECT_EQ(editor.result(), QDialog::Accepted);
-    EXPECT_EQ(editor.changed(), c.changed) << c.range.toStdString() << c.count.toStdString();
-    EXPECT_EQ(editor.row().range, c.stored_range) << c.range.toStdString();
-    EXPECT_EQ(editor.row().count, c.stored_count) << c.count.toStdString();
-  }
-  RangeEditDialog cancelled(SizeRow{"1-", 2});
-  cancelled.range_box().setText("5-");
-  cancelled.reject();
-  EXPECT_FALSE(cancelled.changed());
-  EXPECT_EQ(cancelled.row().range, "1-");
 }
 
 }  // namespace

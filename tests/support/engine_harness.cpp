@@ -62,9 +62,17 @@ std::vector<int> EngineHarness::start_together(const std::vector<ItemSetup>& ite
 
 int EngineHarness::count(int code, int slot) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(std::count_if(notices_.begin(), notices_.end(), [&](const auto& n) {
-    return n.first == code && (slot < 0 || n.second == slot);
+  return static_cast<int>(std::count_if(notices_.begin(), notices_.end(), [&](const Notice& n) {
+    return n.code == code && (slot < 0 || n.slot == slot);
   }));
+}
+
+std::vector<std::string> EngineHarness::texts(int code, int slot) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> found;
+  for (const Notice& n : notices_)
+    if (n.code == code && (slot < 0 || n.slot == slot)) found.push_back(n.text);
+  return found;
 }
 
 bool EngineHarness::wait_until(const std::function<bool()>& done,
@@ -100,10 +108,13 @@ int EngineHarness::end() {
 
 int EngineHarness::on_notice(EngineContext* ctx, int code, int slot, int div, void* data) {
   EngineHarness* h = reinterpret_cast<Box*>(ctx)->owner;  // the context is Box's first member
+  const bool text =
+      data != nullptr && ((code >= TVN_NOTICE_HEAD_SENT && code <= TVN_NOTICE_GET_HEADER) ||
+                          code == TVN_NOTICE_MESSAGE);
   Answer answer;
   {
     std::lock_guard<std::mutex> lock(h->mutex_);
-    h->notices_.emplace_back(code, slot);
+    h->notices_.push_back({code, slot, text ? static_cast<const char*>(data) : ""});
     const auto found = h->answers_.find(code);
     if (found != h->answers_.end()) answer = found->second;
   }

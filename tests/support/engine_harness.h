@@ -1,5 +1,6 @@
 // One running engine for a test: owns the EngineContext, starts the engine,
-// records every notice, answers the notices a test cares about, keeps the
+// records every notice (with its text, for the notices that carry one),
+// answers the notices a test cares about, keeps the
 // strings of the items it fills alive, and at the end stops whatever still
 // runs and ends the engine, within a deadline.
 //
@@ -65,16 +66,16 @@ class EngineHarness {
 
   // Notices of `code`, for one slot or (slot -1) for all.
   int count(int code, int slot = -1) const;
+  // The texts of the notices of `code` that carry one (the request texts
+  // 101 and 103, the answer headers 102 and 104, the messages 401), in order.
+  std::vector<std::string> texts(int code, int slot = -1) const;
   bool wait_count(int code, int slot, int n, std::chrono::milliseconds timeout) {
     return wait_until([&] { return count(code, slot) >= n; }, timeout);
-  }
-  bool wait_notice(int code, int slot, std::chrono::milliseconds timeout) {
-    return wait_count(code, slot, 1, timeout);
   }
   // Waits until the slot is free again and returns its final notice (107,
   // 108 or 109), or 0 at the deadline. For a slot's first item.
   int wait_final(int slot, std::chrono::milliseconds timeout) {
-    wait_notice(TVN_NOTICE_SLOT_FREE, slot, timeout);
+    wait_count(TVN_NOTICE_SLOT_FREE, slot, 1, timeout);
     for (int code : {TVN_NOTICE_FINISHED, TVN_NOTICE_FAILED, TVN_NOTICE_STOPPED})
       if (count(code, slot) > 0) return code;
     return 0;
@@ -104,7 +105,11 @@ class EngineHarness {
   std::optional<int> end_result_;
 
   mutable std::mutex mutex_;
-  std::vector<std::pair<int, int>> notices_;  // code and slot
+  struct Notice {
+    int code, slot;
+    std::string text;
+  };
+  std::vector<Notice> notices_;
   std::map<int, Answer> answers_;
   std::deque<std::unique_ptr<char[]>> strings_;
 };

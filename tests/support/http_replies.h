@@ -42,6 +42,17 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
 HttpHandler serve_resource(std::shared_ptr<const std::string> content,
                            ResourceOptions options = {});
 
+// `n` bytes from `offset` of a resource that is never held whole (one of
+// 4 GiB and more): each byte depends on its offset, its upper word too, so a
+// byte written 4 GiB away from its place shows.
+std::string announced_bytes(std::uint64_t offset, std::size_t n);
+
+// Answers as resource_reply does for a resource of `size` bytes of
+// announced_bytes, but each GET sends only the first `slice` bytes of its
+// body and then holds the connection, as a server that stalls: the client's
+// file stays sparse, however large the size.
+HttpReply announced_reply(const HttpRequest& request, std::uint64_t size, std::size_t slice);
+
 // "HTTP/1.0 <code> <reason>", the given header lines, a Content-Length and the body.
 HttpReply status_reply(int code, std::string_view reason, std::string_view body = {},
                        const std::vector<std::string>& headers = {});

@@ -145,14 +145,12 @@ void ScriptedServer::run() {
       const bool sending = c->answered && c->sent < c->due();
       fds.push_back(pollfd{c->fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
     }
-    // At most 5 ms before a stop, a gate or a release is looked at again.
+    // At most 5 ms before a stop or a gate is looked at again.
     if (::poll(fds.data(), fds.size(), 5) < 0 && errno != EINTR) break;
-    const bool release = release_held_.exchange(false);
     for (std::size_t i = 1; i < fds.size(); ++i) {
       Connection& c = *connections_[i - 1];
       if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) && !read_from(c)) c.finish();
       if (c.answered) c.write();
-      if (release && c.answered && c.sent >= c.limit) c.finish();
     }
     std::erase_if(connections_, [](const auto& c) { return c->closed; });
     for (int fd; (fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
@@ -221,6 +219,34 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
           .body = std::move(content),
           .body_offset = from,
           .body_size = request.method == "HEAD" ? 0 : size - from};
+}
+
+std::string announced_bytes(std::uint64_t offset, std::size_t n) {
+  std::string bytes(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t at = offset + i;
+    bytes[i] = static_cast<char>(at ^ (at >> 11) ^ (at >> 32) * 131);
+  }
+  return bytes;
+}
+
+HttpReply announced_reply(const HttpRequest& request, std::uint64_t size, std::size_t slice) {
+  const std::int64_t start = request.range_start();
+  const std::uint64_t from = start < 0 ? 0 : static_cast<std::uint64_t>(start);
+  if (from >= size && start >= 0)
+    return status_reply(416, "Range Not Satisfiable", {},
+                        {"Content-Range: bytes */" + std::to_string(size)});
+  std::string head = start < 0 ? "HTTP/1.0 200 OK\r\n"
+                               : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " +
+                                     std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
+                                     std::to_string(size) + "\r\n";
+  head += "Content-Length: " + std::to_string(size - from) + "\r\n\r\n";
+  if (request.method == "HEAD") return HttpReply::raw(std::move(head));
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(slice, size - from));
+  return {.head = std::move(head),
+          .body = std::make_shared<const std::string>(announced_bytes(from, n)),
+          .body_size = n,
+          .hold = true};
 }
 
 HttpHandler serve_resource(std::shared_ptr<const std::string> content, ResourceOptions options) {

@@ -60,7 +60,7 @@ struct HttpReply {
   // Bytes of head + body sent before the orderly close; npos sends them all.
   std::size_t send_limit = std::string::npos;
   // Keep the connection open after the last byte until the client closes
-  // it, release_held() is called or the server stops.
+  // it or the server stops.
   bool hold = false;
   // When set, sending pauses at byte `gate_at` of head + body until the
   // gate opens.
@@ -93,9 +93,6 @@ class ScriptedServer {
   // Waits until at least n requests have arrived; false at the deadline.
   bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
 
-  // Ends every held connection with an orderly close.
-  void release_held() { release_held_.store(true); }
-
  private:
   struct Connection;
   void run();
@@ -104,7 +101,6 @@ class ScriptedServer {
   int listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> release_held_{false};
 
   mutable std::mutex mutex_;
   mutable std::condition_variable arrived_;

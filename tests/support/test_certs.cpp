@@ -50,17 +50,8 @@ std::string TestCerts::program() {
 }
 
 std::string TestCerts::name(Kind kind) {
-  switch (kind) {
-    case kGood:
-      return "good";
-    case kWrongHost:
-      return "wronghost";
-    case kExpired:
-      return "expired";
-    case kUnknownCa:
-      return "unknownca";
-  }
-  return "";
+  static const char* const kNames[] = {"good", "wronghost", "expired", "unknownca"};
+  return kNames[kind];
 }
 
 TestCerts::TestCerts(const std::string& dir) : dir_(dir) {

@@ -19,20 +19,12 @@
 
 namespace torvane::cli {
 
-class TerminalView final : public View {
+// The list rows and detail rows have no place on a terminal (the main loop
+// draws from its own snapshots): those calls stay QuietView's.
+class TerminalView final : public QuietView {
  public:
   // `keep_header_log`: queue the header-log text (-v); otherwise it is dropped.
   explicit TerminalView(bool keep_header_log) : keep_header_log_(keep_header_log) {}
-
-  // The list rows and detail rows have no place on a terminal; the main loop
-  // draws from its own snapshots.
-  void redraw_rows(int, int) override {}
-  void rows_inserted(int, int) override {}
-  void rows_removed(int, int) override {}
-  void set_item_count(std::size_t) override {}
-  int focused_row() const override { return -1; }
-  void write_detail_row(int, std::string_view) override {}
-  void clear_detail_rows() override {}
 
   void append_header_log(std::string_view text) override;
   void set_status_text(int part, std::string_view text) override;

@@ -438,7 +438,8 @@ bool DownloadManager::busy() const {
 std::string DownloadManager::engine_status(bool threads) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!binding_.bound()) return {};
-  return threads ? thread_status_text(binding_.context()) : item_status_text(binding_.context());
+  return threads ? thread_status_text(binding_.context())
+                 : item_status_text(binding_.context(), binding_.api().dl_wide);
 }
 
 ListItem* DownloadManager::opening_item(int slot, const ItemData* record) {

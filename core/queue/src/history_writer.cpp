@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "core/text/local_time_text.h"
 #include "core/text/number_text.h"
@@ -10,7 +11,7 @@
 
 namespace torvane {
 
-std::uint32_t size_from_progress(std::string_view progress) {
+std::uint64_t size_from_progress(std::string_view progress) {
   std::string_view number = progress;
   if (!progress.empty() && progress.back() == ')') {
     const std::size_t slash = progress.find('/');
@@ -18,7 +19,8 @@ std::uint32_t size_from_progress(std::string_view progress) {
     number = progress.substr(slash + 1);
   }
   constexpr NumberRules kRules{.blanks = LeadingBlanks::kSpaces, .leading = true, .saturate = true};
-  return static_cast<std::uint32_t>(parse_number(number, 0, 0xffffffffu, kRules).value_or(0));
+  return static_cast<std::uint64_t>(
+      parse_number(number, 0, std::numeric_limits<std::int64_t>::max(), kRules).value_or(0));
 }
 
 HistoryWriter::~HistoryWriter() {
@@ -37,7 +39,7 @@ int HistoryWriter::write_entry(const ListItem& item, const Clock& clock, bool bi
   std::string record = "Date: " + date + "\r\nURL: " + url_for_display(item.url) +
                        "\r\nFilename: " + item.file_name + "\tDivide: " + item.division_text +
                        "\r\nSave: " + item.save_folder + "\r\n";
-  const std::uint32_t size = size_from_progress(item.progress);
+  const std::uint64_t size = size_from_progress(item.progress);
   const std::uint32_t ms = clock.tick_ms() - item.start_tick;
   const std::uint32_t seconds = ms / 1000;
   // Bytes per millisecond. A download shorter than a second is measured in
@@ -45,7 +47,7 @@ int HistoryWriter::write_entry(const ListItem& item, const Clock& clock, bool bi
   const double speed = seconds > 0 ? static_cast<double>(size) / seconds * 0.001
                                    : static_cast<double>(size) / (ms > 0 ? ms : 1);
   char size_text[32];
-  std::snprintf(size_text, sizeof size_text, "%u", size);
+  std::snprintf(size_text, sizeof size_text, "%llu", static_cast<unsigned long long>(size));
   record += std::string("FileSize: ") + size_text + "\tTime: " + format_duration(seconds) +
             "\tSpeed: " + format_speed(speed, bits) + "\r\n\r\n";
   std::size_t written = 0;

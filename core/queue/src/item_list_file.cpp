@@ -72,6 +72,11 @@ void store_le32(char* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
+std::uint64_t load_le64(const char* p) {
+  return static_cast<std::uint64_t>(load_le32(p)) | static_cast<std::uint64_t>(load_le32(p + 4))
+                                                        << 32;
+}
+
 // CRC-32 (the reflected 0xEDB88320 polynomial), continued from `crc` (0 to begin).
 constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
   std::array<std::uint32_t, 256> table{};
@@ -133,11 +138,34 @@ void put_array(std::string& out, const T* values, std::size_t count) {
   }
 }
 
-bool storable(const ItemData& record) {
-  return record.div_count >= 1 && record.div_count <= kMaxStoredDivisions;
+void put_u64(std::string& out, std::uint64_t v) {
+  put_u32(out, static_cast<std::uint32_t>(v));
+  put_u32(out, static_cast<std::uint32_t>(v >> 32));
 }
 
-void put_saved_record(std::string& out, const ItemData& record, const std::string& target_path) {
+// A record whose saturated sizes have no whole values that belong to it
+// would resume with 4 GiB - 1 for each of them.
+bool storable(const ItemData& record, const WideCopy* wide) {
+  if (record.div_count < 1 || record.div_count > kMaxStoredDivisions) return false;
+  if (wide != nullptr && !wide->empty()) return wide_copy_fits(record, *wide);
+  return !has_saturated_size(record);
+}
+
+std::size_t wide_block_size(std::size_t divisions) {
+  return 4 + 8 + 16 * divisions;
+}
+
+void put_wide_sizes(std::string& out, const WideCopy& wide) {
+  out.append(kItemListWideTag);
+  put_u32(out, static_cast<std::uint32_t>(wide_block_size(wide.range_len.size())));
+  put_u32(out, static_cast<std::uint32_t>(wide.range_len.size()));
+  put_u64(out, wide.file_size);
+  for (const std::uint64_t v : wide.range_len) put_u64(out, v);
+  for (const std::uint64_t v : wide.range_done) put_u64(out, v);
+}
+
+void put_saved_record(std::string& out, const ItemData& record, const WideCopy* wide,
+                      const std::string& target_path) {
   put_field(out, encode_stored_item_data(record));
   put_field(out, heap_text(record.referer));
   put_field(out, heap_text(record.user_agent));
@@ -155,6 +183,7 @@ void put_saved_record(std::string& out, const ItemData& record, const std::strin
   put_array(out, record.disk.range_len, n);
   put_array(out, record.disk.range_done, n);
   put_array(out, record.disk.buf_fill, n);
+  if (wide != nullptr && !wide->empty()) put_wide_sizes(out, *wide);
 }
 
 // --- reading ---------------------------------------------------------------
@@ -292,6 +321,36 @@ bool read_saved_record(Reader& in, ListItem& item, const EngineApi& api) {
          record->conn.host != nullptr;
 }
 
+// The whole sizes after a saved record's arrays, when their tag is there;
+// else, for a record with a saturated field (a file written before whole
+// sizes were), the fields' own values. False when the block does not belong
+// to the record.
+bool read_wide_sizes(Reader& in, ListItem& item) {
+  const ItemData& record = *item.saved;
+  WideCopy wide;
+  if (!in.skip(kItemListWideTag)) {
+    if (!has_saturated_size(record)) return true;
+    wide.file_size = record.disk.file_size;
+    wide.range_len.assign(record.disk.range_len, record.disk.range_len + record.div_count);
+    wide.range_done.assign(record.disk.range_done, record.disk.range_done + record.div_count);
+    item.saved_wide = std::move(wide);
+    return true;
+  }
+  std::string_view block;
+  const auto n = static_cast<std::size_t>(record.div_count);
+  if (!in.field(block) || block.size() != wide_block_size(n) || load_le32(block.data()) != n) {
+    return false;
+  }
+  wide.file_size = load_le64(block.data() + 4);
+  for (std::size_t d = 0; d < n; ++d) {
+    wide.range_len.push_back(load_le64(block.data() + 12 + 8 * d));
+    wide.range_done.push_back(load_le64(block.data() + 12 + 8 * (n + d)));
+  }
+  if (!wide_copy_fits(record, wide)) return false;
+  item.saved_wide = std::move(wide);
+  return true;
+}
+
 // Fields 1-7.
 bool read_item_fields(Reader& in, ListItem& item) {
   std::int32_t state = 0;
@@ -325,12 +384,15 @@ bool read_record_tail(Reader& in, ListItem& item, const EngineApi& api) {
   // A complete record still has its terminator ahead, so two bytes are there.
   const std::string_view next = in.peek(2);
   if (next.size() < 2) ok = false;
-  if (ok && next[0] != '\r' && next[1] != '\n') ok = read_saved_record(in, item, api);
+  if (ok && next[0] != '\r' && next[1] != '\n') {
+    ok = read_saved_record(in, item, api) && read_wide_sizes(in, item);
+  }
   // Anything but the terminator here means the fields were not laid out as
   // ours are; the record is not trusted.
   if (ok) ok = in.skip(kItemListRecordEnd);
   if (!ok) {
     item.saved.reset();
+    item.saved_wide = {};
     set_field(item.division_text, division_text);
     item.target_path = target_path;
   }
@@ -372,6 +434,7 @@ std::size_t read_framed_record(std::string_view bytes, std::size_t at, ListItem&
     return at + kItemListFrameSize + length;
   }
   item.saved.reset();
+  item.saved_wide = {};
   lost_record = !whole || rest.size() > kItemListRecordEnd.size();
   return whole ? at + kItemListFrameSize + length : bytes.size();
 }
@@ -432,7 +495,7 @@ void decode_stored_item_data(std::string_view stored, ItemData& record) {
 }
 
 std::string encode_item_list(const ItemList& list, bool running_as_waiting,
-                             std::span<const ItemData* const> progress) {
+                             std::span<const ProgressRecord> progress) {
   std::string out;
   std::string fields, rest;
   for (std::size_t k = 0; k < list.size(); ++k) {
@@ -449,11 +512,14 @@ std::string encode_item_list(const ItemList& list, bool running_as_waiting,
     put_integer(fields, item.skip_count);
     put_field(fields, item.cookie_line);
     rest.clear();
-    const ItemData* saved =
-        k < progress.size() && progress[k] != nullptr ? progress[k] : item.saved.get();
+    const bool running = k < progress.size() && progress[k].record != nullptr;
+    const ItemData* saved = running ? progress[k].record : item.saved.get();
+    const WideCopy* wide = running ? progress[k].wide : &item.saved_wide;
     // A record the reader would refuse is left out: only this item loses
     // its progress.
-    if (saved != nullptr && storable(*saved)) put_saved_record(rest, *saved, item.target_path);
+    if (saved != nullptr && storable(*saved, wide)) {
+      put_saved_record(rest, *saved, wide, item.target_path);
+    }
     rest.append(kItemListRecordEnd);
     const std::string length = le32_text(static_cast<std::uint32_t>(fields.size() + rest.size()));
     out.append(kItemListFrameMark);
@@ -528,7 +594,7 @@ std::string set_damaged_list_aside(const std::string& path, const LocalTime& now
 }
 
 int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting,
-                    std::span<const ItemData* const> progress, bool synced) {
+                    std::span<const ProgressRecord> progress, bool synced) {
   const std::string bytes = encode_item_list(list, running_as_waiting, progress);
   return platform::write_file_atomic(path.c_str(), bytes.data(), bytes.size(), synced);
 }

@@ -307,11 +307,19 @@ void read_request_lines(SlotWriter& slot, ListItem& item, const Profiles& profil
 }
 
 // A stopped item taken up again from the record saved at its stop.
-int restore_saved_record(ItemData* record, ListItem& item, SlotWriter& slot,
+int restore_saved_record(ItemData* record, WideSizes* wide, ListItem& item, SlotWriter& slot,
                          const Profiles& profiles, const ItemSettingsEnv& env) {
   // Out of memory: the record stays empty, and the item keeps its saved
   // record for a later try.
   if (!slot.adopt_saved(env.api, item.saved.get())) return 1;
+  // A file of 4 GiB or more goes on only with its whole sizes in the slot:
+  // the saturated fields alone would be taken for 4 GiB - 1. Without them
+  // the record goes back as after a failed copy.
+  if (!item.saved_wide.empty() && !slot.set_wide_sizes(env.api, wide, item.saved_wide)) {
+    slot.free_copies(env.api);
+    slot.zero();
+    return 1;
+  }
   read_request_lines(slot, item, profiles);
   // The saved pointer is from an earlier run. The engine reads the cookie
   // line from a copy the slot owns, as after the cookie step, so the item's
@@ -319,12 +327,14 @@ int restore_saved_record(ItemData* record, ListItem& item, SlotWriter& slot,
   slot.set_extra_header(resume_header(item.cookie_line + item.header_lines, record->reserved_text));
   // dl_resume drops what waited in the shares: the first speed after the
   // resume is measured from what the file holds, not from nothing.
-  item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, true, false).value_or(0));
+  WideSizes whole = item.saved_wide.view();
+  item.last_bytes = static_cast<std::int64_t>(bytes_done(*record, &whole, true, false).value_or(0));
   if (item.target_path.empty() && record->disk.file_name != nullptr) {
     item.target_path = record->disk.file_name;
   }
   item.opening = record;
   item.saved.reset();
+  item.saved_wide = {};
   return 1;
 }
 
@@ -345,21 +355,22 @@ void read_stall_rule(ListItem& item, const Profiles& profiles) {
 
 }  // namespace
 
-std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value) {
+std::uint64_t apply_file_size_value(std::uint64_t size, std::string_view value) {
   char sign = 0;
   if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
     sign = value.front();
     value.remove_prefix(1);
   }
-  constexpr std::uint64_t kMax = UINT32_MAX;
+  constexpr std::uint64_t kMax = kMaxFileSizeValue;
   const std::optional<std::int64_t> number =
       parse_number(value, 0, kMax, {.leading = true, .saturate = true});
   // A typo must not turn a reported size into "no size".
   if (!number) return size;
   const auto n = static_cast<std::uint64_t>(*number);
-  if (sign == '+') return static_cast<std::uint32_t>(std::min<std::uint64_t>(size + n, kMax));
-  if (sign == '-') return n >= size ? 0 : static_cast<std::uint32_t>(size - n);
-  return static_cast<std::uint32_t>(n);
+  size = std::min(size, kMax);
+  if (sign == '+') return n >= kMax - size ? kMax : size + n;
+  if (sign == '-') return n >= size ? 0 : size - n;
+  return n;
 }
 
 std::optional<std::string> answer_validator(std::string_view header) {
@@ -410,7 +421,7 @@ void remember_validator(ItemData* record, int div, SlotStrings& strings) {
   SlotWriter(*record, strings).set_validator(*validator);
 }
 
-int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
+int apply_item_settings(ItemData* record, WideSizes* wide, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env) {
   item.start_tick = env.clock.tick_ms();
   item.opening = nullptr;
@@ -420,7 +431,7 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   read_stall_rule(item, profiles);
   SlotWriter slot(*record, strings);
   if (item.slot_link == kResumePending && item.saved != nullptr) {
-    return restore_saved_record(record, item, slot, profiles, env);
+    return restore_saved_record(record, wide, item, slot, profiles, env);
   }
   // A fresh start writes a file of its own, from byte 0.
   item.target_path.clear();
@@ -452,7 +463,7 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
   return 0;
 }
 
-int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
+int on_header_received(ItemData* record, WideSizes* wide, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env) {
   if (item == nullptr || record == nullptr) return 0;
   const int state = load_acquire(record->state);
@@ -462,7 +473,7 @@ int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
   // Read afresh: a profile edited since the start applies from here on.
   const Profiles profiles(env.folder, item->url, env.run);
   SlotWriter slot(*record, strings);
-  const std::uint32_t size = load_acquire(record->disk.file_size);
+  const std::uint64_t size = RecordSizes(*record, wide).file_size();
   if (size != 0) {
     if (item->division_from_profile == 0) {
       if (const std::optional<int> row = divisions_for_size(env.ini, size)) {
@@ -478,7 +489,7 @@ int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
     }
     std::string file_size;
     if (profiles.read_text("FileSize", file_size)) {
-      slot.set_file_size(apply_file_size_value(size, file_size));
+      slot.set_file_size(apply_file_size_value(size, file_size), wide);
     }
   }
 

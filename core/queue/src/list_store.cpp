@@ -75,7 +75,7 @@ int ListStore::write(const ItemList& items, SlotTable& slots, bool running_as_wa
   if (items.empty())
     return platform::path_kind(path_.c_str()) == 0 ? 0 : platform::remove_file(path_.c_str());
   std::vector<std::unique_ptr<ProgressCopy>> copies;
-  std::vector<const ItemData*> progress(items.size(), nullptr);
+  std::vector<ProgressRecord> progress(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     const ListItem& item = *items.at(static_cast<std::int64_t>(i));
     // A page whose link was taken is not resumed (as at a stop), and a
@@ -83,7 +83,7 @@ int ListStore::write(const ItemList& items, SlotTable& slots, bool running_as_wa
     if (item.slot_link < 0 || item.url_jump == kJumpTaken || item.target_path.empty()) continue;
     auto copy = std::make_unique<ProgressCopy>();
     if (!slots.copy_progress(item.slot_link, *copy)) continue;
-    progress[i] = copy->record();
+    progress[i] = {copy->record(), &copy->wide()};
     copies.push_back(std::move(copy));
   }
   return write_item_list(path_, items, running_as_waiting, progress, synced);

@@ -190,6 +190,7 @@ int DownloadManager::on_memory_page(int k, ItemData* record) {
   set_field(item->file_name, file_name_of_url(link));
   item->last_bytes = 0;
   item->saved.reset();
+  item->saved_wide = {};
   // The item stays linked and running: it is started on the link only once
   // the final notice of this slot has let it go.
   item->url_jump = kJumpTaken;
@@ -242,7 +243,11 @@ void DownloadManager::on_stopped(int k, int slot) {
   ListItem* item = items_.at(k);
   // A page whose link was taken is not resumed: the item goes on to the link.
   if (item->url_jump != kJumpTaken) {
-    if (SavedRecord saved = slots_.copy_back(slot)) item->saved = std::move(saved);
+    WideCopy wide;
+    if (SavedRecord saved = slots_.copy_back(slot, wide)) {
+      item->saved = std::move(saved);
+      item->saved_wide = std::move(wide);
+    }
   }
   item->elapsed_ms += static_cast<std::int32_t>(clock_.tick_ms() - item->start_tick);
   if (settings_.list_busy == 0) tick_.refresh_item_status(k, slot);

@@ -1,6 +1,8 @@
 #include "core/queue/slot_record.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace torvane {
 
@@ -18,6 +20,41 @@ int open_slot_file(ItemData& record, const EngineApi& api, const char* path) {
 
 void close_slot_file(ItemData& record, const EngineApi& api) {
   if (record.disk.file != 0) api.DiskIO_CloseHandle(&record.disk);
+}
+
+void SlotWriter::set_file_size(std::uint64_t size, WideSizes* wide) {
+  // The whole value first: a reader that finds the field saturated takes it.
+  if (wide != nullptr) store_release(wide->file_size, size);
+  store_release(record_.disk.file_size, tvn_narrow_size(size));
+}
+
+bool SlotWriter::set_wide_sizes(const EngineApi& api, WideSizes* wide, const WideCopy& sizes) {
+  if (wide == nullptr) return false;
+  const std::size_t n = sizes.range_len.size();
+  const auto block = [&](const std::vector<std::uint64_t>& values) {
+    auto* copy =
+        static_cast<std::uint64_t*>(api.GetMem(static_cast<unsigned>(n * sizeof(std::uint64_t))));
+    if (copy != nullptr) std::copy(values.begin(), values.end(), copy);
+    return copy;
+  };
+  std::uint64_t* len = block(sizes.range_len);
+  std::uint64_t* done = block(sizes.range_done);
+  if (len == nullptr || done == nullptr) {
+    api.FreeMem(&len);
+    api.FreeMem(&done);
+    return false;
+  }
+  // No engine thread serves the slot: blocks still there are from a resume
+  // that was refused before it took them.
+  for (std::uint64_t** field : {&wide->range_len, &wide->range_done}) {
+    std::uint64_t* old = load_acquire(*field);
+    store_release(*field, nullptr);
+    api.FreeMem(&old);
+  }
+  store_release(wide->file_size, sizes.file_size);
+  store_release(wide->range_len, len);
+  store_release(wide->range_done, done);
+  return true;
 }
 
 void SlotWriter::point_url(char* text) {

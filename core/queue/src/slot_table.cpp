@@ -89,7 +89,7 @@ int SlotTable::reserve() {
 int SlotTable::fill(int slot, ListItem& item, const ItemSettingsEnv& env) {
   ItemData* r = record(slot);
   Slot& s = at(slot);
-  const int mode = apply_item_settings(r, item, s.strings, env);
+  const int mode = apply_item_settings(r, binding_.wide(slot), item, s.strings, env);
   s.prepared_divisions = std::max(r->div_count, 1);
   if (mode == 1) {
     // A resumed record's URL is copy_itemdata's duplicate. It is the item's
@@ -152,7 +152,8 @@ int SlotTable::header_received(int slot, ListItem* item, const ItemSettingsEnv& 
   ItemData* r = record(slot);
   if (r == nullptr || !has(slot)) return 0;
   SlotStrings& strings = at(slot).strings;
-  const int answer = on_header_received(r, item, at(slot).prepared_divisions, strings, env);
+  const int answer =
+      on_header_received(r, binding_.wide(slot), item, at(slot).prepared_divisions, strings, env);
   // The cookie step's restart points the slot at the item's URL field. The
   // connection thread is kept out for the whole notice, so it never saw that
   // pointer; it gets the slot's own copy instead.
@@ -166,7 +167,8 @@ void SlotTable::take_validator(int slot, int div) {
   }
 }
 
-SavedRecord SlotTable::copy_back(int slot) {
+SavedRecord SlotTable::copy_back(int slot, WideCopy& wide) {
+  wide = {};
   ItemData* r = record(slot);
   if (r == nullptr) return {};
   const EngineApi& api = binding_.api();
@@ -178,10 +180,14 @@ SavedRecord SlotTable::copy_back(int slot) {
   // instead. Such a stop may have come before the first answer, whose
   // redirect names the file: a resume would ask the old URL with GETs, and
   // a redirect then leaves the download under the old URL's name.
-  if (api.copy_itemdata(copy, r) == nullptr || copy->div_status == nullptr ||
-      bytes_done(*copy, false, false).value_or(0) == 0) {
-    return {};
-  }
+  if (api.copy_itemdata(copy, r) == nullptr || copy->div_status == nullptr) return {};
+  // The engine's whole sizes are read during the final notice, before it
+  // frees them with the record.
+  std::optional<WideCopy> whole = keep_wide_sizes(*copy, binding_.wide(slot));
+  if (!whole) return {};
+  WideSizes view = whole->view();
+  if (bytes_done(*copy, &view, false, false).value_or(0) == 0) return {};
+  wide = std::move(*whole);
   // The copy resumes every division that had not finished.
   if (copy->div_stop != nullptr) {
     const int n = copy->div_count > 0 ? copy->div_count : 1;
@@ -195,21 +201,17 @@ namespace {
 // The division arrays of a running slot, each pointer read once.
 struct LiveDivisions {
   std::int32_t* retries;
-  std::uint32_t* len;
-  std::uint32_t* done;
   int count;
 };
 
 // None while any array is gone or the count is outside what a list file
 // stores.
-std::optional<LiveDivisions> live_divisions(ItemData& r) {
+std::optional<LiveDivisions> live_divisions(ItemData& r, const RecordSizes& sizes) {
   const std::int32_t* status = load_acquire(r.div_status);
   const LiveDivisions live{.retries = load_acquire(r.div_retries),
-                           .len = load_acquire(r.disk.range_len),
-                           .done = load_acquire(r.disk.range_done),
                            .count = load_acquire(r.div_count)};
-  if (status == nullptr || live.retries == nullptr || live.len == nullptr || live.done == nullptr ||
-      live.count < 1 || live.count > kMaxStoredDivisions) {
+  if (status == nullptr || live.retries == nullptr || !sizes.has_ranges() || live.count < 1 ||
+      live.count > kMaxStoredDivisions) {
     return std::nullopt;
   }
   return live;
@@ -218,7 +220,8 @@ std::optional<LiveDivisions> live_divisions(ItemData& r) {
 // The fields a resume needs besides the divisions. The port and address are
 // the connection thread's while it connects; a resume resolves the host
 // again. div_stop, the sockets and the share fills stay zeros.
-void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemData& rec) {
+void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemData& rec,
+                        std::uint64_t file_size) {
   rec.state = TVN_STATE_DOWNLOADING;
   rec.options = options;
   rec.run_flags = load_acquire(r.run_flags);
@@ -227,7 +230,7 @@ void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemD
   rec.retry = load_acquire(r.retry);
   rec.div_count = divisions;
   rec.buffer_size = load_acquire(r.buffer_size);
-  rec.disk.file_size = load_acquire(r.disk.file_size);
+  rec.disk.file_size = tvn_narrow_size(file_size);
   rec.referer = load_acquire(r.referer);
   rec.user_agent = load_acquire(r.user_agent);
   rec.reserved_text = load_acquire(r.reserved_text);
@@ -236,24 +239,35 @@ void copy_resume_fields(ItemData& r, std::uint32_t options, int divisions, ItemD
 
 }  // namespace
 
-std::uint64_t ProgressCopy::copy_divisions(std::int32_t* retries, std::uint32_t* len,
-                                           std::uint32_t* done, int count) {
+std::uint64_t ProgressCopy::copy_divisions(const RecordSizes& sizes, std::int32_t* retries,
+                                           int count) {
   const auto n = static_cast<std::size_t>(count);
   status_.resize(n);
   retries_.resize(n);
   len_.resize(n);
   done_.resize(n);
+  wide_.file_size = sizes.file_size();
+  wide_.range_len.resize(n);
+  wide_.range_done.resize(n);
   std::uint64_t written = 0;
+  bool saturated = tvn_narrow_size(wide_.file_size) == TVN_SIZE_WIDE;
   for (std::size_t d = 0; d < n; ++d) {
-    len_[d] = load_relaxed(len[d]);
-    done_[d] = load_relaxed(done[d]);
-    if (len_[d] != 0 && done_[d] > len_[d]) done_[d] = len_[d];
-    written += done_[d];
+    const std::uint64_t len = sizes.range_len(static_cast<int>(d));
+    std::uint64_t done = sizes.range_done(static_cast<int>(d));
+    if (len != 0 && done > len) done = len;
+    written += done;
     // Whatever was under way is asked again; a division counts as done
     // only by its bytes.
-    status_[d] = len_[d] != 0 && done_[d] == len_[d] ? TVN_DIV_DONE : TVN_DIV_IDLE;
+    status_[d] = len != 0 && done == len ? TVN_DIV_DONE : TVN_DIV_IDLE;
     retries_[d] = load_relaxed(retries[d]);
+    wide_.range_len[d] = len;
+    wide_.range_done[d] = done;
+    len_[d] = tvn_narrow_size(len);
+    done_[d] = tvn_narrow_size(done);
+    saturated = saturated || len_[d] == TVN_SIZE_WIDE || done_[d] == TVN_SIZE_WIDE;
   }
+  // Below 4 GiB the fields are the whole story, as a stop's copy keeps it.
+  if (!saturated) wide_ = {};
   record_.div_status = status_.data();
   record_.div_retries = retries_.data();
   record_.disk.range_len = len_.data();
@@ -275,12 +289,13 @@ bool SlotTable::copy_progress(int slot, ProgressCopy& out) {
   const std::uint32_t options = load_acquire(r->options);
   // A page fetch has nothing to resume.
   if ((options & TVN_OPT_MEMORY_FETCH) != 0) return false;
-  const std::optional<LiveDivisions> live = live_divisions(*r);
-  if (!live || out.copy_divisions(live->retries, live->len, live->done, live->count) == 0) {
-    return false;
-  }
-  copy_resume_fields(*r, options, live->count, out.record_);
-  return true;
+  WideSizes* const wide = binding_.wide(slot);
+  const RecordSizes sizes(*r, wide);
+  const std::optional<LiveDivisions> live = live_divisions(*r, sizes);
+  if (!live || out.copy_divisions(sizes, live->retries, live->count) == 0) return false;
+  copy_resume_fields(*r, options, live->count, out.record_, sizes.file_size());
+  // Sizes of 4 GiB or more are kept only with their whole values.
+  return out.wide_.empty() || wide != nullptr;
 }
 
 int SlotTable::state(int slot) {
@@ -299,19 +314,20 @@ int SlotTable::connections(int slot) {
 std::optional<std::uint64_t> SlotTable::bytes(int slot, bool finished_whole, bool waiting) {
   ItemData* r = record(slot);
   if (r == nullptr) return std::nullopt;
-  return bytes_done(*r, finished_whole, waiting);
+  return bytes_done(*r, binding_.wide(slot), finished_whole, waiting);
 }
 
-std::optional<std::pair<std::uint64_t, std::uint32_t>> SlotTable::sized_progress(int slot) {
+std::optional<std::pair<std::uint64_t, std::uint64_t>> SlotTable::sized_progress(int slot) {
   ItemData* r = record(slot);
   if (r == nullptr || load_acquire(r->state) != TVN_STATE_DOWNLOADING) return std::nullopt;
   // Without a size probe the size is known once the first answer came.
   const bool sized = !(load_acquire(r->options) & TVN_OPT_SPEED_MODE) ||
                      (load_acquire(r->run_flags) & TVN_RUN_PROBE_DONE);
   if (!sized) return std::nullopt;
-  const std::optional<std::uint64_t> done = bytes_done(*r, false);
+  WideSizes* const wide = binding_.wide(slot);
+  const std::optional<std::uint64_t> done = bytes_done(*r, wide, false);
   if (!done) return std::nullopt;
-  return std::make_pair(*done, load_acquire(r->disk.file_size));
+  return std::make_pair(*done, RecordSizes(*r, wide).file_size());
 }
 
 std::vector<DivisionRow> SlotTable::division_rows(int slot) {
@@ -320,11 +336,9 @@ std::vector<DivisionRow> SlotTable::division_rows(int slot) {
   if (r == nullptr) return rows;
   std::int32_t* status = load_acquire(r->div_status);
   std::int32_t* retries = load_acquire(r->div_retries);
-  std::uint32_t* range_len = load_acquire(r->disk.range_len);
-  std::uint32_t* range_done = load_acquire(r->disk.range_done);
+  const RecordSizes sizes(*r, binding_.wide(slot));
   std::int32_t* buf_fill = load_acquire(r->disk.buf_fill);
-  if (status == nullptr || retries == nullptr || range_len == nullptr || range_done == nullptr ||
-      buf_fill == nullptr) {
+  if (status == nullptr || retries == nullptr || !sizes.has_ranges() || buf_fill == nullptr) {
     return rows;
   }
   const int retry = load_acquire(r->retry);
@@ -335,8 +349,8 @@ std::vector<DivisionRow> SlotTable::division_rows(int slot) {
         {.status = load_relaxed(status[d]),
          .tries = tries > retry ? retry : tries,
          .retry = retry,
-         .done = static_cast<std::int64_t>(load_relaxed(range_done[d])) + load_relaxed(buf_fill[d]),
-         .length = load_relaxed(range_len[d])});
+         .done = static_cast<std::int64_t>(sizes.range_done(d)) + load_relaxed(buf_fill[d]),
+         .length = sizes.range_len(d)});
   }
   return rows;
 }
@@ -345,7 +359,8 @@ std::vector<StallVerdict> SlotTable::check_stalls(int slot, std::uint64_t run,
                                                   const StallRule& rule, std::uint32_t now_ms) {
   ItemData* r = record(slot);
   if (r == nullptr || !has(slot)) return {};
-  return torvane::check_stalls(at(slot).stall, run, sample_divisions(*r), rule, now_ms);
+  return torvane::check_stalls(at(slot).stall, run, sample_divisions(*r, binding_.wide(slot)), rule,
+                               now_ms);
 }
 
 void SlotTable::sweep_stalls() {

@@ -4,22 +4,21 @@
 #include <cstdlib>
 #include <optional>
 
+#include "core/system/record_sizes.h"
 #include "core/text/text_util.h"
 #include "torvane/shared_access.hpp"
 
 namespace torvane {
 
-std::vector<DivisionSample> sample_divisions(ItemData& record) {
+std::vector<DivisionSample> sample_divisions(ItemData& record, WideSizes* wide) {
   std::vector<DivisionSample> out;
   const int state = load_acquire(record.state);
   if (state != TVN_STATE_PROBING && state != TVN_STATE_DOWNLOADING) return out;
   std::int32_t* status = load_acquire(record.div_status);
   std::int32_t* stop = load_acquire(record.div_stop);
-  std::uint32_t* range_done = load_acquire(record.disk.range_done);
+  const RecordSizes sizes(record, wide);
   std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
-  std::uint32_t* range_len = load_acquire(record.disk.range_len);
-  if (status == nullptr || stop == nullptr || range_done == nullptr || buf_fill == nullptr ||
-      range_len == nullptr)
+  if (status == nullptr || stop == nullptr || !sizes.has_ranges() || buf_fill == nullptr)
     return out;
   const int count = std::max(load_acquire(record.div_count), 1);
   // A stopping item ends on its own; nothing of it is reconnected.
@@ -36,8 +35,8 @@ std::vector<DivisionSample> sample_divisions(ItemData& record) {
     const std::int32_t s = load_acquire(status[d]);
     const bool busy = s == TVN_DIV_IDLE || s == TVN_DIV_SENT || s >= TVN_DIV_HTTP_MIN;
     if (!busy || load_acquire(stop[d]) == 1) continue;
-    const std::uint32_t done = load_acquire(range_done[d]);
-    const std::uint32_t len = load_acquire(range_len[d]);
+    const std::uint64_t done = sizes.range_done(d);
+    const std::uint64_t len = sizes.range_len(d);
     out[static_cast<std::size_t>(d)] = {
         .status = s,
         .bytes = static_cast<std::int64_t>(done) + load_acquire(buf_fill[d]),

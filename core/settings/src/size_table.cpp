@@ -2,6 +2,7 @@
 #include "core/settings/size_table.h"
 
 #include <climits>
+#include <cstdint>
 
 #include "core/text/number_text.h"
 #include "platform/ascii.h"
@@ -10,15 +11,15 @@
 namespace torvane {
 namespace {
 
-// One "%d" conversion at `pos`; false when no digits follow.
-bool scan_int(std::string_view text, std::size_t& pos, int& value) {
+// One "%lld" conversion at `pos`; false when no digits follow.
+bool scan_int(std::string_view text, std::size_t& pos, std::int64_t& value) {
   constexpr NumberRules kRules{
       .blanks = LeadingBlanks::kAnyWhiteSpace, .sign = true, .leading = true, .saturate = true};
   std::size_t end = 0;
   const std::optional<std::int64_t> n =
-      parse_number(text.substr(pos), INT_MIN, INT_MAX, kRules, &end);
+      parse_number(text.substr(pos), INT64_MIN, INT64_MAX, kRules, &end);
   if (!n) return false;
-  value = static_cast<int>(*n);
+  value = *n;
   pos += end;
   return true;
 }
@@ -42,13 +43,13 @@ std::string format_range(const SizeRange& range) {
   return text;
 }
 
-bool range_matches(const SizeRange& range, std::uint32_t size) {
-  const auto lo = static_cast<std::uint32_t>(range.lo);
-  const auto hi = static_cast<std::uint32_t>(range.hi);
+bool range_matches(const SizeRange& range, std::uint64_t size) {
+  const auto lo = static_cast<std::uint64_t>(range.lo);
+  const auto hi = static_cast<std::uint64_t>(range.hi);
   return lo <= size && (hi == 0 || size <= hi);
 }
 
-std::optional<int> divisions_for_size(const IniAccess& ini, std::uint32_t size) {
+std::optional<int> divisions_for_size(const IniAccess& ini, std::uint64_t size) {
   if (size == 0 || !ini.has_path()) return std::nullopt;
   // The whole key list: a fixed read limit would silently drop later rows.
   for (const std::string& key : ini.list_keys(kDivideSection)) {

@@ -36,7 +36,7 @@ void look_up(void* library, const char* name, F& slot) {
 
 bool EngineApi::complete() const {
   return torvane_init && torvane_end && dl_set && dl_start && dl_resume && dl_stop &&
-         dl_reconnect && DiskIO_OpenFile && DiskIO_CloseHandle && DiskIO_CheckFile &&
+         dl_reconnect && dl_wide && DiskIO_OpenFile && DiskIO_CloseHandle && DiskIO_CheckFile &&
          DiskIO_MakeFileName && copy_itemdata && free_itemdata && GetMem && FreeMem;
 }
 
@@ -53,6 +53,7 @@ int bind_engine_library(const std::vector<std::string>& candidates, EngineApi& a
     look_up(library, "dl_resume", found.dl_resume);
     look_up(library, "dl_stop", found.dl_stop);
     look_up(library, "dl_reconnect", found.dl_reconnect);
+    look_up(library, "dl_wide", found.dl_wide);
     look_up(library, "DiskIO_OpenFile", found.DiskIO_OpenFile);
     look_up(library, "DiskIO_CloseHandle", found.DiskIO_CloseHandle);
     look_up(library, "DiskIO_CheckFile", found.DiskIO_CheckFile);
@@ -163,6 +164,11 @@ int EngineBinding::stop(int slot, int div) {
 int EngineBinding::reconnect(int slot, int div, int count_retry) {
   if (!bound() || slot < 0) return -1;
   return api_.dl_reconnect(&context_, slot, div, count_retry);
+}
+
+WideSizes* EngineBinding::wide(int slot) {
+  if (!bound() || slot < 0) return nullptr;
+  return api_.dl_wide(&context_, slot);
 }
 
 ItemData* EngineBinding::slot(int index) {

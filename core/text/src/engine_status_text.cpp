@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "core/system/record_sizes.h"
 #include "core/text/text_util.h"
 #include "torvane/shared_access.hpp"
 
@@ -42,7 +43,7 @@ std::string thread_status_text(EngineContext& context) {
   return out;
 }
 
-std::string item_status_text(EngineContext& context) {
+std::string item_status_text(EngineContext& context, WideSizes* (*wide_of)(EngineContext*, int)) {
   std::string out = "アイテム情報\r\n\r\n";
   const std::uint32_t resize = load_acquire(context.resize_ctl);
   const int count = load_acquire(context.slot_count);
@@ -63,8 +64,16 @@ std::string item_status_text(EngineContext& context) {
     const int n = load_acquire(item.div_count) > 0 ? load_acquire(item.div_count) : 1;
     append_division_block<int>(out, "ステータス\r\n", "st%.3d=%d\r\n",
                                load_acquire(item.div_status), n);
-    append_division_block<unsigned long>(out, "ファイル書込み\r\n", "wf%.3d=%lu\r\n",
-                                         load_acquire(item.disk.range_done), n);
+    const RecordSizes sizes(item, wide_of != nullptr ? wide_of(&context, i) : nullptr);
+    out += "ファイル書込み\r\n";
+    if (!sizes.has_done()) {
+      out += "readエラー\r\n";
+    } else {
+      for (int d = 0; d < n; ++d) {
+        out +=
+            format_text("wf%.3d=%llu\r\n", d, static_cast<unsigned long long>(sizes.range_done(d)));
+      }
+    }
     append_division_block<unsigned long>(out, "バッファ\r\n", "bf%.3d=%lu\r\n",
                                          load_acquire(item.disk.buf_fill), n);
   }

@@ -51,29 +51,27 @@ std::string format_speed(double x, bool bits) {
   return text(z / 1000.0, units[3]);
 }
 
-std::string progress_text(std::uint64_t done, std::uint32_t size) {
+std::string progress_text(std::uint64_t done, std::uint64_t size) {
   const auto d = static_cast<unsigned long long>(done);
   if (size == 0) return format_text("%llu", d);
-  return format_text("%llu / %lu (%d%%)", d, static_cast<unsigned long>(size),
-                     percent_of(static_cast<double>(done), size));
+  return format_text("%llu / %llu (%d%%)", d, static_cast<unsigned long long>(size),
+                     percent_of(static_cast<double>(done), static_cast<double>(size)));
 }
 
-std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole, bool waiting) {
+std::optional<std::uint64_t> bytes_done(ItemData& record, WideSizes* wide, bool finished_whole,
+                                        bool waiting) {
   std::int32_t* status = load_acquire(record.div_status);
-  std::uint32_t* range_len = load_acquire(record.disk.range_len);
-  std::uint32_t* range_done = load_acquire(record.disk.range_done);
+  const RecordSizes sizes(record, wide);
   std::int32_t* buf_fill = load_acquire(record.disk.buf_fill);
-  if (status == nullptr || range_len == nullptr || range_done == nullptr || buf_fill == nullptr) {
-    return std::nullopt;
-  }
+  if (status == nullptr || !sizes.has_ranges() || buf_fill == nullptr) return std::nullopt;
   const int n = load_acquire(record.div_count);
   std::uint64_t sum = 0;
   for (int d = 0; d < (n > 0 ? n : 1); ++d) {
     if (finished_whole && load_relaxed(status[d]) == TVN_DIV_DONE) {
-      sum += load_relaxed(range_len[d]);
+      sum += sizes.range_len(d);
       continue;
     }
-    sum += load_relaxed(range_done[d]);
+    sum += sizes.range_done(d);
     const std::int32_t fill = load_relaxed(buf_fill[d]);
     if (waiting && fill > 0) sum += static_cast<std::uint64_t>(fill);
   }
@@ -86,14 +84,15 @@ double speed_between(std::int64_t before, std::uint64_t now, std::uint32_t elaps
 }
 
 std::string detail_row_text(int division, int status, int tries, int retry, std::int64_t done,
-                            std::uint32_t range_len) {
+                            std::uint64_t range_len) {
   const std::string word(division_status_word(status));
   if (range_len == 0) {
     return format_text("%03d/Status:%s | Try %02d/%02d", division, word.c_str(), tries, retry);
   }
-  return format_text("%03d/Status:%s | Try %02d/%02d | %ld / %ld (%d%%)", division, word.c_str(),
-                     tries, retry, static_cast<long>(done), static_cast<long>(range_len),
-                     percent_of(static_cast<double>(done), range_len));
+  return format_text("%03d/Status:%s | Try %02d/%02d | %lld / %llu (%d%%)", division, word.c_str(),
+                     tries, retry, static_cast<long long>(done),
+                     static_cast<unsigned long long>(range_len),
+                     percent_of(static_cast<double>(done), static_cast<double>(range_len)));
 }
 
 }  // namespace torvane

@@ -389,6 +389,17 @@ typedef struct WideSizes {
   uint64_t* range_done; /* [div_count] disk.range_done, whole */
 } WideSizes;
 
+/* What a 32-bit size field holds for `value`. */
+static inline uint32_t tvn_narrow_size(uint64_t value) {
+  return value >= TVN_SIZE_WIDE ? TVN_SIZE_WIDE : (uint32_t)value;
+}
+
+/* A size from its 32-bit field and its WideSizes value, by the rule above: the
+ * field, unless it is saturated and `wide` holds the whole value. */
+static inline uint64_t tvn_whole_size(uint32_t narrow, uint64_t wide) {
+  return narrow == TVN_SIZE_WIDE && wide >= TVN_SIZE_WIDE ? wide : narrow;
+}
+
 /* Size of every url buffer the engine may overwrite on a redirect. */
 #define TVN_URL_CAPACITY 2048
 /* Size of the file-name buffers used with DiskIO_MakeFileName. */

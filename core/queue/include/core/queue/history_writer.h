@@ -19,7 +19,7 @@ namespace torvane {
 
 // The size of a finished item from its progress text: the total after the
 // first '/' when the text ends in ')', else the number at its start.
-std::uint32_t size_from_progress(std::string_view progress);
+std::uint64_t size_from_progress(std::string_view progress);
 
 class HistoryWriter {
  public:

@@ -11,6 +11,18 @@
 // answer's validator), proxy, disk file name: the record's, else the item's
 // target path, which reads back into both) and its seven division arrays.
 //
+// Sizes of 4 GiB and more: the record's 32-bit size fields hold them
+// saturated (TVN_SIZE_WIDE), and the whole values follow its arrays, before
+// the terminator: the tag kItemListWideTag, then a block (its length and
+// bytes) of the division count (32-bit) and the file size, each range's
+// length and each range's bytes done (64-bit little-endian). Only a record
+// with a saturated field has it; files written before such sizes were
+// possible never do (their arrays are always followed by the terminator),
+// and one of their fields that holds 0xFFFFFFFF means just that. A block
+// that does not belong to its record (another count, or a value that does
+// not saturate to its field) is damage: the item is kept without its saved
+// record, as for any other damage to the record.
+//
 // Framing: every record is written inside a frame of its own, the mark
 // kItemListFrameMark, the length of the record, a CRC-32 of that length and
 // fields 1-7, and a CRC-32 of the rest (fields 8-20 and the terminator),
@@ -49,6 +61,8 @@ inline constexpr std::string_view kItemListRecordEnd = "\r\n\r\n";
 // field is an integer: the length 4).
 inline constexpr std::string_view kItemListFrameMark = "\x7FTVR";
 inline constexpr std::size_t kItemListFrameSize = 16;  // mark, length, two CRC-32s
+// Begins the whole sizes after a saved record's arrays; no terminator does.
+inline constexpr std::string_view kItemListWideTag = "\x7FTVW";
 
 // Size of an ItemData in the file, whatever the pointer width of the build.
 inline constexpr std::size_t kStoredItemDataSize = 148;
@@ -67,16 +81,24 @@ std::string encode_stored_item_data(const ItemData& record);
 // Does nothing when `stored` is not 148 bytes.
 void decode_stored_item_data(std::string_view stored, ItemData& record);
 
+// A running item's progress so far (read from its slot), with its whole
+// sizes (empty, or null, below 4 GiB).
+struct ProgressRecord {
+  const ItemData* record = nullptr;
+  const WideCopy* wide = nullptr;
+};
+
 // The whole file for `list`, in list order, each record framed. With
 // `running_as_waiting`, items in states 1 to 4 are stored as waiting (0), so
 // a list saved while items run never comes back in a half-run state; the
-// final write passes false. `progress[k]`, when there and not null, is
-// stored as item k's saved record in place of its own `saved` (a running
-// item's progress so far, read from its slot). A saved record whose
-// div_count is outside 1..kMaxStoredDivisions is left out (the item
-// restarts) because the reader would refuse it.
+// final write passes false. `progress[k]`, when there and its record not
+// null, is stored as item k's saved record in place of its own `saved` and
+// `saved_wide`. A saved record whose div_count is outside
+// 1..kMaxStoredDivisions, or that has a saturated size without whole sizes
+// that belong to it, is left out (the item restarts) because the reader
+// would refuse it.
 std::string encode_item_list(const ItemList& list, bool running_as_waiting,
-                             std::span<const ItemData* const> progress = {});
+                             std::span<const ProgressRecord> progress = {});
 
 // What a reading could not take whole.
 struct ItemListDamage {
@@ -90,7 +112,9 @@ struct ItemListDamage {
 // record that does not read (or whose frame does not check) is dropped with
 // everything it allocated and counted in `damage`; the reading goes on at
 // the next record that reads. Saved records are built in the engine's heap
-// through `api` (GetMem) and owned by the item's `saved`. Returns 0.
+// through `api` (GetMem) and owned by the item's `saved`; a saved record
+// with a saturated size gets its `saved_wide` (from its whole sizes, or from
+// the fields themselves in a file written before them). Returns 0.
 int decode_item_list(std::string_view bytes, ItemList& list, const EngineApi& api,
                      ItemListDamage* damage = nullptr);
 
@@ -109,6 +133,6 @@ std::string set_damaged_list_aside(const std::string& path, const LocalTime& now
 // file renamed over it, so a crash keeps the previous list; `synced` as for
 // platform::write_file_atomic. 0 or -1.
 int write_item_list(const std::string& path, const ItemList& list, bool running_as_waiting,
-                    std::span<const ItemData* const> progress = {}, bool synced = true);
+                    std::span<const ProgressRecord> progress = {}, bool synced = true);
 
 }  // namespace torvane

@@ -68,12 +68,16 @@ inline constexpr int kMaxBufferPerDivision = 64 << 20;
 // threads leave a reserved slot alone, so nothing reads the record while it
 // is filled.
 //
+// `wide` is the slot's WideSizes (null: none).
+//
 // Result 1: the item was waiting to resume (slot link -3 with a saved
 // record). The saved record is copied into `record` with copy_itemdata, its
 // state set to 0, its strings adopted by `strings`, `extra_header` pointed
 // at a slot-owned copy of the item's cookie line (null when there is none)
 // and the saved record
-// released. No profile is read but the stall rule (see below). When the
+// released, and its whole sizes (saved_wide, for a file of 4 GiB or more)
+// go into `wide` (SlotWriter::set_wide_sizes). No profile is read but the
+// stall rule (see below). When the
 // record has a validator (see
 // remember_validator), `extra_header` also carries one line
 // "If-Range: <validator>\r\n" after the cookie line, so the engine goes on
@@ -81,9 +85,10 @@ inline constexpr int kMaxBufferPerDivision = 64 << 20;
 // the speed is set to the bytes the record has in the file, and the item
 // keeps its target path (the file the resume goes on in).
 // The caller then calls dl_resume with -1.
-// Should the copy run out of memory, the record is left empty (no division
-// arrays, so dl_resume refuses it like any refused start) and the item
-// keeps its saved record for a later try; the result is 1 all the same.
+// Should the copy run out of memory, or the whole sizes find no room (or no
+// WideSizes), the record is left empty (no division arrays, so dl_resume
+// refuses it like any refused start) and the item keeps its saved record
+// for a later try; the result is 1 all the same.
 //
 // Result 0: a fresh start from the profiles; the item's target path and
 // byte mark are cleared; the item's URL and save folder
@@ -100,14 +105,16 @@ inline constexpr int kMaxBufferPerDivision = 64 << 20;
 // the start opens a file (a resume, or a start without an in-memory first
 // request) the item's `opening` is set to `record`, so that the open notice
 // raised inside the start finds the item.
-int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
+int apply_item_settings(ItemData* record, WideSizes* wide, ListItem& item, SlotStrings& strings,
                         const ItemSettingsEnv& env);
 
 // The handler of notice 111 (a response header was parsed) for the slot
 // whose record is `record` and whose item is `item` (null when the slot is
-// no longer linked to one: result 0). `prepared_divisions` is the division
-// count the engine prepared the slot's arrays for; `div_count` never grows
-// above it here.
+// no longer linked to one: result 0). `wide` is the slot's WideSizes (null
+// for none: a size of 4 GiB or more then reads as TVN_SIZE_WIDE, and a
+// corrected one is stored saturated alone). `prepared_divisions` is the
+// division count the engine prepared the slot's arrays for; `div_count`
+// never grows above it here.
 //
 // Acts only while the record probes (state 3) or downloads with its probe
 // sent (state 4 with TVN_RUN_PROBE_SENT). Then, when the engine reported a
@@ -117,12 +124,12 @@ int apply_item_settings(ItemData* record, ListItem& item, SlotStrings& strings,
 //
 // Thread: the engine's download thread during the notice, with the manager's
 // lock held. Record fields the engine's other thread reads (div_count,
-// file_size) are written with release stores.
+// file_size and its whole value) are written with release stores.
 //
 // Result: 1 asks the engine to restart this division with the record as it
 // now stands, 0 lets it carry on, -1 fails the division (the cookie step
 // could not open the file its restart would write to).
-int on_header_received(ItemData* record, ListItem* item, int prepared_divisions,
+int on_header_received(ItemData* record, WideSizes* wide, ListItem* item, int prepared_divisions,
                        SlotStrings& strings, const ItemSettingsEnv& env);
 
 // The validator of an answer whose header is `header` (from its status line
@@ -144,11 +151,15 @@ std::optional<std::string> answer_validator(std::string_view header);
 // manager's lock held.
 void remember_validator(ItemData* record, int div, SlotStrings& strings);
 
+// The largest size a "FileSize" value gives: 2^62 bytes, far past any file
+// system, and what the engine takes from a server at most.
+inline constexpr std::uint64_t kMaxFileSizeValue = std::uint64_t{1} << 62;
+
 // Applies a "FileSize" value to a reported size: "+N" adds N, "-N" subtracts
 // N, anything else sets the size to its number. N is the run of decimal
-// digits at the start (after the sign), saturated to 32 bits; the results
-// saturate at 0 and 2^32-1. A value without such digits ("+abc", "", "abc")
-// leaves the size as it was.
-std::uint32_t apply_file_size_value(std::uint32_t size, std::string_view value);
+// digits at the start (after the sign); N and the results saturate at 0 and
+// kMaxFileSizeValue. A value without such digits ("+abc", "", "abc") leaves
+// the size as it was.
+std::uint64_t apply_file_size_value(std::uint64_t size, std::string_view value);
 
 }  // namespace torvane

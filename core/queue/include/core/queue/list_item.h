@@ -19,6 +19,7 @@
 
 #include "core/queue/stall_watch.h"
 #include "core/system/engine_binding.h"
+#include "core/system/record_sizes.h"
 #include "torvane/torvane.h"
 
 namespace torvane {
@@ -93,6 +94,9 @@ struct ListItem {
   // The engine record copied at the stop, in the engine's heap; resumes the
   // download. Null when the item has none.
   SavedRecord saved;
+  // The whole sizes of `saved` where one of its 32-bit fields is saturated
+  // (a file of 4 GiB or more), else empty. Set and cleared with `saved`.
+  WideCopy saved_wide;
   // The file this download writes, as opened at its start (after the
   // existing-file policy); kept while it rests, so that a resume goes on in
   // the same file, and stored with the saved record. Empty when not known.

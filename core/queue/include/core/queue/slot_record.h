@@ -27,6 +27,7 @@
 
 #include "core/queue/slot_strings.h"
 #include "core/system/engine_binding.h"
+#include "core/system/record_sizes.h"
 #include "torvane/shared_access.hpp"
 #include "torvane/torvane.h"
 
@@ -57,7 +58,10 @@ class SlotWriter {
   void set_buffer(int bytes) { store_release(record_.buffer_size, bytes); }
   void set_retry(int retry) { store_release(record_.retry, retry); }
   void set_auto_referer(int value) { store_release(record_.auto_referer, value); }
-  void set_file_size(std::uint32_t size) { store_release(record_.disk.file_size, size); }
+  // The file size in both forms: the record's field saturated, and the whole
+  // value in the slot's WideSizes `wide` (null: none; a size of 4 GiB or
+  // more then reads as TVN_SIZE_WIDE).
+  void set_file_size(std::uint64_t size, WideSizes* wide);
   void add_options(std::uint32_t bits) { set_bits(record_.options, bits); }
   void drop_options(std::uint32_t bits) { clear_bits(record_.options, bits); }
 
@@ -96,6 +100,12 @@ class SlotWriter {
   // up. When the copy runs out of memory the record is zeroed instead
   // (copy_itemdata leaves the plain fields behind) and the result is false.
   bool adopt_saved(const EngineApi& api, const ItemData* saved);
+  // The whole sizes of the adopted record into the slot's WideSizes `wide`
+  // before dl_resume: its file size, and blocks of div_count values from the
+  // engine heap that dl_resume takes over (blocks an earlier resume left
+  // there go back first). False when there is no WideSizes or a block could
+  // not be made.
+  bool set_wide_sizes(const EngineApi& api, WideSizes* wide, const WideCopy& sizes);
   // A restored record given back: free_itemdata frees every text and array
   // its copy made, and the slot forgets the texts it had adopted.
   void free_copies(const EngineApi& api);

@@ -33,24 +33,26 @@ struct DivisionRow {
   int tries = 0;  // the attempt under way, from 1 up to `retry`
   int retry = 0;
   std::int64_t done = 0;  // in the file plus in the share
-  std::uint32_t length = 0;
+  std::uint64_t length = 0;
 };
 
 // A running slot's progress as a stop would keep it (see copy_progress).
 class ProgressCopy {
  public:
   const ItemData* record() const { return &record_; }
+  // Its whole sizes (empty below 4 GiB), as a stop keeps them.
+  const WideCopy& wide() const { return wide_; }
 
  private:
   friend class SlotTable;
   // Each division's bytes in the file (cut to its range) and attempts left;
   // a division with all its bytes is done, any other is asked again. The
   // bytes in the file.
-  std::uint64_t copy_divisions(std::int32_t* retries, std::uint32_t* len, std::uint32_t* done,
-                               int count);
+  std::uint64_t copy_divisions(const RecordSizes& sizes, std::int32_t* retries, int count);
   ItemData record_{};
   std::vector<std::int32_t> status_, retries_;
   std::vector<std::uint32_t> len_, done_;
+  WideCopy wide_;
 };
 
 class SlotTable {
@@ -102,9 +104,11 @@ class SlotTable {
   void take_validator(int slot, int div);
 
   // A stopped slot's record copied for a later resume, with every
-  // unfinished division to be resumed; none when it has nothing to resume
-  // from (no division arrays or no byte in its file).
-  SavedRecord copy_back(int slot);
+  // unfinished division to be resumed, and its whole sizes into `wide`
+  // (empty below 4 GiB); none when it has nothing to resume from (no
+  // division arrays, no byte in its file, or sizes of 4 GiB or more whose
+  // whole values the engine did not give).
+  SavedRecord copy_back(int slot, WideCopy& wide);
   // A running slot's progress as a stop would keep it, for the list file;
   // false when it has nothing to resume from.
   bool copy_progress(int slot, ProgressCopy& out);
@@ -118,7 +122,7 @@ class SlotTable {
   std::optional<std::uint64_t> bytes(int slot, bool finished_whole, bool waiting = true);
   // The progress text's figures of a downloading slot once its size is
   // known: bytes done and the file size.
-  std::optional<std::pair<std::uint64_t, std::uint32_t>> sized_progress(int slot);
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> sized_progress(int slot);
   // The divisions of a downloading slot; empty while its arrays are gone.
   std::vector<DivisionRow> division_rows(int slot);
 

@@ -44,9 +44,10 @@ struct DivisionSample {
 
 // The divisions of a running slot (state 3 or 4) as they stand; empty for
 // any other state or while the item is being stopped. Reads the shared
-// fields with acquire loads; the record must stay valid meanwhile (the
+// fields with acquire loads, its sizes through RecordSizes with the slot's
+// WideSizes `wide` (null: none); the record must stay valid meanwhile (the
 // manager reads only slots linked to an item, under its lock).
-std::vector<DivisionSample> sample_divisions(ItemData& record);
+std::vector<DivisionSample> sample_divisions(ItemData& record, WideSizes* wide);
 
 struct StallVerdict {
   int div;

@@ -18,25 +18,26 @@ namespace torvane {
 inline constexpr std::string_view kDivideSection = "Divide";
 inline constexpr int kUseItemDivisions = -1;
 
+// Bounds in bytes, 64-bit: a row may begin or end past 4 GiB.
 struct SizeRange {
-  int lo = 0;
-  int hi = 0;  // 0: no upper bound
+  std::int64_t lo = 0;
+  std::int64_t hi = 0;  // 0: no upper bound
 };
 
-// "%d-%d" reading: optional blanks and sign, decimal digits (saturated to
-// the int range); a part that is missing or not a number is 0.
+// "%lld-%lld" reading: optional blanks and sign, decimal digits (saturated
+// to the 64-bit range); a part that is missing or not a number is 0.
 SizeRange parse_range(std::string_view text);
 
 // "lo-hi", or "lo-" when hi is 0.
 std::string format_range(const SizeRange& range);
 
-// lo <= size and (hi == 0 or size <= hi), compared as unsigned 32-bit numbers,
+// lo <= size and (hi == 0 or size <= hi), compared as unsigned 64-bit numbers,
 // so a negative bound acts as a very large one.
-bool range_matches(const SizeRange& range, std::uint32_t size);
+bool range_matches(const SizeRange& range, std::uint64_t size);
 
 // The count of the first matching row whose count is not -1, or none (also
 // for size 0, which means "not reported"). Reads the whole key list.
-std::optional<int> divisions_for_size(const IniAccess& ini, std::uint32_t size);
+std::optional<int> divisions_for_size(const IniAccess& ini, std::uint64_t size);
 
 struct SizeRow {
   std::string range;  // as stored / as formatted

@@ -1,4 +1,4 @@
-// The engine bound at run time: libtorvane.so loaded by name, its fifteen
+// The engine bound at run time: libtorvane.so loaded by name, its sixteen
 // exports looked up in their table order, and the one EngineContext the
 // program owns for the whole run. Everything the core asks of the engine goes
 // through the entry points held here.
@@ -18,7 +18,7 @@
 
 namespace torvane {
 
-// The fifteen entry points, named as the library exports them.
+// The sixteen entry points, named as the library exports them.
 struct EngineApi {
   int (*torvane_init)(EngineContext*, int) = nullptr;
   int (*torvane_end)(EngineContext*) = nullptr;
@@ -27,6 +27,7 @@ struct EngineApi {
   int (*dl_resume)(EngineContext*, int, int) = nullptr;
   int (*dl_stop)(ItemData*, int) = nullptr;
   int (*dl_reconnect)(EngineContext*, int, int, int) = nullptr;
+  WideSizes* (*dl_wide)(EngineContext*, int) = nullptr;
   int (*DiskIO_OpenFile)(DiskIO*, const char*) = nullptr;
   int (*DiskIO_CloseHandle)(DiskIO*) = nullptr;
   int (*DiskIO_CheckFile)(const char*) = nullptr;
@@ -100,6 +101,10 @@ class EngineBinding {
   int resume(int slot, int div);
   int stop(int slot, int div);
   int reconnect(int slot, int div, int count_retry);
+
+  // The WideSizes of `slot` (the whole sizes beside its record), or nullptr
+  // outside the slot array.
+  WideSizes* wide(int slot);
 
   // The live slot record, or nullptr outside the slot array.
   ItemData* slot(int index);

@@ -18,6 +18,8 @@ namespace torvane {
 std::string thread_status_text(EngineContext& context);
 
 // "アイテム情報" with the limit, the slot count, the resize bits and every slot.
-std::string item_status_text(EngineContext& context);
+// `wide_of` gives a slot's WideSizes (the engine's dl_wide; null: none), so
+// the bytes written read whole past 4 GiB.
+std::string item_status_text(EngineContext& context, WideSizes* (*wide_of)(EngineContext*, int));
 
 }  // namespace torvane

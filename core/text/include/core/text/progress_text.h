@@ -3,8 +3,9 @@
 // item states and division statuses; and the byte counts behind them. Pure
 // functions; any thread.
 //
-// Byte totals are 64-bit: each division counts in 32 bits, but their sum
-// passes 4 GiB, and a signed 32-bit mark turns negative past 2 GiB.
+// Every byte count is 64-bit: a file, and a division of one, may hold 4 GiB
+// and more (the engine's 32-bit fields are read whole through RecordSizes),
+// and a signed 32-bit mark turns negative past 2 GiB.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/system/record_sizes.h"
 #include "torvane/torvane.h"
 
 namespace torvane {
@@ -27,15 +29,17 @@ std::string_view division_status_word(int status);
 // ("%4.1fbps" .. "%4.1fGbps") when `bits` is set.
 std::string format_speed(double bytes_per_ms, bool bits);
 
-// "%llu / %lu (%d%%)", or the bare byte count when the size is 0 (not reported).
-std::string progress_text(std::uint64_t done, std::uint32_t size);
+// "%llu / %llu (%d%%)", or the bare byte count when the size is 0 (not reported).
+std::string progress_text(std::uint64_t done, std::uint64_t size);
 
 // The bytes `record` holds: each division as far as written plus, with
 // `waiting`, what waits in its share, or, with `finished_whole`, a finished
-// division by its whole range (the speed counts it so). None when the
-// arrays are gone. The counters are read with relaxed loads, so a running
-// slot may be passed (the caller holds the manager's lock).
-std::optional<std::uint64_t> bytes_done(ItemData& record, bool finished_whole, bool waiting = true);
+// division by its whole range (the speed counts it so). `wide` is the
+// slot's WideSizes (null for none). None when the arrays are gone. The
+// counters are read with relaxed loads, so a running slot may be passed (the
+// caller holds the manager's lock).
+std::optional<std::uint64_t> bytes_done(ItemData& record, WideSizes* wide, bool finished_whole,
+                                        bool waiting = true);
 
 // Bytes per millisecond from the mark `before` to `now` over `elapsed_ms`
 // (format_speed's unit); 0 when no time passed or fewer bytes are counted
@@ -45,6 +49,6 @@ double speed_between(std::int64_t before, std::uint64_t now, std::uint32_t elaps
 // One division's detail row. `range_len` 0 gives the short form without
 // byte counts (the caller writes it for division 0 only).
 std::string detail_row_text(int division, int status, int tries, int retry, std::int64_t done,
-                            std::uint32_t range_len);
+                            std::uint64_t range_len);
 
 }  // namespace torvane

@@ -1,0 +1,92 @@
+// Downloads past 4 GiB through the manager, cheaply: the scripted server
+// announces 5 GiB and sends one slice where each division asks, so the
+// files stay sparse. The rows show the whole sizes; a stop keeps them in the
+// item list file, and a fresh manager and engine go on where each division
+// stopped.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <set>
+
+#include "core/queue/item_list_file.h"
+#include "tests/core/manager_fixture.h"
+#include "tests/support/sparse_file.h"
+
+namespace torvane::test {
+namespace {
+
+constexpr std::uint64_t kSize = 5 * kGiB;
+constexpr std::size_t kSlice = 65536;
+
+// `v` as `n` bytes, little-endian.
+std::string le(std::uint64_t v, int n = 8) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += static_cast<char>(v >> (8 * i));
+  return out;
+}
+
+class WideResume : public ManagerTest {
+ protected:
+  // The progress texts, as the tick writes them.
+  std::vector<std::string> progress(DownloadManager& m) {
+    m.tick(clock_.tick_ms());
+    return m.with_items([](const ItemList& list) {
+      std::vector<std::string> texts;
+      for (std::size_t i = 0; i < list.size(); ++i) texts.emplace_back(list.at(i)->progress);
+      return texts;
+    });
+  }
+  // The range starts asked for since request `from`, per file.
+  std::map<std::string, std::set<std::int64_t>> ranges(std::size_t from) {
+    std::map<std::string, std::set<std::int64_t>> asked;
+    const std::vector<HttpRequest> requests = server_.requests();
+    for (std::size_t i = from; i < requests.size(); ++i) {
+      if (requests[i].method == "GET") asked[requests[i].target].insert(requests[i].range_start());
+    }
+    return asked;
+  }
+};
+
+TEST_F(WideResume, TwoDownloadsOf5GiBShowTheirSizesAndResumeInAFreshManager) {
+  server_.set_handler([](const HttpRequest& r) { return announced_reply(r, kSize, kSlice); });
+  auto manager = start(clock_, 2);
+  // Five divisions of 1 GiB, the last starting at 4 GiB exactly; and one
+  // division whose range is the whole 5 GiB.
+  manager->register_item("5", out(), server_.url("/five.img"));
+  manager->register_item("1", out(), server_.url("/one.img"));
+  const std::vector<std::string> first = {"327680 / 5368709120 (0%)", "65536 / 5368709120 (0%)"};
+  ASSERT_TRUE(wait_until([&] { return progress(*manager) == first; })) << progress(*manager)[0];
+  EXPECT_THAT(seen(*manager).detail,
+              ::testing::Contains("004/Status:ＤＬ | Try 01/05 | 65536 / 1073741824 (0%)"));
+  // The tick's save keeps the running downloads' whole sizes, so a killed
+  // program resumes them too: the size and the one division's length (its
+  // bytes done follow, as far as they reached the file).
+  manager->tick(clock_.tick_ms() + 3000);
+  const std::string whole = std::string(kItemListWideTag) + le(28, 4) + le(1, 4) + le(kSize);
+  EXPECT_NE(read_file(list_file()).value_or("").find(whole + le(kSize)), std::string::npos);
+  manager->stop_item(0);
+  manager->stop_item(1);
+  ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting, kResting}; }));
+  const std::size_t asked_before = server_.request_count();
+  restart(manager, clock_, 2);
+  EXPECT_NE(read_file(list_file()).value_or("").find(kItemListWideTag), std::string::npos);
+  manager->scheduler_pass(-1, true);
+  const std::vector<std::string> resumed = {"655360 / 5368709120 (0%)", "131072 / 5368709120 (0%)"};
+  ASSERT_TRUE(wait_until([&] { return progress(*manager) == resumed; })) << progress(*manager)[0];
+  // Each division went on from its bytes, none from the start of its range.
+  const auto asked = ranges(asked_before);
+  std::set<std::int64_t> five;
+  for (std::uint64_t d = 0; d < 5; ++d) five.insert(static_cast<std::int64_t>(d * kGiB + kSlice));
+  EXPECT_EQ(asked.at("/five.img"), five);
+  EXPECT_EQ(asked.at("/one.img"), std::set<std::int64_t>{kSlice});
+  EXPECT_EQ(manager->end(10000), 0);
+  // Both slices of each division are in their places.
+  for (std::uint64_t d = 0; d < 5; ++d) {
+    const std::uint64_t at = d * kGiB;
+    EXPECT_EQ(read_at(out() + "five.img", at, 2 * kSlice), announced_bytes(at, 2 * kSlice)) << d;
+  }
+  EXPECT_EQ(read_at(out() + "one.img", 0, 2 * kSlice), announced_bytes(0, 2 * kSlice));
+}
+
+}  // namespace
+}  // namespace torvane::test
