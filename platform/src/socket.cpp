@@ -77,23 +77,6 @@ bool socket_error_condition(std::int32_t fd, bool* refused) {
   return err != 0;
 }
 
-int sockets_readable(const std::int32_t* fds, int count, bool* ready) {
-  if (count > kMaxProbeSockets) count = kMaxProbeSockets;
-  pollfd set[kMaxProbeSockets];
-  for (int i = 0; i < count; ++i) set[i] = pollfd{fds[i], POLLIN, 0};
-  int n;
-  do {
-    n = ::poll(set, static_cast<nfds_t>(count), 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return -1;
-  int found = 0;
-  for (int i = 0; i < count; ++i) {
-    ready[i] = (set[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-    found += ready[i] ? 1 : 0;
-  }
-  return found;
-}
-
 long socket_send(std::int32_t fd, const void* data, std::size_t size) {
   ssize_t n;
   do {
@@ -102,10 +85,8 @@ long socket_send(std::int32_t fd, const void* data, std::size_t size) {
   return n;
 }
 
-long socket_recv(std::int32_t fd, void* data, std::size_t size) {
-  const ssize_t n = ::recv(fd, data, size, 0);
-  if (n >= 0) return n;
-  switch (errno) {
+long recv_error_code(int error) {
+  switch (error) {
     case EAGAIN:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
@@ -118,6 +99,11 @@ long socket_recv(std::int32_t fd, void* data, std::size_t size) {
     default:
       return kRecvError;
   }
+}
+
+long socket_recv(std::int32_t fd, void* data, std::size_t size) {
+  const ssize_t n = ::recv(fd, data, size, 0);
+  return n >= 0 ? n : recv_error_code(errno);
 }
 
 int resolve_ipv4(const char* name, std::uint8_t out[4]) {

@@ -16,22 +16,9 @@ namespace {
 // move then takes what a fast loopback connection has queued.
 constexpr int kWantedCapacity = 1 << 20;
 
+// EINVAL: the socket takes no splice (the caller reads it the ordinary way).
 long receive_error() {
-  switch (errno) {
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-      return kRecvWouldBlock;
-    case EINTR:
-      return kRecvInterrupted;
-    case ECONNRESET:
-      return kRecvReset;
-    case EINVAL:
-      return kSpliceUnsupported;
-    default:
-      return kRecvError;
-  }
+  return errno == EINVAL ? kSpliceUnsupported : recv_error_code(errno);
 }
 
 }  // namespace

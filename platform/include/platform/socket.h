@@ -29,10 +29,8 @@ bool socket_readable(std::int32_t fd);
 // `refused`, when given, says whether the peer refused the connection.
 bool socket_error_condition(std::int32_t fd, bool* refused = nullptr);
 
-// One zero-time-out readability probe over at most 64 sockets. Sets ready[i]
-// for each readable fds[i]. Returns the number ready, or -1 on error.
+// The most sockets of one item the download thread's probe watches.
 constexpr int kMaxProbeSockets = 64;
-int sockets_readable(const std::int32_t* fds, int count, bool* ready);
 
 // Sends in one call without SIGPIPE. Bytes sent, or -1.
 long socket_send(std::int32_t fd, const void* data, std::size_t size);
@@ -43,6 +41,8 @@ constexpr long kRecvInterrupted = -2;
 constexpr long kRecvReset = -3;
 constexpr long kRecvError = -4;
 long socket_recv(std::int32_t fd, void* data, std::size_t size);
+// The kRecv code of a failed receive's errno (for the other calls that receive).
+long recv_error_code(int error);
 
 // Blocking IPv4 lookup of a host name or dotted address. 0 with the 4-byte
 // address in `out`, or -1 when there is no result.
