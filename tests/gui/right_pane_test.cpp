@@ -48,30 +48,23 @@ class RightPaneTest : public PanelTest {
   }
 };
 
-TEST_F(RightPaneTest, PanelAndLogFollowLogViewLogHeightAndTheDraggedEdge) {
+TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdge) {
   set_log(0, 150);
   RightPaneWidget pane(*manager_, ini_);
   pane.resize(400, 600);
   pane.show();
   EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 599));
-  EXPECT_EQ(log_height(), 150);
-
-  pane.resize(400, 700);  // the log takes the new height
-  EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 699));
-  EXPECT_EQ(log_height(), 250);
-
   drag_edge(pane, 300);
-  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 699));
-  EXPECT_EQ(log_height(), 394);
+  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 599));
+  EXPECT_EQ(log_height(), 294);
 
   set_log(2, log_height());
   pane.relayout();
-  EXPECT_EQ(layout(pane), std::make_tuple(700, -1, -1));
+  EXPECT_EQ(layout(pane), std::make_tuple(600, -1, -1));
   EXPECT_FALSE(pane.panel_edge().isVisible());
   set_log(0, log_height());
   pane.relayout();  // placed from the LogHeight kept while hidden
-  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 699));
-  EXPECT_EQ(log_height(), 394);
+  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 599));
 }
 
 // Each append leaves the caret after the new text and the box scrolled to
@@ -83,7 +76,6 @@ TEST_F(RightPaneTest, LogEntriesAppearAsWrittenAndTheLogFollowsThem) {
   pane.resize(400, 600);
   pane.show();
   QPlainTextEdit& log = pane.header_log();
-  EXPECT_TRUE(log.isReadOnly());
   for (const std::string& piece : header_log_note(0, 1, 2, "refused"))
     pane.append_header_log(piece);
   pane.append_header_log("GET / HTTP/1.0\r\n");
