@@ -51,8 +51,7 @@ class BodyPath : public testing::TestWithParam<bool> {
   ItemSetup item(int divisions) const {
     return {.url = GetParam() ? nginx_->url("/f") : server_.url("/f"),
             .save_path = target_,
-            .div_count = divisions,
-            .buffer_size = 40000 * divisions};
+            .div_count = divisions};
   }
   // Every division of `slot` is past its answer's header and shows `held[d]`
   // bytes done and none waiting in its share, and the file holds them at
@@ -121,26 +120,14 @@ TEST_P(BodyPath, ArrivedBytesAreOnDiskAtOnceAndNoneBeyondTheRange) {
       HttpReply reply = resource_reply(r, content);
       if (r.method != "GET" || r.range_start() > 0) return reply;
       if (row.runs_past) reply.body = foreign;
-      reply.gate = gate;
-      reply.gate_at = reply.head.size() + row.held;
       reply.drip = row.drip;
-      return reply;
+      return held(reply, gate, row.held);
     });
     EngineHarness e(1);
     const int slot = e.start(item(row.divisions));
     ASSERT_GE(slot, 0);
-    if (row.runs_past) {
-      ASSERT_TRUE(EngineHarness::wait_until(
-          [&] {
-            ItemData& record = e.item(slot);
-            if (load_acquire(record.state) != TVN_STATE_DOWNLOADING) return false;
-            std::int32_t* status = load_acquire(record.div_status);
-            return status != nullptr && load_acquire(status[1]) == TVN_DIV_DONE;
-          },
-          kDeadline));
-    } else {
-      EXPECT_TRUE(on_disk(e, slot, *content, {row.held}));
-    }
+    EXPECT_TRUE(row.runs_past ? e.wait_division_done(slot, 1, kDeadline)
+                              : on_disk(e, slot, *content, {row.held}));
     gate->open();
     EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
     EXPECT_TRUE(read_file(target_) == *content);
@@ -156,18 +143,12 @@ TEST_P(BodyPath, AStopKeepsExactlyWhatArrivedForTheResume) {
   const auto content = std::make_shared<const std::string>(pattern_bytes(size, 9));
   const auto gate = std::make_shared<Gate>();
   server_.set_handler([content, gate, held](const HttpRequest& r) {
-    HttpReply reply = resource_reply(r, content);
-    reply.gate = gate;
-    reply.gate_at = reply.head.size() + held;
-    return reply;
+    return test::held(resource_reply(r, content), gate, held);
   });
   KeptItem kept;
   {
     EngineHarness e(1);
-    e.answer(TVN_NOTICE_STOPPED, [&](EngineContext* ctx, int slot, int, void*) {
-      kept.take(ctx, slot);
-      return 0;
-    });
+    kept.keep_stopped(e);
     const int slot = e.start(item(2));
     ASSERT_GE(slot, 0);
     EXPECT_TRUE(on_disk(e, slot, *content, {held, held}));
@@ -183,12 +164,7 @@ TEST_P(BodyPath, AStopKeepsExactlyWhatArrivedForTheResume) {
   ASSERT_GE(slot, 0);
   EXPECT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
   EXPECT_TRUE(read_file(target_) == *content);
-  std::vector<std::int64_t> starts;
-  const auto requests = server_.requests();
-  for (std::size_t i = before; i < requests.size(); ++i)
-    if (requests[i].method == "GET") starts.push_back(requests[i].range_start());
-  std::sort(starts.begin(), starts.end());
-  EXPECT_EQ(starts, (std::vector<std::int64_t>{held, size / 2 + held}));
+  EXPECT_EQ(server_.get_starts(before), (std::vector<std::int64_t>{held, size / 2 + held}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Connections, BodyPath, testing::Values(false, true),

@@ -96,7 +96,6 @@ TEST(FailureReasons, EachFailureSaysWhyOnceAndAFinishedItemNothing) {
     const int slot = e.start({.url = row.url,
                               .save_path = dir / "out.bin",
                               .div_count = row.divisions,
-                              .buffer_size = 40000 * row.divisions,
                               .options = row.options,
                               .proxy = row.proxy});
     EXPECT_EQ(e.wait_final(slot, kDeadline),

@@ -19,7 +19,6 @@
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certs.h"
 #include "tests/support/test_files.h"
-#include "tests/support/tls_fault_server.h"
 
 namespace torvane::test {
 namespace {
@@ -31,14 +30,6 @@ constexpr auto kDeadline = std::chrono::seconds(30);
     if (peers_required()) FAIL() << name " is required but not installed"; \
     GTEST_SKIP() << name " is not installed";                              \
   }
-
-// "" when the file holds `expected`, else where it first differs.
-std::string difference(const std::string& path, const std::string& expected) {
-  const std::string got = read_file(path).value_or("<none>");
-  if (got == expected) return "";
-  const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first;
-  return "byte " + std::to_string(at - got.begin()) + " of " + std::to_string(got.size());
-}
 
 // Test certificates, OpenSSL pointed at their CA, and nginx over TLS with
 // the good certificate serving a folder that also takes the downloads.
@@ -65,9 +56,7 @@ class Https : public testing::Test {
     EXPECT_TRUE(peer->ok()) << peer->error();
     return peer;
   }
-  // The final notice of one item with the GUI's 40000 buffer bytes a division.
-  static int download(EngineHarness& h, ItemSetup s) {
-    s.buffer_size = 40000 * s.div_count;
+  static int download(EngineHarness& h, const ItemSetup& s) {
     return h.wait_final(h.start(s), kDeadline);
   }
 
@@ -90,7 +79,7 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
     ItemSetup s{.url = nginx_->url("/served"), .save_path = save_, .div_count = divisions};
     ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
-    EXPECT_EQ(difference(save_, content), "");
+    EXPECT_TRUE(read_file(save_) == content);
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
     EXPECT_EQ(h.count(TVN_NOTICE_GET_SENT), std::clamp<std::size_t>(size, 1, divisions));
     std::remove(save_.c_str());
@@ -122,7 +111,7 @@ TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
     ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
               TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
-    EXPECT_EQ(difference(save_, *content), "");
+    EXPECT_TRUE(read_file(save_) == *content);
     EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE), said);
     std::remove(save_.c_str());
   }
@@ -189,7 +178,7 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
     EngineHarness h;
     ASSERT_EQ(download(h, through(TVN_OPT_NO_TLS_VERIFY)), TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
-    EXPECT_EQ(difference(save_, content), "");
+    EXPECT_TRUE(read_file(save_) == content);
     int said_unverified = 0;
     for (int code : {TVN_NOTICE_HEAD_SENT, TVN_NOTICE_GET_SENT})
       for (const std::string& text : h.texts(code))
@@ -211,11 +200,8 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
   const auto run = [&](std::uint32_t options) {
     const std::size_t heads = h.texts(TVN_NOTICE_HEAD_HEADER).size();
     const std::size_t gets = h.texts(TVN_NOTICE_GET_HEADER).size();
-    const int slot = h.start({.url = nginx_->url("/served"),
-                              .save_path = save_,
-                              .div_count = 4,
-                              .buffer_size = 4 * 40000,
-                              .options = options});
+    const int slot = h.start(
+        {.url = nginx_->url("/served"), .save_path = save_, .div_count = 4, .options = options});
     EXPECT_TRUE(h.wait_count(TVN_NOTICE_SLOT_FREE, slot, ++runs, kDeadline));
     EXPECT_EQ(h.count(TVN_NOTICE_FINISHED), runs);
     std::remove(save_.c_str());
@@ -254,14 +240,24 @@ TEST_F(Https, ATunnelRefusedByTinyproxyFailsTheItem) {
   EXPECT_FALSE(path_exists(save_) && !read_file(save_).value_or("").empty());
 }
 
+// A server that reads the first flight of a handshake and then `reply`s
+// (closes, or says nothing); its requests are the connections.
+std::string tls_url(const ScriptedServer& server) {
+  return "https" + server.url("/f").substr(4);
+}
+int hellos(const ScriptedServer& server) {
+  int n = 0;
+  for (const HttpRequest& r : server.requests()) n += r.raw.rfind("\x16\x03", 0) == 0;
+  return n;
+}
+
 // Costs one attempt per connection, as a plain close does; the reason said once.
 TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
   TempDir dir;
-  ScriptedServer plain([](const HttpRequest&) { return HttpReply{.send_limit = 0}; });
-  TlsFaultServer closing(TlsFaultServer::kCloseAfterHello);
-  ASSERT_NE(closing.port(), 0);
+  const auto close = [](const HttpRequest&) { return HttpReply{.send_limit = 0}; };
+  ScriptedServer plain(close), closing(close, true);
   std::vector<std::string> said;  // by the TLS item
-  for (const std::string& url : {plain.url("/f"), closing.url("/f")}) {
+  for (const std::string& url : {plain.url("/f"), tls_url(closing)}) {
     EngineHarness h;
     EXPECT_EQ(h.wait_final(h.start({.url = url, .save_path = dir / "out"}), kDeadline),
               TVN_NOTICE_FAILED);
@@ -269,25 +265,23 @@ TEST(HttpsHandshake, ACloseInTheHandshakeUsesOneAttempt) {
     said = h.texts(TVN_NOTICE_MESSAGE);
   }
   EXPECT_EQ(said,
-            std::vector<std::string>{
-                "TLS handshake failed: the server closed the connection (127.0.0.1:" +
-                std::to_string(closing.port()) + ")"})
+            std::vector<std::string>{"TLS handshake failed: the server closed the connection (" +
+                                     closing.url(")").substr(7)})
       << "the last failed handshake says why";
   ASSERT_GE(plain.request_count(), 1u);
-  EXPECT_EQ(closing.connections(), static_cast<int>(plain.request_count()));
-  EXPECT_EQ(closing.hellos(), closing.connections());
+  EXPECT_EQ(closing.request_count(), plain.request_count());
+  EXPECT_EQ(hellos(closing), static_cast<int>(closing.request_count()));
 }
 
 // A handshake the server never answers is released by a stop.
 TEST(HttpsHandshake, AStalledHandshakeIsReleasedByAStop) {
   TempDir dir;
-  TlsFaultServer stalling(TlsFaultServer::kStallAfterHello);
-  ASSERT_NE(stalling.port(), 0);
+  ScriptedServer stalling([](const HttpRequest&) { return HttpReply::silence(); }, true);
   EngineHarness h;
-  const int slot = h.start({.url = stalling.url("/f"), .save_path = dir / "out", .div_count = 2});
+  const int slot = h.start({.url = tls_url(stalling), .save_path = dir / "out", .div_count = 2});
   ASSERT_GE(slot, 0);
   ASSERT_TRUE(
-      EngineHarness::wait_until([&] { return stalling.hellos() >= 1; }, std::chrono::seconds(5)));
+      EngineHarness::wait_until([&] { return hellos(stalling) >= 1; }, std::chrono::seconds(5)));
   ASSERT_TRUE(h.stop_all(std::chrono::seconds(5)));
   EXPECT_EQ(h.wait_final(slot, std::chrono::seconds(5)), TVN_NOTICE_STOPPED);
 }

@@ -44,10 +44,7 @@ class LargeNginx : public testing::Test {
     return found;
   }
   ItemSetup item(int divisions) const {
-    return {.url = nginx_->url("/served.iso"),
-            .save_path = save_,
-            .div_count = divisions,
-            .buffer_size = 40000 * divisions};
+    return {.url = nginx_->url("/served.iso"), .save_path = save_, .div_count = divisions};
   }
 
   TempDir dir_;
@@ -79,10 +76,7 @@ TEST_F(LargeNginx, StopPastFourGiBAndResumeInAFreshEngine) {
   KeptItem kept;
   {
     EngineHarness e(1);
-    e.answer(TVN_NOTICE_STOPPED, [&](EngineContext* ctx, int slot, int, void*) {
-      kept.take(ctx, slot);
-      return 0;
-    });
+    kept.keep_stopped(e);
     const int slot = e.start(item(1));
     ASSERT_GE(slot, 0);
     WideSizes* wide = dl_wide(&e.ctx(), slot);

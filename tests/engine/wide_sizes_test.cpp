@@ -41,16 +41,6 @@ std::vector<T> two(T*& field) {
 
 class WideSizes4G : public testing::Test {
  protected:
-  // The range starts of the GETs from request `first` on.
-  std::vector<std::uint64_t> get_starts(std::size_t first) const {
-    std::vector<std::uint64_t> starts;
-    const auto requests = server_.requests();
-    for (std::size_t i = first; i < requests.size(); ++i)
-      if (requests[i].method == "GET") starts.push_back(requests[i].range_start());
-    std::sort(starts.begin(), starts.end());
-    return starts;
-  }
-
   TempDir dir_;
   const std::string target_ = dir_ / "big.iso";
   // Each GET gets 3000 bytes (fewer at the file's end), then silence.
@@ -62,14 +52,9 @@ class WideSizes4G : public testing::Test {
 TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   {
     EngineHarness e(1);
-    e.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
-      kept_.take(ctx, slot);
-      return 0;
-    });
-    const int slot = e.start({.url = server_.url("/big.iso"),
-                              .save_path = target_,
-                              .div_count = 2,
-                              .buffer_size = 80000});
+    kept_.keep_stopped(e);
+    const int slot =
+        e.start({.url = server_.url("/big.iso"), .save_path = target_, .div_count = 2});
     ASSERT_GE(slot, 0);
     ItemData& item = e.item(slot);
     WideSizes* wide = dl_wide(&e.ctx(), slot);
@@ -87,7 +72,7 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
     EXPECT_EQ(load_relaxed(wide->file_size), kSize);
     EXPECT_EQ(two(item.disk.range_len), (Fields{TVN_SIZE_WIDE, TVN_SIZE_WIDE}));
     EXPECT_EQ(two(wide->range_len), (Whole{kLen0, kLen1}));
-    EXPECT_EQ(get_starts(0), (Whole{0, kLen0}));
+    EXPECT_EQ(server_.get_starts(), (std::vector<std::int64_t>{0, kLen0}));
     ASSERT_EQ(dl_stop(&item, -1), 0);
     ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
     // Released with the record.
@@ -115,7 +100,7 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   const int slot = kept_.resume(e);
   ASSERT_GE(slot, 0);
   ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_FINISHED);
-  EXPECT_EQ(get_starts(before), (Whole{done0, kLen0 + done1}));
+  EXPECT_EQ(server_.get_starts(before), (std::vector<std::int64_t>{done0, kLen0 + done1}));
   EXPECT_EQ(final_done, (Whole{kLen0, kLen1}));
   EXPECT_EQ(final_fields, (Fields{TVN_SIZE_WIDE, TVN_SIZE_WIDE}));
   EXPECT_EQ(file_size_of(target_), kSize);

@@ -40,7 +40,7 @@ int EngineHarness::fill(const ItemSetup& wanted) {
   it.retry = 3;
   it.div_count = wanted.div_count;
   it.proxy = wanted.proxy ? keep(*wanted.proxy, 0) : nullptr;
-  it.buffer_size = wanted.buffer_size;
+  it.buffer_size = wanted.buffer_size != 0 ? wanted.buffer_size : 40000 * wanted.div_count;
   return slot;
 }
 
@@ -83,6 +83,16 @@ bool EngineHarness::wait_until(const std::function<bool()>& done,
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+bool EngineHarness::wait_division_done(int slot, int div, std::chrono::milliseconds timeout) {
+  return wait_until(
+      [&] {
+        if (state(slot) != TVN_STATE_DOWNLOADING) return false;  // the arrays come with it
+        const std::int32_t* status = load_acquire(item(slot).div_status);
+        return status != nullptr && load_acquire(status[div]) == TVN_DIV_DONE;
+      },
+      timeout);
 }
 
 bool EngineHarness::stop_all(std::chrono::milliseconds timeout) {

@@ -31,7 +31,7 @@ namespace torvane::test {
 struct ItemSetup {
   std::string url, save_path;
   int div_count = 1;
-  int buffer_size = 40000;
+  int buffer_size = 0;  // 0: the GUI's 40000 bytes a division
   std::uint32_t options = 0;
   std::optional<std::string> proxy{};
 };
@@ -80,6 +80,8 @@ class EngineHarness {
       if (count(code, slot) > 0) return code;
     return 0;
   }
+  // Waits until the slot downloads and its division `div` is done.
+  bool wait_division_done(int slot, int div, std::chrono::milliseconds timeout);
   // Polls `done` every few milliseconds; false at the deadline.
   static bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 

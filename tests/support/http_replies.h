@@ -53,6 +53,9 @@ std::string announced_bytes(std::uint64_t offset, std::size_t n);
 // file stays sparse, however large the size.
 HttpReply announced_reply(const HttpRequest& request, std::uint64_t size, std::size_t slice);
 
+// `reply` paused after `body_bytes` of its body until `gate` opens.
+HttpReply held(HttpReply reply, std::shared_ptr<Gate> gate, std::size_t body_bytes = 0);
+
 // "HTTP/1.0 <code> <reason>", the given header lines, a Content-Length and the body.
 HttpReply status_reply(int code, std::string_view reason, std::string_view body = {},
                        const std::vector<std::string>& headers = {});

@@ -42,6 +42,13 @@ void KeptItem::take(EngineContext* ctx, int slot) {
   done = whole(wide->range_done, record_->div_count);
 }
 
+void KeptItem::keep_stopped(EngineHarness& engine) {
+  engine.answer(TVN_NOTICE_STOPPED, [this](EngineContext* ctx, int slot, int, void*) {
+    take(ctx, slot);
+    return 0;
+  });
+}
+
 int KeptItem::resume(EngineHarness& engine) {
   const int slot = dl_set(&engine.ctx());
   if (slot < 0 || record_ == nullptr) return -1;

@@ -22,6 +22,8 @@ class KeptItem {
   // During the item's final notice: copies the record of `slot` and its
   // whole sizes (replacing what was kept).
   void take(EngineContext* ctx, int slot);
+  // Makes `engine` take every item it stops.
+  void keep_stopped(EngineHarness& engine);
   // The kept copy (null before take), to change before a resume.
   ItemData* record() const { return record_; }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 #include "tests/support/http_replies.h"
@@ -79,7 +80,8 @@ struct ScriptedServer::Connection {
   }
 };
 
-ScriptedServer::ScriptedServer(HttpHandler handler) : handler_(std::move(handler)) {
+ScriptedServer::ScriptedServer(HttpHandler handler, bool any_bytes)
+    : any_bytes_(any_bytes), handler_(std::move(handler)) {
   listen_fd_ = listen_loopback(port_, SOCK_NONBLOCK);
   // On failure port_ stays 0: every connection to url() is refused.
   if (listen_fd_ >= 0) thread_ = std::thread([this] { run(); });
@@ -106,6 +108,17 @@ std::vector<HttpRequest> ScriptedServer::requests() const {
   return requests_;
 }
 
+std::vector<std::int64_t> ScriptedServer::get_starts(std::size_t from,
+                                                     std::string_view target) const {
+  std::vector<std::int64_t> starts;
+  const std::vector<HttpRequest> all = requests();
+  for (std::size_t i = from; i < all.size(); ++i)
+    if (all[i].method == "GET" && (target.empty() || all[i].target == target))
+      starts.push_back(std::max<std::int64_t>(all[i].range_start(), 0));
+  std::sort(starts.begin(), starts.end());
+  return starts;
+}
+
 bool ScriptedServer::wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return arrived_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
@@ -120,7 +133,7 @@ bool ScriptedServer::read_from(Connection& c) {
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (c.answered) continue;  // nothing after the request matters
     c.in.append(buf, static_cast<std::size_t>(n));
-    const std::size_t end = header_end(c.in);
+    const std::size_t end = any_bytes_ ? c.in.size() : header_end(c.in);
     if (end == std::string::npos) continue;
     HttpRequest request{c.in.substr(0, end), {}, {}};
     std::istringstream(request.raw) >> request.method >> request.target;
@@ -192,6 +205,24 @@ std::string pattern_bytes(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
+namespace {
+
+// The status line and Content-Range of an answer from `start` (-1: the
+// whole) of `size` bytes, or a 416 when the start is at or past the end.
+std::optional<std::string> range_head(std::int64_t start, std::uint64_t size) {
+  if (start < 0) return "HTTP/1.0 200 OK\r\n";
+  if (static_cast<std::uint64_t>(start) >= size) return std::nullopt;
+  return "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) + "-" +
+         std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+}
+
+HttpReply unsatisfiable(std::uint64_t size) {
+  return status_reply(416, "Range Not Satisfiable", {},
+                      {"Content-Range: bytes */" + std::to_string(size)});
+}
+
+}  // namespace
+
 HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::string> content,
                          const ResourceOptions& options) {
   const std::size_t size = content->size();
@@ -203,19 +234,14 @@ HttpReply resource_reply(const HttpRequest& request, std::shared_ptr<const std::
       request.raw.compare(if_range + 11, options.validator.size() + 2,
                           options.validator + "\r\n") != 0)
     start = -1;  // another version than the one the client holds: all of this one
-  if (start >= 0 && static_cast<std::size_t>(start) >= size)
-    return status_reply(416, "Range Not Satisfiable", {},
-                        {"Content-Range: bytes */" + std::to_string(size)});
+  std::optional<std::string> head = range_head(start, size);
+  if (!head) return unsatisfiable(size);
   const std::size_t from = start < 0 ? 0 : static_cast<std::size_t>(start);
-  std::string head = start < 0 ? "HTTP/1.0 200 OK\r\n"
-                               : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " +
-                                     std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
-                                     std::to_string(size) + "\r\n";
-  if (!options.omit_length) head += "Content-Length: " + std::to_string(size - from) + "\r\n";
+  if (!options.omit_length) *head += "Content-Length: " + std::to_string(size - from) + "\r\n";
   if (!options.validator.empty())
-    head +=
+    *head +=
         (options.validator[0] == '"' ? "ETag: " : "Last-Modified: ") + options.validator + "\r\n";
-  return {.head = head + "Connection: close\r\n\r\n",
+  return {.head = *head + "Connection: close\r\n\r\n",
           .body = std::move(content),
           .body_offset = from,
           .body_size = request.method == "HEAD" ? 0 : size - from};
@@ -233,17 +259,12 @@ std::string announced_bytes(std::uint64_t offset, std::size_t n) {
 HttpReply announced_reply(const HttpRequest& request, std::uint64_t size, std::size_t slice) {
   const std::int64_t start = request.range_start();
   const std::uint64_t from = start < 0 ? 0 : static_cast<std::uint64_t>(start);
-  if (from >= size && start >= 0)
-    return status_reply(416, "Range Not Satisfiable", {},
-                        {"Content-Range: bytes */" + std::to_string(size)});
-  std::string head = start < 0 ? "HTTP/1.0 200 OK\r\n"
-                               : "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " +
-                                     std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
-                                     std::to_string(size) + "\r\n";
-  head += "Content-Length: " + std::to_string(size - from) + "\r\n\r\n";
-  if (request.method == "HEAD") return HttpReply::raw(std::move(head));
+  std::optional<std::string> head = range_head(start, size);
+  if (!head) return unsatisfiable(size);
+  *head += "Content-Length: " + std::to_string(size - from) + "\r\n\r\n";
+  if (request.method == "HEAD") return HttpReply::raw(std::move(*head));
   const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(slice, size - from));
-  return {.head = std::move(head),
+  return {.head = std::move(*head),
           .body = std::make_shared<const std::string>(announced_bytes(from, n)),
           .body_size = n,
           .hold = true};
@@ -253,6 +274,12 @@ HttpHandler serve_resource(std::shared_ptr<const std::string> content, ResourceO
   return [content = std::move(content), options](const HttpRequest& request) {
     return resource_reply(request, content, options);
   };
+}
+
+HttpReply held(HttpReply reply, std::shared_ptr<Gate> gate, std::size_t body_bytes) {
+  reply.gate = std::move(gate);
+  reply.gate_at = reply.head.size() + body_bytes;
+  return reply;
 }
 
 HttpReply status_reply(int code, std::string_view reason, std::string_view body,

@@ -81,7 +81,9 @@ using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
 class ScriptedServer {
  public:
   // Starts listening and serving. Without a handler every request gets 404.
-  explicit ScriptedServer(HttpHandler handler = {});
+  // With `any_bytes`, a connection's first bytes are its request, whatever
+  // they are (the first flight of a TLS handshake, say).
+  explicit ScriptedServer(HttpHandler handler = {}, bool any_bytes = false);
   ~ScriptedServer();
 
   // "http://127.0.0.1:PORT" followed by `path` (which should start with '/').
@@ -90,6 +92,9 @@ class ScriptedServer {
 
   std::vector<HttpRequest> requests() const;
   std::size_t request_count() const { return requests().size(); }
+  // The range starts (0 without a Range line) of the GETs from request
+  // `from` on, of `target` only when one is given, in increasing order.
+  std::vector<std::int64_t> get_starts(std::size_t from = 0, std::string_view target = {}) const;
   // Waits until at least n requests have arrived; false at the deadline.
   bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
 
@@ -100,6 +105,7 @@ class ScriptedServer {
 
   int listen_fd_ = -1;
   int port_ = 0;
+  const bool any_bytes_;
   std::atomic<bool> stop_{false};
 
   mutable std::mutex mutex_;
