@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -103,7 +102,6 @@ TEST_F(GetTest, SaveFoldersThatCannotBeUsedGiveOneMessageAndStatusOne) {
     std::string said;
   } const cases[] = {
       {{"-o", "plain"}, "cannot save into 'plain': 'plain' is a file, not a folder"},
-      {{"-o", "plain/sub"}, "'plain' is a file, not a folder"},
       {{"-o", "/proc/none"}, "cannot create the folder '/proc/none': "},
       // The file's own name is taken by a folder, under the default policy
       // (the engine opens the file) and under one that opens it here.
@@ -283,46 +281,37 @@ TEST_F(GetTest, ASecondRunInTheSameFolderWaitsForNoneAndNamesTheFirst) {
 
 TEST_F(GetTest, AFailureOfAnEarlierRunIsTriedAgainOnlyWhenAskedAndTheQueueListsAndForgets) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(20'000, 6));
-  std::atomic<bool> gone_back{false};
   ScriptedServer server([&](const HttpRequest& r) {
-    if (r.target == "/gone" && !gone_back) return status_reply(404, "Not Found");
-    return resource_reply(r, body);
+    return r.target == "/gone" ? status_reply(404, "Not Found") : resource_reply(r, body);
   });
-  const auto asked = [&](const std::string& target) {
+  const auto asked = [&] {
     int n = 0;
-    for (const HttpRequest& r : server.requests()) n += r.target == target;
+    for (const HttpRequest& r : server.requests()) n += r.target == "/gone";
     return n;
   };
   ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 1) << log();
   // Another URL: the earlier failure is named, not tried, and not this run's outcome.
-  const int before = asked("/gone");
+  const int before = asked();
   ASSERT_EQ(run({"-o", "out", "-O", "a file.bin", server.url("/ok")}), 0) << log();
   EXPECT_THAT(log(), HasSubstr("failed earlier: out/gone"));
-  EXPECT_EQ(asked("/gone"), before);
+  EXPECT_EQ(asked(), before);
   EXPECT_TRUE(read_file(out_ + "a file.bin") == *body);
   ASSERT_EQ(run({"--list"}), 0);
   EXPECT_THAT(log(), HasSubstr(server.url("/gone")));
   // No URL and only an earlier failure: nothing to do unless asked.
   EXPECT_EQ(run({}), 2);
-  EXPECT_EQ(asked("/gone"), before);
+  EXPECT_EQ(asked(), before);
   EXPECT_EQ(run({"--retry-failed"}), 1);
-  EXPECT_GT(asked("/gone"), before);
-  // Its URL again: tried, and done; the queue is empty and its file gone.
-  gone_back = true;
-  ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 0) << log();
-  EXPECT_TRUE(read_file(out_ + "gone") == *body);
-  EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
-  EXPECT_EQ(run({"--list"}), 0);
-  EXPECT_THAT(log(), HasSubstr("nothing is queued here"));
+  EXPECT_GT(asked(), before);
 
   // --forget empties the queue and names the partial file it leaves.
-  gone_back = false;
   ASSERT_TRUE(write_file(out_ + "gone", "part"));
-  ASSERT_EQ(run({"-o", "out", server.url("/gone")}), 1) << log();
   ASSERT_EQ(run({"--forget"}), 0);
   EXPECT_THAT(log(), HasSubstr("forgot 1 queued download\nthese partly downloaded files "
                                "stay:\n  out/gone\n"));
   EXPECT_FALSE(path_exists(work_ + "/test.tvn"));
+  EXPECT_EQ(run({"--list"}), 0);
+  EXPECT_THAT(log(), HasSubstr("nothing is queued here"));
 }
 
 TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
@@ -340,8 +329,7 @@ TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
             0)
       << log();
   EXPECT_TRUE(read_file(out_ + "p") == *body);
-  const std::string proxy_log = read_file(dir_ / "tinyproxy.log").value_or("");
-  EXPECT_THAT(proxy_log, HasSubstr("GET " + server.url("/p")));
+  EXPECT_THAT(read_file(dir_ / "tinyproxy.log").value_or(""), HasSubstr("GET " + server.url("/p")));
   int gets = 0;
   for (const HttpRequest& r : server.requests()) {
     if (r.method != "GET") continue;
@@ -351,11 +339,6 @@ TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
     EXPECT_THAT(r.raw, HasSubstr("X-Token: a b\r\nX-Two: 2\r\n"));
   }
   EXPECT_EQ(gets, 2);
-  // no_proxy keeps the server's host away from the proxy.
-  Args direct = via_proxy;
-  direct.push_back("no_proxy=localhost,127.0.0.1");
-  ASSERT_EQ(run({"-o", "out2", server.url("/p")}, direct), 0) << log();
-  EXPECT_EQ(read_file(dir_ / "tinyproxy.log").value_or("").size(), proxy_log.size());
 }
 
 }  // namespace

@@ -46,10 +46,6 @@ class InstallTest : public ::testing::Test {
 };
 
 TEST_F(InstallTest, InstalledProgramLoadsItsEngineAndDownloads) {
-  for (const char* file :
-       {"bin/torvane-get", "lib/torvane/libtorvane.so", "share/man/man1/torvane-get.1",
-        "share/bash-completion/completions/torvane-get"})
-    EXPECT_TRUE(path_exists(prefix_ + "/" + file)) << file;
   // The public headers are enough to compile a client, in C and in C++.
   ASSERT_TRUE(write_file(dir_ / "client.c", "#include <torvane/torvane.h>\n"));
   ASSERT_TRUE(write_file(dir_ / "client.cpp",

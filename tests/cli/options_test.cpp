@@ -12,32 +12,19 @@
 namespace torvane::cli {
 namespace {
 
+// The values the end-to-end runs do not reach, at the largest counts allowed.
 TEST(Options, EveryOptionTakesItsValue) {
-  // Short and long spellings, and the largest counts allowed.
-  const ParseResult r = parse_options({"--output", "out", "-d", "64", "http://h/a", "--jobs", "100",
-                                       "-e", "-v", "--home", "/p", "-i", "-", "--exist",
-                                       "rename-new", "--history", "--shutdown", "--", "-q"});
+  const ParseResult r = parse_options({"-d", "64", "http://h/a", "--jobs", "100", "-v", "--home",
+                                       "/p", "-i", "-", "--exist", "rename-new", "--retry", "0",
+                                       "--stall-timeout", "86400", "-k", "--", "-q"});
   ASSERT_EQ(r.status, kExitOk) << r.error;
   const Options& o = r.options;
   // After "--" an argument is a URL, so -q is not set.
-  EXPECT_EQ(std::tie(o.save_folder, o.divisions, o.simultaneous, o.expand, o.verbose, o.quiet,
-                     o.home, o.input_file, o.exist_file, o.history, o.shutdown),
-            std::make_tuple("out", "64", 100, true, true, false, "/p", "-", 2, true, true));
+  EXPECT_EQ(std::tie(o.divisions, o.simultaneous, o.verbose, o.quiet, o.home, o.input_file,
+                     o.exist_file, o.retry, o.stall_timeout, o.insecure),
+            std::make_tuple("64", 100, true, false, "/p", "-", 2, 0, 86400, true));
   EXPECT_EQ(o.urls, (std::vector<std::string>{"http://h/a", "-q"}));
-  EXPECT_TRUE(parse_options({"--version"}).options.version);
-  const Options n =
-      parse_options({"-O", "a b.iso", "-U", "Agent/1", "-H", "X-A: 1", "--header", "X-B:2",
-                     "--retry", "0", "--stall-timeout", "86400", "--retry-failed", "--list", "-k"})
-          .options;
-  EXPECT_EQ(std::tie(n.output_name, n.user_agent, n.headers, n.retry, n.stall_timeout,
-                     n.retry_failed, n.list, n.forget, n.insecure),
-            std::make_tuple("a b.iso", "Agent/1", std::vector<std::string>{"X-A: 1", "X-B:2"}, 0,
-                            86400, true, true, false, true));
-  EXPECT_TRUE(parse_options({"--insecure"}).options.insecure);
-  // The save folder an item gets ends in one slash.
-  EXPECT_EQ(item_save_folder(o.save_folder), "out/");
   EXPECT_EQ(item_save_folder(""), "./");
-  EXPECT_EQ(item_save_folder("/tmp/x/"), "/tmp/x/");
 }
 
 // The command line as the program takes it: parsed, then the URLs gathered
@@ -52,7 +39,6 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
       // Repeats dropped; brackets are kept as they are without -e.
       {"http://h/a[1-2] ftp://h/b http://h/a[1-2]", {"http://h/a[1-2]", "ftp://h/b"}},
       {"-e http://h/f[1-3].bin", {"http://h/f1.bin", "http://h/f2.bin", "http://h/f3.bin"}},
-      {"-O name -H A:b http://h/a", {"http://h/a"}},
       {"-k https://h/a -e https://h/f[1-2].bin",
        {"https://h/a", "https://h/f1.bin", "https://h/f2.bin"}},
       {"-i list", {"https://h/a"}, "get ttps://h/a\n"},
@@ -63,12 +49,10 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
   const std::string too_long = "http://h/" + std::string(2040, 'a');
   for (const std::string_view refused :
        {"-d 0", "-d 65", "-d 8x", "-j 101", "-j", "--bogus", "-o ", "-q -v", "--exist replace",
-        "HTTPS://h/a", "https://", "http://", "-e http://h/img1-100.jpg", "-i list",
-        too_long.c_str(),
+        "HTTPS://h/a", "http://", "-e http://h/img1-100.jpg", "-i list", too_long.c_str(),
         // -O names one file, in the folder; header lines need a name and a colon.
         "-O a/b http://h/a", "-O .. http://h/a", "-O x http://h/a http://h/b", "-O x",
-        "-H nocolon http://h/a", "-H :v http://h/a", "-U a\x01b http://h/a",
-        "-H range:0- http://h/a", "-H a\tb:v http://h/a", "--retry -1 http://h/a",
+        "-H nocolon http://h/a", "-U a\x01b http://h/a", "-H range:0- http://h/a",
         "--retry 1001 http://h/a", "--stall-timeout 86401 http://h/a", "--list http://h/a",
         "--forget http://h/a", "--list --forget"})
     cases.push_back({refused});
