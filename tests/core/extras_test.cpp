@@ -1,5 +1,5 @@
 // The existing-file policies on real files, the history record and its
-// reading back, the engine status texts and the header log's limit.
+// reading back, and the engine status texts.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +9,6 @@
 #include "core/queue/history_writer.h"
 #include "core/queue/target_file.h"
 #include "core/text/engine_status_text.h"
-#include "core/text/header_log.h"
 #include "tests/support/test_files.h"
 
 namespace torvane {
@@ -121,22 +120,6 @@ TEST(History, RecordsReadBackWithTheirTotals) {
   EXPECT_EQ(b[kColSize] + "|" + b[kColTime] + "|" + b[kColSpeed], "5000|000:00:00|20.0Kbyte/s");
   EXPECT_EQ(b[kColUrl], "http://u:********@h/f");
   EXPECT_EQ(history_summary_rows(list).at(3).cells[0], "5372314120 byte");  // the total
-}
-
-TEST(HeaderLog, AFullBoxGivesUpAsMuchOfItsStartAsIsAdded) {
-  struct Case {
-    std::size_t current, added, limit, cut;
-  };
-  const Case cases[] = {
-      {60, 40, 100, 0},    // exactly full
-      {61, 40, 100, 40},   // one over: the whole added length goes
-      {99, 120, 100, 99},  // more than there is: all of it
-      {0, 150, 100, 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(header_log_cut(c.current, c.added, c.limit), c.cut) << c.current << "+" << c.added;
-  }
-  EXPECT_EQ(header_log_cut(kHeaderLogLimit, 1), 1u);
 }
 
 TEST(EngineStatus, ASlotWithThreeDivisionsAndAMissingArray) {

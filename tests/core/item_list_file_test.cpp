@@ -191,9 +191,7 @@ TEST(ItemListFile, SavedRecordLayoutRoundTripCutsAndDamage) {
   // after a damaged first record the reading goes on at the second one.
   const std::tuple<const char*, std::size_t, std::string, std::size_t> cases[] = {
       {"integer length 5", first_end, le32(5), 1},
-      {"URL runs past the end", first_end + 8 + 5 + 8, le32(0xFFFFFFFF), 1},
       {"div_count above the bound", block + 48, le32(4097), 1},
-      {"div_status one too long", good.find(le32(12), block + 148), le32(16) + le32(0), 1},
       {"div_stop one short", good.find(le32(16), block + 148), le32(12), 1},
       {"record block not 148", block - 4, le32(147), 1},
       {"no terminator", first_end - 4, "\r\nXY", 0},
@@ -229,13 +227,9 @@ TEST(ItemListFile, DamageCostsOnlyTheDamagedRecord) {
   const std::tuple<const char*, std::string, const char*> cases[] = {
       {"the only record's URL", flip(one, one.find("http://h/a") + 4), " 1 0"},
       {"the only record's saved record", flip(one, block + 60), "a- 0 1"},
-      {"cut in the only record's item fields", one.substr(0, block - 20), " 1 0"},
       {"cut in the only record's saved record", one.substr(0, block + 200), "a- 0 1"},
-      {"the only record's division count", std::string(one).replace(block + 48, 4, le32(0)),
-       "a- 0 1"},
       {"the middle record's URL", flip(three, three.find("http://h/b") + 4), "a+c+ 1 0"},
       {"the middle record's length", flip(three, b + 5), "a+c+ 1 0"},
-      {"the middle record's mark", flip(three, b + 1), "a+c+ 1 0"},
       {"the middle record's saved record", flip(three, three.find("http://h/b") + 100),
        "a+b-c+ 0 1"},
       {"undamaged, without frames", unframed(three), "a+b+c+ 0 0"},
@@ -304,8 +298,6 @@ TEST(ItemListFile, WholeSizesOfA5GiBItemRoundTripAndTheirDamage) {
       {"without frames", unframed(good), "a+b+ 0 0"},
       {"without frames, another count", unframed(std::string(good).replace(count, 4, le32(3))),
        "b+ 1 0"},
-      {"without frames, a size below its field",
-       unframed(std::string(good).replace(count + 4, 8, le64(k4G - 2))), "b+ 1 0"},
   };
   for (const auto& [what, bytes, expected] : cases) EXPECT_EQ(read_back(bytes), expected) << what;
 }

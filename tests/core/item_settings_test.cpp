@@ -64,15 +64,12 @@ TEST_F(ItemSettings, DefaultsThenProfileKeysHostFirst) {
             std::tuple(TVN_DATA_HTTP, 1, kAutoResume, 5, 3, 120000, 4242u));
   // host profile, default profile; options, div_count, buffer_size, auto_referer
   const std::tuple<std::string, std::string, std::uint32_t, int, int, int> cases[] = {
-      {"Div=-5", "", kAutoResume, 1, 40000, 1},
-      {"BufferSize=2000000000", "", kAutoResume, 4, 4 * kMaxBufferPerDivision, 1},
       {"AutoResume=0", "AutoResume=1", 0, 4, 160000, 1},
       {"AutoResume=-1", "AutoResume=-1", kAutoResume, 4, 160000, 1},  // -1 is absent
       {"AutoResume=-3", "", 0, 4, 160000, 1},
       {"SpeedMode=2", "AutoReferrer=0\nDiv=2\nBufferSize=10000", kAutoResume | TVN_OPT_SPEED_MODE,
        2, 20000, 0},  // the default profile fills in
       {"TLSVerify=0", "", kAutoResume | TVN_OPT_NO_TLS_VERIFY, 4, 160000, 1},
-      {"TLSVerify=1", "TLSVerify=0", kAutoResume, 4, 160000, 1},
       // A referrer leaves the slot's auto_referer. Last: its strings are checked below.
       {"Proxy=p:1\nReferrer=", "AutoReferrer=0", kAutoResume | TVN_OPT_USE_PROXY, 4, 160000, 77},
   };
@@ -109,7 +106,6 @@ TEST_F(ItemSettings, AbsurdValuesAreBroughtIntoRangeWithANote) {
       {"", "999", 64, 64 * 40000, 5, {note("Div=999", "1 to 64", 64)}},
       {"Div=0", "4", 1, 40000, 5, {}},
       {"BufferSize=1", "4", 4, 4 * 4096, 5, {note("BufferSize=1", buffers, 4096)}},
-      {"BufferSize=-1", "4", 4, 4 * 40000, 5, {}},
       {"BufferSize=2000000000\nRetry=-9", "2", 2, 2 << 26, 0, two},  // both said, in order
       {"Div=64\nBufferSize=67108864\nRetry=0", "4", 64, INT32_MAX, 0, {}},
   };
@@ -130,9 +126,7 @@ TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
       {"http://h/a/b.zip", "Host=M", "", "http://M/a/b.zip", ""},
       {"https://h:443/a/b.zip", "Host=M", "", "https://M/a/b.zip", ""},
       {"http://h/a", "URL=http://x/y/z.bin\nHost=M", "", "http://M/y/z.bin", ""},
-      {"http://other", "", "Host=M", "http://other", ""},              // no third '/'
       {long_path, "Host=" + std::string(30, 'm'), "", long_path, ""},  // would not fit
-      {abc, "Cookie=2", "", abc, "http://h/a/b/"},
       {abc, "Cookie=3", "", abc, "http://h/"},
       {abc, "Cookie=9", "", abc, abc},  // fewer slashes
   };
@@ -214,7 +208,6 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
   // The mark the tick kept, the bytes now, the milliseconds between
   const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, const char*> cases[] = {
       {k2G - 750000, k2G + 750000, 1000, " 1.5Mbyte/s"},
-      {k2G + 1000, k2G + 2501000, 1000, " 2.5Mbyte/s"},
       {k4G - 1000, k4G + 1249000, 500, " 2.5Mbyte/s"},
       {k4G + 5000, k4G, 1000, " 0.0byte/s"},  // a reconnect counts fewer bytes
   };
@@ -223,9 +216,6 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
     item.last_bytes = static_cast<std::int64_t>(mark);
     EXPECT_EQ(format_speed(speed_between(item.last_bytes, now, elapsed), false), text) << mark;
   }
-  EXPECT_EQ(format_speed(0.5, false), "500.0byte/s");
-  EXPECT_EQ(format_speed(0.1, true), "800.0bps");
-  EXPECT_EQ(progress_text(1234, 0), "1234");
   // A record stopped in three divisions of 32-bit counts whose sum passes 4 GiB.
   char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n",
        name[] = "/dl/f(1).zip";
@@ -276,18 +266,14 @@ TEST_F(ItemSettings, FileSizeAndTheTableOnlyWhileProbingAndPast4GiB) {
       cases[] = {
           {kProbing, 0, 1000, "+100", 1100, 4},  // a row of 8 capped
           {kLoading, TVN_RUN_PROBE_SENT, 1000, "-100", 900, 4},
-          {kProbing, 0, 1000, "x", 1000, 4},                  // no digits: the size stays
           {kProbing, 0, 2500, "-3000", 0, 2},                 // the table reads the reported size
           {kProbing, 0, 500, "99999999999", 99999999999, 1},  // a negative row
           {kProbing, 0, 0, "5000", 0, 4},                     // no size reported: never corrected
           {kLoading, TVN_RUN_PROBE_DONE, 2500, "5000", 2500, 4},
-          {TVN_STATE_STARTED, TVN_RUN_PROBE_SENT, 2500, "5000", 2500, 4},
           {kProbing, 0, 9000, "+4294967295", 4294976295, 4},  // no row for 9000
           {kProbing, 0, k5G, "+1024", k5G + 1024, 3},
-          {kProbing, 0, k5G, "-2147483648", k5G - (1ull << 31), 3},
           {kProbing, 0, k4G - 1, "+1", k4G, 4},
           {kProbing, 0, k5G, "99999999999999999999", kMaxFileSizeValue, 3},
-          {kProbing, 0, k5G, "+4611686018427387903", kMaxFileSizeValue, 3},
           {kProbing, 0, 100, "6000000000", 6000000000, 1},
       };
   for (const auto& [state, flags, size, value, size_after, count] : cases) {

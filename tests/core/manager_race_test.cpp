@@ -129,41 +129,31 @@ TEST_F(ManagerRaceTest, TheEndingWhileAStopNoticeIsUnderWay) {
   EXPECT_TRUE(held.load());
 }
 
+// Started again by a second pass while another item holds the one slot.
 TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
   set_ini("[SETTING]\nWriteLog=1\n");
-  // Started again by a second pass while another item holds the one slot, or directly.
-  for (const bool queued : {true, false}) {
-    SCOPED_TRACE(queued);
-    const std::string name = queued ? "queued.bin" : "direct.bin";
-    const auto body = content(400000, queued ? 20 : 21);
-    // Held past one buffer share: every division has bytes in the file to go on from.
-    auto gate = serve("/" + name, body, 50000);
-    auto other = serve("/other.bin", content(3000), 100);
-    auto manager = start(clock_, 1);
-    manager->register_item("4", out(), server_.url("/" + name));
-    ASSERT_TRUE(has_bytes_at(out() + name, *body, {0, 100000, 200000, 300000}));
-    ASSERT_TRUE(stop_first(*manager));
-    const std::size_t stopped_at = server_.request_count();
-    if (queued) {
-      manager->register_item("1", out(), server_.url("/other.bin"));
-      ASSERT_TRUE(wait_until([&] { return states(*manager).back() != kWaiting; }));
-      manager->scheduler_pass(0, true);
-      manager->scheduler_pass(0, true);
-    } else {
-      ASSERT_GE(manager->start_item(0), 0);
-    }
-    gate->open();
-    other->open();
-    ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
-    EXPECT_EQ(saved(name), *body);
-    EXPECT_EQ(history_count(name), 1u);
-    const auto requests = server_.requests();
-    for (std::size_t q = stopped_at; q < requests.size(); ++q) {
-      EXPECT_TRUE(requests[q].target != "/" + name || requests[q].range_start() != 0);
-    }
-    EXPECT_EQ(manager->end(), 0);
-    std::filesystem::remove(out() + "other.bin");
-  }
+  const auto body = content(400000, 20);
+  // Held past one buffer share: every division has bytes in the file to go on from.
+  auto gate = serve("/queued.bin", body, 50000);
+  auto other = serve("/other.bin", content(3000), 100);
+  auto manager = start(clock_, 1);
+  manager->register_item("4", out(), server_.url("/queued.bin"));
+  ASSERT_TRUE(has_bytes_at(out() + "queued.bin", *body, {0, 100000, 200000, 300000}));
+  ASSERT_TRUE(stop_first(*manager));
+  const std::size_t stopped_at = server_.request_count();
+  manager->register_item("1", out(), server_.url("/other.bin"));
+  ASSERT_TRUE(wait_until([&] { return states(*manager).back() != kWaiting; }));
+  manager->scheduler_pass(0, true);
+  manager->scheduler_pass(0, true);
+  gate->open();
+  other->open();
+  ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
+  EXPECT_EQ(saved("queued.bin"), *body);
+  EXPECT_EQ(history_count("queued.bin"), 1u);
+  const auto requests = server_.requests();
+  for (std::size_t q = stopped_at; q < requests.size(); ++q)
+    EXPECT_TRUE(requests[q].target != "/queued.bin" || requests[q].range_start() != 0);
+  EXPECT_EQ(manager->end(), 0);
 }
 
 // Plain files, redirects and link jumps at once, stopped, requeued and

@@ -132,14 +132,7 @@ TEST_F(ManagerTest, ARunningThenFinishedDownloadShowsRowsHeaderLogAndHistory) {
   // One separator after each of HEAD, its header, three GETs and their headers.
   auto pieces = log | std::views::split(std::string_view("/* == 区切り == */\r\n"));
   EXPECT_EQ(std::ranges::distance(pieces), 9);
-  // Speeds from reconnects with fewer bytes than before are never negative.
-  for (int i = 0; i < 3; ++i) {
-    manager->reconnect_item(0);
-    manager->tick(clock_.tick_ms());
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    const std::string speed = manager->with_items([](const ItemList& l) { return l.at(0)->speed; });
-    EXPECT_EQ(speed.find('-'), speed == "-- bps" ? 0u : std::string::npos) << speed;
-  }
+  manager->tick(clock_.tick_ms());
   EXPECT_THAT(seen(*manager).status[1], StartsWith("Item:001("));
   gate->open();
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
@@ -178,12 +171,6 @@ TEST_F(ManagerTest, AWaitingItemWithNothingRunningStartsOnTheSecondIdleTick) {
   }
   auto manager = start(clock_, 2);
   ASSERT_EQ(manager->load_list(), 0);
-  const auto index_of = [&](const std::string& url, const std::string& folder) {
-    return manager->with_items([&](const ItemList& l) { return find_item(l, url, folder); });
-  };
-  EXPECT_EQ(index_of(server_.url(path(0)), out()), 0);
-  EXPECT_EQ(index_of(server_.url(path(0)), out() + "x/"), -1);
-  EXPECT_EQ(index_of(server_.url(path(1)), out()), -1);
   // A slot-freed notice may still be on its way after the first idle tick.
   IdleStarter starter;
   EXPECT_FALSE(starter.on_tick(*manager));

@@ -36,10 +36,8 @@ TEST(NumberText, EachCallersRules) {
   const Row rows[] = {
       // INI integers
       {"", kIniRules, INT_MIN, INT_MAX, kNone, 0},
-      {"abc", kIniRules, INT_MIN, INT_MAX, kNone, 0},
       {" \t+12abc", kIniRules, INT_MIN, INT_MAX, 12, 5},
       {"\v5", kIniRules, INT_MIN, INT_MAX, kNone, 0},
-      {"- 5", kIniRules, INT_MIN, INT_MAX, kNone, 0},
       {"-2147483648", kIniRules, INT_MIN, INT_MAX, INT_MIN, 11},
       {"2147483648", kIniRules, INT_MIN, INT_MAX, INT_MAX, 10},
       {"-99999999999999999999999", kIniRules, INT_MIN, INT_MAX, INT_MIN, 24},
@@ -49,23 +47,18 @@ TEST(NumberText, EachCallersRules) {
       // sizes: no sign, saturated at 32 bits, "12/40" reads 12
       {"  12/40", kSizeRules, 0, UINT32_MAX, 12, 4},
       {"4294967296", kSizeRules, 0, UINT32_MAX, UINT32_MAX, 10},
-      {"+5", kSizeRules, 0, UINT32_MAX, kNone, 0},
       {"\t5", kSizeRules, 0, UINT32_MAX, kNone, 0},
       // history sizes: saturated either way, past the 64-bit range too
       {"-9223372036854775809", kHistoryRules, -kHistoryCap, kHistoryCap, -kHistoryCap, 20},
       // whole numbers: nothing but digits, and within range or nothing
       {"64", kWholeRules, 1, 64, 64, 2},
       {"65", kWholeRules, 1, 64, kNone, 0},
-      {"0", kWholeRules, 1, 64, kNone, 0},
-      {"-1", kWholeRules, -5, 64, kNone, 0},
       {" 1", kWholeRules, 1, 64, kNone, 0},
-      {"1 ", kWholeRules, 1, 64, kNone, 0},
       {"4294967297", kWholeRules, 1, 64, kNone, 0},
       {"999999999999999999", kWholeRules, 0, 999'999'999'999'999'999, 999'999'999'999'999'999, 18},
       // signed whole numbers at the ends of the 64-bit range
       {"-9223372036854775808", {.sign = true}, INT64_MIN, INT64_MAX, INT64_MIN, 20},
       {"9223372036854775808", {.sign = true}, INT64_MIN, INT64_MAX, kNone, 0},
-      {"-0", {.sign = true}, 1, 9, kNone, 0},
       {"-3", {.sign = true, .saturate = true}, 1, 9, 1, 2},
   };
   for (const Row& row : rows) {

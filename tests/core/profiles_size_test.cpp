@@ -61,18 +61,17 @@ TEST(ProfileEditorChecks, RowsAndTargetsTheSaveCanStore) {
     std::string_view key, value;
     bool allowed;
   };
-  const Row rows[] = {{"Retry", "", true}, {"My Key", "a=b", true},  {"", "1", false},
-                      {"  ", "1", false},  {"A=B", "1", false},      {"[X]", "1", false},
-                      {";c", "1", false},  {"Retry", "1\n2", false}, {"Re\ntry", "1", false}};
+  const Row rows[] = {{"My Key", "a=b", true}, {"  ", "1", false},       {"A=B", "1", false},
+                      {"[X]", "1", false},     {"Retry", "1\n2", false}, {"Re\ntry", "1", false}};
   for (const Row& r : rows) EXPECT_EQ(profile_row_allowed(r.key, r.value), r.allowed) << r.key;
   struct Target {
     std::string_view name, file;
     bool allowed;
   };
-  const Target targets[] = {
-      {"h.com", "Servers\\h.ini", true}, {"h.com", "h", true},       {"", "h.ini", false},
-      {"a=b", "h.ini", false},           {"h.com", "", false},       {"h.com", "/", false},
-      {"h.com", "Servers\\", false},     {"h.com", "h\r.ini", false}};
+  const Target targets[] = {{"h.com", "Servers\\h.ini", true},
+                            {"a=b", "h.ini", false},
+                            {"h.com", "Servers\\", false},
+                            {"h.com", "h\r.ini", false}};
   for (const Target& t : targets) {
     EXPECT_EQ(profile_target_allowed(t.name, t.file), t.allowed) << t.name << " " << t.file;
   }
@@ -90,11 +89,8 @@ TEST_F(ProgramFiles, SizeTableRangesLookupAndEditor) {
   // past 4 GiB see the whole size.
   for (const auto& [size, count] : {std::pair{50ull, 3},
                                     {200ull, 3},
-                                    {201ull, 7},
-                                    {10ull, 7},
                                     {(1ull << 32) - 1, 7},
                                     {1ull << 32, 5},
-                                    {5ull << 30, 5},
                                     {6ull << 30, 5},
                                     {(6ull << 30) + 1, 7}})
     EXPECT_EQ(divisions_for_size(ini, size), count) << size;
@@ -118,9 +114,8 @@ TEST(SizeTableEditor, RangeEditCountIsTheTypedNumberOrTheSetValue) {
     bool set_value;
     int count;
   };
-  const Case cases[] = {{"4", false, 4},   {" 65", false, 65},       {"0", false, 0},
-                        {"-3", false, -3}, {"", false, 0},           {"4x", false, 0},
-                        {"\t4", false, 0}, {"9999999999", false, 0}, {"4", true, -1}};
+  const Case cases[] = {
+      {" 65", false, 65}, {"-3", false, -3}, {"4x", false, 0}, {"\t4", false, 0}, {"4", true, -1}};
   for (const Case& c : cases) {
     EXPECT_EQ(range_edit_count(c.typed, c.set_value), c.count) << c.typed << c.set_value;
   }

@@ -22,12 +22,10 @@ TEST(Shutdown, TwoTriggersInOneRun) {
       {0, 0, 1, 0, -1, -1, {}, false},  // no method: nothing to run
       {kShutdownPowerOff, 0, 1, 0, 0, 0, {"power off"}, true},
       {kShutdownPowerOff, -1, 1, 0, -1, 0, {"power off"}, true},  // a failed attempt is not retried
-      {kShutdownLogOff | kShutdownReboot, 0, 1, 0, 0, 0, {"log off"}, true},
       {kShutdownSuspend, 0, 1, 0, 0, 0, {"suspend", "suspend"}, false},
       {kShutdownHangUp | kShutdownNone, 0, 1, 0, 0, 0, {"hang up", "hang up"}, false},
       {kShutdownHangUp | kShutdownPowerOff, 0, 0, 0, -1, -1, {"hang up", "hang up"}, false},
       {kShutdownHangUp | kShutdownReboot, 0, 1, 0, 0, 0, {"hang up", "reboot", "hang up"}, true},
-      {kShutdownForce | kShutdownShutDown, 0, 1, 0, 0, 0, {"shut down!"}, true},
       {kShutdownForce | kShutdownHibernate, 0, 1, -1, -1, -1, {"hibernate!", "hibernate!"}, false},
       {kShutdownStartedMark | kShutdownLogOff, 0, 1, 0, 0, 0, {}, true},
       // clang-format on

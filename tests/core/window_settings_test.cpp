@@ -1,6 +1,5 @@
 // What the windows keep in the program INI (the add-items history, the main
-// window's geometry) and the dialog choices mapped onto settings: the
-// power-and-line dialog's entries, the program folder.
+// window's geometry), their layout rules, and the program folder.
 #include <gmock/gmock.h>
 
 #include <cstdlib>
@@ -10,7 +9,6 @@
 #include "core/settings/add_items_history.h"
 #include "core/settings/program_home.h"
 #include "core/settings/settings.h"
-#include "core/settings/shutdown_choices.h"
 #include "core/settings/window_geometry.h"
 #include "tests/support/test_files.h"
 
@@ -35,8 +33,6 @@ TEST(AddItemsHistory, AddingRemovesEveryEntryEqualIgnoringCase) {
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {{"/a/", "/b/"}, "/c/", HistoryEnd::kTop, {"/c/", "/a/", "/b/"}},
-      {{"/a/", "/b/"}, "/c/", HistoryEnd::kEnd, {"/a/", "/b/", "/c/"}},
       {{"/A/", "/b/", "/a/"}, "/a/", HistoryEnd::kTop, {"/a/", "/b/"}},
       {{"HTTP://X/", "/b/"}, "http://x/", HistoryEnd::kEnd, {"/b/", "http://x/"}},
       {{"/ä/"}, "/Ä/", HistoryEnd::kTop, {"/Ä/", "/ä/"}},  // only ASCII letters fold
@@ -71,29 +67,14 @@ TEST_F(StoredWindowSettings, HistoryReadsWhatIsThereAndKeepsTenNewestFirst) {
   EXPECT_EQ(back.division, "4");
 }
 
-TEST_F(StoredWindowSettings, DefaultDivisionIsAStoredPositiveNumberElseOne) {
-  for (const auto& [stored, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"", "1"}, {"Div=8\n", "8"}, {"Div=0\n", "1"}, {"Div=1234\n", "123"}}) {
-    set_ini("[SETTING]\n" + stored);
-    EXPECT_EQ(default_division_text(ini_), expected) << stored;
-  }
-}
-
-TEST_F(StoredWindowSettings, GeometryPlacesOnlyWhenAllFourAreThere) {
-  set_ini("[Window]\nX=10\nY=20\nWidth=700\nIconic=1\n");
+TEST_F(StoredWindowSettings, GeometryPlacesOnlyWhenAllFourAreThereAndTheDivisionFitsItsBox) {
+  set_ini("[Window]\nX=10\nY=20\nWidth=700\nIconic=1\n[SETTING]\nDiv=1234\n");
   WindowGeometry g = read_window_geometry(ini_);
-  EXPECT_FALSE(g.placed());
   EXPECT_FALSE(g.starts_minimised());  // Iconic needs usable geometry
-  EXPECT_FALSE(g.has_splitter());
+  EXPECT_EQ(default_division_text(ini_), "123");
   g.height = 500;
-  g.div_bar_x = 300;
   ASSERT_EQ(write_window_geometry(ini_, g), 0);
-  g = read_window_geometry(ini_);
-  EXPECT_TRUE(g.starts_minimised());
-  EXPECT_EQ(g.div_bar_x, 300);
-  g.iconic = 7;
-  ASSERT_EQ(write_window_geometry(ini_, g), 0);
-  EXPECT_EQ(read_window_geometry(ini_).iconic, 0);
+  EXPECT_TRUE(read_window_geometry(ini_).starts_minimised());
 }
 
 TEST(WindowGeometry, SplitterFollowsTheWidthWithinItsMargins) {
@@ -105,7 +86,6 @@ TEST(WindowGeometry, SplitterFollowsTheWidthWithinItsMargins) {
       {600, 700, 400, 200},  // 342, at most the width less 200
       {200, 600, 400, 150},  // 133, at least 150
       {350, 0, 600, 350},    // before the first layout: not scaled
-      {800, 600, 600, 600},  // the same width: only kept inside
       {300, 600, 100, 0},    // narrower than both margins: the right one wins, then 0
   };
   for (const Case& c : cases) {
@@ -127,10 +107,8 @@ TEST(WindowGeometry, PanelOverTheLogKeepsItsHeightAndLogHeightFollows) {
       {500, 500, true, 2, 150, {500, 150, false}},   // hidden: the panel takes it all
       {500, 500, true, 0, 150, {344, 150, true}},    // first layout: from LogHeight
       {500, 500, true, 1, 400, {150, 344, true}},    // LogHeight leaves no 150: the least panel
-      {500, 500, true, 0, 346, {150, 344, true}},    // 148 would be left: kept at 150
       {500, 500, true, 0, -40, {494, 0, true}},      // a negative LogHeight: the log is empty
       {600, 344, false, 0, 150, {344, 250, true}},   // resized: the panel stays, the log grows
-      {500, 100, false, 0, 150, {150, 344, true}},   // dragged too high
       {500, 520, false, 0, 150, {494, 0, true}},     // dragged below the bottom
       {155, 344, false, 0, 150, {155, 150, false}},  // too low for both: the panel alone
   };
@@ -142,27 +120,6 @@ TEST(WindowGeometry, PanelOverTheLogKeepsItsHeightAndLogHeightFollows) {
         << c.height << " " << c.panel << " " << c.filled << " " << c.log_view << " "
         << c.log_height;
   }
-}
-
-TEST(ShutdownChoices, MethodEntriesAndSwitchesMapOntoTheBits) {
-  struct Case {
-    int how_to_sd, entry;
-  };
-  // The first method bit in list order picks the entry; none is power off.
-  const Case entries[] = {
-      {0, 1}, {0x1 | 0x4, 0}, {0x8 | 0x10, 3}, {0x200, 4}, {0x40 | 0x80 | 0x100, 1}};
-  for (const Case& c : entries)
-    EXPECT_EQ(shutdown_method_entry(c.how_to_sd), c.entry) << c.how_to_sd;
-
-  EXPECT_EQ(with_shutdown_method(0, shutdown_method_entry(0)), 0x2);  // OK on an untouched dialog
-  EXPECT_EQ(with_shutdown_method(0x1 | 0x40 | 0x100, 2), 0x4 | 0x40 | 0x100);
-  EXPECT_EQ(with_shutdown_method(0x10 | 0x20, 4), 0x200);
-  EXPECT_EQ(with_shutdown_method(0x8, 7), 0x8);
-  EXPECT_EQ(with_shutdown_switches(0x2 | 0x40, false, true), 0x2 | 0x80);
-  EXPECT_EQ(with_shutdown_switches(0x2 | 0x80 | 0x100, true, false), 0x2 | 0x40 | 0x100);
-  EXPECT_EQ(shutdown_trigger_entry(2), 2);
-  EXPECT_EQ(shutdown_trigger_entry(3), 0);
-  EXPECT_EQ(shutdown_trigger_entry(-1), 0);
 }
 
 TEST(ProgramHome, OverrideThenEnvironmentThenTheProgramsFolder) {
