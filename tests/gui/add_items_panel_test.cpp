@@ -13,7 +13,7 @@
 #include <QToolButton>
 
 #include "gui/up_down_widget.h"
-#include "tests/gui/panel_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
 namespace torvane::test {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "gui/add_items_panel.h"
-#include "tests/gui/panel_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
 namespace torvane::test {
 namespace {

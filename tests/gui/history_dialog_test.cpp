@@ -12,7 +12,7 @@
 #include <QTest>
 
 #include "gui/engine_status_dialog.h"
-#include "tests/gui/panel_fixture.h"
+#include "tests/gui/gui_fixture.h"
 #include "tests/gui/screenshot.h"
 #include "tests/support/test_files.h"
 

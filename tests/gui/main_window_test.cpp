@@ -15,7 +15,7 @@
 #include "gui/item_list_model.h"
 #include "gui/list_pane_widget.h"
 #include "gui/settings_dialog.h"
-#include "tests/gui/window_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
 namespace torvane::test {
 namespace {
@@ -73,8 +73,8 @@ TEST_F(WindowTest, AStoredIconicStartsMinimised) {
 // The context menu grays its commands without a selection; start and stop
 // act on the selected row only (delete: the next test).
 TEST_F(WindowTest, TheContextMenuStartAndStopFollowTheSelection) {
-  serve("/a", 50000, 100);
-  serve("/b", 50000, 100);
+  serve("/a", content(50000), 100);
+  serve("/b", content(50000), 100);
   MainWindow& window = open();
   manager_->register_item("1", out(), server_.url("/a"));
   manager_->register_item("1", out(), server_.url("/b"));
@@ -101,7 +101,7 @@ TEST_F(WindowTest, TheContextMenuStartAndStopFollowTheSelection) {
 // A row removed a moment ago (its change still queued for the window) must
 // not make a command hit the item below the one the user selected.
 TEST_F(WindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
-  for (const char* path : {"/a", "/b", "/c"}) serve(path, 50000, 100);
+  for (const char* path : {"/a", "/b", "/c"}) serve(path, content(50000), 100);
   MainWindow& window = open();
   for (const char* path : {"/a", "/b", "/c"})
     manager_->register_item("1", out(), server_.url(path));

@@ -10,7 +10,7 @@
 #include "core/text/header_log.h"
 #include "gui/add_items_panel.h"
 #include "gui/right_pane_widget.h"
-#include "tests/gui/panel_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
 namespace torvane::test {
 namespace {

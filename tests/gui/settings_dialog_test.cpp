@@ -20,7 +20,7 @@
 #include "gui/limit_panel_widget.h"
 #include "gui/name_template_dialog.h"
 #include "gui/up_down_widget.h"
-#include "tests/gui/panel_fixture.h"
+#include "tests/gui/gui_fixture.h"
 #include "tests/gui/screenshot.h"
 #include "torvane/shared_access.hpp"
 

@@ -17,8 +17,8 @@
 #include "core/settings/shutdown_choices.h"
 #include "core/text/set_time_text.h"
 #include "gui/settings_dialog.h"
+#include "tests/gui/gui_fixture.h"
 #include "tests/gui/modal.h"
-#include "tests/gui/panel_fixture.h"
 #include "tests/gui/screenshot.h"
 
 namespace torvane::test {
