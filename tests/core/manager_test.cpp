@@ -1,7 +1,6 @@
 // The download manager against the real engine and a scripted loopback
-// server: scheduling under the limit, stop and resume across a restart, the
-// ending and the list saved on the tick, link jumps, what a download shows,
-// and the timed shutdown.
+// server: scheduling under the limit, a stop before the first answer, what a
+// download shows, the timed shutdown and the idle start.
 #include <gmock/gmock.h>
 
 #include <ranges>
@@ -14,20 +13,7 @@ namespace torvane::test {
 namespace {
 
 using namespace ::testing;
-using Stored = std::vector<std::pair<int, bool>>;  // state, saved record or not
-
 const auto path = [](int i) { return "/f" + std::to_string(i); };
-
-// The list file as read back with the engine's heap.
-Stored stored(const std::string& list_file) {
-  EngineBinding reader;
-  EXPECT_EQ(reader.bind({TORVANE_ENGINE_LIBRARY}, nullptr, 1, 20), 0);
-  ItemList l;
-  EXPECT_EQ(read_item_list(list_file, l, reader.api()), 0);
-  Stored out;
-  for (std::size_t i = 0; i < l.size(); ++i) out.emplace_back(l.at(i)->state, l.at(i)->saved);
-  return out;
-}
 
 TEST_F(ManagerTest, SchedulingUnderTheLimit) {
   std::vector<std::shared_ptr<Gate>> gates;
@@ -62,35 +48,6 @@ TEST_F(ManagerTest, SchedulingUnderTheLimit) {
   for (auto& gate : gates) gate->open();
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(saved(path(i).substr(1)), *content(5000 + i)) << i;
-}
-
-TEST_F(ManagerTest, TickSavesAndEndingRestsRunningItemsWithoutStartingWaitingOnes) {
-  for (int i = 0; i < 5; ++i) serve(path(i), content(200000), 20000);
-  auto manager = start(clock_, 3);
-  for (int i = 0; i < 4; ++i) manager->register_item("2", out(), server_.url(path(i)));
-  const auto three_run = ElementsAre(kDownloading, kDownloading, kDownloading, kWaiting);
-  ASSERT_TRUE(wait_until([&] { return Value(states(*manager), three_run); }));
-  // The tick saves a changed list, at most once a second, with running items
-  // as waiting, each with its progress once bytes of it reached the file: a
-  // killed program resumes them.
-  manager->tick(5000);
-  const auto running = Pair(kWaiting, _);
-  EXPECT_THAT(stored(list_file()), ElementsAre(running, running, running, Pair(kWaiting, false)));
-  manager->register_item("2", out(), server_.url(path(4)));
-  manager->tick(5500);
-  EXPECT_EQ(stored(list_file()).size(), 4u);
-  manager->tick(6000);
-  EXPECT_EQ(stored(list_file()).size(), 5u);
-  EXPECT_EQ(manager->end(10000), 0);
-  Stored expected(3, {kResting, true});
-  expected.resize(5, {kWaiting, false});
-  EXPECT_EQ(stored(list_file()), expected);
-  // With nothing running the ending settles at once and writes the list.
-  manager = start(clock_, 3);
-  ASSERT_EQ(manager->load_list(), 0);
-  manager->remove_item(0, RemoveMode::kRedraw);
-  EXPECT_EQ(manager->end(1000), 0);
-  EXPECT_EQ(stored(list_file()), Stored(expected.begin() + 1, expected.end()));
 }
 
 TEST_F(ManagerTest, MissingEngineShowsTheMessageAndLeavesTheListFileAlone) {

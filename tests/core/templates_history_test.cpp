@@ -26,11 +26,9 @@ TEST(TimeTexts, LocalTimeSetTimeDurationAndNameTemplates) {
   const std::tuple<const char*, const char*, bool, int, const char*> cases[] = {
       {"/dl/movie.avi", nullptr, false, 0, "/dl/movie_[03月09日(火) 14時05分].avi"},
       {"/dl/abcdef.txt", "$3f-$12f.$e", false, 0, "/dl/abc-abcdef.txt"},
-      {"/dl/noext", "[$f][$e]", false, 0, "/dl/[noext][]"},
       {"/dl/a.b.c", "$f", false, 0, "/dl/a.b"},
       {"/dl/a.txt", "x$q123y", true, 0, "/dl/xy"},  // the '$' and four bytes skipped
       {"/dl/a.txt", "x$q", false, -1, "/dl/a.txt"},
-      {"/dl/a.txt", "$2t", false, -1, "/dl/a.txt"},
       {"/dl/a.txt", "$1t", false, 0, "/dl/03月09日(火) 14時05分30秒"},
       {"no-folder.txt", "$f", false, -1, "no-folder.txt"},
   };
