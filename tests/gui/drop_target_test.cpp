@@ -21,33 +21,23 @@ namespace {
 
 using namespace gui;
 
-// Sends one drag event of `code` to `widget`; whether it was accepted.
+// Sends one drag event of `code` to `widget`; whether it was accepted (an
+// enter or a drop: as a copy).
 bool send_drag(QWidget& widget, int code, const QMimeData& mime,
                Qt::KeyboardModifiers keys = Qt::NoModifier) {
+  if (code == kDragLeave) {
+    QDragLeaveEvent event;
+    QCoreApplication::sendEvent(&widget, &event);
+    return event.isAccepted();
+  }
   const QPoint at(10, 10);
   const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
-  switch (code) {
-    case kDragEnter: {
-      QDragEnterEvent event(at, actions, &mime, Qt::LeftButton, keys);
-      QCoreApplication::sendEvent(&widget, &event);
-      return event.isAccepted() && event.dropAction() == Qt::CopyAction;
-    }
-    case kDragOver: {
-      QDragMoveEvent event(at, actions, &mime, Qt::LeftButton, keys);
-      QCoreApplication::sendEvent(&widget, &event);
-      return event.isAccepted();
-    }
-    case kDragLeave: {
-      QDragLeaveEvent event;
-      QCoreApplication::sendEvent(&widget, &event);
-      return event.isAccepted();
-    }
-    default: {
-      QDropEvent event(at, actions, &mime, Qt::LeftButton, keys);
-      QCoreApplication::sendEvent(&widget, &event);
-      return event.isAccepted() && event.dropAction() == Qt::CopyAction;
-    }
-  }
+  QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, keys);
+  QDragMoveEvent over(at, actions, &mime, Qt::LeftButton, keys);
+  QDropEvent drop(at, actions, &mime, Qt::LeftButton, keys);
+  QDropEvent& event = code == kDragEnter ? enter : code == kDragOver ? over : drop;
+  QCoreApplication::sendEvent(&widget, &event);
+  return event.isAccepted() && (code == kDragOver || event.dropAction() == Qt::CopyAction);
 }
 
 TEST(DropTarget, EachEventGivesTheRecordItsDataAndTheEffectCarriesOver) {
