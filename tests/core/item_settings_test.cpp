@@ -57,11 +57,7 @@ class ItemSettings : public ::testing::Test {
   ListItem item_;
 };
 
-TEST_F(ItemSettings, DefaultsThenProfileKeysHostFirst) {
-  ASSERT_EQ(start("http://h/f.zip", "", "", "3"), 0);  // no Servers.ini, no default profile
-  EXPECT_EQ(std::tie(record_.data_type, record_.auto_referer, record_.options, record_.retry,
-                     item_.division_count, record_.buffer_size, item_.start_tick),
-            std::tuple(TVN_DATA_HTTP, 1, kAutoResume, 5, 3, 120000, 4242u));
+TEST_F(ItemSettings, ProfileKeysHostFirst) {
   // host profile, default profile; options, div_count, buffer_size, auto_referer
   const std::tuple<std::string, std::string, std::uint32_t, int, int, int> cases[] = {
       {"AutoResume=0", "AutoResume=1", 0, 4, 160000, 1},
