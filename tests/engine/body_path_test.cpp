@@ -30,11 +30,8 @@ class BodyPath : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     if (!GetParam()) return;
-    for (const std::string& program : {TestCerts::program(), RealPeer::program("nginx")}) {
-      if (!program.empty()) continue;
-      if (peers_required()) FAIL() << "openssl and nginx are required";
-      GTEST_SKIP() << "openssl or nginx is not installed";
-    }
+    TORVANE_REQUIRE_PROGRAM("openssl", TestCerts::program());
+    TORVANE_REQUIRE_PROGRAM("nginx", RealPeer::program("nginx"));
     certs_ = std::make_unique<TestCerts>(dir_ / "certs");
     ASSERT_TRUE(certs_->ok()) << certs_->error();
     ::setenv("SSL_CERT_FILE", certs_->ca_file().c_str(), 1);

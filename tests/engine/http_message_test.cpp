@@ -77,7 +77,8 @@ TEST(HttpRequest, HeadAndGetTextsByteForByte) {
   }
 }
 
-// The user part wins over a client's own Authorization line; shown texts mask credentials.
+// The user part wins over a client's own Authorization line; shown texts mask credentials
+// (Basic ones in PastedUrl's notices).
 TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   std::string url = "http://u:p@h/a#f", path = "/a", host = "h";
   char extra[] = "authorization: Bearer old\r\nX: y\r\n";
@@ -91,7 +92,6 @@ TEST(HttpRequest, UserPartBecomesAuthorizationAndIsMaskedWhenShown) {
   build_head_request(item, head);
   EXPECT_EQ(head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic dTpw\r\nX: y\r\n\r\n");
   const std::pair<std::string, std::string> masks[] = {
-      {head, "HEAD /a HTTP/1.0\r\nHost: h\r\nAuthorization: Basic ********\r\nX: y\r\n\r\n"},
       {"GET / HTTP/1.0\r\nauthorization: Bearer abc\r\nX: y\r\n\r\n",
        "GET / HTTP/1.0\r\nauthorization: Bearer ********\r\nX: y\r\n\r\n"},
       {"GET ftp://u:pw@h/f HTTP/1.0\r\nHost: h\r\n\r\n",

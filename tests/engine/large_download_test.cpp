@@ -26,10 +26,7 @@ constexpr auto kDeadline = std::chrono::seconds(240);
 class LargeNginx : public testing::Test {
  protected:
   void SetUp() override {
-    if (RealPeer::program("nginx").empty()) {
-      if (peers_required()) FAIL() << "nginx is required but not installed";
-      GTEST_SKIP() << "nginx is not installed";
-    }
+    TORVANE_REQUIRE_PROGRAM("nginx", RealPeer::program("nginx"));
     ASSERT_TRUE(make_sparse_file(dir_ / "served.iso", served_));
     nginx_ = std::make_unique<RealPeer>("nginx", dir_.path());
     ASSERT_TRUE(nginx_->ok()) << nginx_->error();

@@ -121,23 +121,6 @@ TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
   EXPECT_LE(server_.request_count(), 5u);
 }
 
-// Out-of-range division counts and buffers are brought into range (at most 64 connections).
-TEST_F(Lifecycle, AbsurdDivisionCountAndBufferStillDownloadTheFileWhole) {
-  const Body body = bytes(300000, 6);
-  server_.set_handler(serve_resource(body));
-  const std::pair<int, int> rows[] = {{99999, 40000}, {4, -1}, {4, 1}};
-  for (const auto& [divisions, buffer] : rows) {
-    SCOPED_TRACE(testing::Message() << divisions << " divisions, buffer " << buffer);
-    std::remove(target_.c_str());
-    const std::size_t before = server_.request_count();
-    EngineHarness e(1);
-    EXPECT_EQ(e.wait_final(e.start(item(server_.url("/f"), divisions, buffer)), kDeadline),
-              TVN_NOTICE_FINISHED);
-    EXPECT_TRUE(read_file(target_) == *body);
-    EXPECT_LE(server_.request_count() - before, 65u);  // a HEAD and one GET per division
-  }
-}
-
 // A stop that met the last bytes: resumed, the item must finish, not run for ever.
 TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   const Body body = bytes(60000, 7);

@@ -24,6 +24,19 @@ sockaddr_in loopback(int port) {
   return {AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
+// True once something accepts connections on 127.0.0.1:port.
+bool wait_port_open(int port, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    const sockaddr_in sa = loopback(port);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool open =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+    if (fd >= 0) ::close(fd);
+    if (open || fd < 0 || std::chrono::steady_clock::now() >= deadline) return open;
+  }
+}
+
 }  // namespace
 
 bool peers_required() {
@@ -50,18 +63,6 @@ int free_loopback_port() {
   const int fd = listen_loopback(port);
   if (fd >= 0) ::close(fd);
   return port;
-}
-
-bool wait_port_open(int port, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-    const sockaddr_in sa = loopback(port);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool open =
-        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
-    if (fd >= 0) ::close(fd);
-    if (open || fd < 0 || std::chrono::steady_clock::now() >= deadline) return open;
-  }
 }
 
 void ChildProcess::start(const std::vector<std::string>& argv, const std::string& log_path) {

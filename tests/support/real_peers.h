@@ -23,14 +23,20 @@ namespace torvane::test {
 
 bool peers_required();
 
+// Skips the test when the program at `path` ("" when it is not installed) is
+// missing, or fails it when peers_required().
+#define TORVANE_REQUIRE_PROGRAM(name, path)                                                 \
+  if ((path).empty()) {                                                                     \
+    if (::torvane::test::peers_required()) FAIL() << name " is required but not installed"; \
+    GTEST_SKIP() << name " is not installed";                                               \
+  }
+
 // A socket listening on 127.0.0.1 at a free port, which goes to `port`
 // (left as it is on failure); -1 on failure. `flags` are added to the
 // socket type (SOCK_NONBLOCK).
 int listen_loopback(int& port, int flags = 0);
 // A loopback port that nothing listened on a moment ago.
 int free_loopback_port();
-// True once something accepts connections on 127.0.0.1:port.
-bool wait_port_open(int port, std::chrono::milliseconds timeout);
 
 // A child process whose standard output and error go to `log_path`.
 class ChildProcess {
