@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <span>
 #include <thread>
@@ -119,24 +118,6 @@ TEST_F(GetTest, SaveFoldersThatCannotBeUsedGiveOneMessageAndStatusOne) {
   // A missing folder, however deep, is made.
   EXPECT_EQ(run({"-o", "new/a/b", server.url("/a.bin")}), 0) << log();
   EXPECT_EQ(read_file(work_ + "/new/a/b/a.bin"), *body);
-}
-
-TEST_F(GetTest, TwentyPatternFilesFromNginxArriveWhole) {
-  std::map<std::string, std::string> files;
-  for (std::uint32_t i = 1; i <= 20; ++i) {
-    // A byte, a few hundred, odd sizes around a division, and a few MB.
-    const std::size_t size = i == 1 ? 1 : i == 2 ? 700 : i % 6 == 0 ? 3'000'000 + i : 37'003 * i;
-    const std::string name = (i < 10 ? "f0" : "f") + std::to_string(i) + ".bin";
-    ASSERT_TRUE(write_file(dir_ / name, files[name] = pattern_bytes(size, i)));
-  }
-  RealPeer nginx("nginx", dir_.path());
-  if (!nginx.ok()) {
-    if (peers_required()) FAIL() << nginx.error();
-    GTEST_SKIP() << nginx.error();
-  }
-  ASSERT_EQ(run({"-d", "8", "-j", "2", "-e", "-o", "out", nginx.url("/f[01-20].bin")}), 0) << log();
-  for (const auto& [name, content] : files) EXPECT_TRUE(read_file(out_ + name) == content) << name;
-  EXPECT_THAT(log(), HasSubstr("20 finished, 0 failed"));
 }
 
 TEST_F(GetTest, ExistingFilesHistoryAndShutdownAfterTheLastDownload) {

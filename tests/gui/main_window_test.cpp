@@ -1,6 +1,5 @@
 // The main window: its first geometry, what it stores when it closes and
-// restores at the next start, the commands on selected rows, and the
-// engine-thread calls that reach it through the queued view.
+// restores at the next start, and the commands on selected rows.
 #include <gmock/gmock.h>
 
 #include <QAction>
@@ -9,7 +8,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QRadioButton>
-#include <thread>
 
 #include "gui/client_area_widget.h"
 #include "gui/item_list_model.h"
@@ -205,40 +203,6 @@ TEST_F(WindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
   EXPECT_THAT(ini_text(), HasSubstr("ExistFile=3"));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   for (const QPointer<QWidget>& dialog : opened) EXPECT_TRUE(dialog.isNull());
-}
-
-// Calls made on another thread reach the window in the order they were
-// made, and none after the window has let go of the view.
-TEST(QueuedViewTest, CallsFromAnotherThreadArriveInOrderOnTheGuiThread) {
-  struct Sink final : QuietView {
-    std::vector<std::string> calls;
-    std::thread::id thread;
-    void note(std::string call) {
-      calls.push_back(std::move(call));
-      thread = std::this_thread::get_id();
-    }
-    void rows_inserted(int f, int) override { note("+" + std::to_string(f)); }
-    void rows_removed(int f, int) override { note("-" + std::to_string(f)); }
-    void append_header_log(std::string_view t) override { note(std::string(t)); }
-  } sink;
-  gui::QueuedView view;
-  view.attach(&sink);
-  view.set_focused_row(3);
-  std::thread engine([&] {
-    view.rows_inserted(0, 0);
-    view.append_header_log("log");
-    view.rows_removed(0, 0);
-    EXPECT_EQ(view.focused_row(), 3);
-  });
-  engine.join();
-  EXPECT_TRUE(sink.calls.empty());  // nothing runs on the engine's thread
-  ASSERT_TRUE(pump_until([&] { return sink.calls.size() == 3; }));
-  EXPECT_THAT(sink.calls, ElementsAre("+0", "log", "-0"));
-  EXPECT_EQ(sink.thread, std::this_thread::get_id());
-  view.rows_inserted(1, 1);
-  view.attach(nullptr);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(sink.calls.size(), 3u);
 }
 
 }  // namespace
