@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/decimal.h"
 #include "engine/ftp/ftp_layer.h"
 #include "engine/wide_sizes.h"
 
@@ -137,30 +136,6 @@ TEST(HeaderReading, LocationValue) {
   }
 }
 
-TEST(HeaderReading, DecimalsStopAtTheirLimitAndAtTheFirstNonDigit) {
-  // text, limit; then the value (-1: refused) and where the reading stopped
-  constexpr std::uint64_t kAll = ~std::uint64_t{0};
-  const std::tuple<const char*, std::uint64_t, std::int64_t, std::size_t> cases[] = {
-      {"999 OK", 999, 999, 3},
-      {"1000", 999, -1, 3},
-      {"65535", 65535, 65535, 5},
-      {"65536", 65535, -1, 4},
-      {"18446744073709551615", kAll, -2, 20},  // the largest 64-bit value
-      {"18446744073709551616", kAll, -1, 19},
-      {"x1", kAll, -1, 0},
-      {"", kAll, -1, 0},
-      {"7", 5, -1, 0}};
-  for (const auto& [text, limit, expected, stop] : cases) {
-    std::size_t at = 0;
-    std::uint64_t value = 0;
-    const bool ok = read_decimal(text, at, limit, value);
-    EXPECT_EQ(!ok ? -1 : value == kAll ? -2 : static_cast<std::int64_t>(value), expected) << text;
-    EXPECT_EQ(at, stop) << text;
-  }
-  EXPECT_EQ(read_status_code("HTTP/1.1 20"), kNotANumber);
-  EXPECT_EQ(read_status_code("HTTP/1.1 2000"), 200);
-}
-
 TEST(HeaderReading, LengthsRangesAndValidators) {
   // -1: invalid; -2: missing; -3: lines that disagree.
   const std::pair<const char*, std::int64_t> lengths[] = {
@@ -186,6 +161,9 @@ TEST(HeaderReading, LengthsRangesAndValidators) {
                                                                : -1;
     EXPECT_EQ(read, expected) << lines;
   }
+  // Three digits or none (the decimal reader's limits: these readers and the URL port).
+  EXPECT_EQ(read_status_code("HTTP/1.1 20"), kNotANumber);
+  EXPECT_EQ(read_status_code("HTTP/1.1 2000"), 200);
   // first-last/total, or "none" when unreadable or impossible.
   const std::pair<const char*, const char*> ranges[] = {
       {"bytes 10-99/100", "10-99/100"},
