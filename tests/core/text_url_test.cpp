@@ -1,14 +1,18 @@
-// Text scanning, URL parsing and URL pattern expansion.
+// Text scanning, URL parsing, URL pattern expansion, the proxy the
+// environment names, and the one number reader under its callers' rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/text/number_text.h"
 #include "core/text/pattern_expand.h"
+#include "core/text/proxy_env.h"
 #include "core/text/text_util.h"
 #include "core/text/url_parse.h"
 
@@ -117,4 +121,99 @@ TEST(ExpandPattern, FormsLimitsErrorsAndExtraNames) {
   EXPECT_EQ(expand_pattern("d/img1-100+x.jpg"), std::string(kExpandErrorDigits) + "d/x.jpg\r\n");
 }
 
+namespace {
+
+TEST(ProxyEnv, ProxyOfTheUrlsSchemeUnlessNoProxyCoversTheHost) {
+  struct Row {
+    std::string_view url, http_proxy, https_proxy, no_proxy;
+    std::optional<std::string> proxy;
+  } rows[] = {
+      {"http://a.example/x", "http://127.0.0.1:3128/", "", "", "127.0.0.1:3128"},
+      {"http://a.example/x", "proxy.lan", "", "", "proxy.lan:80"},
+      {"http://a.example/x", "", "proxy.lan:1", "", std::nullopt},
+      {"http://a.example/x", "http://", "", "", std::nullopt},
+      // https:// URLs take https_proxy only, and only a proxy spoken to in
+      // plain HTTP.
+      {"https://a.example/x", "proxy.lan:1", "http://proxy.lan:2/", "", "proxy.lan:2"},
+      {"https://a.example/x", "proxy.lan:1", "", "", std::nullopt},
+      {"https://a.example/x", "", "https://proxy.lan:2/", "", std::nullopt},
+      // no_proxy: a name, a domain with or without its dot, a port, "*", any case.
+      {"http://A.Example:81/x", "proxy.lan:1", "", "b.example, a.example", std::nullopt},
+      {"http://x.a.example/x", "proxy.lan:1", "", ".a.example", std::nullopt},
+      {"http://x.a.example/x", "proxy.lan:1", "", "a.example:8080", std::nullopt},
+      {"http://xa.example/x", "proxy.lan:1", "", "a.example", "proxy.lan:1"},
+      {"http://user@127.0.0.1/x", "proxy.lan:1", "", "*", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(proxy_from_environment(row.url, row.http_proxy, row.https_proxy, row.no_proxy),
+              row.proxy)
+        << row.url << " / " << row.http_proxy << " / " << row.https_proxy << " / " << row.no_proxy;
+  }
+}
+
+constexpr std::optional<std::int64_t> kNoNumber;  // the row expects no number
+constexpr std::int64_t kHistoryCap = 9'999'999'999'999'999;
+
+// An INI integer and a size-table bound: leading, signed, saturated to int.
+constexpr NumberRules kIniRules{
+    .blanks = LeadingBlanks::kSpacesAndTabs, .sign = true, .leading = true, .saturate = true};
+constexpr NumberRules kRangeRules{
+    .blanks = LeadingBlanks::kAnyWhiteSpace, .sign = true, .leading = true, .saturate = true};
+// A progress size and a FileSize amount: leading digits, no sign.
+constexpr NumberRules kSizeRules{
+    .blanks = LeadingBlanks::kSpaces, .leading = true, .saturate = true};
+// A history size: signed, saturated either way.
+constexpr NumberRules kHistoryRules{.sign = true, .leading = true, .saturate = true};
+// A command-line count and a series number: the digits and nothing else.
+constexpr NumberRules kWholeRules{};
+
+struct Row {
+  const char* text;
+  NumberRules rules;
+  std::int64_t low, high;
+  std::optional<std::int64_t> expected;
+  std::size_t end;  // where the number ends (rows with a number)
+};
+
+TEST(NumberText, EachCallersRules) {
+  const Row rows[] = {
+      // INI integers
+      {"", kIniRules, INT_MIN, INT_MAX, kNoNumber, 0},
+      {" \t+12abc", kIniRules, INT_MIN, INT_MAX, 12, 5},
+      {"\v5", kIniRules, INT_MIN, INT_MAX, kNoNumber, 0},
+      {"-2147483648", kIniRules, INT_MIN, INT_MAX, INT_MIN, 11},
+      {"2147483648", kIniRules, INT_MIN, INT_MAX, INT_MAX, 10},
+      {"-99999999999999999999999", kIniRules, INT_MIN, INT_MAX, INT_MIN, 24},
+      {"00000000000000000000000007", kIniRules, INT_MIN, INT_MAX, 7, 26},
+      // size-table bounds take any white space
+      {"\n\v\f\r 3-9", kRangeRules, INT_MIN, INT_MAX, 3, 6},
+      // sizes: no sign, saturated at 32 bits, "12/40" reads 12
+      {"  12/40", kSizeRules, 0, UINT32_MAX, 12, 4},
+      {"4294967296", kSizeRules, 0, UINT32_MAX, UINT32_MAX, 10},
+      {"\t5", kSizeRules, 0, UINT32_MAX, kNoNumber, 0},
+      // history sizes: saturated either way, past the 64-bit range too
+      {"-9223372036854775809", kHistoryRules, -kHistoryCap, kHistoryCap, -kHistoryCap, 20},
+      // whole numbers: nothing but digits, and within range or nothing
+      {"64", kWholeRules, 1, 64, 64, 2},
+      {"65", kWholeRules, 1, 64, kNoNumber, 0},
+      {" 1", kWholeRules, 1, 64, kNoNumber, 0},
+      {"4294967297", kWholeRules, 1, 64, kNoNumber, 0},
+      {"999999999999999999", kWholeRules, 0, 999'999'999'999'999'999, 999'999'999'999'999'999, 18},
+      // signed whole numbers at the ends of the 64-bit range
+      {"-9223372036854775808", {.sign = true}, INT64_MIN, INT64_MAX, INT64_MIN, 20},
+      {"9223372036854775808", {.sign = true}, INT64_MIN, INT64_MAX, kNoNumber, 0},
+      {"-3", {.sign = true, .saturate = true}, 1, 9, 1, 2},
+  };
+  for (const Row& row : rows) {
+    std::size_t end = 0;
+    const std::optional<std::int64_t> n =
+        parse_number(row.text, row.low, row.high, row.rules, &end);
+    EXPECT_EQ(n, row.expected) << '"' << row.text << '"';
+    if (n) {
+      EXPECT_EQ(end, row.end) << '"' << row.text << '"';
+    }
+  }
+}
+
+}  // namespace
 }  // namespace torvane
