@@ -63,13 +63,12 @@ TEST(HistoryDialog, RecordsFillTheEightColumnsAndTheTotalsFollow) {
             (Cells{"05/14(水) 10:05", "写真.jpg", "254311", "3", "254.3Kbyte/s", "000:00:01",
                    "/home/user/ダウンロード/", "http://127.0.0.1/img/写真.jpg"}));
   EXPECT_EQ(column0(list, 2), (Cells{"＝＝＝", "合計", "2 ファイル", "10740071 byte"}));
-  EXPECT_EQ(list.item(0, kColSize)->textAlignment() & Qt::AlignRight, Qt::AlignRight);
   dialog.show();
   save_screenshot(dialog, "download-history.png");
 }
 
 // A 3-division download held after its first bytes per division.
-TEST_F(PanelTest, EngineStatusItemThreadsAndCancelShowTheSlotsDivisionsAndTheThreadBits) {
+TEST_F(PanelTest, EngineStatusItemAndThreadsShowTheSlotsAndTheThreadBits) {
   serve("/three.bin", content(90000, 5), 1000);
   ASSERT_EQ(manager_->register_item("3", out(), server_.url("/three.bin")), 0);
   ASSERT_TRUE(wait_until(
@@ -78,10 +77,9 @@ TEST_F(PanelTest, EngineStatusItemThreadsAndCancelShowTheSlotsDivisionsAndTheThr
   dialog.show();
   QTest::mouseClick(&dialog.item_button(), Qt::LeftButton);
   const std::string items = dialog.text_box().toPlainText().toStdString();
-  // The core's engine status text, its line ends as the box shows them.
+  // The core's engine status text (EngineStatus.ASlotWithThreeDivisionsAndAMissingArray),
+  // its line ends as the box shows them.
   EXPECT_TRUE(items.starts_with("アイテム情報\n\n同時ダウンロード数=")) << items;
-  EXPECT_NE(items.find("\nアイテム[0]\nステータス=4\nステータス\nst000="), std::string::npos)
-      << items;
   save_screenshot(dialog, "engine-status.png");
 
   QTest::mouseClick(&dialog.thread_button(), Qt::LeftButton);
@@ -91,9 +89,6 @@ TEST_F(PanelTest, EngineStatusItemThreadsAndCancelShowTheSlotsDivisionsAndTheThr
                           "Stop=0\nStopOK=0\nEnd=0\nEndOK=0\nEndFail=0\n\n接続スレッド\n"))
       << threads;
   EXPECT_EQ(threads.find("アイテム"), std::string::npos);  // the box was emptied first
-
-  QTest::mouseClick(&dialog.cancel_button(), Qt::LeftButton);
-  EXPECT_FALSE(dialog.isVisible());
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ class RightPaneTest : public PanelTest {
   }
 };
 
-TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdge) {
+TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdgeAndTheLogFollowsItsEntries) {
   set_log(0, 150);
   RightPaneWidget pane(*manager_, ini_);
   pane.resize(400, 600);
@@ -65,15 +65,9 @@ TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdge) {
   set_log(0, log_height());
   pane.relayout();  // placed from the LogHeight kept while hidden
   EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 599));
-}
 
-// Each append leaves the caret after the new text and the box scrolled to
-// it, wherever the user had put the caret or the view.
-TEST_F(RightPaneTest, LogEntriesAppearAsWrittenAndTheLogFollowsThem) {
-  set_log(0, 150);
-  RightPaneWidget pane(*manager_, ini_);
-  pane.resize(400, 600);
-  pane.show();
+  // Each append leaves the caret after the new text and the box scrolled
+  // to it, wherever the user had put the caret or the view.
   QPlainTextEdit& log = pane.header_log();
   for (const std::string& piece : header_log_note(0, 1, 2, "refused"))
     pane.append_header_log(piece);
