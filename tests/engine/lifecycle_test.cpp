@@ -32,13 +32,8 @@ Body bytes(std::size_t size, std::uint32_t seed) {
 
 class Lifecycle : public testing::Test {
  protected:
-  ItemSetup item(const std::string& url, int divisions = 1, int buffer = 0,
-                 std::uint32_t options = 0) const {
-    return {.url = url,
-            .save_path = target_,
-            .div_count = divisions,
-            .buffer_size = buffer,
-            .options = options};
+  ItemSetup item(const std::string& url, int divisions = 1, std::uint32_t options = 0) const {
+    return {.url = url, .save_path = target_, .div_count = divisions, .options = options};
   }
 
   TempDir dir_;
@@ -120,7 +115,7 @@ TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
   const rlimit small{100000, old_limit.rlim_max};
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const int final_notice =
-      e.wait_final(e.start(item(server_.url("/f"), 4, 0, TVN_OPT_AUTO_RESUME)), kDeadline);
+      e.wait_final(e.start(item(server_.url("/f"), 4, TVN_OPT_AUTO_RESUME)), kDeadline);
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   EXPECT_EQ(final_notice, TVN_NOTICE_FAILED);
   EXPECT_EQ(e.texts(TVN_NOTICE_MESSAGE), std::vector<std::string>{"File too large: " + target_});
