@@ -95,14 +95,8 @@ TEST_F(Download, AnswersEndFinishedByteIdenticalOrFail) {
   // clang-format off
   const Row rows[] = {
       {"ranges", serve_resource(body), kDone, 1, 4, 4},
-      {"fewer bytes than divisions", serve_resource(std::make_shared<const std::string>("abc")),
-       kDone, 1, 3, 5, 0, "abc"},
       {"no length: one division", serve_resource(body, {.omit_length = true}), kDone, 1, 1, 5},
       {"SpeedMode: no HEAD", serve_resource(body), kDone, 0, 4, 4, TVN_OPT_SPEED_MODE},
-      {"lower-case location", [&](const HttpRequest& r) {
-         return r.target == "/f" ? redirect_reply(302, server_.url("/new"), "location")
-                                 : resource_reply(r, body);
-       }, kDone, 2, 2, 2},
       {"206 at the wrong place is refused and asked again", [&](const HttpRequest& r) {
          if (r.method != "GET" || r.range_start() <= 0 || calls++ > 0)
            return resource_reply(r, body);

@@ -113,14 +113,14 @@ TEST_F(FtpLogin, ThreadLife) {
   EXPECT_EQ(end_in_notice_result, -1);
 }
 
-// Refused connects are retried until the peer listens; a split greeting is read whole before
-// USER; an injecting or oversized login is never sent.
+// Refused connects are retried until the peer listens; a split greeting (CRLF or bare LF
+// lines) is read whole before USER; an injecting or oversized login is never sent.
 TEST_F(FtpLogin, ScriptedPeerSeesExactlyTheLoginLines) {
   // Greeting pieces and login; only the first logs in, the last peer hangs up.
   const std::pair<std::vector<std::string>, std::string> rows[kRecords] = {
       {{"220-Welcome\r\n", "220-Second line\r\n", "220 Ready.\r\n"}, "tester"},
       {{"220 Ready.\r\n"}, std::string(TVN_FTP_COMMAND_CAPACITY - 7, 'l')},
-      {{"220 Ready.\r\n"}, "bob\rDELE precious.txt"},
+      {{"220-Welcome\n\n", "220 Ready.\n"}, "bob\rDELE precious.txt"},
       {{"220 Ready.\r\n"}, "bob\nQUIT"},
       {{"220-Hello\r\n"}, "tester"},
   };

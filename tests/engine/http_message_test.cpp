@@ -2,7 +2,7 @@
 // puts on the request line; hosts are numeric so that no test asks a name
 // server. Request texts and reply reading, compared byte for byte: a server
 // sees exactly these bytes, and a header read one byte too short or too long
-// shifts every body byte written after it. FTP replies at the end.
+// shifts every body byte written after it.
 #include "engine/http_message.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/ftp/ftp_layer.h"
 #include "engine/url_split.h"
 #include "engine/wide_sizes.h"
 
@@ -360,19 +359,6 @@ TEST(ChunkDecoder, EverySplitGivesThePayloadAndOnlyTheEndEnds) {
   ChunkDecoder d;
   EXPECT_EQ(d.decode(wide.data(), wide.size(), n), ChunkDecoder::Result::kMore);
   EXPECT_EQ(wide.substr(0, n), "abcxy");
-}
-
-TEST(FtpReply, CompleteOnlyAtAFinalLine) {
-  const std::pair<const char*, bool> cases[] = {
-      {"220 ready\r\n", true},
-      {"220-Welcome\r\n220-more\r\n", false},
-      {"220-Welcome\r\n220-more\r\n220 ready\r\n", true},
-      {"220-Welcome\n\n220 bare LF, blank line", true},
-  };
-  for (const auto& [text, complete] : cases)
-    EXPECT_EQ(ftp_reply_complete(text, std::strlen(text)), complete) << text;
-  // Only the filled part counts, not the stale bytes after it.
-  EXPECT_FALSE(ftp_reply_complete("220-partial\r\n220 stale", 16));
 }
 
 }  // namespace
