@@ -119,7 +119,6 @@ TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
   const std::string long_path = "http://h/" + std::string(2030, 'p'), abc = "http://h/a/b/c.zip";
   // URL, host profile, default profile, the item's URL after, the first request's ("": the item's)
   const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
-      {"http://h/a/b.zip", "Host=M", "", "http://M/a/b.zip", ""},
       {"https://h:443/a/b.zip", "Host=M", "", "https://M/a/b.zip", ""},
       {"http://h/a", "URL=http://x/y/z.bin\nHost=M", "", "http://M/y/z.bin", ""},
       {long_path, "Host=" + std::string(30, 'm'), "", long_path, ""},  // would not fit

@@ -139,11 +139,10 @@ class ManagerTest : public ::testing::Test {
   }
 
   // A redirect, held before its first byte until the returned gate opens.
-  std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location,
-                                       const std::string& header = "Location") {
+  std::shared_ptr<Gate> serve_redirect(const std::string& path, const std::string& location) {
     auto gate = std::make_shared<Gate>();
     handle(path, [=](const HttpRequest&) {
-      HttpReply reply = redirect_reply(302, location, header);
+      HttpReply reply = redirect_reply(302, location);
       reply.gate = gate;
       return reply;
     });

@@ -98,11 +98,9 @@ TEST(WindowGeometry, PanelOverTheLogKeepsItsHeightAndLogHeightFollows) {
     LogPaneLayout expected;
   };
   const Case cases[] = {
-      {500, 500, true, 2, 150, {500, 150, false}},   // hidden: the panel takes it all
       {500, 500, true, 0, 150, {344, 150, true}},    // first layout: from LogHeight
       {500, 500, true, 1, 400, {150, 344, true}},    // LogHeight leaves no 150: the least panel
       {500, 500, true, 0, -40, {494, 0, true}},      // a negative LogHeight: the log is empty
-      {600, 344, false, 0, 150, {344, 250, true}},   // resized: the panel stays, the log grows
       {500, 520, false, 0, 150, {494, 0, true}},     // dragged below the bottom
       {155, 344, false, 0, 150, {155, 150, false}},  // too low for both: the panel alone
   };
