@@ -83,7 +83,6 @@ TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
       {Fault::kSilentHead, "1", false, "stalled: no data for 1 s (division 0)"},
       {Fault::kSilent, "4", true, "stalled: no data for 1 s (division "},
       {Fault::kHeaderOnly, "1", true, "stalled: no data for 1 s (division 0)"},
-      {Fault::kHeaderOnly, "4", false, "stalled: no data for 1 s (division "},
       {Fault::kMidBody, "1", false, "stalled: no data for 1 s (division 0)"},
       {Fault::kDrip, "1", true, "too slow: "},
       {Fault::kDrip, "4", false, "too slow: "},
