@@ -43,6 +43,11 @@ class DialogTest : public ManagerTest {
     return manager_->with_settings([](ProgramSettings& s) { return s; });
   }
   std::vector<int> states() { return test::states(*manager_); }
+  std::string ini_text() const { return read_file(dir_ / "Torvane.ini").value_or(""); }
+  static void click(QAbstractButton* button) {
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
 
   std::unique_ptr<DownloadManager> manager_;
   IniAccess ini_{dir_ / "Torvane.ini"};
@@ -62,18 +67,11 @@ class PanelTest : public DialogTest {
       return out;
     });
   }
-
-  static void click(QAbstractButton* button) {
-    ASSERT_NE(button, nullptr);
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
 };
 
 class WindowTest : public DialogTest {
  protected:
   ~WindowTest() override { close(); }
-
-  std::string ini_text() const { return read_file(dir_ / "Torvane.ini").value_or(""); }
 
   // The manager started and the window built over it (not shown yet).
   gui::MainWindow& open() {

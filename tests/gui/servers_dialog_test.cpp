@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -20,9 +19,9 @@
 #include "core/settings/server_profiles.h"
 #include "gui/profile_item_dialog.h"
 #include "gui/server_edit_dialog.h"
+#include "tests/gui/gui_fixture.h"
 #include "tests/gui/modal.h"
 #include "tests/gui/screenshot.h"
-#include "tests/support/test_files.h"
 
 namespace torvane::test {
 namespace {
@@ -53,11 +52,10 @@ std::function<void(ProfileItemDialog&)> item_answer(QString key, QString value) 
   };
 }
 
-class ServersTest : public ::testing::Test {
+class ServersTest : public DialogTest {
  protected:
   void SetUp() override {
     write_file(dir_ / "Servers.ini", "[ServerData]\na.com=Servers\\a.ini\nb.com=Servers\\b.ini\n");
-    QDir().mkpath(QString::fromStdString(dir_ / "Servers"));
     write_file(dir_ / "Servers/a.ini", "[TVNBASICDATA]\nRetry=3\nDiv=4\n");
   }
 
@@ -65,12 +63,6 @@ class ServersTest : public ::testing::Test {
     return server_profile_file(folder_, name);
   }
 
-  static void click(QPushButton* button) {
-    ASSERT_NE(button, nullptr);
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
-
-  TempDir dir_;
   ProgramFolder folder_{dir_.path()};
 };
 

@@ -14,9 +14,9 @@
 
 #include "gui/range_edit_dialog.h"
 #include "gui/up_down_widget.h"
+#include "tests/gui/gui_fixture.h"
 #include "tests/gui/modal.h"
 #include "tests/gui/screenshot.h"
-#include "tests/support/test_files.h"
 
 namespace torvane::test {
 namespace {
@@ -25,14 +25,7 @@ using gui::RangeEditDialog;
 using gui::SizeTableDialog;
 using Rows = std::vector<std::pair<std::string, std::string>>;
 
-class SizeTableTest : public ::testing::Test {
- protected:
-  void set_ini(const std::string& text) { ASSERT_TRUE(write_file(dir_ / "Torvane.ini", text)); }
-  std::string ini_text() const { return read_file(dir_ / "Torvane.ini").value_or("<none>"); }
-
-  TempDir dir_;
-  IniAccess ini_{dir_ / "Torvane.ini"};
-};
+using SizeTableTest = DialogTest;
 
 Rows shown(QTableWidget& list) {
   Rows out;
