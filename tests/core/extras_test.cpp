@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <set>
-#include <tuple>
 
 #include "core/queue/history_writer.h"
 #include "core/queue/target_file.h"
@@ -14,81 +13,76 @@
 namespace torvane {
 namespace {
 
-TEST(TargetFile, PoliciesOnAnExistingFile) {
-  test::TempDir dir;
-  const std::string folder = dir.path() + "/", movie = dir / "movie.avi";
-  const std::string other = dir / "movie_[03月09日(火) 14時05分].avi";  // the name template
-  const EngineApi api{.DiskIO_OpenFile = &::DiskIO_OpenFile,
-                      .DiskIO_CheckFile = &::DiskIO_CheckFile,
-                      .DiskIO_MakeFileName = &::DiskIO_MakeFileName};
+// Opens as the engine's open notice would, on Tuesday 9 March at 14:05.
+class TargetFile : public ::testing::Test {
+ protected:
+  int open(ItemData& record, int policy, const PathInUse& in_use = {},
+           std::string* chosen = nullptr) {
+    record.save_path = const_cast<char*>(folder_.c_str());
+    ProgramSettings settings{};  // the default name templates
+    settings.exist_file = policy;
+    return open_target_file(&record, api_, settings, clock_, in_use, chosen);
+  }
+  test::TempDir dir_;
+  const std::string folder_ = dir_.path() + "/";
+  const EngineApi api_{.DiskIO_OpenFile = &::DiskIO_OpenFile,
+                       .DiskIO_CheckFile = &::DiskIO_CheckFile,
+                       .DiskIO_MakeFileName = &::DiskIO_MakeFileName};
+  const ManualClock clock_{LocalTime{2027, 3, 2, 9, 14, 5, 0, 0}};
+};
+
+TEST_F(TargetFile, PoliciesOnAnExistingFile) {
+  const std::string movie = dir_ / "movie.avi";
+  const std::string other = dir_ / "movie_[03月09日(火) 14時05分].avi";  // the name template
   ItemData record{};
   record.url = const_cast<char*>("http://h/dir/movie.avi");  // read, never written
-  record.save_path = const_cast<char*>(folder.c_str());
-  // Closes what the last call opened and opens the target as the engine's
-  // open notice would, on Tuesday 9 March at 14:05; the opened path or "".
-  const auto open = [&](int policy) -> std::string {
+  // Closes what the last call opened and opens the target; the opened path or "".
+  const auto opened = [&](int policy) -> std::string {
     if (record.disk.file != 0) ::DiskIO_CloseHandle(&record.disk);
     std::free(record.disk.file_name);
     record.disk = DiskIO{};
-    ProgramSettings settings{};  // the default name templates
-    settings.exist_file = policy;
-    const ManualClock clock{LocalTime{2027, 3, 2, 9, 14, 5, 0, 0}};
-    if (open_target_file(&record, api, settings, clock) != 0) return "";
+    if (open(record, policy) != 0) return "";
     return record.disk.file_name != nullptr ? record.disk.file_name : "(engine)";
   };
   ASSERT_TRUE(test::write_file(movie, "old"));
-  EXPECT_EQ(open(kExistOverwrite), movie);
-  EXPECT_EQ(open(kExistFail), "");
-  EXPECT_EQ(open(kExistOtherName), other);
-  EXPECT_EQ(open(kExistOtherName), other);  // the same minute names the same file again
-  EXPECT_EQ(open(kExistRenameOld), movie);  // the empty other file went with its closing
+  EXPECT_EQ(opened(kExistOverwrite), movie);
+  EXPECT_EQ(opened(kExistFail), "");
+  EXPECT_EQ(opened(kExistOtherName), other);
+  EXPECT_EQ(opened(kExistOtherName), other);  // the same minute names the same file again
+  EXPECT_EQ(opened(kExistRenameOld), movie);  // the empty other file went with its closing
   EXPECT_EQ(test::read_file(other), "old");
-  EXPECT_EQ(open(7), "(engine)");  // left for the engine to open
+  EXPECT_EQ(opened(7), "(engine)");  // left for the engine to open
   ASSERT_TRUE(test::write_file(movie, "new"));
-  EXPECT_EQ(open(kExistRenameOld), "");  // never moved over another file
+  EXPECT_EQ(opened(kExistRenameOld), "");  // never moved over another file
   EXPECT_EQ(test::read_file(movie), "new");
   EXPECT_EQ(test::read_file(other), "old");
   // A folder of the same name is no clash: the open itself fails.
   std::filesystem::remove(movie);
   std::filesystem::create_directory(movie);
-  EXPECT_EQ(open(kExistFail), "");
+  EXPECT_EQ(opened(kExistFail), "");
   EXPECT_TRUE(test::is_folder(movie));
 }
 
-TEST(TargetFile, APathAnotherDownloadWritesIsNeitherWrittenNorMoved) {
-  test::TempDir dir;
-  const std::string folder = dir.path() + "/", data = dir / "data.bin";
-  const std::string other = dir / "data_[03月09日(火) 14時05分].bin";
-  const EngineApi api{.DiskIO_OpenFile = &::DiskIO_OpenFile,
-                      .DiskIO_CheckFile = &::DiskIO_CheckFile,
-                      .DiskIO_MakeFileName = &::DiskIO_MakeFileName};
+// Overwrite and error on a busy path: the manager's two-items test.
+TEST_F(TargetFile, APathAnotherDownloadWritesIsNeitherWrittenNorMoved) {
+  const std::string data = dir_ / "data.bin", other = dir_ / "data_[03月09日(火) 14時05分].bin";
   ASSERT_TRUE(test::write_file(data, "running"));
   std::set<std::string> busy = {data};
   const PathInUse in_use = [&](const std::string& path) { return busy.contains(path); };
-  // policy, result, the path chosen (overwrite and error: the manager's two-items test)
-  const std::tuple<int, int, std::string> cases[] = {
-      {kExistOtherName, 0, other},
-      {kExistRenameOld, 0, other},
-      {7, 0, other},  // not even left to the engine
-  };
-  for (const auto& [policy, result, path] : cases) {
+  for (const int policy : {kExistOtherName, kExistRenameOld, 7}) {  // 7: not even the engine's
     SCOPED_TRACE(policy);
     ItemData record{};
     record.url = const_cast<char*>("http://h/a/data.bin");
-    record.save_path = const_cast<char*>(folder.c_str());
-    ProgramSettings settings{};
-    settings.exist_file = policy;
-    const ManualClock clock{LocalTime{2027, 3, 2, 9, 14, 5, 0, 0}};
     std::string chosen;
-    EXPECT_EQ(open_target_file(&record, api, settings, clock, in_use, &chosen), result);
-    EXPECT_EQ(chosen, path);
+    EXPECT_EQ(open(record, policy, in_use, &chosen), 0);
+    EXPECT_EQ(chosen, other);
     if (record.disk.file != 0) ::DiskIO_CloseHandle(&record.disk);
     // The other name taken as well: the first free numbered form of it.
     busy.insert(other);
     chosen.clear();
     if (policy == kExistOtherName) {
-      EXPECT_EQ(open_target_file(&record, api, settings, clock, in_use, &chosen), 0);
-      EXPECT_EQ(chosen, dir / "data_[03月09日(火) 14時05分](1).bin");
+      EXPECT_EQ(open(record, policy, in_use, &chosen), 0);
+      EXPECT_EQ(chosen, dir_ / "data_[03月09日(火) 14時05分](1).bin");
       ::DiskIO_CloseHandle(&record.disk);
     }
     busy.erase(other);
