@@ -47,14 +47,9 @@ class GetTest : public ::testing::Test {
   int run(const Args& args, const Args& env = {}) { return start(args, env).wait_exit(120s); }
   std::string log() const { return read_file(log_).value_or(""); }
   // Serves `body`, each answer held `at` bytes into its body until `gate` opens.
-  static HttpHandler held(std::shared_ptr<const std::string> body, std::shared_ptr<Gate> gate,
-                          std::size_t at) {
-    return [=](const HttpRequest& r) {
-      HttpReply reply = resource_reply(r, body);
-      reply.gate = gate;
-      reply.gate_at = reply.head.size() + at;
-      return reply;
-    };
+  static HttpHandler serve_held(std::shared_ptr<const std::string> body, std::shared_ptr<Gate> gate,
+                                std::size_t at) {
+    return [=](const HttpRequest& r) { return held(resource_reply(r, body), gate, at); };
   }
 
   TempDir dir_;
@@ -157,7 +152,7 @@ TEST_F(GetTest, FullDiskEndsTheRunAndTheSameCommandFinishesLater) {
 TEST_F(GetTest, InterruptedRunOfTwoAtOnceResumesWhereItStopped) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(2'000'000, 9));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server(held(body, gate, 300'000));
+  ScriptedServer server(serve_held(body, gate, 300'000));
   const Args command = {
       "-j", "2", "-d", "2", "-o", "out", server.url("/a"), server.url("/b"), server.url("/c")};
   start(command);
@@ -196,7 +191,7 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
   constexpr std::size_t kSlack = 100'000;
   const auto body = std::make_shared<const std::string>(pattern_bytes(kSize, 12));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server(held(body, gate, kHeld));
+  ScriptedServer server(serve_held(body, gate, kHeld));
   const Args command = {"-d", "2", "-o", "out", server.url("/big.bin")};
   start(command);
   // The list keeps the two divisions' progress (range_len {kHalf, kHalf},
@@ -240,7 +235,7 @@ TEST_F(GetTest, AKilledRunResumesFromItsLastPeriodicSave) {
 TEST_F(GetTest, ASecondRunInTheSameFolderWaitsForNoneAndNamesTheFirst) {
   const auto body = std::make_shared<const std::string>(pattern_bytes(300'000, 4));
   const auto gate = std::make_shared<Gate>();
-  ScriptedServer server(held(body, gate, 1000));
+  ScriptedServer server(serve_held(body, gate, 1000));
   const Args args = {"-o", "out", server.url("/held")};
   start(args);
   for (int i = 0; i < 500 && server.request_count() == 0; ++i) std::this_thread::sleep_for(10ms);
