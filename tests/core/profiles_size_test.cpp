@@ -105,18 +105,5 @@ TEST_F(ProgramFiles, SizeTableRangesLookupAndEditor) {
   EXPECT_EQ(test::read_file(dir_ + "Torvane.ini"), "[Divide]\n0-100=5\nnoise=0\n300-=-1\n");
 }
 
-TEST(SizeTableEditor, RangeEditCountIsTheTypedNumberOrTheSetValue) {
-  struct Case {
-    std::string_view typed;
-    bool set_value;
-    int count;
-  };
-  const Case cases[] = {
-      {" 65", false, 65}, {"-3", false, -3}, {"4x", false, 0}, {"\t4", false, 0}, {"4", true, -1}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(range_edit_count(c.typed, c.set_value), c.count) << c.typed << c.set_value;
-  }
-}
-
 }  // namespace
 }  // namespace torvane
