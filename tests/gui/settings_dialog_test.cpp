@@ -87,10 +87,12 @@ TEST_F(SettingsDialogTest, TemplateDialogShowsTheDefaultAndOkStoresBothBoxes) {
   EXPECT_TRUE(dialog.isNull());  // closed and gone
 }
 
-// The engine's answer and the items it starts are the core's
-// (WindowCallsTest.ThreadWaitAndTheLimitPanelsAnswer).
-TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerOnly) {
+TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerAndStartsAWaitingItem) {
+  const auto path = [](int i) { return "/w" + std::to_string(i); };
+  for (int i = 0; i < 3; ++i) serve(path(i), content(5000 + i), 100);
   manager_ = start(clock_, 1);
+  for (int i = 0; i < 3; ++i) manager_->register_item("1", out(), server_.url(path(i)));
+  ASSERT_EQ(states()[1], kWaiting);
   LimitPanelWidget panel(*manager_, settings().max_dl_files);
   panel.show();
   EXPECT_EQ(panel.limit_text().text(), "001");
@@ -102,6 +104,8 @@ TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerOnly) {
   panel.limit_changed(1, 2);  // as the main window passes the answer on
   EXPECT_EQ(panel.limit_text().text(), "002");
   EXPECT_EQ(settings().max_dl_files, 2);
+  EXPECT_NE(states()[1], kWaiting);
+  EXPECT_EQ(states()[2], kWaiting);
   save_screenshot(panel, "limit-panel.png");
 
   // Not taken: the up-down goes back to the figure the text shows.
