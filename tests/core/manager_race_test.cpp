@@ -5,6 +5,7 @@
 // list is read.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -74,11 +75,6 @@ class ManagerRaceTest : public ManagerTest {
     EXPECT_EQ(manager->start_up(), 0);
     return manager;
   }
-  int gets_of(const std::string& target) {
-    int n = 0;
-    for (const HttpRequest& q : server_.requests()) n += q.method == "GET" && q.target == target;
-    return n;
-  }
   std::size_t history_count(const std::string& name) {
     return occurrences(read_file(dir_ / "tvnlog.txt").value_or(""), "Filename: " + name + "\t");
   }
@@ -102,7 +98,11 @@ TEST_F(ManagerRaceTest, APassBetweenALinkPagesEndAndItsFinalNoticeLeavesTheItemQ
   });
   manager->register_item("2", out(), page);
   // The item starts on its link once and stays in the list while that download is held.
-  ASSERT_TRUE(wait_until([&] { return gets_of("/linked.bin") > 0; }));
+  ASSERT_TRUE(wait_until([&] {
+    const auto requests = server_.requests();
+    return std::ranges::any_of(
+        requests, [](auto& q) { return q.method == "GET" && q.target == "/linked.bin"; });
+  }));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(passes.load(), 1);
   EXPECT_THAT(states(*manager), ElementsAre(AllOf(Ge(kInitialising), Le(kDownloading))));
