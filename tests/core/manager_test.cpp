@@ -38,14 +38,6 @@ TEST_F(ManagerTest, SchedulingUnderTheLimit) {
   manager->stop_item(3);
   manager->scheduler_pass(3, true);
   EXPECT_THAT(states(*manager), two_run);
-  // A limit out of range is refused; a raised one is answered and used by
-  // the next pass.
-  EXPECT_EQ(manager->change_limit(1000), -1);
-  EXPECT_EQ(manager->change_limit(0), -1);
-  ASSERT_EQ(manager->change_limit(4), 0);
-  ASSERT_TRUE(wait_until([&] { return Value(seen(*manager).limits, ElementsAre(Pair(1, 4))); }));
-  manager->scheduler_pass(-1, false);
-  EXPECT_THAT(states(*manager), Each(run));
   for (auto& gate : gates) gate->open();
   ASSERT_TRUE(wait_until([&] { return states(*manager).empty(); }));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(saved(path(i).substr(1)), *content(5000 + i)) << i;
