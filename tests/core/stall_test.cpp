@@ -84,7 +84,6 @@ TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
       {Fault::kSilent, "4", true, "stalled: no data for 1 s (division "},
       {Fault::kHeaderOnly, "1", true, "stalled: no data for 1 s (division 0)"},
       {Fault::kMidBody, "1", false, "stalled: no data for 1 s (division 0)"},
-      {Fault::kDrip, "1", true, "too slow: "},
       {Fault::kDrip, "4", false, "too slow: "},
   };
   int i = 0;
