@@ -115,7 +115,11 @@ TEST_F(HttpsResume, AStoppedDownloadResumesInAFreshEngineByteIdentical) {
 
   auto manager = start(clock_, 2);
   manager->register_item("2", out(), nginx.url("/big.bin"));
-  ASSERT_TRUE(wait_until([&] { return saved("big.bin").size() >= 100000; }));
+  // Each division has far more in the file than nginx sends past a range's
+  // end before the connection closes (a socket's buffers), so the resumed
+  // answers stay below the whole file.
+  const std::size_t half = content.size() / 2;
+  ASSERT_TRUE(has_bytes_at(out() + "big.bin", content, {400000, half + 400000}));
   ASSERT_TRUE(stop_first(*manager));
   EXPECT_NE(saved("big.bin"), content) << "stopped before the end";
   const std::size_t logged = read_file(access_log).value_or("").size();
@@ -127,7 +131,7 @@ TEST_F(HttpsResume, AStoppedDownloadResumesInAFreshEngineByteIdentical) {
   // partial ones, together less than the whole file.
   const std::uint64_t resumed = partial_bytes(read_file(access_log).value_or("").substr(logged));
   EXPECT_GT(resumed, 0u);
-  EXPECT_LT(resumed, content.size());
+  EXPECT_LT(resumed, content.size()) << read_file(access_log).value_or("");
   EXPECT_EQ(manager->end(10000), 0);
   ::unsetenv("SSL_CERT_FILE");
 }
