@@ -28,7 +28,7 @@ TEST_PACKAGES=(
   libgtest-dev libgmock-dev
   g++-multilib
   clang libclang-rt-14-dev clang-format-14
-  nginx-light tinyproxy python3 python3-pyftpdlib
+  nginx-light tinyproxy python3
   curl bc man-db
   xvfb xauth python3-xlib
 )
