@@ -82,7 +82,10 @@ TEST_F(PanelTest, OpensWithDefaultsAndItsHistoryComesBackAfterClosing) {
   {
     AddItemsPanel panel(*manager_, ini_);
     EXPECT_EQ(panel.url_box().currentText(), "http://");
+    EXPECT_EQ(panel.save_box().currentText(), "");
     EXPECT_EQ(panel.division_box().text(), "1");
+    EXPECT_EQ(panel.division_up_down().position(), 0);
+    EXPECT_EQ(panel.url_box().count(), 0);
 
     panel.save_box().setEditText("/dl/");
     panel.url_box().setEditText("http://127.0.0.1:1/a");

@@ -48,26 +48,36 @@ class RightPaneTest : public PanelTest {
   }
 };
 
-TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdgeAndTheLogFollowsItsEntries) {
+TEST_F(RightPaneTest, PanelAndLogFollowLogViewLogHeightAndTheDraggedEdge) {
   set_log(0, 150);
   RightPaneWidget pane(*manager_, ini_);
   pane.resize(400, 600);
   pane.show();
   EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 599));
+  pane.resize(400, 700);  // the log takes the new height
+  EXPECT_EQ(layout(pane), std::make_tuple(444, 449, 699));
+  EXPECT_EQ(log_height(), 250);
   drag_edge(pane, 300);
-  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 599));
-  EXPECT_EQ(log_height(), 294);
+  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 699));
+  EXPECT_EQ(log_height(), 394);
 
   set_log(2, log_height());
   pane.relayout();
-  EXPECT_EQ(layout(pane), std::make_tuple(600, -1, -1));
+  EXPECT_EQ(layout(pane), std::make_tuple(700, -1, -1));
   EXPECT_FALSE(pane.panel_edge().isVisible());
   set_log(0, log_height());
   pane.relayout();  // placed from the LogHeight kept while hidden
-  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 599));
+  EXPECT_EQ(layout(pane), std::make_tuple(300, 305, 699));
+}
 
-  // Each append leaves the caret after the new text and the box scrolled
-  // to it, wherever the user had put the caret or the view.
+// Each append leaves the caret after the new text and the box scrolled to
+// it, wherever the user had put the caret or the view; a full log gives up
+// as much of its start as is added.
+TEST_F(RightPaneTest, LogEntriesAppearAsWrittenAndTheLogFollowsThem) {
+  set_log(0, 150);
+  RightPaneWidget pane(*manager_, ini_);
+  pane.resize(400, 600);
+  pane.show();
   QPlainTextEdit& log = pane.header_log();
   for (const std::string& piece : header_log_note(0, 1, 2, "refused"))
     pane.append_header_log(piece);
@@ -82,6 +92,20 @@ TEST_F(RightPaneTest, PanelAndLogFollowLogViewAndTheDraggedEdgeAndTheLogFollowsI
   EXPECT_GT(log.verticalScrollBar()->value(), 0);
   EXPECT_EQ(log.verticalScrollBar()->value(), log.verticalScrollBar()->maximum());
   EXPECT_EQ(log.textCursor().position(), log.document()->characterCount() - 1);
+
+  // Lines of a hundred characters exactly up to the limit (nothing cut),
+  // then the next append cuts as many characters from the start as it adds.
+  log.clear();
+  const std::string line = std::string(98, 'x') + "\r\n";
+  std::string lines;
+  for (int i = 0; i < 10'000; ++i) lines += std::to_string(i % 10) + line;
+  pane.append_header_log(lines);
+  EXPECT_TRUE(log.toPlainText().startsWith("0xx"));
+  pane.append_header_log(std::string(150, 'n') + "\r\n" + std::string(49, 'm'));
+  const QString text = log.toPlainText();
+  EXPECT_EQ(text.size(), static_cast<qsizetype>(kHeaderLogLimit));
+  EXPECT_TRUE(text.startsWith("2xx")) << text.left(10).toStdString();
+  EXPECT_TRUE(text.endsWith(QString(150, 'n') + "\n" + QString(49, 'm')));
 }
 
 }  // namespace

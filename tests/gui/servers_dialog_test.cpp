@@ -98,6 +98,11 @@ TEST_F(ServersTest, RenameKeepsTheFileNewAppendsDeleteTakesTheFile) {
   click(servers.button(QString::fromUtf8("削除")));
   EXPECT_EQ(texts(servers.list()), (Names{"default", "b.com", "n.org"}));
   EXPECT_FALSE(path_exists(dir_ / "Servers/a.ini"));
+  // The default row has no entry: its file is not the row's to delete.
+  write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n");
+  servers.list().setCurrentRow(0);
+  click(servers.button(QString::fromUtf8("削除")));
+  EXPECT_TRUE(path_exists(dir_ / "Servers/default.ini"));
 }
 
 TEST_F(ServersTest, EditServerDataShowsAndWritesTheRows) {

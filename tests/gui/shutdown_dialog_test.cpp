@@ -61,6 +61,7 @@ TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
   EXPECT_TRUE(dialog->trigger(0).isChecked());
   EXPECT_EQ(dialog->methods().currentRow(), 1);
   EXPECT_EQ(dialog->methods().currentItem()->text().toStdString(), "シャットダウン後にパワーオフ");
+  EXPECT_FALSE(dialog->force().isChecked() || dialog->hang_up().isChecked());
   EXPECT_EQ(dialog->set_time().text(), "y2001 mo12 d24 h23 mi30 s00 ");
   dialog->ok_button().click();
   EXPECT_EQ(std::make_pair(settings().shut_down, settings().how_to_sd), std::make_pair(0, 0x2));
@@ -105,6 +106,7 @@ TEST_F(ShutdownDialogTest, TestButtonAsksThenRunsTheChoiceThroughThePowerService
       {QMessageBox::No, 1, 0, false, {}, false},
       {QMessageBox::Yes, 1, 0, true, {"power off!"}, false},
       {QMessageBox::Yes, 2, -1, false, {"reboot"}, true},
+      {QMessageBox::Yes, 5, -1, false, {"suspend"}, true},
   };
   for (const Case& c : cases) {
     // Each case a fresh run: no attempt made yet.

@@ -94,6 +94,9 @@ TEST(RangeEditDialog, OpensAtTheRowAndCountBoxAndUpDownFollowEachOtherWithin1To6
   RangeEditDialog set_value(SizeRow{"noise", -1});
   EXPECT_EQ(set_value.range_box().text() + set_value.count_box().text(), "0-1");
   EXPECT_TRUE(set_value.set_value_radio().isChecked());
+  // A stored count out of the box's range is shown as stored.
+  RangeEditDialog stored(SizeRow{"300", 70});
+  EXPECT_EQ(stored.range_box().text() + " " + stored.count_box().text(), "300- 70");
   RangeEditDialog editor(SizeRow{"0-", 63});
   EXPECT_TRUE(editor.count_radio().isChecked());
   QTest::mouseClick(&editor.up_down().up_button(), Qt::LeftButton);
