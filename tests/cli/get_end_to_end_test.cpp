@@ -315,6 +315,10 @@ TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
     EXPECT_THAT(r.raw, HasSubstr("X-Token: a b\r\nX-Two: 2\r\n"));
   }
   EXPECT_EQ(gets, 2);
+  // no_proxy keeps the server's host away from the proxy.
+  const std::size_t proxied = read_file(dir_ / "tinyproxy.log").value_or("").size();
+  ASSERT_EQ(run({"-o", "out2", server.url("/p")}, {via_proxy[0], "no_proxy=127.0.0.1"}), 0);
+  EXPECT_EQ(read_file(dir_ / "tinyproxy.log").value_or("").size(), proxied);
 }
 
 }  // namespace
