@@ -39,8 +39,6 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
       // Repeats dropped; brackets are kept as they are without -e.
       {"http://h/a[1-2] ftp://h/b http://h/a[1-2]", {"http://h/a[1-2]", "ftp://h/b"}},
       {"-e http://h/f[1-3].bin", {"http://h/f1.bin", "http://h/f2.bin", "http://h/f3.bin"}},
-      {"-k https://h/a -e https://h/f[1-2].bin",
-       {"https://h/a", "https://h/f1.bin", "https://h/f2.bin"}},
       {"-i list", {"https://h/a"}, "get ttps://h/a\n"},
       // CRLF lines, a URL amid words, one already on the command line.
       {"-i list http://h/b.bin",
