@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/engine_harness.h"
@@ -30,10 +31,33 @@ Body bytes(std::size_t size, std::uint32_t seed) {
   return std::make_shared<const std::string>(pattern_bytes(size, seed));
 }
 
+// Two entries of a shared array, read as another thread reads them.
+template <class T>
+std::vector<T> two(T*& field) {
+  T* array = load_acquire(field);
+  if (array == nullptr) return {};
+  return {load_relaxed(array[0]), load_relaxed(array[1])};
+}
+
 class Lifecycle : public testing::Test {
  protected:
-  ItemSetup item(const std::string& url, int divisions = 1, std::uint32_t options = 0) const {
-    return {.url = url, .save_path = target_, .div_count = divisions, .options = options};
+  ItemSetup item(int divisions = 1, std::uint32_t options = 0, const char* path = "/f") const {
+    return {server_.url(path), target_, divisions, 0, options};
+  }
+  // Waits until both divisions of `slot` hold `n` bytes, written or waiting in their shares.
+  static bool both_hold(EngineHarness& e, int slot, std::uint64_t n) {
+    return EngineHarness::wait_until(
+        [&] {  // the state first: its release publishes the arrays
+          WideSizes* wide = dl_wide(&e.ctx(), slot);
+          if (e.state(slot) != TVN_STATE_DOWNLOADING || wide == nullptr ||
+              load_acquire(e.item(slot).div_count) != 2)
+            return false;
+          const std::vector<std::uint64_t> done = two(wide->range_done);
+          const std::vector<std::int32_t> fill = two(e.item(slot).disk.buf_fill);
+          return done.size() == 2 && fill.size() == 2 && done[0] + fill[0] == n &&
+                 done[1] + fill[1] == n;
+        },
+        kDeadline);
   }
 
   TempDir dir_;
@@ -56,7 +80,7 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
     });
     const std::size_t before = server_.request_count();
     EngineHarness e(1);
-    const int slot = e.start(item(server_.url("/f"), kDivisions));
+    const int slot = e.start(item(kDivisions));
     ASSERT_TRUE(e.wait_division_done(slot, kDivisions - 1, kDeadline));
     for (const int div : reconnects) dl_reconnect(&e.ctx(), slot, div, 1);
     // Division 0 asked again in both rows: the reconnects were carried out.
@@ -76,7 +100,6 @@ TEST_F(Lifecycle, RetryLeavesFinishedDivisionsFinished) {
 // Another item's file under the same name stays, whichever made it.
 TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
   const Body body = bytes(50000, 5);
-  const std::string bad = server_.url("/bad"), good = server_.url("/good");
   for (const bool failing_first : {true, false}) {
     SCOPED_TRACE(testing::Message() << "failing item first " << failing_first);
     const auto bad_gate = std::make_shared<Gate>(), good_gate = std::make_shared<Gate>();
@@ -86,22 +109,22 @@ TEST_F(Lifecycle, FailingItemDeletesOnlyAnEmptyFileOfItsOwn) {
       return r.method == "GET" ? held(reply, good_gate) : reply;
     });
     EngineHarness e(2);  // dl_start opens the file: the first to start creates it
-    const int first = e.start(item(failing_first ? bad : good, 2));
-    const int second = e.start(item(failing_first ? good : bad, 2));
+    const int first = e.start(item(2, 0, failing_first ? "/bad" : "/good"));
+    const int second = e.start(item(2, 0, failing_first ? "/good" : "/bad"));
     bad_gate->open();
     EXPECT_EQ(e.wait_final(failing_first ? first : second, kDeadline), TVN_NOTICE_FAILED);
     good_gate->open();
     EXPECT_EQ(e.wait_final(failing_first ? second : first, kDeadline), TVN_NOTICE_FINISHED);
     EXPECT_EQ(read_file(target_), *body);
 
-    e.start(item(bad));
+    e.start(item(1, 0, "/bad"));
     ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 3, kDeadline));
     EXPECT_EQ(e.count(TVN_NOTICE_FAILED), 2);
     EXPECT_EQ(read_file(target_), *body);
     std::remove(target_.c_str());
   }
   EngineHarness e(1);
-  EXPECT_EQ(e.wait_final(e.start(item(bad)), kDeadline), TVN_NOTICE_FAILED);
+  EXPECT_EQ(e.wait_final(e.start(item(1, 0, "/bad")), kDeadline), TVN_NOTICE_FAILED);
   EXPECT_FALSE(path_exists(target_));
 }
 
@@ -114,8 +137,7 @@ TEST_F(Lifecycle, RefusedWriteFailsTheItemOnceWithoutAskingAgain) {
   std::signal(SIGXFSZ, SIG_IGN);
   const rlimit small{100000, old_limit.rlim_max};
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int final_notice =
-      e.wait_final(e.start(item(server_.url("/f"), 4, TVN_OPT_AUTO_RESUME)), kDeadline);
+  const int final_notice = e.wait_final(e.start(item(4, TVN_OPT_AUTO_RESUME)), kDeadline);
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   EXPECT_EQ(final_notice, TVN_NOTICE_FAILED);
   EXPECT_EQ(e.texts(TVN_NOTICE_MESSAGE), std::vector<std::string>{"File too large: " + target_});
@@ -132,7 +154,7 @@ TEST_F(Lifecycle, ResumedRecordWithEveryDivisionEndedFinishes) {
   });
   EngineHarness e(1);
   kept_.keep_stopped(e);
-  ASSERT_TRUE(e.wait_division_done(e.start(item(server_.url("/f"), 2)), 1, kDeadline));
+  ASSERT_TRUE(e.wait_division_done(e.start(item(2)), 1, kDeadline));
   ASSERT_TRUE(e.stop_all());
   gate->open();
   ASSERT_TRUE(e.wait_count(TVN_NOTICE_SLOT_FREE, -1, 1, kDeadline));
@@ -159,21 +181,8 @@ TEST_F(Lifecycle, ResumeOfAChangedFileStartsOver) {
   });
   EngineHarness e(1);
   kept_.keep_stopped(e);
-  const int slot = e.start(item(server_.url("/f"), 2));
-  ASSERT_TRUE(EngineHarness::wait_until(
-      [&] {
-        ItemData& it = e.item(slot);
-        if (load_acquire(it.state) != TVN_STATE_DOWNLOADING || load_acquire(it.div_count) != 2)
-          return false;
-        // Written, or waiting in the share until the stop writes it.
-        std::uint32_t* done = load_acquire(it.disk.range_done);
-        std::int32_t* fill = load_acquire(it.disk.buf_fill);
-        const auto has = [&](int i) {
-          return load_relaxed(done[i]) + load_relaxed(fill[i]) == 10000u;
-        };
-        return done != nullptr && fill != nullptr && has(0) && has(1);
-      },
-      kDeadline));
+  const int slot = e.start(item(2));
+  ASSERT_TRUE(both_hold(e, slot, 10000));
   dl_stop(&e.item(slot), -1);
   ASSERT_EQ(e.wait_final(slot, kDeadline), TVN_NOTICE_STOPPED);
 
@@ -201,14 +210,6 @@ constexpr std::uint64_t kSize = kLen0 + kLen1;
 using Whole = std::vector<std::uint64_t>;
 using Fields = std::vector<std::uint32_t>;
 
-// Two entries of a shared array, read as another thread reads them.
-template <class T>
-std::vector<T> two(T*& field) {
-  T* array = load_acquire(field);
-  if (array == nullptr) return {};
-  return {load_relaxed(array[0]), load_relaxed(array[1])};
-}
-
 // A file of kSize whose GETs get 3000 bytes each (fewer at its end), then silence.
 class WideSizes4G : public Lifecycle {
  protected:
@@ -222,20 +223,12 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
   {
     EngineHarness e(1);
     kept_.keep_stopped(e);
-    const int slot = e.start(item(server_.url("/big.iso"), 2));
+    const int slot = e.start(item(2));
     ASSERT_GE(slot, 0);
     ItemData& item = e.item(slot);
     WideSizes* wide = dl_wide(&e.ctx(), slot);
     ASSERT_NE(wide, nullptr);
-    ASSERT_TRUE(EngineHarness::wait_until(
-        [&] {  // both slices in: written, or waiting in the shares
-          if (load_acquire(item.state) != TVN_STATE_DOWNLOADING) return false;
-          const Whole done = two(wide->range_done);
-          const std::vector<std::int32_t> fill = two(item.disk.buf_fill);
-          return done.size() == 2 && fill.size() == 2 && done[0] + fill[0] == 3000 &&
-                 done[1] + fill[1] == 3000;
-        },
-        kDeadline));
+    ASSERT_TRUE(both_hold(e, slot, 3000));
     EXPECT_EQ(load_relaxed(item.disk.file_size), TVN_SIZE_WIDE);
     EXPECT_EQ(load_relaxed(wide->file_size), kSize);
     EXPECT_EQ(two(item.disk.range_len), (Fields{TVN_SIZE_WIDE, TVN_SIZE_WIDE}));
@@ -248,9 +241,8 @@ TEST_F(WideSizes4G, StopAndResumeInAFreshEngineFromTheWholeValues) {
     EXPECT_EQ(load_relaxed(wide->file_size), 0u);
   }
   ASSERT_NE(kept_.record(), nullptr);
-  EXPECT_EQ(kept_.file_size, kSize);
-  EXPECT_EQ(kept_.len, (Whole{kLen0, kLen1}));
-  EXPECT_EQ(kept_.done, (Whole{3000, 3000}));
+  EXPECT_EQ(std::tuple(kept_.file_size, kept_.len, kept_.done),
+            std::tuple(kSize, Whole{kLen0, kLen1}, Whole{3000, 3000}));
 
   const std::uint64_t done0 = kFourGiB - 2000, done1 = kLen1 - 500;
   kept_.record()->disk.range_done[0] = static_cast<std::uint32_t>(done0);
