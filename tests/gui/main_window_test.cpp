@@ -19,18 +19,27 @@ namespace {
 using namespace ::testing;
 using gui::MainWindow;
 
-void select_rows(MainWindow& window, std::initializer_list<int> rows) {
-  QTableView& view = window.list_pane().item_view();
-  view.clearSelection();
-  for (const int row : rows) {
-    view.selectionModel()->select(view.model()->index(row, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+class MainWindowTest : public WindowTest {
+ protected:
+  // The window once it shows an item per path; `served` ones are held slowly.
+  MainWindow& open_with(std::initializer_list<const char*> paths, bool served = true) {
+    for (const char* path : paths)
+      if (served) serve(path, content(50000), 100);
+    MainWindow& window = open();
+    for (const char* path : paths) manager_->register_item("1", out(), server_.url(path));
+    EXPECT_TRUE(pump_until([&] { return window.model().rowCount() == int(paths.size()); }));
+    return window;
   }
-}
+  void select_row(int row) {
+    QTableView& view = window_->list_pane().item_view();
+    view.selectionModel()->select(view.model()->index(row, 0),
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+};
 
 // A first run opens 600 by 400 with the splitter at 350; closing stores
 // the geometry and the next start restores it.
-TEST_F(WindowTest, AFirstRunsGeometryTitleAndColumnsAndClosingStoresWhatTheNextStartRestores) {
+TEST_F(MainWindowTest, AFirstRunsGeometryTitleAndColumnsAndClosingStoresWhatTheNextStartRestores) {
   MainWindow& window = open();
   bool closed = false;
   QObject::connect(&window, &MainWindow::closed, [&] { closed = true; });
@@ -58,7 +67,7 @@ TEST_F(WindowTest, AFirstRunsGeometryTitleAndColumnsAndClosingStoresWhatTheNextS
 }
 
 // Only with usable geometry (the core's rule).
-TEST_F(WindowTest, AStoredIconicStartsMinimised) {
+TEST_F(MainWindowTest, AStoredIconicStartsMinimised) {
   set_ini("[Window]\nX=10\nY=10\nWidth=500\nHeight=300\nIconic=1\n");
   open().show_at_start();
   EXPECT_TRUE(window_->isMinimized());
@@ -66,16 +75,9 @@ TEST_F(WindowTest, AStoredIconicStartsMinimised) {
 
 // The context menu grays its commands without a selection; stop acts on
 // the selected row only (delete: the next test).
-TEST_F(WindowTest, TheContextMenuAndStopFollowTheSelection) {
-  serve("/a", content(50000), 100);
-  serve("/b", content(50000), 100);
-  MainWindow& window = open();
-  manager_->register_item("1", out(), server_.url("/a"));
-  manager_->register_item("1", out(), server_.url("/b"));
-  ASSERT_TRUE(pump_until([&] {
-    return window.model().rowCount() == 2 &&
-           states() == std::vector<int>{kDownloading, kDownloading};
-  }));
+TEST_F(MainWindowTest, TheContextMenuAndStopFollowTheSelection) {
+  MainWindow& window = open_with({"/a", "/b"});
+  ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kDownloading, kDownloading}; }));
   const auto enabled = [&] {
     std::vector<bool> out;
     const std::unique_ptr<QMenu> menu = window.list_pane().make_context_menu();
@@ -84,7 +86,7 @@ TEST_F(WindowTest, TheContextMenuAndStopFollowTheSelection) {
     return out;
   };
   EXPECT_THAT(enabled(), ElementsAre(false, false, false, true));
-  select_rows(window, {1});
+  select_row(1);
   EXPECT_THAT(enabled(), ElementsAre(true, true, true, true));
   window.run_command(gui::kCmdStop);
   ASSERT_TRUE(pump_until([&] { return states() == std::vector<int>{kDownloading, kResting}; }));
@@ -92,14 +94,10 @@ TEST_F(WindowTest, TheContextMenuAndStopFollowTheSelection) {
 
 // A row removed a moment ago (its change still queued for the window) must
 // not make a command hit the item below the one the user selected.
-TEST_F(WindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
-  for (const char* path : {"/a", "/b", "/c"}) serve(path, content(50000), 100);
-  MainWindow& window = open();
-  for (const char* path : {"/a", "/b", "/c"})
-    manager_->register_item("1", out(), server_.url(path));
-  ASSERT_TRUE(pump_until([&] { return window.model().rowCount() == 3; }));
+TEST_F(MainWindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
+  MainWindow& window = open_with({"/a", "/b", "/c"});
   manager_->remove_item(0, RemoveMode::kQuiet);  // queued for the window, not yet shown
-  select_rows(window, {1});                      // "/b" as the window shows it
+  select_row(1);                                 // "/b" as the window shows it
   window.run_command(gui::kCmdDelete);
   EXPECT_EQ(manager_->with_items([](const ItemList& l) { return std::string(l.at(0)->url); }),
             server_.url("/c"));
@@ -108,7 +106,7 @@ TEST_F(WindowTest, ACommandActsOnTheItemShownEvenWhileAChangeIsQueued) {
 // A download of 5 GiB (its server sends a slice where each of its five
 // divisions begins, then stalls) shows its whole size in its row and in the
 // focused row's details, the last division starting at 4 GiB.
-TEST_F(WindowTest, ARowPast4GiBShowsItsWholeSize) {
+TEST_F(MainWindowTest, ARowPast4GiBShowsItsWholeSize) {
   server_.set_handler([](const HttpRequest& r) { return announced_reply(r, 5ull << 30, 65536); });
   MainWindow& window = open();
   manager_->register_item("5", out(), server_.url("/five.img"));
@@ -129,16 +127,13 @@ TEST_F(WindowTest, ARowPast4GiBShowsItsWholeSize) {
 // write): it must follow the row when rows above it leave the list, and
 // when the focused row itself leaves. The rows fail (404) and say why in
 // their tooltips (their details are the window calls' click test).
-TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovalsOfFailedRows) {
-  MainWindow& window = open();
-  for (const char* path : {"/m0", "/m1", "/m2", "/m3"})
-    manager_->register_item("1", out(), server_.url(path));
+TEST_F(MainWindowTest, TheFocusedRowTheCoreSeesFollowsRemovalsOfFailedRows) {
+  MainWindow& window = open_with({"/m0", "/m1", "/m2", "/m3"}, false);
   ASSERT_TRUE(pump_until([&] {
-    return window.model().rowCount() == 4 && states()[0] == kFailed &&
-           window.model()
-               .data(window.model().index(0, 0), Qt::ToolTipRole)
-               .toString()
-               .contains("404");
+    return states()[0] == kFailed && window.model()
+                                         .data(window.model().index(0, 0), Qt::ToolTipRole)
+                                         .toString()
+                                         .contains("404");
   }));
   QTableView& view = window.list_pane().item_view();
   view.setCurrentIndex(window.model().index(2, 0));
@@ -157,7 +152,7 @@ TEST_F(WindowTest, TheFocusedRowTheCoreSeesFollowsRemovalsOfFailedRows) {
 
 // A message shown without an owner does not outlive the window: it goes
 // when the window closes, not after the ending's wait.
-TEST_F(WindowTest, MessagesWithoutAnOwnerGoWithTheWindow) {
+TEST_F(MainWindowTest, MessagesWithoutAnOwnerGoWithTheWindow) {
   MainWindow& window = open();
   window.show_at_start();
   window.show_message("m", "c", MessageOwner::kNone, MessageIcon::kWarning);
@@ -174,7 +169,7 @@ TEST_F(WindowTest, MessagesWithoutAnOwnerGoWithTheWindow) {
 
 // The windows the menus open go with the main window, opened twice or not
 // (the ASan run would name any that leaked).
-TEST_F(WindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
+TEST_F(MainWindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
   MainWindow& window = open();
   window.show_at_start();
   std::vector<QPointer<QWidget>> opened;
