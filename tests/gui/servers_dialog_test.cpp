@@ -43,15 +43,6 @@ Names entries(const std::vector<ProfileRow>& rows) {
   return out;
 }
 
-// "項目の編集" given `key` and `value`, and ended with OK.
-std::function<void(ProfileItemDialog&)> item_answer(QString key, QString value) {
-  return [=](ProfileItemDialog& item) {
-    item.key_box().setEditText(key);
-    item.value_box().setText(value);
-    item.finish();
-  };
-}
-
 class ServersTest : public DialogTest {
  protected:
   void SetUp() override {
@@ -62,6 +53,10 @@ class ServersTest : public DialogTest {
   std::optional<std::string> file_of(std::string_view name) const {
     return server_profile_file(folder_, name);
   }
+  void press(ServersDialog& servers, int row, const char* button) {
+    if (row >= 0) servers.list().setCurrentRow(row);
+    click(servers.button(button));
+  }
 
   ProgramFolder folder_{dir_.path()};
 };
@@ -69,14 +64,13 @@ class ServersTest : public DialogTest {
 TEST_F(ServersTest, RenameKeepsTheFileNewAppendsDeleteTakesTheFile) {
   ServersDialog servers(folder_);
   ASSERT_EQ(texts(servers.list()), (Names{"default", "a.com", "b.com"}));
-  servers.list().setCurrentRow(1);
   on_modal<ServerEditDialog>([](ServerEditDialog& edit) {
     EXPECT_EQ(edit.name_box().text(), "a.com");
     EXPECT_EQ(edit.file_box().text(), "Servers/a.ini");
     edit.name_box().setText("c.com");
     edit.save();
   });
-  click(servers.button(QString::fromUtf8("編集")));
+  press(servers, 1, "編集");
   EXPECT_EQ(texts(servers.list()), (Names{"default", "c.com", "b.com"}));
   EXPECT_EQ(file_of("c.com"), "Servers/a.ini");
   EXPECT_EQ(read_file(dir_ / "Servers/a.ini"), "[TVNBASICDATA]\nDiv=4\nRetry=3\n");
@@ -88,20 +82,18 @@ TEST_F(ServersTest, RenameKeepsTheFileNewAppendsDeleteTakesTheFile) {
     edit.file_box().setText("Servers/n.ini");
     edit.save();
   });
-  click(servers.button(QString::fromUtf8("新規作成")));
+  press(servers, -1, "新規作成");
   EXPECT_EQ(texts(servers.list()), (Names{"default", "c.com", "b.com", "n.org"}));
   EXPECT_EQ(file_of("n.org"), "Servers/n.ini");
   EXPECT_EQ(read_file(dir_ / "Servers/n.ini"), "[TVNBASICDATA]\n");
 
   // Deleting a row takes its entry and the file it listed.
-  servers.list().setCurrentRow(1);
-  click(servers.button(QString::fromUtf8("削除")));
+  press(servers, 1, "削除");
   EXPECT_EQ(texts(servers.list()), (Names{"default", "b.com", "n.org"}));
   EXPECT_FALSE(path_exists(dir_ / "Servers/a.ini"));
   // The default row has no entry: its file is not the row's to delete.
   write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n");
-  servers.list().setCurrentRow(0);
-  click(servers.button(QString::fromUtf8("削除")));
+  press(servers, 0, "削除");
   EXPECT_TRUE(path_exists(dir_ / "Servers/default.ini"));
 }
 
@@ -113,7 +105,11 @@ TEST_F(ServersTest, EditServerDataShowsAndWritesTheRows) {
   EXPECT_EQ(entries(edit.rows()), (Names{"Div=4", "Retry=3"}));  // the editor's order
   // Rows through "項目の編集": added at the end (a second Div a row of its
   // own), edited in place, deleted.
-  on_modal<ProfileItemDialog>(item_answer("Div", "8"));
+  on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
+    item.key_box().setEditText("Div");
+    item.value_box().setText("8");
+    item.finish();
+  });
   edit.add_row();
   edit.table().selectRow(1);
   on_modal<ProfileItemDialog>([](ProfileItemDialog& item) {
@@ -123,7 +119,7 @@ TEST_F(ServersTest, EditServerDataShowsAndWritesTheRows) {
   });
   edit.edit_row();
   edit.table().selectRow(0);
-  click(edit.button(QString::fromUtf8("削除")));
+  click(edit.button("削除"));
   EXPECT_EQ(entries(edit.rows()), (Names{"Retry=7", "Div=8"}));
   // A file name that names no file: OK is off and nothing is written.
   edit.file_box().setText("Servers/");

@@ -44,9 +44,8 @@ void answer(std::vector<QMessageBox::StandardButton> answers, QWidget* owner,
 
 class ShutdownDialogTest : public DialogTest {
  protected:
-  std::vector<std::string> power_calls() {
-    return manager_->with_items([this](const ItemList&) { return power_.calls; });
-  }
+  // The trigger and the method bits stored.
+  std::pair<int, int> stored() { return {settings().shut_down, settings().how_to_sd}; }
 };
 
 TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
@@ -64,7 +63,7 @@ TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
   EXPECT_FALSE(dialog->force().isChecked() || dialog->hang_up().isChecked());
   EXPECT_EQ(dialog->set_time().text(), "y2001 mo12 d24 h23 mi30 s00 ");
   dialog->ok_button().click();
-  EXPECT_EQ(std::make_pair(settings().shut_down, settings().how_to_sd), std::make_pair(0, 0x2));
+  EXPECT_EQ(stored(), std::make_pair(0, 0x2));
 
   // Restart after log off, at 07:00:00 of any day, hanging up first.
   manager_->with_settings([](ProgramSettings& s) { s.how_to_sd = 0x1 | 0x40; });
@@ -77,8 +76,7 @@ TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
   changed.hang_up().click();
   changed.set_time().setText("h07 mi00 s00");
   changed.ok_button().click();
-  EXPECT_EQ(std::make_pair(settings().shut_down, settings().how_to_sd),
-            std::make_pair(2, 0x4 | 0x80));
+  EXPECT_EQ(stored(), std::make_pair(2, 0x4 | 0x80));
   EXPECT_EQ(format_set_time(settings().shutdown_time), "h07 mi00 s00 ");
 
   // Cancel stores nothing.
@@ -89,8 +87,7 @@ TEST_F(ShutdownDialogTest, OpensAtPowerOffAndOkOrCancelStoreWhatItShows) {
   reopened.trigger(0).click();
   reopened.methods().setCurrentRow(6);
   reopened.cancel_button().click();
-  EXPECT_EQ(std::make_pair(settings().shut_down, settings().how_to_sd),
-            std::make_pair(2, 0x4 | 0x80));
+  EXPECT_EQ(stored(), std::make_pair(2, 0x4 | 0x80));
 }
 
 TEST_F(ShutdownDialogTest, TestButtonAsksThenRunsTheChoiceThroughThePowerServices) {
@@ -123,7 +120,8 @@ TEST_F(ShutdownDialogTest, TestButtonAsksThenRunsTheChoiceThroughThePowerService
     answer(c.failure_shown ? std::vector{c.reply, QMessageBox::Ok} : std::vector{c.reply}, &dialog,
            &shown);
     dialog.test_button().click();
-    EXPECT_EQ(power_calls(), c.calls) << c.method_row;
+    EXPECT_EQ(manager_->with_items([this](const ItemList&) { return power_.calls; }), c.calls)
+        << c.method_row;
     std::vector<std::string> expected = {
         "確認|本当にシャットダウンしてしまいますがかまいませんか？|" +
         std::to_string(QMessageBox::Question) + "|owned"};
