@@ -118,14 +118,10 @@ TEST(EngineStatus, ASlotWithThreeDivisionsAndAMissingArray) {
   std::int32_t status[3] = {2, 206, 3}, fill[3] = {0, 7, 0};
   std::uint32_t done[3] = {100, 50, 0};
   ItemData items[2] = {};
-  items[1].state = TVN_STATE_DOWNLOADING;
-  items[1].div_count = 3;
-  items[1].div_status = status;
-  items[1].disk.range_done = done;
-  items[1].disk.buf_fill = fill;
+  items[1].state = TVN_STATE_DOWNLOADING, items[1].div_count = 3, items[1].div_status = status;
+  items[1].disk.range_done = done, items[1].disk.buf_fill = fill;
   EngineContext context{};
-  context.max_items = context.slot_count = 2;
-  context.items = items;
+  context.max_items = context.slot_count = 2, context.items = items;
   EXPECT_TRUE(
       item_status_text(context, nullptr)
           .ends_with(

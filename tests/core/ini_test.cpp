@@ -107,14 +107,14 @@ TEST(Shutdown, TwoTriggersInOneRun) {
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);  // the row
     RecordingPower power;
-    power.exit_result = c.exit_result;
-    power.hang_up_result = c.hang_up_result;
+    power.exit_result = c.exit_result, power.hang_up_result = c.hang_up_result;
     power.state_result = c.state_result;
     int how_to_sd = c.bits;
-    EXPECT_EQ(perform_shutdown(how_to_sd, power), c.first);
-    EXPECT_EQ(perform_shutdown(how_to_sd, power), c.second);
-    EXPECT_EQ(power.calls, c.calls);
-    EXPECT_EQ(how_to_sd, c.bits | (c.marked ? kShutdownStartedMark : 0));
+    const int first = perform_shutdown(how_to_sd, power);
+    const int second = perform_shutdown(how_to_sd, power);
+    EXPECT_EQ(
+        std::tuple(first, second, power.calls, how_to_sd),
+        std::tuple(c.first, c.second, c.calls, c.bits | (c.marked ? kShutdownStartedMark : 0)));
   }
 }
 
@@ -125,9 +125,8 @@ TEST(Shutdown, DryRunSaysWhatItWouldDo) {
   ASSERT_NE(out, nullptr);
   DryRunPower power(out);
   using enum PowerBackend::Action;
-  for (auto action : {kLogOff, kPowerOff, kReboot, kShutDown}) {
+  for (auto action : {kLogOff, kPowerOff, kReboot, kShutDown})
     EXPECT_EQ(power.exit_session(action, action == kPowerOff), 0);
-  }
   EXPECT_EQ(power.set_power_state(true, false), 0);
   EXPECT_EQ(power.set_power_state(false, true), 0);
   EXPECT_EQ(power.hang_up_dialup(), 1);

@@ -199,9 +199,10 @@ TEST(ItemListFile, SavedRecordLayoutRoundTripCutsAndDamage) {
   for (const auto& [name, at, bytes, kept] : cases) {
     ItemListDamage damage;
     const ItemList damaged = decoded(std::string(good).replace(at, 4, bytes), &damage);
-    EXPECT_EQ(damaged.size(), kept) << name;
-    EXPECT_EQ(damage.unreadable, kept == 2 ? 0 : 1) << name;
-    EXPECT_EQ(damaged.size() == 2 ? damaged.at(1)->state : kWaiting, kWaiting) << name;
+    EXPECT_EQ(std::tuple(damaged.size(), damage.unreadable,
+                         damaged.size() == 2 ? damaged.at(1)->state : kWaiting),
+              std::tuple(kept, kept == 2 ? 0 : 1, kWaiting))
+        << name;
   }
 }
 
@@ -275,8 +276,6 @@ TEST(ItemListFile, WholeSizesOfA5GiBItemRoundTripAndTheirDamage) {
 
   const ItemList back = decoded(good);
   ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back.at(0)->saved_wide.range_done, list.at(0)->saved_wide.range_done);
-  EXPECT_EQ(back.at(0)->saved_wide.file_size, k5G);
   EXPECT_TRUE(back.at(1)->saved_wide.empty());
   // As read back: the division text is the record's count, the sockets none.
   std::fill_n(list.at(1)->saved->conn.sockets, 3, -1);
@@ -320,16 +319,12 @@ TEST(ItemListFile, AFileOfThePreviousVersionReadsExactly) {
   const char* names[] = {"alpha.bin", "beta.bin", "gamma.bin"};
   for (std::size_t k = 0; k < 3; ++k) {
     const ListItem& item = *list.at(static_cast<std::int64_t>(k));
-    EXPECT_EQ(std::string(item.url), host + names[k]);
-    EXPECT_EQ(item.state, k < 2 ? kResting : kWaiting);
-    EXPECT_TRUE(item.saved_wide.empty());
-    if (k == 2) {
-      EXPECT_EQ(std::string(item.save_folder), folder);
-      EXPECT_EQ(item.saved, nullptr);
-      continue;
-    }
-    EXPECT_EQ(item.target_path, folder + names[k]);
-    ASSERT_NE(item.saved, nullptr) << names[k];
+    // The waiting one has its folder but no file or record yet.
+    EXPECT_EQ(std::tuple(std::string(item.url), item.state, item.saved_wide.empty(),
+                         std::string(item.save_folder), item.target_path, item.saved == nullptr),
+              std::tuple(host + names[k], k < 2 ? kResting : kWaiting, true, folder,
+                         k < 2 ? folder + names[k] : "", k == 2));
+    if (k == 2 || item.saved == nullptr) continue;
     const ItemData& r = *item.saved;
     const auto& [size, done, validator] = saved[k];
     EXPECT_EQ(std::tuple(r.div_count, r.disk.file_size, r.disk.range_len[2],

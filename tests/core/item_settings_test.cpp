@@ -41,6 +41,12 @@ class ItemSettings : public ::testing::Test {
     set_field(item_.division_text, divisions);
     return apply_item_settings(&record_, &wide_, item_, strings_, env_);
   }
+  // Frees a resumed slot: free_itemdata frees the copied strings once.
+  void free_record() {
+    strings_.release(record_.extra_header);
+    strings_.forget_all();
+    api_.free_itemdata(&record_);
+  }
 
   test::TempDir tmp_;
   ProgramFolder folder_{tmp_.path()};
@@ -128,11 +134,10 @@ TEST_F(ItemSettings, UrlRewritesAndFirstRequest) {
   for (const auto& [url, host, def, item_url, request_url] : cases) {
     SCOPED_TRACE(host + "|" + def);
     ASSERT_EQ(start(url, host, def), 0);
-    EXPECT_EQ(item_.url, item_url);
     const bool cookie = host.starts_with("Cookie");  // the first request goes to a slot string
-    EXPECT_EQ((record_.options & TVN_OPT_MEMORY_FETCH) != 0, cookie);
-    EXPECT_EQ(strings_.owns(record_.url), cookie);
-    EXPECT_EQ(record_.url, request_url.empty() ? item_url : request_url);
+    EXPECT_EQ(std::tuple(std::string(item_.url), (record_.options & TVN_OPT_MEMORY_FETCH) != 0,
+                         strings_.owns(record_.url), std::string(record_.url)),
+              std::tuple(item_url, cookie, cookie, request_url.empty() ? item_url : request_url));
     std::memset(record_.url, 'r', TVN_URL_CAPACITY - 1);  // room for a redirect written in place
   }
 }
@@ -191,9 +196,7 @@ TEST_F(ItemSettings, TheAnswersValidatorComesBackOnceAsIfRangeAfterAStopAndTheLi
     ASSERT_EQ(start("http://h/f.zip"), 1);
     EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\nIf-Range: \"x1\"\r\n");
     item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &record_), SavedRecordDeleter{&api_});
-    strings_.release(record_.extra_header);
-    strings_.forget_all();  // free_itemdata frees the copied strings once
-    api_.free_itemdata(&record_);
+    free_record();
   }
 }
 
@@ -205,11 +208,10 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
       {k4G - 1000, k4G + 1249000, 500, " 2.5Mbyte/s"},
       {k4G + 5000, k4G, 1000, " 0.0byte/s"},  // a reconnect counts fewer bytes
   };
-  for (const auto& [mark, now, elapsed, text] : cases) {
-    ListItem item;
-    item.last_bytes = static_cast<std::int64_t>(mark);
-    EXPECT_EQ(format_speed(speed_between(item.last_bytes, now, elapsed), false), text) << mark;
-  }
+  for (const auto& [mark, now, elapsed, text] : cases)
+    EXPECT_EQ(format_speed(speed_between(static_cast<std::int64_t>(mark), now, elapsed), false),
+              text)
+        << mark;
   // A record stopped in three divisions of 32-bit counts whose sum passes 4 GiB.
   char url[] = "http://h/f.zip", text[] = "t", proxy[] = "q:2", stale[] = "Cookie: old\r\n",
        name[] = "/dl/f(1).zip";
@@ -227,20 +229,17 @@ TEST_F(ItemSettings, SpeedsPast2And4GiBAndAResumeOfTheRecord) {
   item_.saved = SavedRecord(api_.copy_itemdata(nullptr, &source), SavedRecordDeleter{&api_});
   item_.slot_link = kResumePending, item_.cookie_line = "Cookie: a=b\r\n";
   ASSERT_EQ(start("http://h/f.zip", "Div=9\nProxy=p:1", "Div=9"), 1);
-  EXPECT_EQ(item_.saved, nullptr);
-  EXPECT_EQ(std::tie(record_.state, record_.div_count), std::tuple(TVN_STATE_EMPTY, 3));
-  EXPECT_STREQ(record_.proxy, "q:2");
   // The engine reads the cookie line from the slot's own copy.
-  EXPECT_STREQ(record_.extra_header, "Cookie: a=b\r\n");
+  EXPECT_EQ(std::tuple(item_.saved.get(), record_.state, record_.div_count,
+                       std::string(record_.proxy), std::string(record_.extra_header)),
+            std::tuple(nullptr, TVN_STATE_EMPTY, 3, "q:2", "Cookie: a=b\r\n"));
   for (char* copy : {record_.url, record_.referer, record_.user_agent, record_.save_path,
                      record_.proxy, record_.extra_header})
     EXPECT_TRUE(strings_.owns(copy));
   EXPECT_FALSE(strings_.owns(record_.disk.file_name));
   EXPECT_EQ(std::tie(item_.last_bytes, item_.target_path, item_.opening),
             std::tuple(7000000005, "/dl/f(1).zip", &record_));
-  strings_.release(record_.extra_header);
-  strings_.forget_all();  // free_itemdata frees the copied strings once
-  api_.free_itemdata(&record_);
+  free_record();
   // A fresh start has neither.
   ASSERT_EQ(start("http://h/f.zip"), 0);
   EXPECT_EQ(std::tie(item_.last_bytes, item_.target_path, item_.opening),
@@ -309,12 +308,12 @@ TEST(WholeSizes, TextsAndCountsPast4GiB) {
   EXPECT_EQ(
       std::tuple(sizes.file_size(), sizes.range_len(0), sizes.range_done(0), sizes.range_done(1)),
       std::tuple(k5G, k4G + 1000, k4G + 7, 5ull));
-  EXPECT_EQ(RecordSizes(r, nullptr).file_size(), TVN_SIZE_WIDE);
-  EXPECT_EQ(RecordSizes(r, &stale).range_done(0), TVN_SIZE_WIDE);
-  EXPECT_EQ(RecordSizes(r, &stale).file_size(), TVN_SIZE_WIDE);
-  EXPECT_EQ(bytes_done(r, &wide, false), k4G + 112);
+  const auto done_running = bytes_done(r, &wide, false);
   status[0] = TVN_DIV_DONE;
-  EXPECT_EQ(bytes_done(r, &wide, true), k4G + 1005);
+  EXPECT_EQ(
+      std::tuple(RecordSizes(r, nullptr).file_size(), RecordSizes(r, &stale).range_done(0),
+                 RecordSizes(r, &stale).file_size(), done_running, bytes_done(r, &wide, true)),
+      std::tuple(TVN_SIZE_WIDE, TVN_SIZE_WIDE, TVN_SIZE_WIDE, k4G + 112, k4G + 1005));
 
   const std::pair<std::string, std::string> texts[] = {
       {progress_text(k4G + 1, k5G), "4294967297 / 5368709120 (80%)"},

@@ -26,9 +26,10 @@ TEST_F(ProgramFiles, ServerProfilesLookedUpSavedReadAndNamed) {
   EXPECT_EQ(find_server_profile(folder_, "http://www.h.com/f"), dir_ + "S/h.ini");  // the domain
   EXPECT_EQ(default_server_profile(folder_), dir_ + "Servers/default.ini");
   // A line break or a non-key in any row or the name: nothing written.
-  EXPECT_EQ(write_server_profile(folder_, "b", "b", {{"Retry", "1"}, {"Proxy", "p\r\n[X]"}}), -1);
-  EXPECT_EQ(write_server_profile(folder_, "b", "b", {{"Bad=Key", "1"}}), -1);
-  EXPECT_EQ(write_server_profile(folder_, "b\nc", "b", {}), -1);
+  EXPECT_EQ(write_server_profile(folder_, "b", "b", {{"Retry", "1"}, {"Proxy", "p\r\n[X]"}}) +
+                write_server_profile(folder_, "b", "b", {{"Bad=Key", "1"}}) +
+                write_server_profile(folder_, "b\nc", "b", {}),
+            -3);
   const std::vector<ProfileRow> written{
       {"Referrer", "r"}, {"Retry", "-1"}, {"AutoReferrer", "0"}, {"Div", "4"}, {"urljump", "0"}};
   ASSERT_EQ(write_server_profile(folder_, kNewProfileName, kNewProfileFile, written), 0);
@@ -69,9 +70,8 @@ TEST(ProfileEditorChecks, RowsAndTargetsTheSaveCanStore) {
                             {"a=b", "h.ini", false},
                             {"h.com", "Servers\\", false},
                             {"h.com", "h\r.ini", false}};
-  for (const Target& t : targets) {
+  for (const Target& t : targets)
     EXPECT_EQ(profile_target_allowed(t.name, t.file), t.allowed) << t.name << " " << t.file;
-  }
 }
 
 TEST_F(ProgramFiles, SizeTableRangesLookupAndEditor) {

@@ -144,11 +144,10 @@ TEST(ProxyEnv, ProxyOfTheUrlsSchemeUnlessNoProxyCoversTheHost) {
       {"http://xa.example/x", "proxy.lan:1", "", "a.example", "proxy.lan:1"},
       {"http://user@127.0.0.1/x", "proxy.lan:1", "", "*", std::nullopt},
   };
-  for (const Row& row : rows) {
+  for (const Row& row : rows)
     EXPECT_EQ(proxy_from_environment(row.url, row.http_proxy, row.https_proxy, row.no_proxy),
               row.proxy)
         << row.url << " / " << row.http_proxy << " / " << row.https_proxy << " / " << row.no_proxy;
-  }
 }
 
 constexpr std::optional<std::int64_t> kNoNumber;  // the row expects no number
@@ -206,10 +205,8 @@ TEST(NumberText, EachCallersRules) {
     std::size_t end = 0;
     const std::optional<std::int64_t> n =
         parse_number(row.text, row.low, row.high, row.rules, &end);
-    EXPECT_EQ(n, row.expected) << '"' << row.text << '"';
-    if (n) {
-      EXPECT_EQ(end, row.end) << '"' << row.text << '"';
-    }
+    EXPECT_EQ(std::pair(n, n ? end : 0), std::pair(row.expected, row.end))
+        << '"' << row.text << '"';
   }
 }
 

@@ -66,12 +66,11 @@ TEST(WindowGeometry, SplitterFollowsTheWidthWithinItsMargins) {
       {350, 0, 600, 350},    // before the first layout: not scaled
       {300, 600, 100, 0},    // narrower than both margins: the right one wins, then 0
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(splitter_after_resize(c.x, c.old_width, c.new_width), c.expected)
         << c.x << " " << c.old_width << " -> " << c.new_width;
-  }
-  EXPECT_EQ(splitter_drag_position(100, 600), 150);
-  EXPECT_EQ(splitter_drag_position(500, 600), 400);
+  EXPECT_EQ(std::pair(splitter_drag_position(100, 600), splitter_drag_position(500, 600)),
+            std::pair(150, 400));
 }
 
 TEST(WindowGeometry, PanelOverTheLogKeepsItsHeightAndLogHeightFollows) {
