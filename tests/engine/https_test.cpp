@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,10 @@ class Https : public testing::Test {
         PeerExtras{.cert_file = certs_->cert_file(kind), .key_file = certs_->key_file(kind)});
     ASSERT_TRUE(nginx_->ok()) << nginx_->error();
   }
-  static int download(EngineHarness& h, const ItemSetup& s) {
-    return h.wait_final(h.start(s), kDeadline);
+  // Into save_; the final notice.
+  int download(EngineHarness& h, const std::string& url, int divisions = 1,
+               std::uint32_t options = 0, std::optional<std::string> proxy = {}) {
+    return h.wait_final(h.start({url, save_, divisions, 0, options, std::move(proxy)}), kDeadline);
   }
 
   TempDir dir_;
@@ -86,8 +89,7 @@ TEST_P(HttpsSizes, NginxFileIsByteIdenticalOverEveryDivisionCount) {
   for (int divisions : {1, 4, 16}) {
     SCOPED_TRACE(testing::Message() << size << " bytes over " << divisions << " divisions");
     EngineHarness h;
-    ItemSetup s{.url = nginx_->url("/served"), .save_path = save_, .div_count = divisions};
-    ASSERT_EQ(download(h, s), TVN_NOTICE_FINISHED)
+    ASSERT_EQ(download(h, nginx_->url("/served"), divisions), TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_TRUE(read_file(save_) == content);
     EXPECT_EQ(h.count(TVN_NOTICE_HEAD_SENT), 1);
@@ -117,8 +119,7 @@ TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
         {"redirected back to http", nginx_->url("/back"), 0, {downgrade}}}) {
     SCOPED_TRACE(what);
     EngineHarness h;
-    ASSERT_EQ(download(h, {.url = url, .save_path = save_, .div_count = 4, .options = options}),
-              TVN_NOTICE_FINISHED)
+    ASSERT_EQ(download(h, url, 4, options), TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_TRUE(read_file(save_) == *content);
     EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE), said);
@@ -135,10 +136,7 @@ TEST_F(Https, SpeedModeMemoryFetchAndRedirectsBetweenHttpAndHttps) {
     received.assign(disk->buf_block, static_cast<std::size_t>(disk->buf_fill[0]));
     return 0;
   });
-  ASSERT_EQ(download(h, {.url = nginx_->url("/page.html"),
-                         .save_path = save_,
-                         .options = TVN_OPT_MEMORY_FETCH}),
-            TVN_NOTICE_FINISHED);
+  ASSERT_EQ(download(h, nginx_->url("/page.html"), 1, TVN_OPT_MEMORY_FETCH), TVN_NOTICE_FINISHED);
   EXPECT_EQ(received, page);
   EXPECT_FALSE(path_exists(save_));
 }
@@ -160,16 +158,13 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
     TempDir proxy_dir;
     RealPeer proxy("tinyproxy", proxy_dir.path(), "", {.connect_port = nginx_->port()});
     ASSERT_TRUE(proxy.ok()) << proxy.error();
-    const auto through = [&](std::uint32_t options) {
-      return ItemSetup{.url = nginx_->url("/served"),
-                       .save_path = save_,
-                       .div_count = 4,
-                       .options = TVN_OPT_USE_PROXY | options,
-                       .proxy = "127.0.0.1:" + std::to_string(proxy.port())};
+    const auto through = [&](EngineHarness& h, std::uint32_t options) {
+      return download(h, nginx_->url("/served"), 4, TVN_OPT_USE_PROXY | options,
+                      "127.0.0.1:" + std::to_string(proxy.port()));
     };
     {
       EngineHarness h;
-      ASSERT_EQ(download(h, through(0)), TVN_NOTICE_FAILED);
+      ASSERT_EQ(through(h, 0), TVN_NOTICE_FAILED);
       EXPECT_EQ(h.texts(TVN_NOTICE_MESSAGE),
                 std::vector<std::string>{std::string("certificate verify failed: ") + row.reason +
                                          " (127.0.0.1)"});
@@ -179,7 +174,7 @@ TEST_F(Https, AFaultyCertificateFailsWithItsReasonUnlessVerificationIsOff) {
       EXPECT_EQ(occurrences(log, "): CONNECT "), 1) << log;
     }
     EngineHarness h;
-    ASSERT_EQ(download(h, through(TVN_OPT_NO_TLS_VERIFY)), TVN_NOTICE_FINISHED)
+    ASSERT_EQ(through(h, TVN_OPT_NO_TLS_VERIFY), TVN_NOTICE_FINISHED)
         << testing::PrintToString(h.texts(TVN_NOTICE_MESSAGE));
     EXPECT_TRUE(read_file(save_) == content);
     std::string shown;
@@ -199,8 +194,7 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
   const auto run = [&](std::uint32_t options) {
     const std::size_t heads = h.texts(TVN_NOTICE_HEAD_HEADER).size();
     const std::size_t gets = h.texts(TVN_NOTICE_GET_HEADER).size();
-    const int slot = h.start(
-        {.url = nginx_->url("/served"), .save_path = save_, .div_count = 4, .options = options});
+    const int slot = h.start({nginx_->url("/served"), save_, 4, 0, options});
     EXPECT_TRUE(h.wait_count(TVN_NOTICE_SLOT_FREE, slot, ++runs, kDeadline));
     EXPECT_EQ(h.count(TVN_NOTICE_FINISHED), runs);
     std::remove(save_.c_str());
@@ -227,11 +221,8 @@ TEST_F(Https, ATunnelRefusedByTinyproxyFailsTheItem) {
   RealPeer refusing("tinyproxy", refusing_dir.path(), "", {.connect_port = nginx_->port() + 1});
   ASSERT_TRUE(refusing.ok()) << refusing.error();
   EngineHarness h;
-  EXPECT_EQ(download(h, {.url = nginx_->url("/proxied?v=1"),
-                         .save_path = save_,
-                         .div_count = 3,
-                         .options = TVN_OPT_USE_PROXY,
-                         .proxy = "127.0.0.1:" + std::to_string(refusing.port())}),
+  EXPECT_EQ(download(h, nginx_->url("/proxied?v=1"), 3, TVN_OPT_USE_PROXY,
+                     "127.0.0.1:" + std::to_string(refusing.port())),
             TVN_NOTICE_FAILED);
   EXPECT_THAT(h.texts(TVN_NOTICE_MESSAGE),
               testing::ElementsAre(testing::StartsWith("the proxy refused the tunnel: HTTP/1.")));
