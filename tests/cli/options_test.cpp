@@ -69,22 +69,16 @@ TEST(Options, CommandLineGivesTheUrlsOrExitTwoWithAReason) {
 }
 
 TEST(ProgressLines, SizesTimesAndLinesThatFitTheTerminal) {
-  for (const auto& [bytes, text] :
-       std::vector<std::pair<std::uint64_t, std::string>>{{0, "0 B"},
-                                                          {1023, "1023 B"},
-                                                          {1024, "1.0 KiB"},
-                                                          {1048575, "1024.0 KiB"},
-                                                          {5ull << 30, "5.00 GiB"},
-                                                          {3ull << 40, "3.00 TiB"}})
-    EXPECT_EQ(size_text(bytes), text) << bytes;
-  EXPECT_EQ(duration_text(7), "0:07");
-  EXPECT_EQ(duration_text(3723), "1:02:03");
-  EXPECT_EQ(duration_text(std::nullopt), "--:--");
+  using Texts = std::vector<std::string>;
+  EXPECT_EQ((Texts{size_text(0), size_text(1023), size_text(1024), size_text(1048575),
+                   size_text(5ull << 30), size_text(3ull << 40)}),
+            (Texts{"0 B", "1023 B", "1.0 KiB", "1024.0 KiB", "5.00 GiB", "3.00 TiB"}));
+  EXPECT_EQ((Texts{duration_text(7), duration_text(3723), duration_text(std::nullopt)}),
+            (Texts{"0:07", "1:02:03", "--:--"}));
   // ETA: rounded up, none without a size or a rate, 0 when done.
-  EXPECT_EQ(eta_seconds(0, 1000, 300), 4u);
-  EXPECT_EQ(eta_seconds(0, 0, 300), std::nullopt);
-  EXPECT_EQ(eta_seconds(10, 1000, 0), std::nullopt);
-  EXPECT_EQ(eta_seconds(1000, 1000, 0), 0u);
+  EXPECT_EQ((std::vector{eta_seconds(0, 1000, 300), eta_seconds(0, 0, 300),
+                         eta_seconds(10, 1000, 0), eta_seconds(1000, 1000, 0)}),
+            (std::vector<std::optional<std::uint64_t>>{4, std::nullopt, std::nullopt, 0}));
 
   // The Japanese status words take two columns a character, so the file
   // names line up whatever the state; the name gives way to the figures.
