@@ -80,11 +80,9 @@ TEST_F(CookieTest, TheLineIsTheFirstSetCookieValueCleanedAndKeptWithAResumedItem
   };
   const auto path = [](std::size_t i) { return "/c" + std::to_string(i); };
   profile("Cookie=0\n");
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    serve(path(i), content(3000 + i, i), i == 0 ? 1000 : npos, cases[i].first);  // /c0 is held
-  }
   auto manager = start(clock_, static_cast<int>(std::size(cases)));
   for (std::size_t i = 0; i < std::size(cases); ++i) {
+    serve(path(i), content(3000 + i, i), i == 0 ? 1000 : npos, cases[i].first);  // /c0 is held
     manager->register_item("1", out(), server_.url(path(i)));
   }
   ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kDownloading}; }));

@@ -22,9 +22,8 @@ constexpr const char* kOther1405 = "data_[03月09日(火) 14時05分].bin";
 std::set<std::string> names_in(const std::string& folder) {
   std::set<std::string> names;
   std::error_code error;  // a folder never made lists nothing
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
     names.insert(entry.path().filename().string());
-  }
   return names;
 }
 

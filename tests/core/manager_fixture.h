@@ -159,8 +159,6 @@ class ManagerTest : public ::testing::Test {
     EXPECT_TRUE(write_file(dir_ / "Servers/h.ini", "[TVNBASICDATA]\n" + keys));
     return "http://" + host;
   }
-  // Link pages on other_host() are jumped from, to their first link.
-  std::string jump_host() { return other_host("urljump=1\nskip=1\n"); }
   // The default profile.
   void profile(const std::string& keys) {
     ASSERT_TRUE(write_file(dir_ / "Servers/default.ini", "[TVNBASICDATA]\n" + keys));

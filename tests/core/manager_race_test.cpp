@@ -84,7 +84,7 @@ TEST_F(ManagerRaceTest, APassBetweenALinkPagesEndAndItsFinalNoticeLeavesTheItemQ
   set_ini("[SETTING]\nWriteLog=1\n");
   auto gate = serve("/linked.bin", content(9000, 4), 100);
   serve_link_page("/page.html", server_.url("/linked.bin"));
-  const std::string page = jump_host() + "/page.html";
+  const std::string page = other_host("urljump=1\nskip=1\n") + "/page.html";
   NoticeTap tap;
   auto manager = start(clock_, 2);
   std::atomic<int> passes{0};
@@ -99,9 +99,8 @@ TEST_F(ManagerRaceTest, APassBetweenALinkPagesEndAndItsFinalNoticeLeavesTheItemQ
   manager->register_item("2", out(), page);
   // The item starts on its link once and stays in the list while that download is held.
   ASSERT_TRUE(wait_until([&] {
-    const auto requests = server_.requests();
     return std::ranges::any_of(
-        requests, [](auto& q) { return q.method == "GET" && q.target == "/linked.bin"; });
+        server_.requests(), [](auto& q) { return q.method == "GET" && q.target == "/linked.bin"; });
   }));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(passes.load(), 1);
@@ -162,10 +161,9 @@ TEST_F(ManagerRaceTest, AQueuedResumeStartedAgainResumesAndFinishes) {
 TEST_F(ManagerRaceTest, StopsResumesRedirectsJumpsAndALimitChangeAtOnce) {
   set_ini("[SETTING]\nWriteLog=1\n");
   constexpr int kEach = 5;
-  std::vector<std::string> names;
+  std::vector<std::string> names, urls;
   std::vector<std::shared_ptr<Gate>> gates;
-  std::vector<std::string> urls;
-  const std::string jump = jump_host();
+  const std::string jump = other_host("urljump=1\nskip=1\n");
   for (int i = 0; i < kEach; ++i) {
     const std::string n = std::to_string(i);
     for (const std::string& name :

@@ -98,7 +98,7 @@ TEST_F(ManagerTest, TimedShutdownFiresOnlyOnAnEmptyListAtTheMatchingMinuteAndOnl
   auto manager = start(clock, 1);
   const auto calls = [&] { return manager->with_items([&](auto&) { return power_.calls; }); };
   manager->tick(1000);
-  EXPECT_TRUE(calls().empty());  // wrong minute
+  EXPECT_THAT(calls(), IsEmpty());  // wrong minute
   manager->register_item("1", out(), server_.url("/x"));
   clock.set(LocalTime{2026, 12, 0, 6, 23, 30, 5, 0});
   manager->tick(2000);
@@ -149,10 +149,8 @@ TEST_F(SettingsClampTest, MaxDlFilesIsBroughtIntoRangeOnceAtStartUp) {
     view_.messages.clear();
     auto manager = start(clock_, 0);
     EXPECT_EQ(manager->with_settings([](ProgramSettings& s) { return s.max_dl_files; }), row.limit);
-    const std::vector<std::string> said = seen(*manager).messages;
-    ASSERT_EQ(said.size(), row.said ? 1u : 0u);
-    for (const std::string& text : said)
-      EXPECT_NE(text.find(std::to_string(row.limit) + " is used"), text.npos);
+    const auto said = HasSubstr(std::to_string(row.limit) + " is used");
+    EXPECT_THAT(seen(*manager).messages, AllOf(SizeIs(row.said ? 1 : 0), Each(said)));
     manager->end(5000);
   }
 }
@@ -165,10 +163,8 @@ TEST_F(SettingsClampTest, MegabyteIniLineIsCutAndTheKeysAfterItRead) {
   set_ini("[SETTING]\nOtherName=" + long_value + "\nMaxDLFiles=7\nExistFile=2\n");
   auto manager = start(clock_, 0);
   const ProgramSettings s = manager->with_settings([](ProgramSettings& s) { return s; });
-  EXPECT_EQ(s.max_dl_files, 7);
-  EXPECT_EQ(s.exist_file, 2);
-  ASSERT_TRUE(s.other_name.has_value());
-  EXPECT_EQ(*s.other_name, long_value.substr(0, (kTemplateTextSize - 1) / 3 * 3));
+  EXPECT_EQ(std::tuple(s.max_dl_files, s.exist_file, s.other_name),
+            std::tuple(7, 2, long_value.substr(0, (kTemplateTextSize - 1) / 3 * 3)));
   manager->end(5000);
 }
 

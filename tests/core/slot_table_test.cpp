@@ -42,14 +42,10 @@ TEST_F(SlotTableTest, GiveBackZeroesAllButTheOwner) {
   EngineContext* const owner = r_->owner;
   ASSERT_NE(owner, nullptr);
   r_->url = strings_->copy("http://127.0.0.1/f");
-  r_->div_count = 4;
-  r_->options = TVN_OPT_AUTO_RESUME;
-  r_->buffer_size = 1000;
+  r_->div_count = 4, r_->options = TVN_OPT_AUTO_RESUME, r_->buffer_size = 1000;
   table_.give_back(slot_, false);
-  EXPECT_EQ(r_->owner, owner);
-  EXPECT_EQ(r_->state, TVN_STATE_EMPTY);
-  EXPECT_EQ(r_->url, nullptr);
-  EXPECT_EQ(r_->div_count + r_->buffer_size + static_cast<int>(r_->options), 0);
+  EXPECT_EQ(std::tuple(r_->owner, r_->state, r_->url, r_->div_count, r_->buffer_size, r_->options),
+            std::tuple(owner, TVN_STATE_EMPTY, nullptr, 0, 0, 0u));
   EXPECT_FALSE(strings_->owns(r_->url));
 }
 
@@ -61,9 +57,8 @@ TEST_F(SlotTableTest, EndClearsOnlyTheSlotsOwnTexts) {
   r_->proxy = strings_->copy("127.0.0.1:1");
   r_->referer = kept;
   table_.end(slot_);
-  EXPECT_EQ(r_->url, nullptr);
-  EXPECT_EQ(r_->proxy, nullptr);
-  EXPECT_EQ(r_->referer, kept);  // freed with the record at the teardown
+  // The kept text is freed with the record at the teardown.
+  EXPECT_EQ(std::tuple(r_->url, r_->proxy, r_->referer), std::tuple(nullptr, nullptr, kept));
 }
 
 }  // namespace

@@ -21,25 +21,6 @@ using namespace std::chrono_literals;
 
 enum class Fault { kSilentHead, kSilent, kHeaderOnly, kMidBody, kDrip };
 
-HttpReply with_fault(Fault fault, HttpReply reply) {
-  reply.hold = true;  // the server never closes: only the stall rule ends it
-  switch (fault) {
-    case Fault::kSilentHead:
-    case Fault::kSilent:
-      return HttpReply::silence();
-    case Fault::kHeaderOnly:
-      reply.send_limit = reply.head.size();
-      break;
-    case Fault::kMidBody:
-      reply.send_limit = reply.head.size() + reply.body_size / 2;
-      break;
-    case Fault::kDrip:
-      reply.drip = 200ms;
-      break;
-  }
-  return reply;
-}
-
 class StallTest : public ManagerTest {
  protected:
   void SetUp() override { set_ini("[SETTING]\nLogView=0\n"); }
@@ -50,9 +31,14 @@ class StallTest : public ManagerTest {
                                                  int faulty = 1 << 30) {
     auto count = std::make_shared<std::atomic<int>>(0);
     handle(path, [=](const HttpRequest& r) {
-      const HttpReply reply = resource_reply(r, body);
+      HttpReply reply = resource_reply(r, body);
       if ((r.method == "HEAD") != (fault == Fault::kSilentHead) || ++*count > faulty) return reply;
-      return with_fault(fault, reply);
+      if (fault <= Fault::kSilent) return HttpReply::silence();
+      reply.hold = true;  // the server never closes: only the stall rule ends it
+      if (fault == Fault::kDrip) reply.drip = 200ms;
+      if (fault != Fault::kDrip)
+        reply.send_limit = reply.head.size() + (fault == Fault::kMidBody ? reply.body_size / 2 : 0);
+      return reply;
     });
     return count;
   }
@@ -76,25 +62,23 @@ TEST_F(StallTest, AStalledDivisionIsReconnectedAndUsesAnAttempt) {
   const auto body = content(20000, 4);
   struct Case {
     Fault fault;
-    const char* divisions;
+    int divisions;
     bool recovers;  // the retry of each division is answered in full
     const char* note;
   } const cases[] = {
-      {Fault::kSilentHead, "1", false, "stalled: no data for 1 s (division 0)"},
-      {Fault::kSilent, "4", true, "stalled: no data for 1 s (division "},
-      {Fault::kHeaderOnly, "1", true, "stalled: no data for 1 s (division 0)"},
-      {Fault::kMidBody, "1", false, "stalled: no data for 1 s (division 0)"},
-      {Fault::kDrip, "4", false, "too slow: "},
+      {Fault::kSilentHead, 1, false, "stalled: no data for 1 s (division 0)"},
+      {Fault::kSilent, 4, true, "stalled: no data for 1 s (division "},
+      {Fault::kHeaderOnly, 1, true, "stalled: no data for 1 s (division 0)"},
+      {Fault::kMidBody, 1, false, "stalled: no data for 1 s (division 0)"},
+      {Fault::kDrip, 4, false, "too slow: "},
   };
-  int i = 0;
   for (const Case& c : cases) {
-    const std::string name = "s" + std::to_string(i++);
+    const std::string name = "s" + std::to_string(&c - cases);
     SCOPED_TRACE(name);
-    const int divisions = std::stoi(c.divisions);
-    const int targets = c.fault == Fault::kSilentHead ? 1 : divisions;
+    const int targets = c.fault == Fault::kSilentHead ? 1 : c.divisions;
     auto faults = serve_faulty("/" + name, c.fault, body, c.recovers ? targets : 1 << 30);
     auto manager = start(clock_, 2);
-    manager->register_item(c.divisions, out(), server_.url("/" + name));
+    manager->register_item(std::to_string(c.divisions), out(), server_.url("/" + name));
     if (c.recovers) {
       ASSERT_TRUE(ticking_until(*manager, [&] { return states(*manager).empty(); }));
       EXPECT_EQ(saved(name), *body);
@@ -126,11 +110,11 @@ TEST_F(StallTest, AnUnansweredConnectAndAnEngineMessageAfterAStallSayWhy) {
   manager->register_item("1", out(), server_.url("/f"));
   ASSERT_TRUE(all_fail(*manager, 2));
   const std::string note = "stalled: not connected after 1 s (division 0)";
-  EXPECT_EQ(reason(*manager, 0), note);
   EXPECT_THAT(seen(*manager).log, HasSubstr(note));
-  EXPECT_EQ(reason(*manager, 1),
-            "stalled: no data for 1 s (division 0); then: The server answered 302 (a redirection) "
-            "without a Location");
+  EXPECT_EQ(reason(*manager, 0) + "|" + reason(*manager, 1),
+            note +
+                "|stalled: no data for 1 s (division 0); then: The server answered 302 (a "
+                "redirection) without a Location");
 }
 
 // /held's division 0 gets its whole range at once and its connection is
@@ -160,10 +144,9 @@ TEST_F(StallTest, NoStallForADivisionWithAllItsBytesOrUnderATimeoutOfZero) {
   // As long again, and /never is still waiting for its first answer.
   const auto until = std::chrono::steady_clock::now() + 1200ms;
   ticking_until(*manager, [&] { return std::chrono::steady_clock::now() > until; });
-  EXPECT_THAT(states(*manager), ElementsAre(kDownloading, kFailed));
-  EXPECT_EQ(*never, 1);
-  EXPECT_EQ(reason(*manager, 0), "");
-  EXPECT_EQ(occurrences(seen(*manager).log, "stalled"), 1u);  // /once's
+  EXPECT_EQ(std::tuple(states(*manager), never->load(), reason(*manager, 0),
+                       occurrences(seen(*manager).log, "stalled")),  // /once's
+            std::tuple(std::vector<int>{kDownloading, kFailed}, 1, "", 1u));
 }
 
 class DiskFullTest : public ManagerTest {
@@ -181,10 +164,9 @@ class DiskFullTest : public ManagerTest {
     ASSERT_TRUE(wait_until([&] { return states(*manager) == std::vector<int>{kResting}; }))
         << "states: " << testing::PrintToString(states(*manager));
     const std::string said = "disk full: " + out() + "f.bin";
-    EXPECT_EQ(reason(*manager, 0), said);
     const Seen shown = seen(*manager);
-    EXPECT_EQ(shown.messages, std::vector<std::string>{"Error: " + said});
-    EXPECT_EQ(occurrences(shown.log, said), 1u);
+    EXPECT_EQ(std::tuple(reason(*manager, 0), shown.messages, occurrences(shown.log, said)),
+              std::tuple(said, std::vector<std::string>{"Error: " + said}, 1u));
     // Slots freed and the list idle: nothing starts the resting item. GETs
     // sent before the stop may still reach the server; no more come.
     manager->scheduler_pass(-1, false);
