@@ -31,10 +31,7 @@ using gui::LimitPanelWidget;
 using gui::NameTemplateDialog;
 using gui::SettingsDialog;
 
-class SettingsDialogTest : public DialogTest {
- protected:
-  int engine_wait() { return load_relaxed(manager_->context().wait_ms); }
-};
+using SettingsDialogTest = DialogTest;
 
 TEST_F(SettingsDialogTest, OpensAtTheStoredOrEnginesPauseAndEachControlTakesEffectAtOnce) {
   set_ini("[SETTING]\nThreadWait=0\nBps=1\nWriteLog=1\nStrictDLInfo=0\nExistFile=2\n");
@@ -46,6 +43,7 @@ TEST_F(SettingsDialogTest, OpensAtTheStoredOrEnginesPauseAndEachControlTakesEffe
   save_screenshot(*dialog, "settings.png");
 
   dialog->thread_wait().setValue(1001);
+  const auto engine_wait = [&] { return load_relaxed(manager_->context().wait_ms); };
   EXPECT_EQ(engine_wait(), 1001);
   EXPECT_EQ(dialog->thread_wait_text().text(), "1001ms");
   dialog->bytes_per_second().click();
@@ -72,8 +70,7 @@ TEST_F(SettingsDialogTest, TemplateDialogShowsTheDefaultAndOkStoresBothBoxes) {
   SettingsDialog settings_dialog(*manager_, nullptr);
   settings_dialog.templates_button().click();
   QPointer<NameTemplateDialog> dialog = settings_dialog.findChild<NameTemplateDialog*>();
-  ASSERT_FALSE(dialog.isNull());
-  EXPECT_TRUE(dialog->isVisible());
+  ASSERT_TRUE(!dialog.isNull() && dialog->isVisible());
   EXPECT_EQ(dialog->other_name().text(), "$f_[$t].$e");
   EXPECT_EQ(dialog->rename().text(), "$f_[$t].$e");
   save_screenshot(*dialog, "name-templates.png");
@@ -88,10 +85,10 @@ TEST_F(SettingsDialogTest, TemplateDialogShowsTheDefaultAndOkStoresBothBoxes) {
 }
 
 TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerAndStartsAWaitingItem) {
-  const auto path = [](int i) { return "/w" + std::to_string(i); };
-  for (int i = 0; i < 3; ++i) serve(path(i), content(5000 + i), 100);
+  const auto paths = {"/w0", "/w1", "/w2"};
+  for (const char* path : paths) serve(path, content(5000), 100);
   manager_ = start(clock_, 1);
-  for (int i = 0; i < 3; ++i) manager_->register_item("1", out(), server_.url(path(i)));
+  for (const char* path : paths) manager_->register_item("1", out(), server_.url(path));
   ASSERT_EQ(states()[1], kWaiting);
   LimitPanelWidget panel(*manager_, settings().max_dl_files);
   panel.show();
