@@ -1,8 +1,6 @@
 // Test infrastructure: runs the openssl command through a shell script.
 #include "tests/support/test_certs.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 
@@ -44,9 +42,7 @@ leaf unknownca other 127.0.0.1 "IP:127.0.0.1,DNS:localhost" -days 30
 }  // namespace
 
 std::string TestCerts::program() {
-  for (const char* path : {"/usr/bin/openssl", "/usr/local/bin/openssl"})
-    if (::access(path, X_OK) == 0) return path;
-  return {};
+  return RealPeer::program("openssl");
 }
 
 std::string TestCerts::name(Kind kind) {
