@@ -288,15 +288,14 @@ TEST_F(GetTest, RequestOptionsAndTheEnvironmentsProxyReachTheRequests) {
       << log();
   EXPECT_TRUE(read_file(out_ + "p") == *body);
   EXPECT_THAT(read_file(dir_ / "tinyproxy.log").value_or(""), HasSubstr("GET " + server.url("/p")));
-  int gets = 0;
-  for (const HttpRequest& r : server.requests()) {
-    if (r.method != "GET") continue;
-    ++gets;
-    EXPECT_THAT(r.raw, HasSubstr("User-Agent: Agent/7\r\n"));
-    // The proxy passes the lines on in its own spelling.
-    EXPECT_THAT(r.raw, HasSubstr("X-Token: a b\r\nX-Two: 2\r\n"));
-  }
-  EXPECT_EQ(gets, 2);
+  std::vector<std::string> gets;
+  for (const HttpRequest& r : server.requests())
+    if (r.method == "GET") gets.push_back(r.raw);
+  // The proxy passes the lines on in its own spelling.
+  EXPECT_THAT(gets, ::testing::AllOf(::testing::SizeIs(2),
+                                     ::testing::Each(::testing::AllOf(
+                                         HasSubstr("User-Agent: Agent/7\r\n"),
+                                         HasSubstr("X-Token: a b\r\nX-Two: 2\r\n")))));
   // no_proxy keeps the server's host away from the proxy.
   const std::size_t proxied = read_file(dir_ / "tinyproxy.log").value_or("").size();
   ASSERT_EQ(run({"-o", "out2", server.url("/p")}, {via_proxy[0], "no_proxy=127.0.0.1"}), 0);
