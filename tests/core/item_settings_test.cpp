@@ -267,7 +267,6 @@ TEST_F(ItemSettings, FileSizeAndTheTableOnlyWhileProbingAndPast4GiB) {
           {kProbing, 0, k5G, "+1024", k5G + 1024, 3},
           {kProbing, 0, k4G - 1, "+1", k4G, 4},
           {kProbing, 0, k5G, "99999999999999999999", kMaxFileSizeValue, 3},
-          {kProbing, 0, 100, "6000000000", 6000000000, 1},
       };
   for (const auto& [state, flags, size, value, size_after, count] : cases) {
     profiles("", std::string("FileSize=") + value);  // the item has no URL yet: the default
