@@ -19,17 +19,6 @@
 #include "tests/support/real_peers.h"
 
 namespace torvane::test {
-namespace {
-
-// End of the request header: the earliest CRLF CRLF or LF LF, as a count of
-// bytes including the terminator; npos while incomplete.
-std::size_t header_end(const std::string& in) {
-  const std::size_t crlf = in.find("\r\n\r\n"), lf = in.find("\n\n"), none = std::string::npos;
-  return std::min(crlf == none ? none : crlf + 4, lf == none ? none : lf + 2);
-}
-
-}  // namespace
-
 std::int64_t HttpRequest::range_start() const {
   const std::size_t at = raw.find("\nRange: bytes=");
   return at == std::string::npos ? -1 : std::strtoll(raw.c_str() + at + 14, nullptr, 10);
@@ -133,8 +122,13 @@ bool ScriptedServer::read_from(Connection& c) {
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (c.answered) continue;  // nothing after the request matters
     c.in.append(buf, static_cast<std::size_t>(n));
-    const std::size_t end = any_bytes_ ? c.in.size() : header_end(c.in);
-    if (end == std::string::npos) continue;
+    // The request ends at the earliest CRLF CRLF or LF LF.
+    const std::size_t crlf = c.in.find("\r\n\r\n"), lf = c.in.find("\n\n"),
+                      none = std::string::npos;
+    const std::size_t end =
+        any_bytes_ ? c.in.size()
+                   : std::min(crlf == none ? none : crlf + 4, lf == none ? none : lf + 2);
+    if (end == none) continue;
     HttpRequest request{c.in.substr(0, end), {}, {}};
     std::istringstream(request.raw) >> request.method >> request.target;
     std::unique_lock<std::mutex> lock(mutex_);
