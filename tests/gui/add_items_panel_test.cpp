@@ -2,8 +2,6 @@
 // division box reach the core, and the history it opens with.
 #include "gui/add_items_panel.h"
 
-#include <gtest/gtest.h>
-
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>

@@ -2,16 +2,12 @@
 // panel's answer to a text, a file and a drop without usable data.
 #include "gui/drop_target.h"
 
-#include <gtest/gtest.h>
-
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "gui/add_items_panel.h"
 #include "tests/gui/gui_fixture.h"

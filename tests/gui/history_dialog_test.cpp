@@ -3,18 +3,14 @@
 // in the middle of a download.
 #include "gui/history_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 
 #include "gui/engine_status_dialog.h"
 #include "tests/gui/gui_fixture.h"
 #include "tests/gui/screenshot.h"
-#include "tests/support/test_files.h"
 
 namespace torvane::test {
 namespace {

@@ -1,6 +1,5 @@
 // The right pane: the panel over the header log as LogView and LogHeight
 // say, the panel's bottom edge under the mouse, and the log's appends.
-#include <gtest/gtest.h>
 
 #include <QMouseEvent>
 #include <QPlainTextEdit>

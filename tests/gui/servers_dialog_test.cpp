@@ -3,18 +3,13 @@
 // and "項目の編集" (driven through on_modal).
 #include "gui/servers_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 #include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "core/settings/server_profiles.h"
 #include "gui/profile_item_dialog.h"

@@ -3,8 +3,6 @@
 // panel, whose text follows the engine's answer to a new limit.
 #include "gui/settings_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,9 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QTest>
 #include <QToolButton>
-#include <memory>
 #include <optional>
 
 #include "gui/limit_panel_widget.h"

@@ -3,16 +3,12 @@
 // power services (a recorder here) only after its question was answered Yes.
 #include "gui/shutdown_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
-#include <memory>
 
 #include "core/settings/shutdown_choices.h"
 #include "core/text/set_time_text.h"

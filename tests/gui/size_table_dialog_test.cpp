@@ -2,13 +2,10 @@
 // writes into section "Divide", and the row editor's count controls.
 #include "gui/size_table_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTest>
 #include <QToolButton>
 #include <functional>
 
