@@ -26,9 +26,8 @@ using SizeTableTest = DialogTest;
 
 Rows shown(QTableWidget& list) {
   Rows out;
-  for (int r = 0; r < list.rowCount(); ++r) {
+  for (int r = 0; r < list.rowCount(); ++r)
     out.emplace_back(list.item(r, 0)->text().toStdString(), list.item(r, 1)->text().toStdString());
-  }
   return out;
 }
 
