@@ -150,26 +150,10 @@ TEST_F(MainWindowTest, TheFocusedRowTheCoreSeesFollowsRemovalsOfFailedRows) {
   }
 }
 
-// A message shown without an owner does not outlive the window: it goes
-// when the window closes, not after the ending's wait.
-TEST_F(MainWindowTest, MessagesWithoutAnOwnerGoWithTheWindow) {
-  MainWindow& window = open();
-  window.show_at_start();
-  window.show_message("m", "c", MessageOwner::kNone, MessageIcon::kWarning);
-  QPointer<QMessageBox> box;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->text() == "m") box = b;
-  ASSERT_FALSE(box.isNull());
-  EXPECT_TRUE(box->isVisible());
-  window.close();
-  EXPECT_FALSE(box->isVisible());
-  window_.reset();
-  EXPECT_TRUE(box.isNull());
-}
-
-// The windows the menus open go with the main window, opened twice or not
-// (the ASan run would name any that leaked).
-TEST_F(MainWindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
+// The windows the menus open, opened twice or not, and a message shown
+// without an owner go with the main window, the message when the window
+// closes, not after the ending's wait (the ASan run would name any leak).
+TEST_F(MainWindowTest, EveryWindowTheMenusOpenAndAnUnownedMessageGoWithTheMainWindow) {
   MainWindow& window = open();
   window.show_at_start();
   std::vector<QPointer<QWidget>> opened;
@@ -183,7 +167,15 @@ TEST_F(MainWindowTest, EveryWindowTheMenusOpenGoesWithTheMainWindow) {
     EXPECT_TRUE(dialog->isVisible()) << dialog->windowTitle().toStdString();
   }
   EXPECT_EQ(opened.size(), 10u);
+  window.show_message("m", "c", MessageOwner::kNone, MessageIcon::kWarning);
+  QPointer<QMessageBox> box;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->text() == "m") box = b;
+  ASSERT_TRUE(!box.isNull() && box->isVisible());
+  window.close();
+  EXPECT_FALSE(box->isVisible());
   close();
+  EXPECT_TRUE(box.isNull());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   for (const QPointer<QWidget>& dialog : opened) EXPECT_TRUE(dialog.isNull());
 }
