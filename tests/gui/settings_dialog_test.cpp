@@ -29,7 +29,7 @@ using gui::SettingsDialog;
 
 using SettingsDialogTest = DialogTest;
 
-TEST_F(SettingsDialogTest, OpensAtTheStoredOrEnginesPauseAndEachControlTakesEffectAtOnce) {
+TEST_F(SettingsDialogTest, OpensAtTheStoredOrEnginesPauseEachControlTakesEffectAndTemplatesStore) {
   set_ini("[SETTING]\nThreadWait=0\nBps=1\nWriteLog=1\nStrictDLInfo=0\nExistFile=2\n");
   manager_ = start(clock_, 0);
   auto dialog = std::make_unique<SettingsDialog>(*manager_, nullptr);
@@ -59,25 +59,22 @@ TEST_F(SettingsDialogTest, OpensAtTheStoredOrEnginesPauseAndEachControlTakesEffe
   SettingsDialog stored(*manager_, nullptr);
   EXPECT_EQ(stored.thread_wait_text().text(), "300ms");
   EXPECT_EQ(engine_wait(), 1001);
-}
 
-TEST_F(SettingsDialogTest, TemplateDialogShowsTheDefaultAndOkStoresBothBoxes) {
-  manager_ = start(clock_, 0);
-  SettingsDialog settings_dialog(*manager_, nullptr);
-  settings_dialog.templates_button().click();
-  QPointer<NameTemplateDialog> dialog = settings_dialog.findChild<NameTemplateDialog*>();
-  ASSERT_TRUE(!dialog.isNull() && dialog->isVisible());
-  EXPECT_EQ(dialog->other_name().text(), "$f_[$t].$e");
-  EXPECT_EQ(dialog->rename().text(), "$f_[$t].$e");
-  save_screenshot(*dialog, "name-templates.png");
-  dialog->rename_ignore().click();
-  dialog->ok_button().click();
-  const ProgramSettings s = settings();
-  EXPECT_EQ(std::tie(s.other_name, s.renane, s.on_ignore_err, s.rn_ignore_err),
+  // The name templates open at the default; OK stores both boxes.
+  stored.templates_button().click();
+  QPointer<NameTemplateDialog> templates = stored.findChild<NameTemplateDialog*>();
+  ASSERT_TRUE(!templates.isNull() && templates->isVisible());
+  EXPECT_EQ(templates->other_name().text(), "$f_[$t].$e");
+  EXPECT_EQ(templates->rename().text(), "$f_[$t].$e");
+  save_screenshot(*templates, "name-templates.png");
+  templates->rename_ignore().click();
+  templates->ok_button().click();
+  const ProgramSettings t = settings();
+  EXPECT_EQ(std::tie(t.other_name, t.renane, t.on_ignore_err, t.rn_ignore_err),
             std::make_tuple(std::optional<std::string>("$f_[$t].$e"),
                             std::optional<std::string>("$f_[$t].$e"), 0, 1));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(dialog.isNull());  // closed and gone
+  EXPECT_TRUE(templates.isNull());  // closed and gone
 }
 
 TEST_F(SettingsDialogTest, LimitPanelShowsTheEnginesAnswerAndStartsAWaitingItem) {
