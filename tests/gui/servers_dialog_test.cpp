@@ -127,19 +127,7 @@ TEST_F(ServersTest, EditServerDataShowsAndWritesTheRows) {
   EXPECT_EQ(file_of("a.com"), "Servers/a2.ini");
 }
 
-// A key of its own is taken as typed, not completed from the profile keys
-// or replaced; an empty one keeps OK off.
-TEST(ProfileItemDialogTest, TakesAnyTypedKey) {
-  ProfileItemDialog dialog("Retry", "5");
-  dialog.key_box().setEditText("");
-  EXPECT_FALSE(dialog.ok_button().isEnabled());
-  dialog.key_box().setEditText("X-Mine");
-  QTest::mouseClick(&dialog.ok_button(), Qt::LeftButton);
-  EXPECT_EQ(dialog.result(), 1);
-  EXPECT_EQ(dialog.key(), "X-Mine");
-}
-
-TEST_F(ServersTest, Screenshots) {
+TEST_F(ServersTest, ScreenshotsAndTheItemEditorTakesAnyTypedKey) {
   write_file(dir_ / "Servers.ini",
              "[ServerData]\ndownloads.example.org=Servers\\dl.ini\nexample.net=Servers\\net.ini\n"
              "127.0.0.1:8080=Servers\\local.ini\n");
@@ -161,6 +149,14 @@ TEST_F(ServersTest, Screenshots) {
   ProfileItemDialog item("SAVE", "/home/user/ダウンロード/");
   item.show();
   save_screenshot(item, "profile-item.png");
+  // A key of its own is taken as typed, not completed from the profile keys
+  // or replaced; an empty one keeps OK off.
+  item.key_box().setEditText("");
+  EXPECT_FALSE(item.ok_button().isEnabled());
+  item.key_box().setEditText("X-Mine");
+  QTest::mouseClick(&item.ok_button(), Qt::LeftButton);
+  EXPECT_EQ(item.result(), 1);
+  EXPECT_EQ(item.key(), "X-Mine");
 }
 
 }  // namespace
