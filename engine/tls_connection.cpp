@@ -80,10 +80,13 @@ SSL_SESSION* session_to_offer(TlsContext& context, const std::string& key) {
   const auto found = context.sessions.find(key);
   if (found == context.sessions.end()) return nullptr;
   std::deque<SSL_SESSION*>& kept = found->second;
-  while (!kept.empty() && SSL_SESSION_is_resumable(kept.back()) != 1) {
-    SSL_SESSION_free(kept.back());
-    kept.pop_back();
-  }
+  // Spent ones go wherever they are, so that the count below is of sessions
+  // that can still resume: the last one shared is spent by its first use.
+  std::erase_if(kept, [](SSL_SESSION* session) {
+    if (SSL_SESSION_is_resumable(session) == 1) return false;
+    SSL_SESSION_free(session);
+    return true;
+  });
   if (kept.empty()) return nullptr;
   SSL_SESSION* session = kept.back();
   if (kept.size() > 1 && SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION) {

@@ -208,7 +208,15 @@ TEST_F(Https, ConnectionsResumeTheirServersSessionsOnlyUnderTheSameVerification)
   };
   EXPECT_EQ(run(TVN_OPT_NO_TLS_VERIFY).at(0), '.');
   EXPECT_EQ(run(0).at(0), '.');
-  for (int again = 0; again < 2; ++again) EXPECT_EQ(run(0), "rrrrr") << again;
+  // The next items' connections resume. Their four GETs connect at once, so
+  // one of them may share the last kept session with a GET whose resumption
+  // spends it first: then it starts afresh.
+  for (int again = 0; again < 2; ++again) {
+    const std::string marks = run(0);
+    ASSERT_EQ(marks.size(), 5u) << marks;
+    EXPECT_EQ(marks[0], 'r') << again;
+    EXPECT_GE(std::count(marks.begin(), marks.end(), 'r'), 4) << marks;
+  }
 }
 
 // A proxy that refuses the CONNECT (another port allowed only) fails the item.
