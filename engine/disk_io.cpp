@@ -145,17 +145,18 @@ int write_received(EngineState& engine, int slot, ItemData& item, int i, const c
   return result != 0 ? kWriteRefused : 0;
 }
 
-Spliced splice_received(EngineState& engine, int slot, ItemData& item, int i, std::size_t size) {
+platform::SpliceMove splice_received(EngineState& engine, int slot, ItemData& item, int i,
+                                     std::size_t size) {
   const ItemSizes sizes = engine.sizes(slot, item);
   const std::uint64_t amount = inside_range(sizes, i, size);
   if (item.disk.file == 0 || amount == 0) return {.got = platform::kSpliceUnsupported};
   const platform::SpliceMove move = engine.splice_pipe.move(
       item.conn.sockets[i], item.disk.file, sizes.next_byte(i), static_cast<std::size_t>(amount));
-  if (move.got <= 0) return {.got = move.got};
-  count_written(engine, slot, item, i, move.written, move.write_result,
-                move.write_result != 0 ? platform::last_error_text() : std::string());
-  return {
-      .got = move.got, .refused = move.write_result != 0, .file_takes_no_pipe = move.file_refused};
+  if (move.got > 0) {
+    count_written(engine, slot, item, i, move.written, move.write_result,
+                  move.write_result != 0 ? platform::last_error_text() : std::string());
+  }
+  return move;
 }
 
 int open_item_file(EngineContext* ctx, int slot, ItemData& item, bool report_failure) {

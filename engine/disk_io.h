@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "platform/splice_pipe.h"
 #include "torvane/torvane.h"
 
 namespace torvane::engine {
@@ -51,20 +52,13 @@ int write_division(EngineState& engine, int slot, ItemData& item, int i);
 int write_received(EngineState& engine, int slot, ItemData& item, int i, const char* data,
                    std::size_t size);
 
-// What splice_received did: `got` is what the socket gave (bytes > 0, 0
-// closed, or a platform::SpliceMove error; kSpliceUnsupported: the share
-// must take the read), `refused` tells a refused write, `file_takes_no_pipe`
-// that the file's bytes must go through a buffer from now on.
-struct Spliced {
-  long got = 0;
-  bool refused = false;
-  bool file_takes_no_pipe = false;
-};
-
 // Moves at most `size` bytes (cut to the range) waiting on division i's
 // plain socket straight into the file at its place, through the engine's
-// pipe, counting them as write_received does. Download thread.
-Spliced splice_received(EngineState& engine, int slot, ItemData& item, int i, std::size_t size);
+// pipe, counting them as write_received does (a failed write_result has
+// ended the item). `got` is kSpliceUnsupported when the share must take the
+// read instead. Download thread.
+platform::SpliceMove splice_received(EngineState& engine, int slot, ItemData& item, int i,
+                                     std::size_t size);
 
 // Opens the item's output file: notice 301 first (result -1 fails), then,
 // unless a file is open, names it from save_path and url and opens it. On

@@ -64,10 +64,9 @@ struct SlotAnswers {
   ChunkDecoder chunks;
   // Whether the body bytes may go from the socket to the file in the
   // kernel: the file handle this was judged for (0: not yet) and the
-  // verdict; a socket that refused is not asked again (download thread).
+  // verdict, false too once the file or a socket refused (download thread).
   std::intptr_t splice_judged = 0;
   bool splice_file = false;
-  bool splice_refused = false;
 };
 
 // Division b's entry in one of SlotAnswers' per-division lists, which grow

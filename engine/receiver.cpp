@@ -232,13 +232,14 @@ bool straight_to_file(EngineState& engine, int slot, ItemData& item, int b, int 
          !size_probe_running(load_acquire(item.run_flags)) && !chunked_division(engine, slot, b);
 }
 
-// Whether the item's file takes bytes from the pipe, judged once per file.
+// Whether the item's file takes bytes from the pipe, judged once per file
+// (and no more once its file or a socket refused one).
 bool file_takes_splice(SlotAnswers& answers, ItemData& item) {
   if (answers.splice_judged != item.disk.file) {
     answers.splice_judged = item.disk.file;
     answers.splice_file = platform::file_takes_splice(item.disk.file);
   }
-  return answers.splice_file && !answers.splice_refused;
+  return answers.splice_file;
 }
 
 // After a read straight to the file moved `moved` bytes and its last
@@ -272,14 +273,14 @@ std::optional<bool> read_to_file(EngineState& engine, int slot, ItemData& item, 
   SlotAnswers& answers = engine.answers(slot);
   const std::int32_t fd = item.conn.sockets[b];
   if (!tls_active(fd) && file_takes_splice(answers, item)) {
-    const Spliced moved = splice_received(engine, slot, item, b, want);
-    if (moved.file_takes_no_pipe) answers.splice_file = false;
+    const platform::SpliceMove moved = splice_received(engine, slot, item, b, want);
+    if (moved.file_refused || moved.got == platform::kSpliceUnsupported)
+      answers.splice_file = false;
     if (moved.got != platform::kSpliceUnsupported) {
       return after_read_to_file(engine, slot, item, b,
                                 moved.got > 0 ? static_cast<std::size_t>(moved.got) : 0, moved.got,
-                                moved.refused, capacity);
+                                moved.write_result != 0, capacity);
     }
-    answers.splice_refused = true;
   }
   if (!engine.bulk_block) engine.bulk_block.reset(new (std::nothrow) char[kBlockBytes]);
   if (!engine.bulk_block) return std::nullopt;

@@ -47,9 +47,6 @@ class SplicePipe {
   // capacity (about 1 MiB) moves per call.
   SpliceMove move(std::int32_t fd, FileHandle file, std::uint64_t offset, std::size_t size);
 
-  // The pipe's capacity in bytes; 0 while no pipe is open.
-  std::size_t capacity() const { return capacity_; }
-
  private:
   bool open();
   void close();
